@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts LocalService on its defaults.
+# Without a display it runs headless (Qt's offscreen platform, the in-memory desktop).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+./scripts/build.sh normal
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    export QT_QPA_PLATFORM=offscreen
+fi
+exec build/LocalService "$@"
