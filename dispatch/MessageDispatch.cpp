@@ -1,0 +1,59 @@
+#include "dispatch/MessageDispatch.h"
+
+#include "dispatch/VideoMessageDispatch.h"
+#include "dispatch/WindowMessageDispatch.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+QString connectReply(const QString &uuid, int errorCode)
+{
+    QJsonObject reply;
+    reply.insert(QLatin1String("errorModule"), 0);
+    reply.insert(QLatin1String("errorCode"), errorCode);
+    reply.insert(QLatin1String("uuid"), uuid);
+    reply.insert(QLatin1String("version"), QLatin1String("1.0"));
+    return QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+MessageDispatch::MessageDispatch(QObject *parent)
+    : QObject(parent)
+    , windowDispatch(new WindowMessageDispatch(this))
+    , videoDispatch(new VideoMessageDispatch(this))
+{
+    connect(windowDispatch, &WindowMessageDispatch::messageResponse, this, &MessageDispatch::messageResponse);
+    connect(videoDispatch, &VideoMessageDispatch::messageResponse, this, &MessageDispatch::messageResponse);
+}
+
+void MessageDispatch::dispatchMessage(const QString &message)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError)
+        return;
+    const QString cmd = document.object().value(QLatin1String("cmd")).toString();
+    const QString module = cmd.section(QLatin1Char('.'), 0, 0);
+    if (module == QLatin1String("window"))
+        windowDispatch->dispatchCommand(message);
+    else if (module == QLatin1String("video"))
+        videoDispatch->dispatchCommand(message);
+}
+
+void MessageDispatch::releaseSession(const QString &uuid)
+{
+    windowDispatch->releaseWindow(uuid);
+}
+
+QString MessageDispatch::makeConnectReply(const QString &uuid)
+{
+    return connectReply(uuid, 0);
+}
+
+QString MessageDispatch::makeRejectReply(const QString &uuid)
+{
+    return connectReply(uuid, -1);
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class VideoMessageDispatch;
+class WindowMessageDispatch;
+
+// Routes a request text by the module word in front of the first dot of its "cmd" ("window" or "video");
+// every response and event of both modules leaves through messageResponse.
+class MessageDispatch : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit MessageDispatch(QObject *parent = nullptr);
+
+    // Requests that are not JSON, or whose module is unknown, are dropped without a response.
+    void dispatchMessage(const QString &message);
+    void releaseSession(const QString &uuid);
+
+    // The replies to "system.webconnect" and "detectport": exactly "errorModule" 0, "errorCode" 0 or -1,
+    // "uuid" and "version" "1.0", compact.
+    static QString makeConnectReply(const QString &uuid);
+    static QString makeRejectReply(const QString &uuid);
+
+signals:
+    void messageResponse(QString strUUID, QString message);
+
+private:
+    WindowMessageDispatch *windowDispatch; // child of this object
+    VideoMessageDispatch *videoDispatch; // child of this object
+};

@@ -1,0 +1,56 @@
+#include "dispatch/ModuleDispatch.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+bool parseObject(const QString &text, QJsonObject *object)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return false;
+    *object = document.object();
+    return true;
+}
+
+} // namespace
+
+ModuleDispatch::ModuleDispatch(QObject *parent)
+    : QObject(parent)
+{
+}
+
+QString ModuleDispatch::commandWord(const QString &cmd)
+{
+    return cmd.section(QLatin1Char('.'), 1, 1);
+}
+
+void ModuleDispatch::setCommands(QVector<Command> commands)
+{
+    commandTable = std::move(commands);
+}
+
+void ModuleDispatch::dispatchCommand(const QString &request)
+{
+    QJsonObject object;
+    if (!parseObject(request, &object))
+        return;
+    const QString word = commandWord(object.value(QLatin1String("cmd")).toString());
+    for (const Command &command : qAsConst(commandTable)) {
+        if (command.name == word) {
+            const QString response = command.handler(request);
+            emit messageResponse(object.value(QLatin1String("uuid")).toString(), response);
+            return;
+        }
+    }
+}
+
+void ModuleDispatch::onMessageProcess(QString strResponse)
+{
+    QJsonObject object;
+    if (!parseObject(strResponse, &object))
+        return;
+    emit messageResponse(object.value(QLatin1String("uuid")).toString(), strResponse);
+}

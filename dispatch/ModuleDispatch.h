@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+
+// What the window and the video dispatchers share: a table from command word to handler, the routing of
+// a request text to its row, and the relay of event texts. A handler takes the whole request text and
+// returns the response text, which leaves through messageResponse under the request's "uuid".
+class ModuleDispatch : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Handler = std::function<QString(const QString &request)>;
+    struct Command
+    {
+        QString name;
+        Handler handler;
+    };
+
+    // The command word of a "cmd": the text between its first and second dot ("" without a dot).
+    static QString commandWord(const QString &cmd);
+
+    // Runs the handler named by the request's command word. A text that is not a JSON object, or a word
+    // without a row, gets no response.
+    void dispatchCommand(const QString &request);
+
+signals:
+    void messageResponse(QString strUUID, QString message);
+
+public slots:
+    // Event texts from the window registry: relayed unchanged under their "uuid"; non-objects dropped.
+    void onMessageProcess(QString strResponse);
+
+protected:
+    explicit ModuleDispatch(QObject *parent = nullptr);
+
+    // Rows are compared in order, case-sensitively; the first equal name runs.
+    void setCommands(QVector<Command> commands);
+
+private:
+    QVector<Command> commandTable;
+};
