@@ -262,21 +262,49 @@ void TestHttpRequestParser::bounds()
 }
 
 // A body of exactly the bound is read, by length or by chunks; one byte more is refused before it arrives.
+// The parser is driven directly here: 64 MiB of body are not worth copying into a transcript.
 void TestHttpRequestParser::bodyBound()
 {
-    const QByteArray bound = QByteArray::number(RequestParser::kMaxBodySize);
+    // Feeds bytes as one piece; returns the kinds of the tokens found, up to more-data or an error.
+    const auto kinds = [](RequestParser &parser, const QByteArray &bytes) {
+        QVector<Kind> found;
+        qsizetype consumed = 0;
+        for (;;) {
+            const RequestParser::Token token
+                = parser.next(bytes.constData() + consumed, bytes.size() - consumed);
+            if (token.kind == Kind::NeedMoreData)
+                return found;
+            found.append(token.kind);
+            if (RequestParser::isError(token.kind))
+                return found;
+            consumed += token.consumed;
+        }
+    };
     const QByteArray post = "POST / HTTP/1.1\r\nHost: a\r\n";
-    QVERIFY(requestParserTranscript(post + "Content-Length: " + bound + "\r\n\r\n").endsWith(" H"));
-    QCOMPARE(requestParserTranscript(post
-                 + "Content-Length: " + QByteArray::number(RequestParser::kMaxBodySize + 1) + "\r\n\r\n"),
-        "m=POST t=/ v=1 n=Host f=a n=Content-Length f=" + QByteArray::number(RequestParser::kMaxBodySize + 1)
-            + " error=23");
+    const QByteArray almostAll(int(RequestParser::kMaxBodySize - 1), 'x');
+
+    RequestParser byLength;
+    QCOMPARE(kinds(byLength,
+                 post + "Content-Length: " + QByteArray::number(RequestParser::kMaxBodySize) + "\r\n\r\n")
+                 .last(),
+        Kind::EndOfHeaders);
+    QCOMPARE(kinds(byLength, almostAll), QVector<Kind>({Kind::BodyChunk}));
+    QCOMPARE(kinds(byLength, "x"), QVector<Kind>({Kind::BodyChunk, Kind::EndOfBody, Kind::EndOfMessage}));
+    RequestParser pastLength;
+    QCOMPARE(kinds(pastLength,
+                 post + "Content-Length: " + QByteArray::number(RequestParser::kMaxBodySize + 1) + "\r\n\r\n")
+                 .last(),
+        Kind::TooLarge);
 
     const QByteArray chunkedHead = post + "Transfer-Encoding: chunked\r\n\r\n";
-    const QByteArray firstChunk = QByteArray::number(RequestParser::kMaxBodySize - 1, 16) + "\r\n"
-        + QByteArray(int(RequestParser::kMaxBodySize - 1), 'x') + "\r\n";
-    QVERIFY(requestParserTranscript(chunkedHead + firstChunk + "1\r\ny\r\n0\r\n\r\n").endsWith("xy B E"));
-    QVERIFY(requestParserTranscript(chunkedHead + firstChunk + "2\r\n").endsWith(errorLine(Kind::TooLarge)));
+    const QByteArray firstChunkSize = QByteArray::number(RequestParser::kMaxBodySize - 1, 16) + "\r\n";
+    for (const bool past : {false, true}) {
+        RequestParser chunked;
+        QCOMPARE(kinds(chunked, chunkedHead + firstChunkSize).last(), Kind::Skip);
+        QCOMPARE(kinds(chunked, almostAll), QVector<Kind>({Kind::BodyChunk}));
+        const QVector<Kind> rest = kinds(chunked, past ? "\r\n2\r\n" : "\r\n1\r\ny\r\n0\r\n\r\n");
+        QCOMPARE(rest.last(), past ? Kind::TooLarge : Kind::EndOfMessage);
+    }
 }
 
 void TestHttpRequestParser::errorIsSticky()
