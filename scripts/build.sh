@@ -10,5 +10,6 @@ case "$kind" in
                                   -DCMAKE_CXX_COMPILER=clang++) ;;
     *) echo "usage: $0 [normal|asan|fuzz]" >&2; exit 2 ;;
 esac
-[ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
+# Configure every time (quick when nothing changed) so that newly added folders are picked up.
+cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)"
