@@ -1,0 +1,55 @@
+#include "platform/DesktopBackend.h"
+
+#include "platform/memory/MemoryDesktop.h"
+#ifdef _WIN32
+#include "platform/win32/Win32Desktop.h"
+#endif
+
+#include <QGuiApplication>
+
+#include <utility>
+
+namespace {
+
+std::unique_ptr<NativeDesktop> &processDesktop()
+{
+    static std::unique_ptr<NativeDesktop> desktop;
+    return desktop;
+}
+
+} // namespace
+
+DesktopBackendKind desktopBackendFor(const std::string &qtPlatformName)
+{
+    if (qtPlatformName == "windows")
+        return DesktopBackendKind::Win32;
+    // "xcb" belongs to the X11 backend once it exists; until then the in-memory desktop serves it.
+    return DesktopBackendKind::Memory;
+}
+
+std::unique_ptr<NativeDesktop> createDesktop(DesktopBackendKind kind)
+{
+#ifdef _WIN32
+    if (kind == DesktopBackendKind::Win32)
+        return std::make_unique<Win32Desktop>();
+#else
+    (void)kind;
+#endif
+    return std::make_unique<MemoryDesktop>();
+}
+
+NativeDesktop &currentDesktop()
+{
+    std::unique_ptr<NativeDesktop> &desktop = processDesktop();
+    if (!desktop) {
+        // QGuiApplication::platformName() is empty without a GUI application: the in-memory desktop.
+        desktop = createDesktop(desktopBackendFor(QGuiApplication::platformName().toStdString()));
+    }
+    return *desktop;
+}
+
+std::unique_ptr<NativeDesktop> installDesktop(std::unique_ptr<NativeDesktop> desktop)
+{
+    std::swap(processDesktop(), desktop);
+    return desktop;
+}

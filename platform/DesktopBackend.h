@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/NativeDesktop.h"
+
+#include <memory>
+#include <string>
+
+// Which backend serves the native desktop layer, chosen once at start-up from the Qt platform in use.
+enum class DesktopBackendKind {
+    Win32, // the Windows desktop
+    Memory, // the in-memory desktop (headless runs, tests, and X11 until its backend exists)
+};
+
+// "windows" -> Win32; "xcb" -> Memory for now (an X11 backend will take it); anything else -> Memory.
+DesktopBackendKind desktopBackendFor(const std::string &qtPlatformName);
+
+// A new desktop of that kind. Win32 exists only in Windows builds; elsewhere it falls back to Memory.
+std::unique_ptr<NativeDesktop> createDesktop(DesktopBackendKind kind);
+
+// The process's desktop, created on first use from the running Qt application's platform name.
+// Main thread only, like the window code that uses it.
+NativeDesktop &currentDesktop();
+
+// Replaces the process's desktop (tests and headless runs install a scripted MemoryDesktop); returns
+// the one it replaced, if any.
+std::unique_ptr<NativeDesktop> installDesktop(std::unique_ptr<NativeDesktop> desktop);

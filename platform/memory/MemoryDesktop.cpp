@@ -1,0 +1,732 @@
+#include "platform/memory/MemoryDesktop.h"
+
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#ifdef __unix__
+#include <unistd.h>
+#endif
+
+namespace {
+
+static_assert(sizeof(NativeHandle) >= 8, "the in-memory desktop numbers its windows above 32 bits");
+
+// Ids of windows made here lie above 2^32, so they never meet the ids Qt gives this process's windows
+// (small counters offscreen, 29-bit X ids under xcb).
+constexpr NativeHandle kFirstHandle = NativeHandle(1) << 32;
+
+constexpr int kTaskbarHeight = 40;
+constexpr int kStartButtonWidth = 48;
+
+class MemoryRegionData : public NativeRegion::Data
+{
+public:
+    explicit MemoryRegionData(QRegion value)
+        : region(std::move(value))
+    {
+    }
+    const QRegion region;
+};
+
+// Corners given in any order span the same rectangle, as with the Windows region calls.
+QRect normalisedRect(const NativeRect &rect)
+{
+    const int left = std::min(rect.left, rect.right);
+    const int top = std::min(rect.top, rect.bottom);
+    const int right = std::max(rect.left, rect.right);
+    const int bottom = std::max(rect.top, rect.bottom);
+    return QRect(QPoint(left, top), QSize(right - left, bottom - top));
+}
+
+NativeRect toNativeRect(const QRect &rect)
+{
+    return {rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()};
+}
+
+NativeRect offsetRect(const NativeRect &rect, const NativePoint &by)
+{
+    return {rect.left + by.x, rect.top + by.y, rect.right + by.x, rect.bottom + by.y};
+}
+
+long long overlapArea(const NativeRect &a, const NativeRect &b)
+{
+    const long long width = std::min(a.right, b.right) - std::max(a.left, b.left);
+    const long long height = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
+    return width > 0 && height > 0 ? width * height : 0;
+}
+
+long long squaredDistance(const NativeRect &a, const NativeRect &b)
+{
+    const long long dx = std::max({0, b.left - a.right, a.left - b.right});
+    const long long dy = std::max({0, b.top - a.bottom, a.top - b.bottom});
+    return dx * dx + dy * dy;
+}
+
+bool hostUserIsAdministrator()
+{
+#ifdef __unix__
+    return ::geteuid() == 0;
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+const std::u16string MemoryDesktop::kQtWindowClass = u"Qt5QWindowIcon";
+
+MemoryDesktop::MemoryDesktop()
+    : m_nextHandle(kFirstHandle)
+    , m_administrator(hostUserIsAdministrator())
+{
+}
+
+MemoryDesktop::~MemoryDesktop() = default;
+
+// ---------------------------------------------------------------- bookkeeping
+
+MemoryDesktop::Window *MemoryDesktop::find(NativeHandle handle)
+{
+    if (handle == 0)
+        return nullptr;
+    const auto it = m_windows.find(handle);
+    if (it == m_windows.end())
+        return adoptQtWindow(handle);
+    Window &window = it->second;
+    // An adopted Qt window whose native window went away is gone from this desktop too.
+    if (window.adoptedQtWindow
+        && (window.qtWindow.isNull() || !window.qtWindow->handle() || window.qtWindow->winId() != handle)) {
+        window.destroyObserver = nullptr; // its owner went with it
+        destroyTree(handle, 0);
+        return nullptr;
+    }
+    return &window;
+}
+
+MemoryDesktop::Window *MemoryDesktop::adoptQtWindow(NativeHandle handle)
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()) || m_destroyedQtIds.count(handle))
+        return nullptr;
+    const QWindowList qtWindows = QGuiApplication::allWindows();
+    const auto match = std::find_if(qtWindows.begin(), qtWindows.end(),
+        [handle](QWindow *qtWindow) { return qtWindow->handle() && qtWindow->winId() == handle; });
+    if (match == qtWindows.end())
+        return nullptr;
+    Window &window = m_windows[handle];
+    window.handle = handle;
+    window.className = kQtWindowClass;
+    window.adoptedQtWindow = true;
+    window.qtWindow = *match;
+    linkOnTopOfBand(window);
+    return &window;
+}
+
+void MemoryDesktop::adoptAllQtWindows()
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+    for (QWindow *qtWindow : QGuiApplication::allWindows()) {
+        if (qtWindow->handle())
+            find(qtWindow->winId());
+    }
+    // Drop the records of Qt windows that went away since.
+    std::vector<NativeHandle> adopted;
+    for (const auto &entry : m_windows) {
+        if (entry.second.adoptedQtWindow)
+            adopted.push_back(entry.first);
+    }
+    for (NativeHandle handle : adopted)
+        find(handle);
+}
+
+std::vector<NativeHandle> &MemoryDesktop::siblingList(const Window &window)
+{
+    return window.parent ? m_windows.at(window.parent).children : m_topLevel;
+}
+
+void MemoryDesktop::unlink(const Window &window)
+{
+    std::vector<NativeHandle> &siblings = siblingList(window);
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), window.handle), siblings.end());
+}
+
+std::size_t MemoryDesktop::firstNormalIndex() const
+{
+    std::size_t index = 0;
+    while (index < m_topLevel.size() && m_windows.at(m_topLevel[index]).topmost)
+        ++index;
+    return index;
+}
+
+void MemoryDesktop::linkOnTopOfBand(Window &window)
+{
+    if (window.parent)
+        m_windows.at(window.parent)
+            .children.insert(m_windows.at(window.parent).children.begin(), window.handle);
+    else
+        m_topLevel.insert(m_topLevel.begin() + (window.topmost ? 0 : firstNormalIndex()), window.handle);
+}
+
+NativeRect MemoryDesktop::relativeRect(const Window &window) const
+{
+    if (window.adoptedQtWindow)
+        return toNativeRect(window.qtWindow->frameGeometry());
+    return window.rect;
+}
+
+NativeRect MemoryDesktop::frameOf(const Window &window) const
+{
+    if (window.adoptedQtWindow) {
+        const QMargins margins = window.qtWindow->frameMargins();
+        return {margins.left(), margins.top(), margins.right(), margins.bottom()};
+    }
+    return window.frame;
+}
+
+bool MemoryDesktop::shown(const Window &window) const
+{
+    return window.adoptedQtWindow ? window.qtWindow->isVisible() : window.shown;
+}
+
+void MemoryDesktop::setShown(Window &window, bool show)
+{
+    if (window.adoptedQtWindow)
+        window.qtWindow->setVisible(show);
+    else
+        window.shown = show;
+}
+
+// The watcher hears first, then the children, top first; a child whose owner detached it while being
+// told survives. Like the native destroy messages: the parent's comes before its children's.
+void MemoryDesktop::destroyTree(NativeHandle handle, NativeHandle dyingParent)
+{
+    const auto it = m_windows.find(handle);
+    if (it == m_windows.end())
+        return;
+    const DestroyObserver observer = it->second.destroyObserver;
+    if (observer)
+        observer(handle);
+    const auto after = m_windows.find(handle);
+    if (after == m_windows.end() || (dyingParent && after->second.parent != dyingParent))
+        return;
+    after->second.destroyObserver = nullptr;
+    const std::vector<NativeHandle> children = after->second.children;
+    for (NativeHandle child : children) {
+        const auto it = m_windows.find(child);
+        if (it != m_windows.end() && it->second.parent == handle)
+            destroyTree(child, handle);
+    }
+    // Whatever a watcher linked in meanwhile goes with the window.
+    if (m_windows.count(handle))
+        forget(handle);
+}
+
+void MemoryDesktop::forget(NativeHandle handle)
+{
+    Window &window = m_windows.at(handle);
+    while (!window.children.empty())
+        forget(window.children.front());
+    unlink(window);
+    if (window.adoptedQtWindow)
+        m_destroyedQtIds.insert(handle);
+    if (m_foreground == handle)
+        m_foreground = 0;
+    m_windows.erase(handle);
+}
+
+// ---------------------------------------------------------------- finding windows
+
+std::vector<NativeHandle> MemoryDesktop::topLevelWindows()
+{
+    adoptAllQtWindows();
+    return m_topLevel;
+}
+
+std::u16string MemoryDesktop::windowTitle(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    if (!window)
+        return {};
+    const std::u16string title
+        = window->adoptedQtWindow ? window->qtWindow->title().toStdU16String() : window->title;
+    return title.substr(0, kNameBufferChars - 1);
+}
+
+std::u16string MemoryDesktop::className(NativeHandle handle, int bufferChars)
+{
+    const Window *window = find(handle);
+    if (!window || bufferChars <= 0)
+        return {};
+    return window->className.substr(0, std::size_t(bufferChars - 1));
+}
+
+NativeHandle MemoryDesktop::findWindowByClass(const std::u16string &className)
+{
+    adoptAllQtWindows();
+    const auto match = std::find_if(m_topLevel.begin(), m_topLevel.end(),
+        [&](NativeHandle handle) { return m_windows.at(handle).className == className; });
+    return match == m_topLevel.end() ? 0 : *match;
+}
+
+// ---------------------------------------------------------------- the window tree
+
+NativeHandle MemoryDesktop::parent(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    return window ? window->parent : 0;
+}
+
+NativeHandle MemoryDesktop::outermostAncestor(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    while (window && window->parent)
+        window = &m_windows.at(window->parent);
+    return window ? window->handle : 0;
+}
+
+NativeHandle MemoryDesktop::firstChild(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    return window && !window->children.empty() ? window->children.front() : 0;
+}
+
+NativeHandle MemoryDesktop::nextSibling(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    if (!window)
+        return 0;
+    const std::vector<NativeHandle> &siblings = siblingList(*window);
+    const auto it = std::find(siblings.begin(), siblings.end(), handle);
+    return it + 1 < siblings.end() ? *(it + 1) : 0;
+}
+
+NativeHandle MemoryDesktop::windowAbove(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    if (!window)
+        return 0;
+    const std::vector<NativeHandle> &siblings = siblingList(*window);
+    const auto it = std::find(siblings.begin(), siblings.end(), handle);
+    return it != siblings.begin() ? *(it - 1) : 0;
+}
+
+bool MemoryDesktop::isWindow(NativeHandle handle)
+{
+    return find(handle) != nullptr;
+}
+
+bool MemoryDesktop::isVisible(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    if (!window)
+        return false;
+    for (; window; window = window->parent ? &m_windows.at(window->parent) : nullptr) {
+        if (!shown(*window))
+            return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- geometry
+
+NativeRect MemoryDesktop::windowRect(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    if (!window)
+        return {};
+    const NativeRect rect = relativeRect(*window);
+    return window->parent ? offsetRect(rect, clientOrigin(window->parent)) : rect;
+}
+
+NativeRect MemoryDesktop::clientRect(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    if (!window)
+        return {};
+    const NativeRect rect = relativeRect(*window);
+    const NativeRect frame = frameOf(*window);
+    return {0, 0, std::max(0, rect.width() - frame.left - frame.right),
+        std::max(0, rect.height() - frame.top - frame.bottom)};
+}
+
+NativePoint MemoryDesktop::clientOrigin(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    if (!window)
+        return {};
+    const NativeRect rect = windowRect(handle);
+    const NativeRect frame = frameOf(*window);
+    return {rect.left + frame.left, rect.top + frame.top};
+}
+
+// ---------------------------------------------------------------- foreground and input
+
+NativeHandle MemoryDesktop::foregroundWindow()
+{
+    // The record may have gone (an adopted Qt window closed): look it up again.
+    if (m_foreground && !find(m_foreground))
+        m_foreground = 0;
+    return m_foreground;
+}
+
+bool MemoryDesktop::setForegroundWindow(NativeHandle handle)
+{
+    const NativeHandle topLevel = outermostAncestor(handle);
+    if (!topLevel)
+        return false;
+    Window &window = m_windows.at(topLevel);
+    unlink(window);
+    linkOnTopOfBand(window);
+    m_foreground = topLevel;
+    return true;
+}
+
+bool MemoryDesktop::attachThreadInput(NativeHandle handle, bool attach)
+{
+    Window *window = find(handle);
+    if (!window)
+        return false;
+    window->inputAttached = attach;
+    return true;
+}
+
+// ---------------------------------------------------------------- parent, z-order, visibility, style
+
+bool MemoryDesktop::setParent(NativeHandle child, NativeHandle newParent)
+{
+    Window *window = find(child);
+    if (!window || (newParent && !find(newParent)))
+        return false;
+    // A window cannot become a child of itself or of one of its descendants.
+    for (NativeHandle up = newParent; up; up = m_windows.at(up).parent) {
+        if (up == child)
+            return false;
+    }
+    unlink(*window);
+    window->parent = newParent;
+    linkOnTopOfBand(*window);
+    return true;
+}
+
+bool MemoryDesktop::placeWindow(NativeHandle handle, const ZOrderPlacement &placement)
+{
+    Window *window = find(handle);
+    if (!window)
+        return false;
+    using Where = ZOrderPlacement::Where;
+    const bool topLevel = window->parent == 0;
+    switch (placement.where) {
+    case Where::OutOfTopmostBand:
+        if (topLevel && window->topmost) {
+            unlink(*window);
+            window->topmost = false;
+            linkOnTopOfBand(*window);
+        }
+        break;
+    case Where::IntoTopmostBand:
+        unlink(*window);
+        if (topLevel)
+            window->topmost = true;
+        linkOnTopOfBand(*window);
+        break;
+    case Where::DirectlyAfter: {
+        Window *after = find(placement.after);
+        if (!after)
+            return false;
+        // Only a sibling gives a place; another window leaves the order as it is.
+        if (after == window || after->parent != window->parent)
+            break;
+        unlink(*window);
+        if (topLevel && after->topmost && !window->topmost) {
+            linkOnTopOfBand(*window);
+            break;
+        }
+        if (topLevel && !after->topmost)
+            window->topmost = false;
+        std::vector<NativeHandle> &siblings = siblingList(*window);
+        siblings.insert(std::find(siblings.begin(), siblings.end(), after->handle) + 1, handle);
+        break;
+    }
+    }
+    // Shown first: showing a Qt widget's window applies the widget's own geometry to it.
+    if (placement.show)
+        setShown(*window, true);
+    if (placement.moveAndResize)
+        moveWindow(handle, placement.geometry);
+    if (placement.activate && topLevel)
+        m_foreground = handle;
+    return true;
+}
+
+bool MemoryDesktop::showWindow(NativeHandle handle, bool show)
+{
+    Window *window = find(handle);
+    if (!window)
+        return false;
+    const bool wasShown = shown(*window);
+    setShown(*window, show);
+    return wasShown;
+}
+
+bool MemoryDesktop::addClipSiblings(NativeHandle handle)
+{
+    Window *window = find(handle);
+    if (!window)
+        return false;
+    window->clipSiblings = true;
+    return true;
+}
+
+// ---------------------------------------------------------------- regions
+
+QRegion MemoryDesktop::toQRegion(const NativeRegion &region)
+{
+    const MemoryRegionData *data = region.dataAs<MemoryRegionData>();
+    return data ? data->region : QRegion();
+}
+
+NativeRegion MemoryDesktop::fromQRegion(const QRegion &region) const
+{
+    return NativeRegion(std::make_shared<const MemoryRegionData>(region));
+}
+
+NativeRegion MemoryDesktop::rectRegion(const NativeRect &rect)
+{
+    return fromQRegion(QRegion(normalisedRect(rect)));
+}
+
+// Each row is cut by the quarter ellipses at its ends, sampled at the row's middle; rows with the
+// same cut share one rectangle.
+NativeRegion MemoryDesktop::roundRectRegion(const NativeRect &rect, int ellipseWidth, int ellipseHeight)
+{
+    const QRect bounds = normalisedRect(rect);
+    if (ellipseWidth <= 0 || ellipseHeight <= 0 || bounds.isEmpty())
+        return fromQRegion(QRegion(bounds));
+    const double radiusX = std::min(ellipseWidth, bounds.width()) / 2.0;
+    const double radiusY = std::min(ellipseHeight, bounds.height()) / 2.0;
+    QRegion region;
+    int bandTop = 0;
+    int bandInset = -1;
+    for (int row = 0; row <= bounds.height(); ++row) {
+        int inset = -1;
+        if (row < bounds.height()) {
+            const double middle = row + 0.5;
+            double fromCentre = 0;
+            if (middle < radiusY)
+                fromCentre = radiusY - middle;
+            else if (middle > bounds.height() - radiusY)
+                fromCentre = middle - (bounds.height() - radiusY);
+            const double ratio = std::min(1.0, fromCentre / radiusY);
+            inset = int(std::lround(radiusX * (1.0 - std::sqrt(1.0 - ratio * ratio))));
+        }
+        if (inset != bandInset) {
+            if (bandInset >= 0 && bounds.width() > 2 * bandInset)
+                region += QRect(bounds.left() + bandInset, bounds.top() + bandTop,
+                    bounds.width() - 2 * bandInset, row - bandTop);
+            bandTop = row;
+            bandInset = inset;
+        }
+    }
+    return fromQRegion(region);
+}
+
+NativeRegion MemoryDesktop::regionDifference(const NativeRegion &from, const NativeRegion &removed)
+{
+    return fromQRegion(toQRegion(from).subtracted(toQRegion(removed)));
+}
+
+NativeRegion MemoryDesktop::regionUnion(const NativeRegion &a, const NativeRegion &b)
+{
+    return fromQRegion(toQRegion(a).united(toQRegion(b)));
+}
+
+std::optional<NativeRegion> MemoryDesktop::windowRegion(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    if (!window || !window->region)
+        return std::nullopt;
+    return fromQRegion(*window->region);
+}
+
+bool MemoryDesktop::setWindowRegion(NativeHandle handle, const NativeRegion &region, bool redraw)
+{
+    Window *window = find(handle);
+    if (!window)
+        return false;
+    window->region = toQRegion(region);
+    if (redraw)
+        ++window->regionRedraws;
+    return true;
+}
+
+// ---------------------------------------------------------------- monitors
+
+std::optional<NativeMonitor> MemoryDesktop::monitorNearestWindow(NativeHandle handle)
+{
+    if (!find(handle) || m_monitors.empty())
+        return std::nullopt;
+    const NativeRect rect = windowRect(handle);
+    const auto best = std::min_element(
+        m_monitors.begin(), m_monitors.end(), [&rect](const NativeMonitor &a, const NativeMonitor &b) {
+            const long long overlapA = overlapArea(a.rect, rect);
+            const long long overlapB = overlapArea(b.rect, rect);
+            if (overlapA != overlapB)
+                return overlapA > overlapB;
+            return squaredDistance(a.rect, rect) < squaredDistance(b.rect, rect);
+        });
+    return *best;
+}
+
+// ---------------------------------------------------------------- destruction
+
+void MemoryDesktop::watchDestroy(NativeHandle handle, DestroyObserver observer)
+{
+    if (Window *window = find(handle))
+        window->destroyObserver = std::move(observer);
+}
+
+void MemoryDesktop::unwatchDestroy(NativeHandle handle)
+{
+    const auto it = m_windows.find(handle);
+    if (it != m_windows.end())
+        it->second.destroyObserver = nullptr;
+}
+
+// This desktop tells its watchers directly; no native message carries a destruction here.
+bool MemoryDesktop::handleNativeMessage(const char *, void *)
+{
+    return false;
+}
+
+// ---------------------------------------------------------------- process rights
+
+bool MemoryDesktop::isUserAdministrator()
+{
+    return m_administrator;
+}
+
+ElevationOutcome MemoryDesktop::relaunchElevated()
+{
+    ++m_relaunchCount;
+    return m_relaunchOutcome;
+}
+
+// ---------------------------------------------------------------- scripting
+
+NativeHandle MemoryDesktop::createWindow(const WindowSpec &spec)
+{
+    if (spec.parent && !find(spec.parent))
+        return 0;
+    const NativeHandle handle = m_nextHandle++;
+    Window &window = m_windows[handle];
+    window.handle = handle;
+    window.title = spec.title;
+    window.className = spec.className;
+    window.rect = spec.rect;
+    window.frame = spec.frame;
+    window.parent = spec.parent;
+    window.shown = spec.visible;
+    window.topmost = spec.topmost && spec.parent == 0;
+    // A new child goes below its siblings, a new top-level window on top of its band.
+    if (spec.parent)
+        m_windows.at(spec.parent).children.push_back(handle);
+    else
+        linkOnTopOfBand(window);
+    return handle;
+}
+
+bool MemoryDesktop::moveWindow(NativeHandle handle, const NativeRect &rect)
+{
+    Window *window = find(handle);
+    if (!window)
+        return false;
+    if (window->adoptedQtWindow)
+        window->qtWindow->setGeometry(QRect(QPoint(rect.left, rect.top), QSize(rect.width(), rect.height())));
+    else
+        window->rect = rect;
+    return true;
+}
+
+bool MemoryDesktop::setWindowTitle(NativeHandle handle, const std::u16string &title)
+{
+    Window *window = find(handle);
+    if (!window || window->adoptedQtWindow)
+        return false;
+    window->title = title;
+    return true;
+}
+
+bool MemoryDesktop::destroyWindow(NativeHandle handle)
+{
+    if (!find(handle))
+        return false;
+    destroyTree(handle, 0);
+    return true;
+}
+
+bool MemoryDesktop::bringToFront(NativeHandle handle)
+{
+    return setForegroundWindow(handle);
+}
+
+void MemoryDesktop::setMonitors(const std::vector<NativeMonitor> &monitors)
+{
+    m_monitors = monitors;
+}
+
+MemoryDesktop::Taskbars MemoryDesktop::createTaskbars()
+{
+    Taskbars taskbars;
+    if (m_monitors.empty())
+        return taskbars;
+    const auto primary = std::find_if(
+        m_monitors.begin(), m_monitors.end(), [](const NativeMonitor &monitor) { return monitor.primary; });
+    const NativeRect screen = (primary != m_monitors.end() ? *primary : m_monitors.front()).rect;
+    const NativeRect bar {screen.left, screen.bottom - kTaskbarHeight, screen.right, screen.bottom};
+    taskbars.primary = createWindow({u"", u"Shell_TrayWnd", bar, {}, 0, true, true});
+    taskbars.startButton = createWindow({u"Start", u"Button",
+        {bar.left, bar.top, bar.left + kStartButtonWidth, bar.bottom}, {}, 0, true, true});
+    const auto other = std::find_if(
+        m_monitors.begin(), m_monitors.end(), [](const NativeMonitor &monitor) { return !monitor.primary; });
+    if (other != m_monitors.end()) {
+        const NativeRect second = other->rect;
+        taskbars.secondary = createWindow({u"", u"Shell_SecondaryTrayWnd",
+            {second.left, second.bottom - kTaskbarHeight, second.right, second.bottom}, {}, 0, true, true});
+    }
+    return taskbars;
+}
+
+std::vector<NativeHandle> MemoryDesktop::childrenInOrder(NativeHandle parentWindow)
+{
+    if (!parentWindow)
+        return topLevelWindows();
+    const Window *window = find(parentWindow);
+    return window ? window->children : std::vector<NativeHandle>();
+}
+
+bool MemoryDesktop::isTopmost(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    return window && window->topmost;
+}
+
+bool MemoryDesktop::hasClipSiblings(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    return window && window->clipSiblings;
+}
+
+bool MemoryDesktop::isInputAttached(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    return window && window->inputAttached;
+}
+
+int MemoryDesktop::regionRedrawCount(NativeHandle handle)
+{
+    const Window *window = find(handle);
+    return window ? window->regionRedraws : 0;
+}
