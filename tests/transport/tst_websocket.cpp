@@ -1,0 +1,496 @@
+#include "tests/transport/tst_websocket_memorysocket.h"
+#include "transport/Headers.h"
+#include "transport/HttpServerRequest.h"
+#include "transport/WebSocket.h"
+
+#include <QPointer>
+#include <QtTest>
+
+namespace {
+
+constexpr quint64 kMessageLimit = 64 * 1024 * 1024;
+const QByteArray kRfcKey = "dGhlIHNhbXBsZSBub25jZQ==";
+const QByteArray kRfcAccept = "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=";
+const QByteArray kMaskKey = "\x37\xfa\x21\x3d";
+
+enum Opcode : quint8 { Cont = 0x0, Text = 0x1, Binary = 0x2, Close = 0x8, Ping = 0x9, Pong = 0xA };
+enum Fin : bool { NotFinal = false, Final = true };
+
+QByteArray upgradeRequest(const QByteArray &fields)
+{
+    return "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\n" + fields + "\r\n";
+}
+
+QByteArray defaultUpgradeRequest()
+{
+    return upgradeRequest(
+        "Upgrade: websocket\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " + kRfcKey + "\r\n");
+}
+
+// First byte, MASK bit and length in its shortest form; no key, no payload.
+QByteArray frameHead(quint8 firstByte, bool masked, quint64 length)
+{
+    QByteArray head(1, char(firstByte));
+    const char mask = masked ? char(0x80) : 0;
+    int lengthBytes = 0;
+    if (length <= 125) {
+        head.append(char(mask | char(length)));
+    } else if (length <= 0xFFFF) {
+        head.append(char(mask | 126));
+        lengthBytes = 2;
+    } else {
+        head.append(char(mask | 127));
+        lengthBytes = 8;
+    }
+    for (int shift = (lengthBytes - 1) * 8; shift >= 0; shift -= 8)
+        head.append(char(quint8(length >> shift)));
+    return head;
+}
+
+// A frame as a browser sends it: masked with kMaskKey.
+QByteArray clientFrame(quint8 opcode, const QByteArray &payload, Fin fin = Final)
+{
+    QByteArray frame = frameHead(quint8((fin ? 0x80 : 0) | opcode), true, quint64(payload.size())) + kMaskKey;
+    for (int i = 0; i < payload.size(); ++i)
+        frame.append(char(payload[i] ^ kMaskKey[i % 4]));
+    return frame;
+}
+
+// A frame as the server must send it: final, unmasked.
+QByteArray serverFrame(quint8 opcode, const QByteArray &payload)
+{
+    return frameHead(quint8(0x80 | opcode), false, quint64(payload.size())) + payload;
+}
+
+QByteArray status(quint16 code)
+{
+    return QByteArray(1, char(code >> 8)) + char(code & 0xFF);
+}
+
+QByteArray pattern(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+// One accepted connection on a memory socket; records what the endpoint reports.
+class Endpoint
+{
+public:
+    explicit Endpoint(
+        const QByteArray &requestBytes = defaultUpgradeRequest(), const Headers &extraHeaders = {})
+        : socket(new MemorySocket)
+    {
+        QObject::connect(&ws, &WebSocket::newMessage, [this](const QByteArray &msg) { messages << msg; });
+        QObject::connect(&ws, &WebSocket::pong, [this](const QByteArray &data) { pongs << data; });
+        QObject::connect(&ws, &WebSocket::connected, [this] { ++connects; });
+        QObject::connect(&ws, &WebSocket::disconnected, [this] { ++disconnects; });
+
+        // The owner's part: hand the upgrade request and the bytes after it to the endpoint.
+        HttpServerRequest request(*socket, nullptr);
+        QObject::connect(&request, &HttpServerRequest::upgrade, [&] {
+            upgraded = true;
+            accepted = ws.acceptHandshake(request, request.takeBody(), extraHeaders);
+        });
+        socket->receive(requestBytes);
+    }
+    ~Endpoint() { delete socket.data(); }
+
+    QPointer<MemorySocket> socket; // deleted by the endpoint once disconnected
+    WebSocket ws;
+    bool upgraded = false;
+    bool accepted = false;
+    QList<QByteArray> messages;
+    QList<QByteArray> pongs;
+    int connects = 0;
+    int disconnects = 0;
+};
+
+// What a connection did with its input: compared between different splits of the same bytes.
+struct Outcome
+{
+    QList<QByteArray> messages;
+    QList<QByteArray> pongs;
+    QByteArray written;
+    int errorCode = 0;
+    bool socketOpen = true;
+
+    bool operator==(const Outcome &other) const
+    {
+        return messages == other.messages && pongs == other.pongs && written == other.written
+            && errorCode == other.errorCode && socketOpen == other.socketOpen;
+    }
+};
+
+Outcome receiveInPieces(const QByteArray &input, const QVector<int> &cuts)
+{
+    Endpoint endpoint;
+    endpoint.socket->takeWritten();
+    int from = 0;
+    for (int cut : cuts) {
+        endpoint.socket->receive(input.mid(from, cut - from));
+        from = cut;
+    }
+    endpoint.socket->receive(input.mid(from));
+    return {endpoint.messages, endpoint.pongs, endpoint.socket->written(), endpoint.ws.errorCode(),
+        endpoint.socket->isOpen()};
+}
+
+// Every offset of short inputs; of long ones the first and last bytes and a sample of the middle.
+QVector<int> splitOffsets(int size)
+{
+    QVector<int> offsets;
+    for (int i = 1; i < size; ++i) {
+        if (size <= 512 || i < 64 || i > size - 64 || i % 997 == 0)
+            offsets << i;
+    }
+    return offsets;
+}
+
+} // namespace
+
+class tst_WebSocket : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void handshake_data();
+    void handshake();
+    void bytesAfterUpgradeRequestAreFrames();
+    void receive_data();
+    void receive();
+    void fragmentsUpToTheLimitMakeOneMessage();
+    void sendLengthForms_data();
+    void sendLengthForms();
+    void closeWaitsForPeerClose();
+    void peerHangUp();
+    void invalidMessageKind();
+    void errorText_data();
+    void errorText();
+};
+
+void tst_WebSocket::handshake_data()
+{
+    QTest::addColumn<QByteArray>("fields");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QByteArray>("answer");
+
+    const QByteArray version = "Sec-WebSocket-Version: 13\r\n";
+    const QByteArray key = "Sec-WebSocket-Key: " + kRfcKey + "\r\n";
+    const QByteArray switching
+        = "HTTP/1.1 101 Switching Protocols\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+          "Sec-WebSocket-Accept: "
+        + kRfcAccept + "\r\n\r\n";
+    const QByteArray badRequest
+        = "HTTP/1.1 400 Bad Request\r\nConnection: keep-alive\r\nContent-Length: 0\r\n\r\n";
+    const QByteArray upgradeRequired = "HTTP/1.1 426 Upgrade Required\r\nConnection: keep-alive\r\n"
+                                       "Content-Length: 0\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    QCOMPARE(badRequest.size(), 71);
+    QCOMPARE(upgradeRequired.size(), 103);
+
+    QTest::newRow("example key of RFC 6455") << "Upgrade: websocket\r\n" + version + key << true << switching;
+    QTest::newRow("upgrade token in another case")
+        << "Upgrade: WebSocket\r\n" + version + key << true << switching;
+    QTest::newRow("one of two upgrade fields")
+        << "Upgrade: h2c\r\nUpgrade: websocket\r\n" + version + key << true << switching;
+    QTest::newRow("last of two keys counts")
+        << "Upgrade: websocket\r\n" + version + "Sec-WebSocket-Key: short\r\n" + key << true << switching;
+    QTest::newRow("upgrade list with a second protocol")
+        << "Upgrade: websocket, foo\r\n" + version + key << false << badRequest;
+    QTest::newRow("no upgrade field") << version + key << false << badRequest;
+    QTest::newRow("version 12") << "Upgrade: websocket\r\nSec-WebSocket-Version: 12\r\n" + key << false
+                                << upgradeRequired;
+    QTest::newRow("no version") << "Upgrade: websocket\r\n" + key << false << upgradeRequired;
+    QTest::newRow("23-byte key") << "Upgrade: websocket\r\n" + version
+            + "Sec-WebSocket-Key: " + kRfcKey.left(23)
+            + "\r\n" << false << QByteArray();
+    QTest::newRow("25-byte key") << "Upgrade: websocket\r\n" + version + "Sec-WebSocket-Key: " + kRfcKey
+            + "A\r\n" << false << QByteArray();
+    QTest::newRow("no key") << "Upgrade: websocket\r\n" + version << false << QByteArray();
+}
+
+void tst_WebSocket::handshake()
+{
+    QFETCH(QByteArray, fields);
+    QFETCH(bool, accepted);
+    QFETCH(QByteArray, answer);
+
+    Endpoint endpoint(upgradeRequest(fields));
+    QVERIFY(endpoint.upgraded);
+    QCOMPARE(endpoint.accepted, accepted);
+    QCOMPARE(endpoint.socket->written(), answer);
+    QCOMPARE(endpoint.connects, accepted ? 1 : 0);
+    QCOMPARE(endpoint.ws.isConnected(), accepted);
+    QCOMPARE(endpoint.ws.errorCode(), 0);
+    // A refused handshake leaves the connection open and the endpoint closed.
+    QVERIFY(endpoint.socket->isOpen());
+    QCOMPARE(endpoint.ws.sendMessage("x"), accepted);
+}
+
+void tst_WebSocket::bytesAfterUpgradeRequestAreFrames()
+{
+    const QByteArray frames = clientFrame(Text, "first") + clientFrame(Text, "second");
+    Endpoint endpoint(defaultUpgradeRequest() + frames.left(12));
+    QVERIFY(endpoint.accepted);
+    QCOMPARE(endpoint.messages, QList<QByteArray> {"first"});
+    endpoint.socket->receive(frames.mid(12));
+    QCOMPARE(endpoint.messages, (QList<QByteArray> {"first", "second"}));
+}
+
+void tst_WebSocket::receive_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QList<QByteArray>>("messages");
+    QTest::addColumn<QList<QByteArray>>("pongs");
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<int>("errorCode");
+    QTest::addColumn<bool>("socketOpen");
+
+    using List = QList<QByteArray>;
+    const QByteArray key = kMaskKey;
+    const auto refused = [](quint16 code) { return serverFrame(Close, status(code)); };
+
+    QTest::newRow("7-bit length") << clientFrame(Text, "Hello") << List {"Hello"} << List() << QByteArray()
+                                  << 0 << true;
+    QTest::newRow("16-bit length, 126 bytes")
+        << clientFrame(Binary, pattern(126)) << List {pattern(126)} << List() << QByteArray() << 0 << true;
+    QTest::newRow("16-bit length, 65535 bytes")
+        << clientFrame(Binary, pattern(65535)) << List {pattern(65535)} << List() << QByteArray() << 0
+        << true;
+    QTest::newRow("64-bit length, 65536 bytes")
+        << clientFrame(Binary, pattern(65536)) << List {pattern(65536)} << List() << QByteArray() << 0
+        << true;
+    QTest::newRow("several frames") << clientFrame(Text, "a") + clientFrame(Binary, pattern(37))
+            + clientFrame(Text, "c") << List {"a", pattern(37), "c"}
+                                    << List() << QByteArray() << 0 << true;
+    QTest::newRow("fragments with control frames between")
+        << clientFrame(Text, "Hel", NotFinal) + clientFrame(Ping, "p") + clientFrame(Cont, "lo ", NotFinal)
+            + clientFrame(Pong, "q") + clientFrame(Cont, "world")
+        << List {"Hello world"} << List {"q"} << serverFrame(Pong, "p") << 0 << true;
+    QTest::newRow("ping answered with its payload")
+        << clientFrame(Ping, "\x2a") << List() << List() << serverFrame(Pong, "\x2a") << 0 << true;
+    QTest::newRow("empty ping") << clientFrame(Ping, "") << List() << List() << serverFrame(Pong, "") << 0
+                                << true;
+    QTest::newRow("peer close echoed, later frames dropped")
+        << clientFrame(Close, status(1001)) + clientFrame(Text, "late") << List() << List()
+        << serverFrame(Close, status(1001)) << 0 << false;
+    QTest::newRow("peer close reason echoed unchanged")
+        << clientFrame(Close, status(1000) + "bye") << List() << List()
+        << serverFrame(Close, status(1000) + "bye") << 0 << false;
+    QTest::newRow("reserved bits ignored") << frameHead(0xF1, true, 1) + key + char('x' ^ key[0])
+                                           << List {"x"} << List() << QByteArray() << 0 << true;
+    QTest::newRow("reserved data opcode delivered")
+        << clientFrame(0x3, "three") << List {"three"} << List() << QByteArray() << 0 << true;
+    QTest::newRow("unmasked frame refused")
+        << frameHead(0x81, false, 2) + "hi" << List() << List() << refused(1002) << 17 << false;
+    QTest::newRow("ping without FIN refused")
+        << clientFrame(Ping, "p", NotFinal) << List() << List() << refused(1002) << 17 << false;
+    QTest::newRow("opcode 11 refused")
+        << clientFrame(0xB, "") << List() << List() << refused(1008) << 17 << false;
+    QTest::newRow("opcode 15 refused")
+        << clientFrame(0xF, "x") << List() << List() << refused(1008) << 17 << false;
+    QTest::newRow("messages before a refused frame stay delivered")
+        << clientFrame(Text, "ok") + frameHead(0x81, false, 0) << List {"ok"} << List() << refused(1002) << 17
+        << false;
+
+    // Zero-length frames are frames like any other.
+    QTest::newRow("empty text frame is an empty message")
+        << clientFrame(Text, "") << List {""} << List() << QByteArray() << 0 << true;
+    QTest::newRow("empty final continuation completes the message")
+        << clientFrame(Text, "abc", NotFinal) + clientFrame(Cont, "") + clientFrame(Text, "next")
+        << List {"abc", "next"} << List() << QByteArray() << 0 << true;
+    QTest::newRow("empty first fragment") << clientFrame(Text, "", NotFinal) + clientFrame(Cont, "xyz")
+                                          << List {"xyz"} << List() << QByteArray() << 0 << true;
+    // A new message may not start inside a fragmented one: its fragments would end up in front of it.
+    QTest::newRow("text frame inside a fragmented message refused")
+        << clientFrame(Text, "abc", NotFinal) + clientFrame(Text, "def") << List() << List() << refused(1002)
+        << 17 << false;
+    QTest::newRow("binary frame after an empty first fragment refused")
+        << clientFrame(Text, "", NotFinal) + clientFrame(Binary, "z") << List() << List() << refused(1002)
+        << 17 << false;
+
+    // The message bound is decided from the declared length, before any payload arrives.
+    QTest::newRow("frame declaring the limit is read on")
+        << frameHead(0x82, true, kMessageLimit) + key << List() << List() << QByteArray() << 0 << true;
+    QTest::newRow("frame declaring one past the limit refused")
+        << frameHead(0x82, true, kMessageLimit + 1) << List() << List() << refused(1009) << 17 << false;
+    QTest::newRow("fragments reaching the limit are read on")
+        << clientFrame(Text, pattern(10), NotFinal) + frameHead(0x80, true, kMessageLimit - 10) + key
+        << List() << List() << QByteArray() << 0 << true;
+    QTest::newRow("fragments one past the limit refused")
+        << clientFrame(Text, pattern(10), NotFinal) + frameHead(0x80, true, kMessageLimit - 9) << List()
+        << List() << refused(1009) << 17 << false;
+    QTest::newRow("ping one past the limit refused")
+        << frameHead(0x89, true, kMessageLimit + 1) << List() << List() << refused(1009) << 17 << false;
+    QTest::newRow("length of 2^63 refused")
+        << frameHead(0x82, true, quint64(1) << 63) << List() << List() << refused(1009) << 17 << false;
+}
+
+// Every input is read whole, split once at each offset, and byte by byte: the outcome must not change.
+void tst_WebSocket::receive()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QList<QByteArray>, messages);
+    QFETCH(QList<QByteArray>, pongs);
+    QFETCH(QByteArray, written);
+    QFETCH(int, errorCode);
+    QFETCH(bool, socketOpen);
+
+    const Outcome whole = receiveInPieces(input, {});
+    QCOMPARE(whole.messages, messages);
+    QCOMPARE(whole.pongs, pongs);
+    QCOMPARE(whole.written, written);
+    QCOMPARE(whole.errorCode, errorCode);
+    QCOMPARE(whole.socketOpen, socketOpen);
+
+    for (int cut : splitOffsets(input.size()))
+        QVERIFY2(receiveInPieces(input, {cut}) == whole, qPrintable(QStringLiteral("split at %1").arg(cut)));
+    QVector<int> everyByte;
+    for (int i = 1; i < input.size(); ++i)
+        everyByte << i;
+    QVERIFY2(receiveInPieces(input, everyByte) == whole, "byte by byte");
+}
+
+void tst_WebSocket::fragmentsUpToTheLimitMakeOneMessage()
+{
+    // A zero key leaves the payload as it is, so the 64 MiB need not be masked here.
+    const QByteArray zeroKey(4, '\0');
+    const QByteArray first = pattern(1000);
+    const QByteArray rest(int(kMessageLimit) - first.size(), 'r');
+
+    Endpoint endpoint;
+    endpoint.socket->takeWritten();
+    endpoint.socket->receive(frameHead(0x01, true, quint64(first.size())) + zeroKey + first);
+    endpoint.socket->receive(frameHead(0x80, true, quint64(rest.size())) + zeroKey);
+    for (int from = 0; from < rest.size(); from += 1 << 20)
+        endpoint.socket->receive(rest.mid(from, 1 << 20));
+
+    QCOMPARE(endpoint.messages.size(), 1);
+    QCOMPARE(quint64(endpoint.messages[0].size()), kMessageLimit);
+    QVERIFY(endpoint.messages[0] == first + rest);
+    QCOMPARE(endpoint.socket->written(), QByteArray());
+    QCOMPARE(endpoint.ws.errorCode(), 0);
+}
+
+void tst_WebSocket::sendLengthForms_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QByteArray>("head");
+
+    QTest::newRow("empty text") << int(WebSocket::Text) << 0 << QByteArray("\x81\x00", 2);
+    QTest::newRow("125 bytes, 7-bit length") << int(WebSocket::Text) << 125 << QByteArray("\x81\x7d");
+    QTest::newRow("126 bytes, 16-bit length")
+        << int(WebSocket::Binary) << 126 << QByteArray("\x82\x7e\x00\x7e", 4);
+    QTest::newRow("65535 bytes, 16-bit length")
+        << int(WebSocket::Text) << 65535 << QByteArray("\x81\x7e\xff\xff");
+    QTest::newRow("65536 bytes, 64-bit length")
+        << int(WebSocket::Binary) << 65536 << QByteArray("\x82\x7f\x00\x00\x00\x00\x00\x01\x00\x00", 10);
+}
+
+// Every message goes out as one final, unmasked frame with the shortest length form.
+void tst_WebSocket::sendLengthForms()
+{
+    QFETCH(int, kind);
+    QFETCH(int, size);
+    QFETCH(QByteArray, head);
+
+    Endpoint endpoint;
+    endpoint.socket->takeWritten();
+    QCOMPARE(endpoint.ws.messageKind(), WebSocket::Binary);
+    endpoint.ws.setMessageKind(WebSocket::MessageKind(kind));
+    const QByteArray payload = pattern(size);
+    QVERIFY(endpoint.ws.sendMessage(payload));
+    QCOMPARE(endpoint.socket->takeWritten(), head + payload);
+
+    QVERIFY(endpoint.ws.ping(payload.left(3)));
+    QCOMPARE(endpoint.socket->takeWritten(), serverFrame(Ping, payload.left(3)));
+}
+
+void tst_WebSocket::closeWaitsForPeerClose()
+{
+    Endpoint endpoint;
+    endpoint.socket->takeWritten();
+    endpoint.ws.close();
+    QCOMPARE(endpoint.socket->takeWritten(), serverFrame(Close, status(1000)));
+
+    // Closing: nothing more is sent, a second close() included, but messages are still delivered.
+    endpoint.ws.close();
+    QVERIFY(!endpoint.ws.sendMessage("x"));
+    QVERIFY(!endpoint.ws.sendUtf8Message("x"));
+    QVERIFY(!endpoint.ws.ping("x"));
+    QCOMPARE(endpoint.socket->written(), QByteArray());
+    endpoint.socket->receive(clientFrame(Text, "still"));
+    QCOMPARE(endpoint.messages, QList<QByteArray> {"still"});
+    QVERIFY(endpoint.socket->isOpen());
+    QCOMPARE(endpoint.disconnects, 0);
+
+    // The peer's answering Close ends the connection without a second Close from this side.
+    endpoint.socket->receive(clientFrame(Close, status(1000)));
+    QCOMPARE(endpoint.socket->written(), QByteArray());
+    QVERIFY(!endpoint.socket->isOpen());
+    QTRY_COMPARE(endpoint.disconnects, 1);
+    QVERIFY(!endpoint.ws.isConnected());
+    QCOMPARE(endpoint.ws.errorCode(), 0);
+}
+
+void tst_WebSocket::peerHangUp()
+{
+    Endpoint endpoint;
+    QVERIFY(endpoint.ws.isConnected());
+    endpoint.socket->hangUp();
+    QCOMPARE(endpoint.disconnects, 1);
+    QVERIFY(!endpoint.ws.isConnected());
+    QVERIFY(!endpoint.ws.sendMessage("x"));
+    QCOMPARE(endpoint.ws.peerAddress(), QHostAddress());
+    QCOMPARE(endpoint.ws.peerPort(), quint16(0));
+    // The endpoint schedules the socket's deletion.
+    QTRY_VERIFY(endpoint.socket.isNull());
+}
+
+void tst_WebSocket::invalidMessageKind()
+{
+    Endpoint endpoint;
+    endpoint.socket->takeWritten();
+    endpoint.ws.setMessageKind(WebSocket::MessageKind(2));
+    QTest::ignoreMessage(QtWarningMsg, "WebSocket::sendMessage: Invalid message type to send");
+    QVERIFY(!endpoint.ws.sendMessage("x"));
+    QCOMPARE(endpoint.socket->written(), QByteArray());
+}
+
+void tst_WebSocket::errorText_data()
+{
+    QTest::addColumn<int>("socketError");
+    QTest::addColumn<int>("errorCode");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("connection refused")
+        << int(QAbstractSocket::ConnectionRefusedError) << 1 << "See QAbstractSocket::ConnectionRefusedError";
+    QTest::newRow("network error") << int(QAbstractSocket::NetworkError) << 7
+                                   << "See QAbstractSocket::NetworkError";
+    QTest::newRow("proxy protocol error")
+        << int(QAbstractSocket::ProxyProtocolError) << 15 << "See QAbstractSocket::ProxyProtocolError";
+    QTest::newRow("error without a code")
+        << int(QAbstractSocket::DatagramTooLargeError) << -1 << "Unknown error";
+}
+
+// Socket errors only reach the endpoint in the client role; the mapping is the one errorText reads.
+void tst_WebSocket::errorText()
+{
+    QFETCH(int, socketError);
+    QFETCH(int, errorCode);
+    QFETCH(QString, text);
+
+    WebSocket ws;
+    QCOMPARE(ws.errorCode(), 0);
+    QCOMPARE(ws.errorText(), QString());
+    QVERIFY(QMetaObject::invokeMethod(&ws, "onSocketError",
+        Q_ARG(QAbstractSocket::SocketError, QAbstractSocket::SocketError(socketError))));
+    QCOMPARE(ws.errorCode(), errorCode);
+    QCOMPARE(ws.errorText(), text);
+}
+
+QTEST_GUILESS_MAIN(tst_WebSocket)
+#include "tst_websocket.moc"
