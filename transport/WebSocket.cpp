@@ -1,5 +1,6 @@
 #include "transport/WebSocket.h"
 
+#include "transport/FrameMask.h"
 #include "transport/Headers.h"
 #include "transport/HttpServerRequest.h"
 
@@ -113,36 +114,6 @@ void appendBigEndian(QByteArray &out, quint64 value, int count)
         out.append(char(quint8(value >> shift)));
 }
 
-// Copies count bytes from src to dst, XORing each with key[(phase + i) % 4]. Works eight bytes at a
-// time: the key repeated twice is a 64-bit pattern that stays in step because 8 is a multiple of 4.
-void unmaskCopy(char *dst, const char *src, size_t count, const quint8 key[4], quint32 phase)
-{
-    quint8 pattern[8];
-    for (int i = 0; i < 8; ++i)
-        pattern[i] = key[(phase + i) & 3];
-    quint64 word;
-    std::memcpy(&word, pattern, sizeof word);
-
-    size_t i = 0;
-    for (; i + 32 <= count; i += 32) {
-        quint64 block[4];
-        std::memcpy(block, src + i, sizeof block);
-        block[0] ^= word;
-        block[1] ^= word;
-        block[2] ^= word;
-        block[3] ^= word;
-        std::memcpy(dst + i, block, sizeof block);
-    }
-    for (; i + 8 <= count; i += 8) {
-        quint64 value;
-        std::memcpy(&value, src + i, sizeof value);
-        value ^= word;
-        std::memcpy(dst + i, &value, sizeof value);
-    }
-    for (; i < count; ++i)
-        dst[i] = char(quint8(src[i]) ^ pattern[i & 7]);
-}
-
 } // namespace
 
 WebSocket::WebSocket(QObject *parent)
@@ -191,8 +162,13 @@ bool WebSocket::acceptHandshake(
     connect(m_socket, &QIODevice::readyRead, this, &WebSocket::onReadyRead);
     connect(m_socket, &QAbstractSocket::disconnected, this, &WebSocket::onDisconnected);
     emit connected();
-    if (!head.isEmpty())
-        receive(head);
+    // The bytes that followed the request are read from the event loop, once the owner has connected
+    // newMessage: read now, their messages would be lost. Bytes arriving before then queue behind them.
+    if (!head.isEmpty()) {
+        m_buffer = head;
+        QMetaObject::invokeMethod(
+            this, [this] { receive(QByteArray()); }, Qt::QueuedConnection);
+    }
     return true;
 }
 
@@ -323,8 +299,10 @@ void WebSocket::receive(const QByteArray &bytes)
         m_buffer.clear();
         m_payload.clear();
         m_fragments.clear();
-    } else {
-        m_buffer.remove(0, pos);
+    } else if (pos == m_buffer.size()) {
+        m_buffer.clear();
+    } else if (pos > 0) {
+        m_buffer = m_buffer.mid(pos); // copies only the rest; the array may still be shared with the socket's
     }
     m_reading = false;
 }
@@ -408,9 +386,13 @@ WebSocket::ReadStep WebSocket::readPayload(int &pos)
         const int count = int(qMin<quint64>(m_remaining, quint64(m_buffer.size() - pos)));
         if (count == 0)
             return ReadStep::NeedMore;
+        // The declared length is within the bound already; reserving it spares copies as the payload
+        // grows, and pages of the reservation that are never filled are never touched.
+        if (m_payload.isEmpty())
+            m_payload.reserve(int(m_remaining));
         const int oldSize = m_payload.size();
         m_payload.resize(oldSize + count);
-        unmaskCopy(
+        maskCopy(
             m_payload.data() + oldSize, m_buffer.constData() + pos, size_t(count), m_maskKey, m_maskIndex);
         m_maskIndex = (m_maskIndex + quint32(count)) & 3;
         pos += count;

@@ -47,6 +47,10 @@ public:
 
     const QByteArray &written() const { return m_written; }
 
+    // Counts written bytes without keeping them (for measuring).
+    void discardWritten() { m_keepWritten = false; }
+    qint64 writtenCount() const { return m_writtenCount; }
+
     void close() override
     {
         if (!isOpen())
@@ -72,7 +76,9 @@ protected:
 
     qint64 writeData(const char *data, qint64 size) override
     {
-        m_written.append(data, int(size));
+        if (m_keepWritten)
+            m_written.append(data, int(size));
+        m_writtenCount += size;
         return size;
     }
 
@@ -80,4 +86,6 @@ private:
     QByteArray m_incoming; // received, not yet read from m_readPos on
     int m_readPos = 0;
     QByteArray m_written;
+    bool m_keepWritten = true;
+    qint64 m_writtenCount = 0;
 };
