@@ -19,7 +19,8 @@ class WebSocket : public AbstractMessageSocket
     Q_OBJECT
 
 public:
-    enum MessageKind { Text = 0, Binary = 1 };
+    // A fixed underlying type: a kind outside the list is a value sendMessage can refuse, not undefined.
+    enum MessageKind : int { Text = 0, Binary = 1 };
 
     explicit WebSocket(QObject *parent = nullptr);
 
