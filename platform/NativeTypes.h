@@ -74,7 +74,7 @@ struct ZOrderPlacement
 
     Where where = Where::OutOfTopmostBand;
     NativeHandle after = 0; // DirectlyAfter only
-    bool activate = false; // activating a top-level window also makes it the foreground window
+    bool activate = false; // activating a top-level window raises it and makes it the foreground window
     bool show = false; // show the window as part of the move
     bool moveAndResize = false; // also take `geometry` (parent client coordinates, screen for top-level)
     NativeRect geometry;

@@ -456,8 +456,9 @@ bool MemoryDesktop::placeWindow(NativeHandle handle, const ZOrderPlacement &plac
         setShown(*window, true);
     if (placement.moveAndResize)
         moveWindow(handle, placement.geometry);
+    // Activation raises the window like making it the foreground window does.
     if (placement.activate && topLevel)
-        m_foreground = handle;
+        setForegroundWindow(handle);
     return true;
 }
 

@@ -17,7 +17,7 @@
 // a new top-level window lands on top of its band, a new child at the bottom of its siblings; the
 // topmost band lies above every other top-level window; a window moved after a non-topmost one leaves
 // the topmost band; a window moved after a topmost one without being topmost lands on top of the normal
-// windows; making a window the foreground window raises it.
+// windows; making a window the foreground window, or activating it, raises it.
 //
 // A Qt window of this process takes part through its native id (QWindow::winId()): the first call
 // that names the id adopts it. Its title, geometry and visibility are the Qt window's own, read live;

@@ -306,7 +306,7 @@ void foregroundAndActivation(DesktopScript &script, Expect &expect)
     expect.equal(desktop.foregroundWindow(), first, "a move without activation leaves the foreground");
     desktop.placeWindow(second, ZOrderPlacement::directlyAfter(first).withActivation());
     expect.equal(desktop.foregroundWindow(), second, "a move with activation takes the foreground");
-    expect.equal(desktop.windowAbove(second), first, "and keeps the place asked for");
+    expect.equal(orderOf(desktop, {first, second}), {second, first}, "and is raised on top of its band");
 }
 
 void fullScreenPlacement(DesktopScript &script, Expect &expect)
