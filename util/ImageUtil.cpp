@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -114,6 +115,8 @@ void putLittleEndian(QByteArray &out, int offset, std::uint32_t value, int size)
         out[offset + i] = static_cast<char>((value >> (8 * i)) & 0xff);
 }
 
+constexpr std::size_t kMaxInflateRatio = 1032;
+
 constexpr int kBitmapHeaderSize = 54;
 constexpr int kBitmapRowBytes = 12; // 4 pixels of 3 bytes: rows need no filler
 constexpr int kBitmapWidth = 4;
@@ -143,15 +146,18 @@ QString ImageUtil::getImgData(const QString &strPacked)
         source = fieldsToBytes(reinterpret_cast<const char *>(decoded.get()));
     }
 
-    ZeroedBuffer inflated = allocateZeroed(kWorkBufferSize);
+    // Deflate expands a byte into at most 1032 bytes: a smaller source cannot fill the whole work buffer, so
+    // a buffer of its largest output gives the same result.
+    const std::size_t bufferSize = std::min(kWorkBufferSize, source.size() * kMaxInflateRatio + 1);
+    ZeroedBuffer inflated = allocateZeroed(bufferSize);
     if (!inflated)
         return QString();
-    std::size_t inflatedLength = kWorkBufferSize;
+    std::size_t inflatedLength = bufferSize;
     if (ZIPUtil::zdecompress(source.data(), source.size(), inflated.get(), &inflatedLength) != 0)
         qDebug() << "getImgData: ZIPUtil::zdecompress failed";
 
     // Whatever the buffer holds up to its first zero; a buffer filled to the end is refused.
-    const void *end = std::memchr(inflated.get(), 0, kWorkBufferSize);
+    const void *end = std::memchr(inflated.get(), 0, bufferSize);
     if (!end)
         return QString();
     const char *text = reinterpret_cast<const char *>(inflated.get());

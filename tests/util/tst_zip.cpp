@@ -82,6 +82,27 @@ QByteArray noisyText(int length)
     return text;
 }
 
+// Bytes below 144 with few repeats under fixed Huffman codes: one 8-bit code per byte, so input and
+// output alternate byte for byte and nothing lines two feedings up again.
+QByteArray fixedCodesStream(int length)
+{
+    QRandomGenerator random(11);
+    QByteArray data(length, '\0');
+    for (char &c : data)
+        c = char(random.bounded(144));
+    z_stream stream {};
+    deflateInit2(&stream, 9, Z_DEFLATED, 15, 8, Z_FIXED);
+    QByteArray out(int(deflateBound(&stream, length)), '\0');
+    stream.next_in = reinterpret_cast<const Bytef *>(data.constData());
+    stream.avail_in = uInt(length);
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(int(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
 // Streams of every block kind: fixed and dynamic Huffman, stored, long matches, several blocks.
 QList<QPair<const char *, QByteArray>> sampleStreams()
 {
@@ -90,6 +111,7 @@ QList<QPair<const char *, QByteArray>> sampleStreams()
         {"dynamic Huffman", zlibStream(jsonText(40), 9)},
         {"stored", zlibStream(jsonText(3), 0)},
         {"long matches", zlibStream(QByteArray(5000, 'a') + "b" + QByteArray(3000, 'a'), 9)},
+        {"fixed codes, no repeats", fixedCodesStream(2000)},
         {"noisy, several blocks", zlibStream(noisyText(3000) + jsonText(30) + noisyText(3000), 1)},
     };
 }
