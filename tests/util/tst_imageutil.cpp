@@ -243,7 +243,7 @@ void TestImageUtil::bitmapOfContinue()
     put(24, 2);
     put(0, 4);
     put(12, 4);
-    put(0, 16);
+    expected += QByteArray(16, '\0'); // resolutions and colour counts
     expected += QByteArray("nocnit\0eu\0\0\0", 12);
 
     const QByteArray bitmap = ImageUtil::makeTextBitmap("continue");

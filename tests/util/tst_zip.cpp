@@ -103,7 +103,7 @@ QByteArray fixedCodesStream(int length)
     return out;
 }
 
-// Streams of every block kind: fixed and dynamic Huffman, stored, long matches, several blocks.
+// Streams of every block kind: fixed and dynamic Huffman, stored, long matches.
 QList<QPair<const char *, QByteArray>> sampleStreams()
 {
     return {
@@ -112,7 +112,7 @@ QList<QPair<const char *, QByteArray>> sampleStreams()
         {"stored", zlibStream(jsonText(3), 0)},
         {"long matches", zlibStream(QByteArray(5000, 'a') + "b" + QByteArray(3000, 'a'), 9)},
         {"fixed codes, no repeats", fixedCodesStream(2000)},
-        {"noisy, several blocks", zlibStream(noisyText(3000) + jsonText(30) + noisyText(3000), 1)},
+        {"noisy text, fast level", zlibStream(noisyText(1500) + jsonText(30) + noisyText(1500), 1)},
     };
 }
 
