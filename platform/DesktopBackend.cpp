@@ -35,7 +35,10 @@ std::unique_ptr<NativeDesktop> createDesktop(DesktopBackendKind kind)
 #else
     (void)kind;
 #endif
-    return std::make_unique<MemoryDesktop>();
+    // A headless run gets a desktop shaped like a Windows one: a monitor, the taskbars, a start button.
+    auto desktop = std::make_unique<MemoryDesktop>();
+    desktop->createTaskbars();
+    return desktop;
 }
 
 NativeDesktop &currentDesktop()

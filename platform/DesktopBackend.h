@@ -15,6 +15,7 @@ enum class DesktopBackendKind {
 DesktopBackendKind desktopBackendFor(const std::string &qtPlatformName);
 
 // A new desktop of that kind. Win32 exists only in Windows builds; elsewhere it falls back to Memory.
+// A new in-memory desktop has the default monitor with the taskbars and the start button on it.
 std::unique_ptr<NativeDesktop> createDesktop(DesktopBackendKind kind);
 
 // The process's desktop, created on first use from the running Qt application's platform name.
