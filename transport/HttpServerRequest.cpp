@@ -66,7 +66,7 @@ void HttpServerRequest::onTimeout()
 void HttpServerRequest::readBuffered()
 {
     PassMarks marks;
-    qsizetype consumed = 0;
+    int consumed = 0;
     bool reading = true;
     while (reading) {
         const RequestParser::Token token

@@ -7,25 +7,82 @@ namespace {
 
 using TokenKind = RequestParser::TokenKind;
 
-// tchar (RFC 7230): visible ASCII except the separators "(),/:;<=>?@[\]{}
-bool isTokenChar(uchar c)
+// Character classes, one bit each, looked up in one table: scanning is the tokenizer's hot loop.
+enum CharClass : uchar {
+    TokenChar = 1, // tchar (RFC 7230): visible ASCII except the separators "(),/:;<=>?@[\]{}
+    TargetChar = 2, // request-target bytes: "!", "$" to ";", "=", "?" to "Z", "_", "a" to "z", "~"
+    ValueChar = 4, // field values and chunk extensions: visible ASCII, 0x80 and above, space, tab
+};
+
+constexpr uchar classify(uchar c)
 {
-    if (c <= 0x20 || c >= 0x7f)
-        return false;
-    return !std::strchr("\"(),/:;<=>?@[\\]{}", c);
+    uchar classes = 0;
+    bool separator = false;
+    for (const char *s = "\"(),/:;<=>?@[\\]{}"; *s; ++s)
+        separator = separator || uchar(*s) == c;
+    if (c > 0x20 && c < 0x7f && !separator)
+        classes |= TokenChar;
+    if (c == '!' || (c >= '$' && c <= ';') || c == '=' || (c >= '?' && c <= 'Z') || c == '_'
+        || (c >= 'a' && c <= 'z') || c == '~')
+        classes |= TargetChar;
+    if ((c >= 0x21 && c != 0x7f) || c == ' ' || c == '\t')
+        classes |= ValueChar;
+    return classes;
 }
 
-// Request-target bytes: "!", "$" to ";", "=", "?" to "Z", "_", "a" to "z", "~".
-bool isTargetChar(uchar c)
+struct CharClassTable
 {
-    return c == '!' || (c >= '$' && c <= ';') || c == '=' || (c >= '?' && c <= 'Z') || c == '_'
-        || (c >= 'a' && c <= 'z') || c == '~';
+    uchar classes[256];
+    constexpr CharClassTable()
+        : classes()
+    {
+        for (int c = 0; c < 256; ++c)
+            classes[c] = classify(uchar(c));
+    }
+};
+
+constexpr CharClassTable kCharClasses;
+
+// The first position from `from` on whose byte is not of the class, or size.
+int scanClass(const char *data, int from, int size, CharClass charClass)
+{
+    const uchar *bytes = reinterpret_cast<const uchar *>(data);
+    int i = from;
+    for (; i + 4 <= size; i += 4) {
+        if (!(kCharClasses.classes[bytes[i]] & charClass))
+            return i;
+        if (!(kCharClasses.classes[bytes[i + 1]] & charClass))
+            return i + 1;
+        if (!(kCharClasses.classes[bytes[i + 2]] & charClass))
+            return i + 2;
+        if (!(kCharClasses.classes[bytes[i + 3]] & charClass))
+            return i + 3;
+    }
+    while (i < size && (kCharClasses.classes[bytes[i]] & charClass))
+        ++i;
+    return i;
 }
 
-// Field values and chunk extensions: visible ASCII, bytes of 0x80 and above, space and tab.
-bool isValueChar(uchar c)
+// Like scanClass for ValueChar, eight bytes at a time: a block without controls and DEL is all value
+// bytes (a tab, the one control allowed, takes the byte-wise path).
+int scanValue(const char *data, int from, int size)
 {
-    return (c >= 0x21 && c != 0x7f) || c == ' ' || c == '\t';
+    constexpr quint64 ones = 0x0101010101010101ull;
+    constexpr quint64 highBits = 0x8080808080808080ull;
+    int i = from;
+    for (;;) {
+        for (; i + 8 <= size; i += 8) {
+            quint64 block;
+            std::memcpy(&block, data + i, 8);
+            const quint64 belowSpace = (block - ones * 0x20) & ~block & highBits;
+            const quint64 del = ((block ^ (ones * 0x7f)) - ones) & ~(block ^ (ones * 0x7f)) & highBits;
+            if (belowSpace | del)
+                break;
+        }
+        if (i >= size || !(kCharClasses.classes[uchar(data[i])] & ValueChar))
+            return i;
+        ++i;
+    }
 }
 
 bool isBlank(char c)
@@ -44,11 +101,11 @@ int hexDigitValue(uchar c)
     return -1;
 }
 
-bool equalsIgnoringCase(const char *bytes, qsizetype size, const char *lowerCase)
+bool equalsIgnoringCase(const char *bytes, int size, const char *lowerCase)
 {
-    if (qsizetype(std::strlen(lowerCase)) != size)
+    if (int(std::strlen(lowerCase)) != size)
         return false;
-    for (qsizetype i = 0; i < size; ++i) {
+    for (int i = 0; i < size; ++i) {
         char c = bytes[i];
         if (c >= 'A' && c <= 'Z')
             c = char(c - 'A' + 'a');
@@ -60,48 +117,7 @@ bool equalsIgnoringCase(const char *bytes, qsizetype size, const char *lowerCase
 
 } // namespace
 
-bool RequestParser::isError(TokenKind kind)
-{
-    return (kind >= TokenKind::InvalidData && kind <= TokenKind::ChunkSizeOverflow)
-        || kind == TokenKind::TooLarge;
-}
-
-RequestParser::Section RequestParser::sectionOf(State state)
-{
-    switch (state) {
-    case State::Method:
-    case State::MethodSpace:
-    case State::Target:
-    case State::VersionPrefix:
-    case State::VersionDigit:
-    case State::RequestLineEnd:
-    case State::FieldName:
-    case State::FieldColon:
-    case State::FieldValue:
-    case State::FieldLineEnd:
-    case State::HeadEnd:
-        return Section::Head;
-    case State::ChunkSize:
-    case State::ChunkExtension:
-    case State::ChunkSizeLineEnd:
-        return Section::ChunkLine;
-    case State::TrailerName:
-    case State::TrailerColon:
-    case State::TrailerValue:
-    case State::TrailerLineEnd:
-    case State::TrailersEnd:
-        return Section::Trailers;
-    case State::Body:
-    case State::BodyEnd:
-    case State::MessageEnd:
-    case State::ChunkData:
-    case State::ChunkDataEnd:
-        break;
-    }
-    return Section::Unbounded;
-}
-
-qsizetype RequestParser::budgetOf(Section section)
+int RequestParser::budgetOf(Section section)
 {
     switch (section) {
     case Section::Head:
@@ -113,34 +129,76 @@ qsizetype RequestParser::budgetOf(Section section)
     case Section::Unbounded:
         break;
     }
-    return std::numeric_limits<qsizetype>::max();
+    return std::numeric_limits<int>::max();
+}
+
+// The separators and line ends after a token, and the chunk framing after a chunk's data, are counted in
+// that token's consumed bytes when they are already there: nothing acts on them, and the reader then
+// meets two tokens per header field and one per chunk. Framing still incomplete is left for the next
+// call, which hands it out as a skip token; an error found in it is reported by the next call.
+RequestParser::TokenKind RequestParser::advance(const char *data, int size)
+{
+    if (m_error != TokenKind::NeedMoreData)
+        return fail(m_error);
+    const TokenKind found = readBounded(data, size);
+    if (found == TokenKind::NeedMoreData || isError(found))
+        return found;
+    const int valueSize = m_valueSize;
+    int consumed = m_consumed;
+    while (nextTokenIsSkip()) {
+        if (readBounded(data + consumed, size - consumed) != TokenKind::Skip)
+            break;
+        consumed += m_consumed;
+    }
+    return token(found, consumed, valueSize, m_scanned);
+}
+
+// States whose token is always a skip (or more data, or an error). The chunk-size line of the last
+// chunk is not: its CR LF is the end of the body.
+bool RequestParser::nextTokenIsSkip() const
+{
+    switch (m_state) {
+    case State::MethodSpace:
+    case State::VersionPrefix:
+    case State::RequestLineEnd:
+    case State::FieldColon:
+    case State::FieldLineEnd:
+    case State::ChunkSize:
+    case State::ChunkDataEnd:
+    case State::TrailerColon:
+    case State::TrailerLineEnd:
+        return true;
+    case State::ChunkExtension:
+    case State::ChunkSizeLineEnd:
+        return m_chunkSize != 0;
+    default:
+        return false;
+    }
 }
 
 // A bounded section only ever sees its remaining budget of bytes: a token that would need a byte past
 // the bound is refused, at the same byte however the input was split.
-RequestParser::Token RequestParser::next(const char *data, qsizetype size)
+RequestParser::TokenKind RequestParser::readBounded(const char *data, int size)
 {
-    if (m_error != TokenKind::NeedMoreData)
-        return {m_error, 0, 0};
     const Section section = sectionOf(m_state);
-    const qsizetype visible = qMin(size, m_budget);
-    const Token found = readState(data, visible);
-    if (found.kind == TokenKind::NeedMoreData) {
+    const int visible = qMin(size, m_budget);
+    const TokenKind found = readState(data, visible);
+    if (found == TokenKind::NeedMoreData) {
         if (visible < size)
             return fail(TokenKind::TooLarge);
         return found;
     }
-    if (isError(found.kind))
+    if (isError(found))
         return found;
     const Section nextSection = sectionOf(m_state);
     if (nextSection != section)
         m_budget = budgetOf(nextSection);
     else if (section != Section::Unbounded)
-        m_budget -= found.consumed;
+        m_budget -= m_consumed;
     return found;
 }
 
-RequestParser::Token RequestParser::readState(const char *data, qsizetype size)
+RequestParser::TokenKind RequestParser::readState(const char *data, int size)
 {
     switch (m_state) {
     case State::Method:
@@ -199,11 +257,9 @@ RequestParser::Token RequestParser::readState(const char *data, qsizetype size)
 }
 
 // method = 1*tchar
-RequestParser::Token RequestParser::readMethod(const char *data, qsizetype size)
+RequestParser::TokenKind RequestParser::readMethod(const char *data, int size)
 {
-    qsizetype i = m_scanned;
-    while (i < size && isTokenChar(uchar(data[i])))
-        ++i;
+    const int i = scanClass(data, m_scanned, size, TokenChar);
     if (i == size)
         return needMore(i);
     if (i == 0)
@@ -213,7 +269,7 @@ RequestParser::Token RequestParser::readMethod(const char *data, qsizetype size)
 }
 
 // SP between method and request-target: exactly one.
-RequestParser::Token RequestParser::readMethodSpace(const char *data, qsizetype size)
+RequestParser::TokenKind RequestParser::readMethodSpace(const char *data, int size)
 {
     if (size < 1)
         return needMore(0);
@@ -224,11 +280,9 @@ RequestParser::Token RequestParser::readMethodSpace(const char *data, qsizetype 
 }
 
 // request-target = 1*target-char; whatever ends it must be the " HTTP/1." that follows.
-RequestParser::Token RequestParser::readTarget(const char *data, qsizetype size)
+RequestParser::TokenKind RequestParser::readTarget(const char *data, int size)
 {
-    qsizetype i = m_scanned;
-    while (i < size && isTargetChar(uchar(data[i])))
-        ++i;
+    const int i = scanClass(data, m_scanned, size, TargetChar);
     if (i == size)
         return needMore(i);
     if (i == 0)
@@ -238,11 +292,11 @@ RequestParser::Token RequestParser::readTarget(const char *data, qsizetype size)
 }
 
 // " HTTP/1.", compared byte by byte: a request line of another major version is invalid data.
-RequestParser::Token RequestParser::readVersionPrefix(const char *data, qsizetype size)
+RequestParser::TokenKind RequestParser::readVersionPrefix(const char *data, int size)
 {
     static const char prefix[] = " HTTP/1.";
-    const qsizetype prefixSize = sizeof(prefix) - 1;
-    qsizetype i = m_scanned;
+    const int prefixSize = sizeof(prefix) - 1;
+    int i = m_scanned;
     for (; i < size && i < prefixSize; ++i) {
         if (data[i] != prefix[i])
             return fail(TokenKind::InvalidData);
@@ -254,7 +308,7 @@ RequestParser::Token RequestParser::readVersionPrefix(const char *data, qsizetyp
 }
 
 // One digit: "0" is HTTP/1.0, any other minor version is read as HTTP/1.1.
-RequestParser::Token RequestParser::readVersionDigit(const char *data, qsizetype size)
+RequestParser::TokenKind RequestParser::readVersionDigit(const char *data, int size)
 {
     if (size < 1)
         return needMore(0);
@@ -266,11 +320,9 @@ RequestParser::Token RequestParser::readVersionDigit(const char *data, qsizetype
 }
 
 // field-name = 1*tchar; an empty name is where the block ends.
-RequestParser::Token RequestParser::readFieldName(const char *data, qsizetype size, bool trailer)
+RequestParser::TokenKind RequestParser::readFieldName(const char *data, int size, bool trailer)
 {
-    qsizetype i = m_scanned;
-    while (i < size && isTokenChar(uchar(data[i])))
-        ++i;
+    const int i = scanClass(data, m_scanned, size, TokenChar);
     if (i == size)
         return needMore(i);
     if (i == 0) {
@@ -283,19 +335,19 @@ RequestParser::Token RequestParser::readFieldName(const char *data, qsizetype si
     }
     noteFieldName(data, i);
     if (m_error != TokenKind::NeedMoreData)
-        return {m_error, 0, 0};
+        return fail(m_error);
     m_state = State::FieldColon;
     return token(TokenKind::FieldName, i, i);
 }
 
 // ":" *( SP / HTAB ); no space is allowed before the colon (RFC 7230 3.2.4).
-RequestParser::Token RequestParser::readColon(const char *data, qsizetype size, State nextState)
+RequestParser::TokenKind RequestParser::readColon(const char *data, int size, State nextState)
 {
     if (size < 1)
         return needMore(0);
     if (data[0] != ':')
         return fail(TokenKind::InvalidData);
-    qsizetype i = qMax<qsizetype>(m_scanned, 1);
+    int i = qMax<int>(m_scanned, 1);
     while (i < size && isBlank(data[i]))
         ++i;
     if (i == size)
@@ -305,14 +357,12 @@ RequestParser::Token RequestParser::readColon(const char *data, qsizetype size, 
 }
 
 // field-value = *( VCHAR / obs-text / SP / HTAB ) up to the line end, trailing blanks cut.
-RequestParser::Token RequestParser::readFieldValue(const char *data, qsizetype size, bool trailer)
+RequestParser::TokenKind RequestParser::readFieldValue(const char *data, int size, bool trailer)
 {
-    qsizetype i = m_scanned;
-    while (i < size && isValueChar(uchar(data[i])))
-        ++i;
+    const int i = scanValue(data, m_scanned, size);
     if (i == size)
         return needMore(i);
-    qsizetype valueSize = i;
+    int valueSize = i;
     while (valueSize > 0 && isBlank(data[valueSize - 1]))
         --valueSize;
     if (trailer) {
@@ -331,12 +381,11 @@ RequestParser::Token RequestParser::readFieldValue(const char *data, qsizetype s
 }
 
 // Line end: CR LF, or a lone LF where loneLf allows it (the head, not the chunk framing).
-RequestParser::Token RequestParser::readLineEnd(
-    const char *data, qsizetype size, bool loneLf, State nextState)
+RequestParser::TokenKind RequestParser::readLineEnd(const char *data, int size, bool loneLf, State nextState)
 {
     if (size < 1)
         return needMore(0);
-    qsizetype lineEnd = 0;
+    int lineEnd = 0;
     if (data[0] == '\n' && loneLf) {
         lineEnd = 1;
     } else {
@@ -353,10 +402,10 @@ RequestParser::Token RequestParser::readLineEnd(
 }
 
 // The empty line ending the head; HTTP/1.1 needs exactly one Host; the framing chooses the body.
-RequestParser::Token RequestParser::readHeadEnd(const char *data, qsizetype size)
+RequestParser::TokenKind RequestParser::readHeadEnd(const char *data, int size)
 {
-    const Token lineEnd = readLineEnd(data, size, true, State::BodyEnd);
-    if (lineEnd.kind != TokenKind::Skip)
+    const TokenKind lineEnd = readLineEnd(data, size, true, State::BodyEnd);
+    if (lineEnd != TokenKind::Skip)
         return lineEnd;
     if (m_versionState == VersionState::Http11WithoutHost)
         return fail(TokenKind::HostError);
@@ -379,16 +428,16 @@ RequestParser::Token RequestParser::readHeadEnd(const char *data, qsizetype size
     case Framing::AwaitingEncoding:
         break;
     }
-    return token(TokenKind::EndOfHeaders, lineEnd.consumed, 0);
+    return token(TokenKind::EndOfHeaders, m_consumed, 0);
 }
 
 // Body bytes: all that is there, up to what the length or the chunk size leaves.
-RequestParser::Token RequestParser::readBody(const char *data, qsizetype size, State nextState)
+RequestParser::TokenKind RequestParser::readBody(const char *data, int size, State nextState)
 {
     Q_UNUSED(data);
     if (size < 1)
         return needMore(0);
-    const qsizetype take = quint64(size) < m_remaining ? size : qsizetype(m_remaining);
+    const int take = quint64(size) < m_remaining ? size : int(m_remaining);
     m_remaining -= quint64(take);
     if (m_remaining == 0)
         m_state = nextState;
@@ -396,9 +445,9 @@ RequestParser::Token RequestParser::readBody(const char *data, qsizetype size, S
 }
 
 // chunk-size = 1*HEXDIG, at most 64 bits once leading zeros are skipped.
-RequestParser::Token RequestParser::readChunkSize(const char *data, qsizetype size)
+RequestParser::TokenKind RequestParser::readChunkSize(const char *data, int size)
 {
-    qsizetype i = m_scanned;
+    int i = m_scanned;
     for (; i < size; ++i) {
         const int digit = hexDigitValue(uchar(data[i]));
         if (digit < 0)
@@ -418,11 +467,9 @@ RequestParser::Token RequestParser::readChunkSize(const char *data, qsizetype si
 }
 
 // chunk-ext: ignored, any run of visible bytes and blanks, ended by CR.
-RequestParser::Token RequestParser::readChunkExtension(const char *data, qsizetype size)
+RequestParser::TokenKind RequestParser::readChunkExtension(const char *data, int size)
 {
-    qsizetype i = m_scanned;
-    while (i < size && isValueChar(uchar(data[i])))
-        ++i;
+    const int i = scanValue(data, m_scanned, size);
     if (i == size)
         return needMore(i);
     if (data[i] != '\r')
@@ -434,31 +481,32 @@ RequestParser::Token RequestParser::readChunkExtension(const char *data, qsizety
 }
 
 // CR LF after the chunk size; the last chunk (size 0) ends the body and trailers follow.
-RequestParser::Token RequestParser::readChunkSizeLineEnd(const char *data, qsizetype size)
+RequestParser::TokenKind RequestParser::readChunkSizeLineEnd(const char *data, int size)
 {
     const bool lastChunk = m_chunkSize == 0;
-    const Token lineEnd = readLineEnd(data, size, false, lastChunk ? State::TrailerName : State::ChunkData);
-    if (lineEnd.kind != TokenKind::Skip)
+    const TokenKind lineEnd
+        = readLineEnd(data, size, false, lastChunk ? State::TrailerName : State::ChunkData);
+    if (lineEnd != TokenKind::Skip)
         return lineEnd;
     if (lastChunk)
-        return token(TokenKind::EndOfBody, lineEnd.consumed, 0);
+        return token(TokenKind::EndOfBody, m_consumed, 0);
     m_remaining = m_chunkSize;
     m_chunkedBodySize += m_chunkSize;
     return lineEnd;
 }
 
 // The CR LF after the trailer fields ends the message.
-RequestParser::Token RequestParser::readTrailersEnd(const char *data, qsizetype size)
+RequestParser::TokenKind RequestParser::readTrailersEnd(const char *data, int size)
 {
-    const Token lineEnd = readLineEnd(data, size, false, State::Method);
-    if (lineEnd.kind != TokenKind::Skip)
+    const TokenKind lineEnd = readLineEnd(data, size, false, State::Method);
+    if (lineEnd != TokenKind::Skip)
         return lineEnd;
     startNextRequest();
-    return token(TokenKind::EndOfMessage, lineEnd.consumed, 0);
+    return token(TokenKind::EndOfMessage, m_consumed, 0);
 }
 
 // Host counts once on HTTP/1.1; Transfer-Encoding overrides Content-Length; a second length is refused.
-void RequestParser::noteFieldName(const char *name, qsizetype size)
+void RequestParser::noteFieldName(const char *name, int size)
 {
     if (equalsIgnoringCase(name, size, "host")) {
         if (m_versionState == VersionState::Http11WithHost)
@@ -479,13 +527,13 @@ void RequestParser::noteFieldName(const char *name, qsizetype size)
 }
 
 // Content-Length = 1*DIGIT, leading zeros skipped, at most 2^64 - 1.
-RequestParser::TokenKind RequestParser::noteContentLength(const char *value, qsizetype size)
+RequestParser::TokenKind RequestParser::noteContentLength(const char *value, int size)
 {
     if (size == 0)
         return TokenKind::InvalidContentLength;
     quint64 length = 0;
     bool overflow = false;
-    for (qsizetype i = 0; i < size; ++i) {
+    for (int i = 0; i < size; ++i) {
         if (value[i] < '0' || value[i] > '9')
             return TokenKind::InvalidContentLength;
         const quint64 digit = quint64(value[i] - '0');
@@ -502,16 +550,16 @@ RequestParser::TokenKind RequestParser::noteContentLength(const char *value, qsi
 }
 
 // Transfer-Encoding = #transfer-coding; "chunked" must come last and only once.
-RequestParser::TokenKind RequestParser::noteTransferEncoding(const char *value, qsizetype size)
+RequestParser::TokenKind RequestParser::noteTransferEncoding(const char *value, int size)
 {
     bool chunkedSeen = false;
-    qsizetype start = 0;
+    int start = 0;
     while (start <= size) {
-        qsizetype end = start;
+        int end = start;
         while (end < size && value[end] != ',')
             ++end;
-        qsizetype first = start;
-        qsizetype last = end;
+        int first = start;
+        int last = end;
         while (first < last && isBlank(value[first]))
             ++first;
         while (last > first && isBlank(value[last - 1]))
@@ -532,22 +580,4 @@ void RequestParser::startNextRequest()
     m_framing = Framing::None;
     m_remaining = 0;
     m_state = State::Method;
-}
-
-RequestParser::Token RequestParser::token(TokenKind kind, qsizetype consumed, qsizetype valueSize)
-{
-    m_scanned = 0;
-    return {kind, consumed, valueSize};
-}
-
-RequestParser::Token RequestParser::needMore(qsizetype scanned)
-{
-    m_scanned = scanned;
-    return {TokenKind::NeedMoreData, 0, 0};
-}
-
-RequestParser::Token RequestParser::fail(TokenKind error)
-{
-    m_error = error;
-    return {error, 0, 0};
 }

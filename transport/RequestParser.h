@@ -41,23 +41,31 @@ public:
     struct Token
     {
         TokenKind kind;
-        qsizetype consumed; // bytes of the range this token used up
-        qsizetype valueSize; // the token's value: the first valueSize of those bytes
+        int consumed; // bytes of the range this token used up
+        int valueSize; // the token's value: the first valueSize of those bytes
     };
 
     // Bounds on what a peer controls; beyond them the request is refused with TooLarge.
     // The request line and the header block of one request together, up to its empty line.
-    static constexpr qsizetype kMaxHeadSize = 64 * 1024;
+    static constexpr int kMaxHeadSize = 64 * 1024;
     // The body of one request: its Content-Length, or the sum of its chunk sizes.
     static constexpr quint64 kMaxBodySize = 64 * 1024 * 1024;
     // The trailer fields of a chunked request, up to the final empty line.
-    static constexpr qsizetype kMaxTrailerSize = 64 * 1024;
+    static constexpr int kMaxTrailerSize = 64 * 1024;
     // One chunk-size line with its extension and line end; nothing else bounds leading zeros or extensions.
-    static constexpr qsizetype kMaxChunkLineSize = 4 * 1024;
+    static constexpr int kMaxChunkLineSize = 4 * 1024;
 
-    static bool isError(TokenKind kind);
+    static constexpr bool isError(TokenKind kind)
+    {
+        return (kind >= TokenKind::InvalidData && kind <= TokenKind::ChunkSizeOverflow)
+            || kind == TokenKind::TooLarge;
+    }
 
-    Token next(const char *data, qsizetype size);
+    Token next(const char *data, int size)
+    {
+        const TokenKind kind = advance(data, size);
+        return {kind, m_consumed, m_valueSize};
+    }
 
 private:
     enum class State {
@@ -98,39 +106,68 @@ private:
     };
     enum class VersionState { Http10, Http11WithoutHost, Http11WithHost };
 
-    static Section sectionOf(State state);
-    static qsizetype budgetOf(Section section);
+    // The section of each state, in the order of State.
+    static constexpr Section kSectionOfState[] = {
+        Section::Head, Section::Head, Section::Head, Section::Head, Section::Head,
+        Section::Head, // request line
+        Section::Head, Section::Head, Section::Head, Section::Head, Section::Head, // fields, head end
+        Section::Unbounded, Section::Unbounded, Section::Unbounded, // body, its end, message end
+        Section::ChunkLine, Section::ChunkLine, Section::ChunkLine, // chunk size, extension, line end
+        Section::Unbounded, Section::Unbounded, // chunk data, its line end
+        Section::Trailers, Section::Trailers, Section::Trailers, Section::Trailers,
+        Section::Trailers, // trailers
+    };
+    static_assert(sizeof(kSectionOfState) / sizeof(kSectionOfState[0]) == int(State::TrailersEnd) + 1);
+    static constexpr Section sectionOf(State state) { return kSectionOfState[int(state)]; }
+    static int budgetOf(Section section);
 
-    Token readState(const char *data, qsizetype size);
-    Token readMethod(const char *data, qsizetype size);
-    Token readMethodSpace(const char *data, qsizetype size);
-    Token readTarget(const char *data, qsizetype size);
-    Token readVersionPrefix(const char *data, qsizetype size);
-    Token readVersionDigit(const char *data, qsizetype size);
-    Token readFieldName(const char *data, qsizetype size, bool trailer);
-    Token readColon(const char *data, qsizetype size, State nextState);
-    Token readFieldValue(const char *data, qsizetype size, bool trailer);
-    Token readLineEnd(const char *data, qsizetype size, bool loneLf, State nextState);
-    Token readHeadEnd(const char *data, qsizetype size);
-    Token readBody(const char *data, qsizetype size, State nextState);
-    Token readChunkSize(const char *data, qsizetype size);
-    Token readChunkExtension(const char *data, qsizetype size);
-    Token readChunkSizeLineEnd(const char *data, qsizetype size);
-    Token readTrailersEnd(const char *data, qsizetype size);
+    TokenKind advance(const char *data, int size);
+    TokenKind readState(const char *data, int size);
+    TokenKind readMethod(const char *data, int size);
+    TokenKind readMethodSpace(const char *data, int size);
+    TokenKind readTarget(const char *data, int size);
+    TokenKind readVersionPrefix(const char *data, int size);
+    TokenKind readVersionDigit(const char *data, int size);
+    TokenKind readFieldName(const char *data, int size, bool trailer);
+    TokenKind readColon(const char *data, int size, State nextState);
+    TokenKind readFieldValue(const char *data, int size, bool trailer);
+    TokenKind readLineEnd(const char *data, int size, bool loneLf, State nextState);
+    TokenKind readHeadEnd(const char *data, int size);
+    TokenKind readBody(const char *data, int size, State nextState);
+    TokenKind readChunkSize(const char *data, int size);
+    TokenKind readChunkExtension(const char *data, int size);
+    TokenKind readChunkSizeLineEnd(const char *data, int size);
+    TokenKind readTrailersEnd(const char *data, int size);
 
-    void noteFieldName(const char *name, qsizetype size);
-    TokenKind noteContentLength(const char *value, qsizetype size);
-    TokenKind noteTransferEncoding(const char *value, qsizetype size);
+    void noteFieldName(const char *name, int size);
+    TokenKind noteContentLength(const char *value, int size);
+    TokenKind noteTransferEncoding(const char *value, int size);
     void startNextRequest();
 
-    Token token(TokenKind kind, qsizetype consumed, qsizetype valueSize);
-    Token needMore(qsizetype scanned);
-    Token fail(TokenKind error);
+    bool nextTokenIsSkip() const;
+    TokenKind readBounded(const char *data, int size);
+
+    // Every state ends in one of these three.
+    TokenKind token(TokenKind kind, int consumed, int valueSize, int scanned = 0)
+    {
+        m_scanned = scanned;
+        m_consumed = consumed;
+        m_valueSize = valueSize;
+        return kind;
+    }
+    TokenKind needMore(int scanned) { return token(TokenKind::NeedMoreData, 0, 0, scanned); }
+    TokenKind fail(TokenKind error)
+    {
+        m_error = error;
+        return token(error, 0, 0);
+    }
 
     State m_state = State::Method; // the element expected next
     TokenKind m_error = TokenKind::NeedMoreData; // the sticky error, once one was found
-    qsizetype m_scanned = 0; // bytes of the pending token already scanned
-    qsizetype m_budget = kMaxHeadSize; // bytes the current section may still take
+    int m_scanned = 0; // bytes of the pending token already scanned
+    int m_consumed = 0; // bytes the current token used up
+    int m_valueSize = 0; // bytes of the current token's value, from its start
+    int m_budget = kMaxHeadSize; // bytes the current section may still take
     VersionState m_versionState = VersionState::Http10;
     Framing m_framing = Framing::None;
     quint64 m_remaining = 0; // body bytes left, of the body or of the current chunk

@@ -23,7 +23,7 @@ inline QByteArray requestParserTranscript(const QByteArray &input, const QVector
         const int until = p < cuts.size() ? cuts.at(p) : input.size();
         buffer.append(input.constData() + delivered, until - delivered);
         delivered = until;
-        qsizetype consumed = 0;
+        int consumed = 0;
         for (;;) {
             const RequestParser::Token token
                 = parser.next(buffer.constData() + consumed, buffer.size() - consumed);

@@ -223,7 +223,7 @@ void TestHttpRequestParser::bounds_data()
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<bool>("accepted");
 
-    const auto head = [](qsizetype size) {
+    const auto head = [](int size) {
         QByteArray bytes = "GET / HTTP/1.0\r\nX: ";
         bytes += QByteArray(int(size - bytes.size() - 4), 'v');
         return bytes + "\r\n\r\n";
@@ -232,7 +232,7 @@ void TestHttpRequestParser::bounds_data()
     QTest::newRow("head past bound") << head(RequestParser::kMaxHeadSize + 1) << false;
 
     const QByteArray chunkedHead = "POST / HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n\r\n";
-    const auto chunkLine = [&](qsizetype size) {
+    const auto chunkLine = [&](int size) {
         QByteArray line = "1;";
         line += QByteArray(int(size - line.size() - 2), 'e');
         return chunkedHead + line + "\r\nx\r\n0\r\n\r\n";
@@ -240,7 +240,7 @@ void TestHttpRequestParser::bounds_data()
     QTest::newRow("chunk line at bound") << chunkLine(RequestParser::kMaxChunkLineSize) << true;
     QTest::newRow("chunk line past bound") << chunkLine(RequestParser::kMaxChunkLineSize + 1) << false;
 
-    const auto trailers = [&](qsizetype size) {
+    const auto trailers = [&](int size) {
         QByteArray bytes = "T: ";
         bytes += QByteArray(int(size - bytes.size() - 4), 't');
         return chunkedHead + "0\r\n" + bytes + "\r\n\r\n";
@@ -265,16 +265,17 @@ void TestHttpRequestParser::bounds()
 // The parser is driven directly here: 64 MiB of body are not worth copying into a transcript.
 void TestHttpRequestParser::bodyBound()
 {
-    // Feeds bytes as one piece; returns the kinds of the tokens found, up to more-data or an error.
+    // Feeds bytes as one piece; returns the kinds of the tokens found but skips, up to more-data or an error.
     const auto kinds = [](RequestParser &parser, const QByteArray &bytes) {
         QVector<Kind> found;
-        qsizetype consumed = 0;
+        int consumed = 0;
         for (;;) {
             const RequestParser::Token token
                 = parser.next(bytes.constData() + consumed, bytes.size() - consumed);
             if (token.kind == Kind::NeedMoreData)
                 return found;
-            found.append(token.kind);
+            if (token.kind != Kind::Skip)
+                found.append(token.kind);
             if (RequestParser::isError(token.kind))
                 return found;
             consumed += token.consumed;
@@ -300,7 +301,7 @@ void TestHttpRequestParser::bodyBound()
     const QByteArray firstChunkSize = QByteArray::number(RequestParser::kMaxBodySize - 1, 16) + "\r\n";
     for (const bool past : {false, true}) {
         RequestParser chunked;
-        QCOMPARE(kinds(chunked, chunkedHead + firstChunkSize).last(), Kind::Skip);
+        QCOMPARE(kinds(chunked, chunkedHead + firstChunkSize).last(), Kind::EndOfHeaders);
         QCOMPARE(kinds(chunked, almostAll), QVector<Kind>({Kind::BodyChunk}));
         const QVector<Kind> rest = kinds(chunked, past ? "\r\n2\r\n" : "\r\n1\r\ny\r\n0\r\n\r\n");
         QCOMPARE(rest.last(), past ? Kind::TooLarge : Kind::EndOfMessage);
@@ -311,7 +312,7 @@ void TestHttpRequestParser::errorIsSticky()
 {
     RequestParser parser;
     const QByteArray bad = "GET / HTTP/2.0\r\n";
-    qsizetype consumed = 0;
+    int consumed = 0;
     RequestParser::Token token {};
     do {
         token = parser.next(bad.constData() + consumed, bad.size() - consumed);
@@ -321,7 +322,7 @@ void TestHttpRequestParser::errorIsSticky()
     const QByteArray good = "GET / HTTP/1.0\r\n\r\n";
     token = parser.next(good.constData(), good.size());
     QCOMPARE(token.kind, Kind::InvalidData);
-    QCOMPARE(token.consumed, qsizetype(0));
+    QCOMPARE(token.consumed, int(0));
 }
 
 QTEST_APPLESS_MAIN(TestHttpRequestParser)

@@ -232,7 +232,7 @@ void TestHttpServerRequest::bounds_data()
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<bool>("accepted");
 
-    const auto head = [](qsizetype size) {
+    const auto head = [](int size) {
         const QByteArray start = "GET / HTTP/1.1\r\nHost: a\r\nX: ";
         return start + QByteArray(int(size - start.size() - 4), 'v') + "\r\n\r\n";
     };
@@ -248,7 +248,7 @@ void TestHttpServerRequest::bounds_data()
             + "Content-Length: " + QByteArray::number(RequestParser::kMaxBodySize + 1)
             + "\r\n\r\n" << false;
 
-    const auto trailers = [&](qsizetype size) {
+    const auto trailers = [&](int size) {
         const QByteArray start = "T: ";
         return post + "Transfer-Encoding: chunked\r\n\r\n1\r\nb\r\n0\r\n" + start
             + QByteArray(int(size - start.size() - 4), 't') + "\r\n\r\n";
