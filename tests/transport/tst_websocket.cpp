@@ -83,6 +83,7 @@ class tst_WebSocket : public QObject
 private slots:
     void handshake_data();
     void handshake();
+    void extraHeadersInTheAnswer();
     void bytesAfterUpgradeRequestAreFrames();
     void receive_data();
     void receive();
@@ -152,6 +153,17 @@ void tst_WebSocket::handshake()
     // A refused handshake leaves the connection open and the endpoint closed.
     QVERIFY(endpoint.socket->isOpen());
     QCOMPARE(endpoint.ws.sendMessage("x"), accepted);
+}
+
+void tst_WebSocket::extraHeadersInTheAnswer()
+{
+    Headers extra;
+    extra.add("Access-Control-Allow-Origin", "*");
+    Endpoint endpoint(defaultUpgradeRequest(), extra);
+    QCOMPARE(endpoint.socket->written(),
+        "HTTP/1.1 101 Switching Protocols\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+        "Access-Control-Allow-Origin: *\r\nSec-WebSocket-Accept: "
+            + kRfcAccept + "\r\n\r\n");
 }
 
 void tst_WebSocket::bytesAfterUpgradeRequestAreFrames()
