@@ -386,11 +386,13 @@ WebSocket::ReadStep WebSocket::readPayload(int &pos)
         const int count = int(qMin<quint64>(m_remaining, quint64(m_buffer.size() - pos)));
         if (count == 0)
             return ReadStep::NeedMore;
-        // The declared length is within the bound already; reserving it spares copies as the payload
-        // grows, and pages of the reservation that are never filled are never touched.
-        if (m_payload.isEmpty())
-            m_payload.reserve(int(m_remaining));
         const int oldSize = m_payload.size();
+        // Grow by doubling, but never past the declared length: memory follows the bytes that arrived.
+        if (oldSize + count > m_payload.capacity()) {
+            const quint64 frameSize = quint64(oldSize) + m_remaining;
+            m_payload.reserve(
+                int(qMin(frameSize, qMax(quint64(oldSize + count), 2 * quint64(m_payload.capacity())))));
+        }
         m_payload.resize(oldSize + count);
         maskCopy(
             m_payload.data() + oldSize, m_buffer.constData() + pos, size_t(count), m_maskKey, m_maskIndex);
