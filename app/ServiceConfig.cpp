@@ -1,0 +1,58 @@
+#include "app/ServiceConfig.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <climits>
+
+namespace {
+
+// A JSON number converted to int, the fraction cut off; out-of-range values are clamped.
+int toInt(const QJsonValue &value)
+{
+    const double number = value.toDouble();
+    if (number <= INT_MIN)
+        return INT_MIN;
+    if (number >= INT_MAX)
+        return INT_MAX;
+    return static_cast<int>(number);
+}
+
+} // namespace
+
+ServiceConfig ServiceConfig::fromJson(const QByteArray &text)
+{
+    ServiceConfig config;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return config;
+    const QJsonObject object = document.object();
+    const QJsonValue start = object.value(QLatin1String("ServicePortStart"));
+    if (start.isDouble())
+        config.portStart = toInt(start);
+    const QJsonValue end = object.value(QLatin1String("ServicePortEnd"));
+    if (end.isDouble())
+        config.portEnd = toInt(end);
+    const QJsonValue name = object.value(QLatin1String("SingleInstance"));
+    if (name.isString())
+        config.instanceName = name.toString();
+    return config;
+}
+
+ServiceConfig ServiceConfig::load(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return ServiceConfig();
+    return fromJson(file.readAll());
+}
+
+int ServiceConfig::effectivePortEnd() const
+{
+    if (portEnd > portStart)
+        return portEnd;
+    return portStart > INT_MAX - kPortsWhenEndNotAfterStart ? INT_MAX
+                                                            : portStart + kPortsWhenEndNotAfterStart;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// LocalServiceConfig.json beside the executable. Every member is optional and only taken with its JSON
+// type; anything else (no file, not JSON, not an object, a member of another type) keeps the default.
+struct ServiceConfig
+{
+    static constexpr int kDefaultPortStart = 33686;
+    static constexpr int kDefaultPortEnd = 33696;
+    static constexpr int kPortsWhenEndNotAfterStart = 10;
+
+    int portStart = kDefaultPortStart; // "ServicePortStart", first port to try
+    int portEnd = kDefaultPortEnd; // "ServicePortEnd", exclusive
+    QString instanceName = QStringLiteral("Velora-Plugin.lock"); // "SingleInstance"
+
+    static ServiceConfig fromJson(const QByteArray &text);
+    static ServiceConfig load(const QString &path);
+
+    // An end at or before the start means start + 10.
+    int effectivePortEnd() const;
+};

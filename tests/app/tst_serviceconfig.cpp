@@ -1,0 +1,64 @@
+#include "app/ServiceConfig.h"
+
+#include <QtTest>
+
+class TestServiceConfig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void members_data();
+    void members();
+    void missingFile();
+};
+
+void TestServiceConfig::members_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<QString>("name");
+
+    const QString lock = QStringLiteral("Velora-Plugin.lock");
+    QTest::newRow("empty object") << QByteArray("{}") << 33686 << 33696 << lock;
+    QTest::newRow("all members") << QByteArray(
+        R"({"ServicePortStart":40000,"ServicePortEnd":40003,"SingleInstance":"x"})")
+                                 << 40000 << 40003 << QStringLiteral("x");
+    QTest::newRow("lone start gives ten ports")
+        << QByteArray(R"({"ServicePortStart":40000})") << 40000 << 40010 << lock;
+    QTest::newRow("start equal to end gives ten ports")
+        << QByteArray(R"({"ServicePortStart":34000,"ServicePortEnd":34000})") << 34000 << 34010 << lock;
+    QTest::newRow("port as a string is ignored")
+        << QByteArray(R"({"ServicePortStart":"40000"})") << 33686 << 33696 << lock;
+    QTest::newRow("name as a number is ignored")
+        << QByteArray(R"({"SingleInstance":5})") << 33686 << 33696 << lock;
+    QTest::newRow("fractional port is converted")
+        << QByteArray(R"({"ServicePortStart":40000.7})") << 40000 << 40010 << lock;
+    QTest::newRow("array") << QByteArray(R"([{"ServicePortStart":40000}])") << 33686 << 33696 << lock;
+    QTest::newRow("not JSON") << QByteArray(R"({"ServicePortStart":40000)") << 33686 << 33696 << lock;
+    QTest::newRow("empty file") << QByteArray() << 33686 << 33696 << lock;
+}
+
+void TestServiceConfig::members()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(int, start);
+    QFETCH(int, end);
+    QFETCH(QString, name);
+    const ServiceConfig config = ServiceConfig::fromJson(json);
+    QCOMPARE(config.portStart, start);
+    QCOMPARE(config.effectivePortEnd(), end);
+    QCOMPARE(config.instanceName, name);
+}
+
+void TestServiceConfig::missingFile()
+{
+    QTemporaryDir dir;
+    const ServiceConfig config = ServiceConfig::load(dir.filePath(QStringLiteral("LocalServiceConfig.json")));
+    QCOMPARE(config.portStart, 33686);
+    QCOMPARE(config.effectivePortEnd(), 33696);
+    QCOMPARE(config.instanceName, QStringLiteral("Velora-Plugin.lock"));
+}
+
+QTEST_GUILESS_MAIN(TestServiceConfig)
+#include "tst_serviceconfig.moc"
