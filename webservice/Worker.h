@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QAtomicInt>
+#include <QByteArray>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QWaitCondition>
+
+// One accepted connection, on a thread of its own: owns the socket and the transport objects and reports
+// to the WebServer on the main thread through queued signals.
+//
+// Answers come back two ways. WebSocket text: the main thread emits sendMessage, which is connected to the
+// WebSocket with a blocking queued connection, so the main thread waits until the frame is written. HTTP:
+// the main thread stores the answer with answer(); the worker, blocked in waitForAnswer(), wakes at once.
+class Worker : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum ConnectionKind { WebSocketOrNothingYet = 0, Http = 1 };
+
+    explicit Worker(QString id);
+
+    const QString &id() const { return connectionId; }
+    int kind() const { return connectionKind.loadAcquire(); }
+
+    // Main thread: the long-poll timer the WebServer started for this worker (0 when none).
+    int pollTimer() const { return pollTimerId; }
+    void setPollTimer(int timerId) { pollTimerId = timerId; }
+
+    // Main thread: stores the answer to the HTTP request in progress and wakes the worker.
+    void answer(const QByteArray &text);
+
+    // Worker thread: waits until an answer is stored or timeoutMs pass (-1: no bound). On success the
+    // answer is moved into *text and the worker is ready for the next one.
+    bool waitForAnswer(int timeoutMs, QByteArray *text);
+
+    // Any thread: a waiting worker stops waiting (without an answer); used when the server goes down.
+    void abandonWait();
+
+signals:
+    void newConnection(qintptr socketDescriptor);
+    void receiveWebsocketMessage(QByteArray msg, QString szUUID);
+    void websocketConnect(QString szUUID);
+    void receiveHttpImgTmpMessage(QString szUUID);
+    void receiveHttpMessage(QString szUUID, QByteArray msg);
+    void httpConnect(QString szUUID);
+    void httpGet(QString szUUID, QByteArray msg);
+    void receiveHttpImgDetectMessage(QString szUUID);
+    void connectionClose(int iType, QString szUUID);
+    void sendMessage(QByteArray &msg);
+    void httpDisconnect(QString szUUID, QByteArray msg);
+
+private slots:
+    void onHttpRequest();
+    void onWebsocketConnect();
+    void onNewMessage(QByteArray msg);
+    void onNewConnection(qintptr socketDescriptor);
+    void onClose();
+
+private:
+    const QString connectionId; // braced random UUID given at accept
+    int pollTimerId = 0; // main thread only
+    QAtomicInt responseReady = 0; // 1 once response holds the answer: release on store, acquire on read
+    QAtomicInt connectionKind = WebSocketOrNothingYet; // written by the worker, read by the main thread
+    QByteArray response; // guarded by answerMutex
+    QMutex answerMutex;
+    QWaitCondition answerStored;
+    bool waitAbandoned = false; // guarded by answerMutex
+    bool closeReported = false; // worker thread only: connectionClose is emitted once
+};
