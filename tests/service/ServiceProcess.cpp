@@ -1,0 +1,120 @@
+#include "ServiceProcess.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QUuid>
+
+ServiceProcess::ServiceProcess(const QByteArray &config)
+{
+    const QString binary = dir.filePath(QStringLiteral("LocalService"));
+    QFile::copy(QStringLiteral(LS_SERVICE_BINARY), binary);
+    if (!config.isNull()) {
+        QFile file(dir.filePath(QStringLiteral("LocalServiceConfig.json")));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(config);
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("%{message}"));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(dir.path());
+    process.setProgram(binary);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+ServiceProcess::~ServiceProcess()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+bool ServiceProcess::start()
+{
+    process.start();
+    return process.waitForStarted(5000);
+}
+
+QStringList ServiceProcess::log()
+{
+    pending += process.readAll();
+    int end;
+    while ((end = pending.indexOf('\n')) >= 0) {
+        lines.append(QString::fromUtf8(pending.left(end)));
+        pending.remove(0, end + 1);
+    }
+    return lines;
+}
+
+bool ServiceProcess::waitForLogLine(const QString &line, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!log().contains(line)) {
+        if (waited.elapsed() > timeoutMs || process.state() == QProcess::NotRunning)
+            return log().contains(line);
+        process.waitForReadyRead(20);
+    }
+    return true;
+}
+
+bool ServiceProcess::waitForListener(quint16 port, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < timeoutMs) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, port);
+        if (probe.waitForConnected(200))
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+bool ServiceProcess::waitForExit(int timeoutMs)
+{
+    return process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs);
+}
+
+int ServiceProcess::threadCount() const
+{
+    return QDir(QStringLiteral("/proc/%1/task").arg(process.processId()))
+        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+        .size();
+}
+
+quint16 ServiceProcess::freePortRange(int count)
+{
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const quint16 base = static_cast<quint16>(QRandomGenerator::global()->bounded(20000, 60000));
+        bool allFree = true;
+        for (int i = 0; i < count && allFree; ++i) {
+            QTcpServer probe;
+            allFree = probe.listen(QHostAddress::Any, static_cast<quint16>(base + i));
+        }
+        if (allFree)
+            return base;
+    }
+    return 0;
+}
+
+QByteArray ServiceProcess::configJson(int portStart, int portEnd, const QString &instanceName)
+{
+    return QStringLiteral(R"({"ServicePortStart":%1,"ServicePortEnd":%2,"SingleInstance":"%3"})")
+        .arg(portStart)
+        .arg(portEnd)
+        .arg(instanceName)
+        .toUtf8();
+}
+
+QString ServiceProcess::uniqueInstanceName()
+{
+    return QStringLiteral("ls-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// The real LocalService, copied into a temp dir of its own with its own LocalServiceConfig.json and run
+// headless. Its debug log is collected line by line, bare messages only.
+class ServiceProcess
+{
+public:
+    // config is written verbatim; a null array writes no file.
+    explicit ServiceProcess(const QByteArray &config);
+    ~ServiceProcess();
+
+    bool start();
+    bool waitForLogLine(const QString &line, int timeoutMs);
+    // Waits until something accepts connections on 127.0.0.1:port.
+    static bool waitForListener(quint16 port, int timeoutMs);
+    bool waitForExit(int timeoutMs);
+    bool isRunning() const { return process.state() == QProcess::Running; }
+    int exitCode() const { return process.exitCode(); }
+    qint64 pid() const { return process.processId(); }
+    int threadCount() const;
+    QStringList log();
+
+    // count consecutive ports from a random high base, none of them in use on this machine now.
+    static quint16 freePortRange(int count);
+    static QByteArray configJson(int portStart, int portEnd, const QString &instanceName);
+    static QString uniqueInstanceName();
+
+private:
+    QTemporaryDir dir;
+    QProcess process;
+    QByteArray pending;
+    QStringList lines;
+};
