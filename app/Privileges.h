@@ -1,0 +1,8 @@
+#pragma once
+
+class NativeDesktop;
+
+// The elevation step: an administrator goes on at once; anyone else asks for an elevated copy of this
+// executable. Returns true when one was started: this process must then end with exit code 1. Refusal and
+// failure are logged for two causes and otherwise ignored.
+bool enablePrivileges(NativeDesktop &desktop);
