@@ -33,14 +33,18 @@ void MessageDispatch::dispatchMessage(const QString &message)
 {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError)
-        return;
-    const QString cmd = document.object().value(QLatin1String("cmd")).toString();
+    if (error.error == QJsonParseError::NoError)
+        dispatchMessage(message, document.object());
+}
+
+void MessageDispatch::dispatchMessage(const QString &message, const QJsonObject &object)
+{
+    const QString cmd = object.value(QLatin1String("cmd")).toString();
     const QString module = cmd.section(QLatin1Char('.'), 0, 0);
     if (module == QLatin1String("window"))
-        windowDispatch->dispatchCommand(message);
+        windowDispatch->dispatchCommand(message, object);
     else if (module == QLatin1String("video"))
-        videoDispatch->dispatchCommand(message);
+        videoDispatch->dispatchCommand(message, object);
 }
 
 void MessageDispatch::releaseSession(const QString &uuid)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
@@ -17,6 +18,8 @@ public:
 
     // Requests that are not JSON, or whose module is unknown, are dropped without a response.
     void dispatchMessage(const QString &message);
+    // The same, for a request whose text was parsed already.
+    void dispatchMessage(const QString &message, const QJsonObject &object);
     void releaseSession(const QString &uuid);
 
     // The replies to "system.webconnect" and "detectport": exactly "errorModule" 0, "errorCode" 0 or -1,

@@ -35,12 +35,16 @@ void ModuleDispatch::setCommands(QVector<Command> commands)
 void ModuleDispatch::dispatchCommand(const QString &request)
 {
     QJsonObject object;
-    if (!parseObject(request, &object))
-        return;
+    if (parseObject(request, &object))
+        dispatchCommand(request, object);
+}
+
+void ModuleDispatch::dispatchCommand(const QString &request, const QJsonObject &object)
+{
     const QString word = commandWord(object.value(QLatin1String("cmd")).toString());
     for (const Command &command : qAsConst(commandTable)) {
         if (command.name == word) {
-            const QString response = command.handler(request);
+            const QString response = command.handler(request, object);
             emit messageResponse(object.value(QLatin1String("uuid")).toString(), response);
             return;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -14,7 +15,8 @@ class ModuleDispatch : public QObject
     Q_OBJECT
 
 public:
-    using Handler = std::function<QString(const QString &request)>;
+    // request is the whole request text, object its parsed JSON object.
+    using Handler = std::function<QString(const QString &request, const QJsonObject &object)>;
     struct Command
     {
         QString name;
@@ -27,6 +29,8 @@ public:
     // Runs the handler named by the request's command word. A text that is not a JSON object, or a word
     // without a row, gets no response.
     void dispatchCommand(const QString &request);
+    // The same, for a request whose text was parsed already.
+    void dispatchCommand(const QString &request, const QJsonObject &object);
 
 signals:
     void messageResponse(QString strUUID, QString message);

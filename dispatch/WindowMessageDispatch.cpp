@@ -8,9 +8,8 @@ namespace {
 const QLatin1String kLocalServiceVersion("1.0.0.40");
 
 // The window form: "sequence" and "uuid" read as texts (a number or a missing member gives "").
-QJsonObject windowResponse(const QString &request, int errorModule, int errorCode)
+QJsonObject windowResponse(const QJsonObject &object, int errorModule, int errorCode)
 {
-    const QJsonObject object = QJsonDocument::fromJson(request.toUtf8()).object();
     QJsonObject response;
     response.insert(QLatin1String("sequence"), object.value(QLatin1String("sequence")).toString());
     response.insert(QLatin1String("uuid"), object.value(QLatin1String("uuid")).toString());
@@ -40,9 +39,10 @@ void WindowMessageDispatch::releaseWindow(const QString &uuid)
     Q_UNUSED(uuid);
 }
 
-QString WindowMessageDispatch::getLocalServiceVersion(const QString &request)
+QString WindowMessageDispatch::getLocalServiceVersion(const QString &request, const QJsonObject &object)
 {
-    QJsonObject response = windowResponse(request, 0, 0);
+    Q_UNUSED(request);
+    QJsonObject response = windowResponse(object, 0, 0);
     response.insert(QLatin1String("localServiceVersion"), kLocalServiceVersion);
     return compact(response);
 }

@@ -15,5 +15,5 @@ public:
     void releaseWindow(const QString &uuid);
 
     // The service version every page may ask for, also without a window.
-    static QString getLocalServiceVersion(const QString &request);
+    static QString getLocalServiceVersion(const QString &request, const QJsonObject &object);
 };

@@ -46,6 +46,17 @@ int decimalText(const QJsonValue &value)
     return ok ? number : 0;
 }
 
+// An event is a JSON object with a "cmd" member; anything else, JSON or not, is a response. A text that
+// holds neither "cmd" nor an escape cannot have that member, and is not parsed.
+bool isEventText(const QString &message)
+{
+    if (!message.contains(QLatin1String("cmd")) && !message.contains(QLatin1String("\\u")))
+        return false;
+    bool ok = false;
+    const QJsonObject object = parseObject(message.toUtf8(), &ok);
+    return ok && object.contains(QLatin1String("cmd"));
+}
+
 } // namespace
 
 WebServer::WebServer(QObject *parent)
@@ -182,7 +193,7 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID)
     } else if (cmd == QLatin1String("system.webconnect")) {
         sendConnectReply(szUUID);
     } else {
-        dispatcher->dispatchMessage(QString::fromUtf8(strMessage));
+        dispatcher->dispatchMessage(QString::fromUtf8(strMessage), object);
     }
 }
 
@@ -195,9 +206,7 @@ void WebServer::sendConnectReply(QString uuid)
 
 void WebServer::onMessageResponse(QString strUUID, QString message)
 {
-    bool ok = false;
-    const QJsonObject object = parseObject(message.toUtf8(), &ok);
-    const bool isEvent = ok && object.contains(QLatin1String("cmd"));
+    const bool isEvent = isEventText(message);
     const QPointer<Worker> worker = connections.value(strUUID);
     if (isEvent) {
         if (worker)
