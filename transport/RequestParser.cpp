@@ -1,5 +1,7 @@
 #include "transport/RequestParser.h"
 
+#include <QtAlgorithms>
+
 #include <cstring>
 #include <limits>
 
@@ -63,26 +65,32 @@ int scanClass(const char *data, int from, int size, CharClass charClass)
     return i;
 }
 
-// Like scanClass for ValueChar, eight bytes at a time: a block without controls and DEL is all value
-// bytes (a tab, the one control allowed, takes the byte-wise path).
+// Like scanClass for ValueChar, eight bytes at a time: the lowest flagged byte of a block is the first
+// control or DEL in it (flags above it may be false); a tab, the one control allowed, is stepped over.
 int scanValue(const char *data, int from, int size)
 {
     constexpr quint64 ones = 0x0101010101010101ull;
     constexpr quint64 highBits = 0x8080808080808080ull;
     int i = from;
-    for (;;) {
-        for (; i + 8 <= size; i += 8) {
-            quint64 block;
-            std::memcpy(&block, data + i, 8);
-            const quint64 belowSpace = (block - ones * 0x20) & ~block & highBits;
-            const quint64 del = ((block ^ (ones * 0x7f)) - ones) & ~(block ^ (ones * 0x7f)) & highBits;
-            if (belowSpace | del)
-                break;
+    while (i + 8 <= size) {
+        quint64 block;
+        std::memcpy(&block, data + i, 8);
+        const quint64 belowSpace = (block - ones * 0x20) & ~block & highBits;
+        const quint64 delBytes = block ^ (ones * 0x7f);
+        const quint64 del = (delBytes - ones) & ~delBytes & highBits;
+        const quint64 flagged = belowSpace | del;
+        if (!flagged) {
+            i += 8;
+            continue;
         }
-        if (i >= size || !(kCharClasses.classes[uchar(data[i])] & ValueChar))
-            return i;
-        ++i;
+        const int at = i + int(qCountTrailingZeroBits(flagged) / 8);
+        if (data[at] != '\t')
+            return at;
+        i = at + 1;
     }
+    while (i < size && (kCharClasses.classes[uchar(data[i])] & ValueChar))
+        ++i;
+    return i;
 }
 
 bool isBlank(char c)
@@ -101,9 +109,9 @@ int hexDigitValue(uchar c)
     return -1;
 }
 
-bool equalsIgnoringCase(const char *bytes, int size, const char *lowerCase)
+template <int N> bool equalsIgnoringCase(const char *bytes, int size, const char (&lowerCase)[N])
 {
-    if (int(std::strlen(lowerCase)) != size)
+    if (size != N - 1)
         return false;
     for (int i = 0; i < size; ++i) {
         char c = bytes[i];
@@ -151,29 +159,6 @@ RequestParser::TokenKind RequestParser::advance(const char *data, int size)
         consumed += m_consumed;
     }
     return token(found, consumed, valueSize, m_scanned);
-}
-
-// States whose token is always a skip (or more data, or an error). The chunk-size line of the last
-// chunk is not: its CR LF is the end of the body.
-bool RequestParser::nextTokenIsSkip() const
-{
-    switch (m_state) {
-    case State::MethodSpace:
-    case State::VersionPrefix:
-    case State::RequestLineEnd:
-    case State::FieldColon:
-    case State::FieldLineEnd:
-    case State::ChunkSize:
-    case State::ChunkDataEnd:
-    case State::TrailerColon:
-    case State::TrailerLineEnd:
-        return true;
-    case State::ChunkExtension:
-    case State::ChunkSizeLineEnd:
-        return m_chunkSize != 0;
-    default:
-        return false;
-    }
 }
 
 // A bounded section only ever sees its remaining budget of bytes: a token that would need a byte past

@@ -106,19 +106,48 @@ private:
     };
     enum class VersionState { Http10, Http11WithoutHost, Http11WithHost };
 
-    // The section of each state, in the order of State.
-    static constexpr Section kSectionOfState[] = {
-        Section::Head, Section::Head, Section::Head, Section::Head, Section::Head,
-        Section::Head, // request line
-        Section::Head, Section::Head, Section::Head, Section::Head, Section::Head, // fields, head end
-        Section::Unbounded, Section::Unbounded, Section::Unbounded, // body, its end, message end
-        Section::ChunkLine, Section::ChunkLine, Section::ChunkLine, // chunk size, extension, line end
-        Section::Unbounded, Section::Unbounded, // chunk data, its line end
-        Section::Trailers, Section::Trailers, Section::Trailers, Section::Trailers,
-        Section::Trailers, // trailers
+    // What a state's token is: a skip always, a skip unless the chunk is the last (whose chunk-size line
+    // ends the body), or something else.
+    enum class Skips { Never, Always, UnlessLastChunk };
+    struct StateTraits
+    {
+        Section section;
+        Skips skips;
     };
-    static_assert(sizeof(kSectionOfState) / sizeof(kSectionOfState[0]) == int(State::TrailersEnd) + 1);
-    static constexpr Section sectionOf(State state) { return kSectionOfState[int(state)]; }
+    // One row per state, in the order of State.
+    static constexpr StateTraits kStateTraits[] = {
+        {Section::Head, Skips::Never}, // Method
+        {Section::Head, Skips::Always}, // MethodSpace
+        {Section::Head, Skips::Never}, // Target
+        {Section::Head, Skips::Always}, // VersionPrefix
+        {Section::Head, Skips::Never}, // VersionDigit
+        {Section::Head, Skips::Always}, // RequestLineEnd
+        {Section::Head, Skips::Never}, // FieldName
+        {Section::Head, Skips::Always}, // FieldColon
+        {Section::Head, Skips::Never}, // FieldValue
+        {Section::Head, Skips::Always}, // FieldLineEnd
+        {Section::Head, Skips::Never}, // HeadEnd
+        {Section::Unbounded, Skips::Never}, // Body
+        {Section::Unbounded, Skips::Never}, // BodyEnd
+        {Section::Unbounded, Skips::Never}, // MessageEnd
+        {Section::ChunkLine, Skips::Always}, // ChunkSize
+        {Section::ChunkLine, Skips::UnlessLastChunk}, // ChunkExtension
+        {Section::ChunkLine, Skips::UnlessLastChunk}, // ChunkSizeLineEnd
+        {Section::Unbounded, Skips::Never}, // ChunkData
+        {Section::Unbounded, Skips::Always}, // ChunkDataEnd
+        {Section::Trailers, Skips::Never}, // TrailerName
+        {Section::Trailers, Skips::Always}, // TrailerColon
+        {Section::Trailers, Skips::Never}, // TrailerValue
+        {Section::Trailers, Skips::Always}, // TrailerLineEnd
+        {Section::Trailers, Skips::Never}, // TrailersEnd
+    };
+    static_assert(sizeof(kStateTraits) / sizeof(kStateTraits[0]) == int(State::TrailersEnd) + 1);
+    static constexpr Section sectionOf(State state) { return kStateTraits[int(state)].section; }
+    bool nextTokenIsSkip() const
+    {
+        const Skips skips = kStateTraits[int(m_state)].skips;
+        return skips == Skips::Always || (skips == Skips::UnlessLastChunk && m_chunkSize != 0);
+    }
     static int budgetOf(Section section);
 
     TokenKind advance(const char *data, int size);
@@ -144,7 +173,6 @@ private:
     TokenKind noteTransferEncoding(const char *value, int size);
     void startNextRequest();
 
-    bool nextTokenIsSkip() const;
     TokenKind readBounded(const char *data, int size);
 
     // Every state ends in one of these three.
@@ -164,10 +192,11 @@ private:
 
     State m_state = State::Method; // the element expected next
     TokenKind m_error = TokenKind::NeedMoreData; // the sticky error, once one was found
-    int m_scanned = 0; // bytes of the pending token already scanned
+    // (m_consumed and m_valueSize apart: stored as one word, they would be slow to read back singly.)
     int m_consumed = 0; // bytes the current token used up
-    int m_valueSize = 0; // bytes of the current token's value, from its start
     int m_budget = kMaxHeadSize; // bytes the current section may still take
+    int m_valueSize = 0; // bytes of the current token's value, from its start
+    int m_scanned = 0; // bytes of the pending token already scanned
     VersionState m_versionState = VersionState::Http10;
     Framing m_framing = Framing::None;
     quint64 m_remaining = 0; // body bytes left, of the body or of the current chunk
