@@ -60,6 +60,7 @@ private slots:
     void chunkedWithTrailers();
     void pipelinedWaitsForResume();
     void resumeReadsWhatArrivedWhilePaused();
+    void pausedReadingIsBounded();
     void upgradeHandsOverFollowingBytes();
     void malformedClosesSilently_data();
     void malformedClosesSilently();
@@ -168,6 +169,24 @@ void TestHttpServerRequest::resumeReadsWhatArrivedWhilePaused()
     f.request->resume();
     QCOMPARE(f.log, QStringList({"ready", "end", "ready", "end"}));
     QCOMPARE(f.request->url().path(), QString("/2"));
+}
+
+// A peer that keeps sending while its previous request waits cannot fill memory: the socket stops
+// reading at the bound, and resume() takes up the rest.
+void TestHttpServerRequest::pausedReadingIsBounded()
+{
+    RequestFixture f;
+    const QByteArray body(4 * 1024 * 1024, 'b');
+    f.send("GET / HTTP/1.0\r\n\r\nPOST / HTTP/1.0\r\nContent-Length: " + QByteArray::number(body.size())
+        + "\r\n\r\n" + body);
+    QTRY_COMPARE(f.log, QStringList({"ready", "end"}));
+    QTest::qWait(100);
+    QVERIFY(f.serverSide->bytesAvailable() <= HttpServerRequest::kPausedReadBufferSize);
+
+    f.request->resume();
+    QTRY_COMPARE_WITH_TIMEOUT(f.log.value(f.log.size() - 1), QString("end"), 10000);
+    QCOMPARE(f.log.count("ready"), 2);
+    QCOMPARE(f.body, body);
 }
 
 void TestHttpServerRequest::upgradeHandsOverFollowingBytes()
