@@ -25,8 +25,9 @@ void closeDescriptor(qintptr socketDescriptor)
 
 } // namespace
 
-Worker::Worker(QString id)
+Worker::Worker(QString id, qint64 maxUnsentBytes)
     : connectionId(std::move(id))
+    , maxUnsentBytes(maxUnsentBytes)
 {
     connect(this, &Worker::newConnection, this, &Worker::onNewConnection, Qt::QueuedConnection);
 }
@@ -64,7 +65,7 @@ void Worker::abandonWait()
 
 void Worker::onNewConnection(qintptr socketDescriptor)
 {
-    auto *socket = new QTcpSocket(this);
+    socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(
             socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
         // Nobody will ever report on this connection: release the descriptor and end the worker now
@@ -99,22 +100,34 @@ void Worker::onWebsocketConnect()
     auto *request = qobject_cast<HttpServerRequest *>(sender());
     if (!request)
         return;
-    auto *webSocket = new WebSocket(this);
+    webSocket = new WebSocket(this);
     if (!webSocket->acceptHandshake(*request, request->takeBody(), Headers())) {
         // A refused handshake leaves the connection open, and neither the request nor the WebSocket
         // reports its end: the worker ends when the peer closes.
         QAbstractSocket *socket = &request->socket();
         connect(socket, &QAbstractSocket::disconnected, this, &Worker::onClose);
         webSocket->deleteLater();
+        webSocket = nullptr;
         request->deleteLater();
         return;
     }
     webSocket->setMessageKind(WebSocket::Text);
     connect(webSocket, &WebSocket::newMessage, this, &Worker::onNewMessage);
-    connect(this, &Worker::sendMessage, webSocket, &WebSocket::sendMessage, Qt::BlockingQueuedConnection);
+    connect(this, &Worker::sendMessage, this, &Worker::writeMessage, Qt::BlockingQueuedConnection);
     connect(webSocket, &WebSocket::disconnected, this, &Worker::onClose);
     connect(webSocket, &WebSocket::disconnected, webSocket, &QObject::deleteLater);
     request->deleteLater();
+}
+
+void Worker::writeMessage(QByteArray &msg)
+{
+    if (!webSocket || !socket)
+        return;
+    if (socket->bytesToWrite() + msg.size() > maxUnsentBytes) {
+        socket->abort();
+        return;
+    }
+    webSocket->sendMessage(msg);
 }
 
 void Worker::onNewMessage(QByteArray msg)

@@ -4,8 +4,12 @@
 #include <QByteArray>
 #include <QMutex>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QWaitCondition>
+
+class QTcpSocket;
+class WebSocket;
 
 // One accepted connection, on a thread of its own: owns the socket and the transport objects and reports
 // to the WebServer on the main thread through queued signals.
@@ -20,7 +24,11 @@ class Worker : public QObject
 public:
     enum ConnectionKind { WebSocketOrNothingYet = 0, Http = 1 };
 
-    explicit Worker(QString id);
+    // A peer that stops reading must not make the service hold its answers without bound: when a message
+    // would leave more than this many bytes waiting in the socket, the connection is dropped instead.
+    static constexpr qint64 kMaxUnsentBytes = 64 * 1024 * 1024;
+
+    explicit Worker(QString id, qint64 maxUnsentBytes = kMaxUnsentBytes);
 
     const QString &id() const { return connectionId; }
     int kind() const { return connectionKind.loadAcquire(); }
@@ -58,6 +66,7 @@ private slots:
     void onNewMessage(QByteArray msg);
     void onNewConnection(qintptr socketDescriptor);
     void onClose();
+    void writeMessage(QByteArray &msg);
 
 private:
     const QString connectionId; // braced random UUID given at accept
@@ -69,4 +78,7 @@ private:
     QWaitCondition answerStored;
     bool waitAbandoned = false; // guarded by answerMutex
     bool closeReported = false; // worker thread only: connectionClose is emitted once
+    const qint64 maxUnsentBytes;
+    QPointer<QTcpSocket> socket; // worker thread only
+    QPointer<WebSocket> webSocket; // worker thread only, once the handshake was accepted
 };

@@ -24,10 +24,12 @@ protected:
 struct RunningWorker
 {
     QThread thread;
-    Worker *worker = new Worker(QStringLiteral("{id}"));
-    QSignalSpy closed {worker, &Worker::connectionClose};
+    Worker *worker;
+    QSignalSpy closed;
 
-    RunningWorker()
+    explicit RunningWorker(qint64 maxUnsentBytes = Worker::kMaxUnsentBytes)
+        : worker(new Worker(QStringLiteral("{id}"), maxUnsentBytes))
+        , closed(worker, &Worker::connectionClose)
     {
         worker->moveToThread(&thread);
         QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
@@ -52,6 +54,7 @@ private slots:
     void closedBeforeSendingReportsKindZero();
     void badDescriptorEndsTheWorker();
     void refusedHandshakeEndsWhenPeerCloses();
+    void peerThatStopsReadingIsDropped();
 
 private:
     qintptr acceptOne(DescriptorServer &server, QTcpSocket &client);
@@ -152,6 +155,32 @@ void TestWorker::refusedHandshakeEndsWhenPeerCloses()
     QTest::qWait(20);
     QCOMPARE(running.closed.count(), 0);
     client.close();
+    QTRY_COMPARE_WITH_TIMEOUT(running.closed.count(), 1, 5000);
+}
+
+void TestWorker::peerThatStopsReadingIsDropped()
+{
+    DescriptorServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QTcpSocket client;
+    const qintptr descriptor = acceptOne(server, client);
+    QVERIFY(descriptor >= 0);
+
+    constexpr qint64 limit = 256 * 1024;
+    RunningWorker running(limit);
+    emit running.worker->newConnection(descriptor);
+    client.write("GET / HTTP/1.1\r\nHost: x\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+                 "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+    QVERIFY(client.waitForReadyRead(5000));
+    QVERIFY(client.readAll().startsWith("HTTP/1.1 101 "));
+    client.setReadBufferSize(1); // the client reads no more: the kernel's buffers fill, then the worker's
+
+    // Each message is written (the main thread waits for it) until the unsent bytes would pass the limit.
+    QByteArray message(limit / 2, 'x');
+    for (int sent = 0; sent < 200 && running.closed.isEmpty(); ++sent) {
+        emit running.worker->sendMessage(message);
+        QCoreApplication::processEvents();
+    }
     QTRY_COMPARE_WITH_TIMEOUT(running.closed.count(), 1, 5000);
 }
 
