@@ -2,8 +2,6 @@
 
 #include <QtGlobal>
 
-#include <cstdint>
-
 // Push tokenizer for HTTP/1.0 and HTTP/1.1 requests (message framing of RFC 7230, server side).
 //
 // The caller keeps the bytes; the tokenizer only looks at the range it is given. next() takes the bytes
@@ -11,6 +9,8 @@
 // consumed, and how many of them, from the first, are the token's value (method, target, field names and
 // values, body bytes). After NeedMoreData the caller passes the same unconsumed bytes again with more
 // appended: scanning resumes where it stopped, nothing is scanned twice. Errors are sticky.
+// Separators, line ends and chunk framing already in view are counted in the consumed bytes of the token
+// before them; only what arrives apart from its token comes out as a skip token of its own.
 class RequestParser
 {
 public:
