@@ -186,28 +186,38 @@ void TestServiceE2E::killedInstanceDoesNotLockOut()
 void TestServiceE2E::configurationFallbacks_data()
 {
     QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QString>("startPort");
     QTest::addColumn<bool>("defaultName");
 
     const QString name = ServiceProcess::uniqueInstanceName();
-    QTest::newRow("no file") << QByteArray() << true;
-    QTest::newRow("array") << QByteArray(R"([{"ServicePortStart":40000,"SingleInstance":"x"}])") << true;
-    QTest::newRow("not JSON") << QByteArray(R"({"ServicePortStart":40000,)") << true;
+    const int port = ServiceProcess::freePortRange(1);
+    QTest::newRow("no file") << QByteArray() << kDefaultStartPort << true;
+    QTest::newRow("array") << QByteArray(R"([{"ServicePortStart":40000,"SingleInstance":"x"}])")
+                           << kDefaultStartPort << true;
+    QTest::newRow("not JSON") << QByteArray(R"({"ServicePortStart":40000,)") << kDefaultStartPort << true;
     QTest::newRow("port as a string")
         << QStringLiteral(R"({"ServicePortStart":"40000","SingleInstance":"%1"})").arg(name).toUtf8()
-        << false;
+        << kDefaultStartPort << false;
+    QTest::newRow("name as a number")
+        << QStringLiteral(R"({"ServicePortStart":%1,"ServicePortEnd":%2,"SingleInstance":5})")
+               .arg(port)
+               .arg(port + 1)
+               .toUtf8()
+        << QString::number(port) << true;
 }
 
-// The start port in the log shows the port range; a second start with the default name shows the name.
+// The start port in the log shows the port range; the marker, held once the port is logged, shows the name.
 void TestServiceE2E::configurationFallbacks()
 {
     QFETCH(QByteArray, config);
+    QFETCH(QString, startPort);
     QFETCH(bool, defaultName);
     if (defaultName && defaultInstanceTakenElsewhere())
         QSKIP("a service with the default instance name runs on this machine");
 
     ServiceProcess service(config);
     QVERIFY(service.start());
-    QVERIFY2(service.waitForLogLine(kDefaultStartPort, 10000), qPrintable(service.log().join('\n')));
+    QVERIFY2(service.waitForLogLine(startPort, 10000), qPrintable(service.log().join('\n')));
     if (defaultName) {
         QSharedMemory marker(kDefaultInstance);
         QVERIFY(!marker.create(100));
