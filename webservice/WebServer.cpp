@@ -59,9 +59,10 @@ bool isEventText(const QString &message)
 
 } // namespace
 
-WebServer::WebServer(QObject *parent)
+WebServer::WebServer(QObject *parent, WebServerTimings timings)
     : QTcpServer(parent)
     , dispatcher(new MessageDispatch(this))
+    , timings(timings)
 {
     setMaxPendingConnections(kMaxPendingConnections);
     connect(dispatcher, &MessageDispatch::messageResponse, this, &WebServer::onMessageResponse);
@@ -121,7 +122,7 @@ void WebServer::listenInRange(int start, int end)
 void WebServer::incomingConnection(qintptr socketDescriptor)
 {
     const QString id = QUuid::createUuid().toString(QUuid::WithBraces);
-    auto *worker = new Worker(id);
+    auto *worker = new Worker(id, Worker::kMaxUnsentBytes, timings.noAnswerMs);
     auto *thread = new QThread(this);
     worker->moveToThread(thread);
 
@@ -150,6 +151,7 @@ void WebServer::retireWorker(Worker *worker, QThread *thread)
 {
     if (!thread)
         return;
+    stopPollTimer(worker);
     for (auto *registry : {&connections, &pendingGets}) {
         for (auto it = registry->begin(); it != registry->end();) {
             if (it.value() == worker)
@@ -211,7 +213,9 @@ void WebServer::onMessageResponse(QString strUUID, QString message)
     if (isEvent) {
         if (worker)
             sendTo(worker, message);
-        eventQueue.append(message);
+        const QString uuidMember
+            = QJsonDocument::fromJson(message.toUtf8()).object().value(QLatin1String("uuid")).toString();
+        eventQueue.append(strUUID, message, uuidMember);
         completePendingGet(strUUID, false);
         return;
     }
@@ -222,9 +226,7 @@ void WebServer::onMessageResponse(QString strUUID, QString message)
         worker->answer(message.toUtf8());
         connections.remove(strUUID);
     } else {
-        eventQueue.erase(std::remove_if(eventQueue.begin(), eventQueue.end(),
-                             [&](const QString &event) { return event.contains(strUUID); }),
-            eventQueue.end());
+        eventQueue.purgeContaining(strUUID);
     }
 }
 
@@ -236,46 +238,142 @@ void WebServer::onConnectClose(int iType, QString strUUID)
     connections.remove(strUUID);
 }
 
+void WebServer::answer(const QPointer<Worker> &worker, const QString &text)
+{
+    if (worker)
+        worker->answer(text.toUtf8());
+}
+
+void WebServer::stopPollTimer(Worker *worker)
+{
+    if (worker && worker->pollTimer() > 0) {
+        killTimer(worker->pollTimer());
+        worker->setPollTimer(0);
+    }
+}
+
 void WebServer::completePendingGet(const QString &session, bool startLiveness)
 {
-    auto it = pendingGets.find(session);
+    const auto it = pendingGets.find(session);
     if (it == pendingGets.end())
         return;
     const QPointer<Worker> worker = it.value();
-    if (worker) {
-        worker->answer(QByteArrayLiteral("timeout"));
-        if (startLiveness)
-            livenessMarks.insert(session, startTimer(60000));
-        if (worker->pollTimer())
-            killTimer(worker->pollTimer());
-    }
     pendingGets.erase(it);
+    if (!worker)
+        return;
+    answer(worker, QStringLiteral("timeout"));
+    if (startLiveness)
+        livenessMarks.insert(session, startTimer(timings.livenessMs));
+    stopPollTimer(worker);
 }
 
-// The HTTP half of the session layer: plain HTTP requests are not served by this build, so these only
-// keep the registries tidy.
+namespace {
+
+// The session a request names in its "uuid" (empty when the body does not parse).
+QString sessionOf(const QByteArray &body)
+{
+    return QJsonDocument::fromJson(body).object().value(QLatin1String("uuid")).toString();
+}
+
+} // namespace
 
 void WebServer::onHttpConnect(QString szUUID)
 {
-    connections.remove(szUUID);
-}
-
-void WebServer::onHttpDisconnect(QString szUUID, QByteArray strMessage)
-{
-    Q_UNUSED(strMessage);
-    connections.remove(szUUID);
-}
-
-void WebServer::onHttpGet(QString szUUID, QByteArray strMessage)
-{
-    Q_UNUSED(strMessage);
-    connections.remove(szUUID);
+    const auto it = connections.find(szUUID);
+    if (it == connections.end())
+        return;
+    answer(it.value(), MessageDispatch::makeConnectReply(szUUID));
+    connections.erase(it);
 }
 
 void WebServer::onHTTPMessage(QString szUUID, QByteArray strMessage)
 {
-    Q_UNUSED(strMessage);
+    const QPointer<Worker> worker = connections.value(szUUID);
+    if (worker && !strMessage.isEmpty()) {
+        // The response comes back under the session the request names, and goes to this worker.
+        const QString session = sessionOf(strMessage);
+        connections.insert(session, worker);
+        if (session != szUUID)
+            connections.remove(szUUID);
+    }
+    if (!strMessage.isEmpty())
+        dispatcher->dispatchMessage(QString::fromUtf8(strMessage));
+}
+
+void WebServer::onHttpGet(QString szUUID, QByteArray strMessage)
+{
+    const QPointer<Worker> worker = connections.value(szUUID);
+    if (!worker)
+        return;
+    const QString session = sessionOf(strMessage);
+    worker->setPollTimer(startTimer(timings.longPollMs));
+
+    bool expired = false;
+    const auto mark = livenessMarks.find(session);
+    if (mark != livenessMarks.end()) {
+        qCDebug(lcWebServer) << "onHttpGet liveness mark" << mark.value();
+        if (mark.value() == kExpiredMarker) {
+            answer(worker, QStringLiteral("invalid"));
+            stopPollTimer(worker);
+            expired = true;
+        } else if (mark.value() > 0) {
+            // The page came back in time.
+            killTimer(mark.value());
+        }
+        livenessMarks.erase(mark);
+    }
+
+    // Every poll counts the expired markers up, in key order, until one at -1 is removed.
+    for (auto it = livenessMarks.begin(); it != livenessMarks.end(); ++it) {
+        if (it.value() == -1) {
+            livenessMarks.erase(it);
+            break;
+        }
+        if (it.value() < -1)
+            ++it.value();
+    }
+
+    if (!expired) {
+        // One poll parked per session: the one it replaces is answered at once.
+        const QPointer<Worker> replaced = pendingGets.value(session);
+        if (replaced && replaced != worker) {
+            answer(replaced, QStringLiteral("timeout"));
+            stopPollTimer(replaced);
+        }
+        pendingGets.insert(session, worker);
+    }
     connections.remove(szUUID);
+
+    if (expired || worker->kind() != Worker::Http)
+        return;
+    if (const std::optional<QString> event = eventQueue.takeFirstFor(session)) {
+        answer(worker, *event);
+        stopPollTimer(worker);
+        pendingGets.remove(session);
+    }
+}
+
+void WebServer::onHttpDisconnect(QString szUUID, QByteArray strMessage)
+{
+    const auto it = connections.find(szUUID);
+    if (it == connections.end())
+        return;
+    const QPointer<Worker> worker = it.value();
+    connections.erase(it);
+    if (!worker)
+        return;
+    answer(worker, QStringLiteral("disconnect"));
+    const QString session = sessionOf(strMessage);
+    dispatcher->releaseSession(session);
+    const auto parked = pendingGets.find(session);
+    if (parked != pendingGets.end()) {
+        const QPointer<Worker> parkedWorker = parked.value();
+        pendingGets.erase(parked);
+        answer(parkedWorker, QStringLiteral("timeout"));
+        stopPollTimer(parkedWorker);
+    }
+    // A body without "uuid" purges every event: every text contains the empty identifier.
+    eventQueue.purgeContaining(session);
 }
 
 void WebServer::onHTTPImgMutiPackageMessage(QString strUUID)
@@ -290,5 +388,22 @@ void WebServer::onHTTPImgMessageDetect(QString strUUID)
 
 void WebServer::timerEvent(QTimerEvent *event)
 {
-    QTcpServer::timerEvent(event);
+    const int timerId = event->timerId();
+    for (auto it = pendingGets.cbegin(); it != pendingGets.cend(); ++it) {
+        if (it.value() && it.value()->pollTimer() == timerId) {
+            // The long-poll ends with "timeout" and the session's liveness timer starts.
+            completePendingGet(QString(it.key()), true);
+            break;
+        }
+    }
+    for (auto it = livenessMarks.begin(); it != livenessMarks.end(); ++it) {
+        if (it.value() == timerId) {
+            qCDebug(lcWebServer) << "timerEvent get timeout";
+            const QString session = it.key();
+            killTimer(timerId);
+            it.value() = kExpiredMarker;
+            dispatcher->releaseSession(session);
+            return;
+        }
+    }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "webservice/EventQueue.h"
+
 #include <QMap>
 #include <QPointer>
 #include <QStringList>
@@ -15,6 +17,14 @@ class Worker;
 // Registries hold QPointer<Worker>. A worker is taken out of every registry, on the main thread, before
 // its thread is told to quit, so an entry never names a worker whose thread has ended, and nothing is
 // delivered to one.
+// The waits of the HTTP road; tests pass short ones.
+struct WebServerTimings
+{
+    int longPollMs = 15000; // a parked "system.get" ends with "timeout"
+    int livenessMs = 60000; // a session that stops polling is released
+    int noAnswerMs = 60000; // an HTTP command without an answer ends with "timeout"
+};
+
 class WebServer : public QTcpServer
 {
     Q_OBJECT
@@ -23,7 +33,10 @@ public:
     static constexpr int kMaxPendingConnections = 1024;
     static constexpr int kProbeTimeoutMs = 100;
 
-    explicit WebServer(QObject *parent = nullptr);
+    // A session whose liveness timer ran out; later polls of any session count it up to -1, then away.
+    static constexpr int kExpiredMarker = -5;
+
+    explicit WebServer(QObject *parent = nullptr, WebServerTimings timings = WebServerTimings());
     ~WebServer() override;
 
     // Listens on the first port of [start, end) that nothing answers on 127.0.0.1 (ports as 16 bits).
@@ -56,12 +69,17 @@ private:
     void sendTo(const QPointer<Worker> &worker, const QString &text);
     // Takes a closing worker out of every registry, then lets its thread end.
     void retireWorker(Worker *worker, QThread *thread);
+    // Stores the answer to a worker's HTTP request; the worker wakes at once.
+    static void answer(const QPointer<Worker> &worker, const QString &text);
+    // Ends a worker's long-poll timer, if it runs.
+    void stopPollTimer(Worker *worker);
 
     // Session registries (main thread only).
     QMap<QString, QPointer<Worker>> connections; // live workers by identifier
     QMap<QString, QPointer<Worker>> pendingGets; // parked long-polls by session identifier
     QMap<QString, int> livenessMarks; // liveness timer ids and expired-session markers
-    QStringList eventQueue; // event texts waiting for long-polls
+    EventQueue eventQueue; // event texts waiting for long-polls
 
     MessageDispatch *dispatcher; // child of this object
+    const WebServerTimings timings; // long-poll, liveness and no-answer bounds
 };

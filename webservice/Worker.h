@@ -8,6 +8,8 @@
 #include <QString>
 #include <QWaitCondition>
 
+class HttpServerRequest;
+class HttpServerResponse;
 class QTcpSocket;
 class WebSocket;
 
@@ -28,7 +30,10 @@ public:
     // would leave more than this many bytes waiting in the socket, the connection is dropped instead.
     static constexpr qint64 kMaxUnsentBytes = 64 * 1024 * 1024;
 
-    explicit Worker(QString id, qint64 maxUnsentBytes = kMaxUnsentBytes);
+    // An HTTP command that gets no answer within this bound is answered "timeout".
+    static constexpr int kNoAnswerMs = 60000;
+
+    explicit Worker(QString id, qint64 maxUnsentBytes = kMaxUnsentBytes, int noAnswerMs = kNoAnswerMs);
 
     const QString &id() const { return connectionId; }
     int kind() const { return connectionKind.loadAcquire(); }
@@ -66,7 +71,16 @@ private slots:
     void onNewMessage(QByteArray msg);
     void onNewConnection(qintptr socketDescriptor);
     void onClose();
+    void onHttpHead();
+    void onHttpEnd();
     void writeMessage(QByteArray &msg);
+    void serveHttpRequest(HttpServerRequest *request, HttpServerResponse *response);
+    void serveBodyForm(const QByteArray &body, HttpServerResponse *response);
+    void servePackageForm(const QString &query, const QString &data, HttpServerResponse *response);
+    void serveDetectForm(const QString &query, HttpServerResponse *response);
+    // Hands a command text to the main thread by its "cmd" and waits for the answer (at most
+    // noAnswerMs, then "timeout").
+    QByteArray routeAndWait(const QByteArray &command);
 
 private:
     const QString connectionId; // braced random UUID given at accept
@@ -79,6 +93,9 @@ private:
     bool waitAbandoned = false; // guarded by answerMutex
     bool closeReported = false; // worker thread only: connectionClose is emitted once
     const qint64 maxUnsentBytes;
+    const int noAnswerMs; // bound on the wait for an HTTP answer
+    bool httpMessageComplete = false; // worker thread only: the request's body has fully arrived
+    HttpServerResponse *responseAwaitingBody = nullptr; // worker thread only: head answered, body in transit
     QPointer<QTcpSocket> socket; // worker thread only
     QPointer<WebSocket> webSocket; // worker thread only, once the handshake was accepted
 };
