@@ -3,6 +3,8 @@
 // dispatcher, out through the session layer.
 #include "HttpTestCall.h"
 
+#include "../service/RawWebSocketClient.h"
+
 #include "dispatch/WindowMessageDispatch.h"
 #include "webservice/WebServer.h"
 
@@ -13,6 +15,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 #include <zlib.h>
 
@@ -96,6 +99,7 @@ private slots:
     void detectForm_data();
     void detectForm();
     void bodyInTransitIsWaitedFor();
+    void webSocketEventsLeaveQueueAtCommandResponse();
 
 private:
     HttpTestCall *send(const QByteArray &request);
@@ -406,6 +410,64 @@ void TestHttpSessions::bodyInTransitIsWaitedFor()
     call->write(body);
     QTRY_VERIFY_WITH_TIMEOUT(call->isClosed(), kWaitMs);
     QCOMPARE(QJsonDocument::fromJson(call->body()).object().value("uuid").toString().size(), 38);
+}
+
+void TestHttpSessions::webSocketEventsLeaveQueueAtCommandResponse()
+{
+    // A WebSocket page on a thread of its own: its session's events are written to it at once and also
+    // queued for long-polls, until the session gets a command response.
+    const quint16 port = server->serverPort();
+    QMutex mutex;
+    QString session;
+    QByteArrayList received;
+    std::atomic<bool> sendCommand {false};
+    QScopedPointer<QThread> page(QThread::create([&] {
+        RawWebSocketClient client;
+        if (!client.open(port))
+            return;
+        client.sendText(R"({"cmd":"system.webconnect"})");
+        {
+            QMutexLocker lock(&mutex);
+            session = QJsonDocument::fromJson(client.readText()).object().value("uuid").toString();
+        }
+        for (int frames = 0; frames < 3; ++frames) {
+            if (frames == 2) {
+                while (!sendCommand)
+                    QThread::msleep(5);
+                QMutexLocker lock(&mutex);
+                client.sendText(QStringLiteral(R"({"cmd":"window.getLocalServiceVersion","uuid":"%1"})")
+                                    .arg(session)
+                                    .toUtf8());
+            }
+            const QByteArray text = client.readText(kWaitMs);
+            QMutexLocker lock(&mutex);
+            received << text;
+        }
+    }));
+    page->start();
+    auto sessionId = [&] {
+        QMutexLocker lock(&mutex);
+        return session;
+    };
+    auto receivedCount = [&] {
+        QMutexLocker lock(&mutex);
+        return received.size();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!sessionId().isEmpty(), kWaitMs);
+    const QString ws = sessionId();
+
+    raiseEvent(ws, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(receivedCount(), 1, kWaitMs);
+    QCOMPARE(poll(ws), eventText(ws, 1)); // queued as well
+    raiseEvent(ws, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(receivedCount(), 2, kWaitMs);
+    sendCommand = true;
+    QTRY_COMPARE_WITH_TIMEOUT(receivedCount(), 3, kWaitMs);
+    QVERIFY(page->wait(kWaitMs));
+    QCOMPARE(received[1], eventText(ws, 2));
+    QVERIFY(received[2].contains("localServiceVersion"));
+    // The response purged the session's queued event: the poll ends by its timer.
+    QCOMPARE(poll(ws), QByteArray("timeout"));
 }
 
 QTEST_GUILESS_MAIN(TestHttpSessions)
