@@ -1,5 +1,7 @@
 #include "transport/RequestParser.h"
 
+#include "base/HexDigit.h"
+
 #include <QtAlgorithms>
 
 #include <cstring>
@@ -96,17 +98,6 @@ int scanValue(const char *data, int from, int size)
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t';
-}
-
-int hexDigitValue(uchar c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 template <int N> bool equalsIgnoringCase(const char *bytes, int size, const char (&lowerCase)[N])
@@ -434,7 +425,7 @@ RequestParser::TokenKind RequestParser::readChunkSize(const char *data, int size
 {
     int i = m_scanned;
     for (; i < size; ++i) {
-        const int digit = hexDigitValue(uchar(data[i]));
+        const int digit = Base::hexDigitValue(uchar(data[i]));
         if (digit < 0)
             break;
         if (m_chunkSize > (std::numeric_limits<quint64>::max() >> 4))

@@ -3,6 +3,8 @@
 #include "util/CBase64.h"
 #include "util/ZIPUtil.h"
 
+#include "base/HexDigit.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QMutex>
@@ -32,17 +34,6 @@ ZeroedBuffer allocateZeroed(std::size_t size)
     return ZeroedBuffer(static_cast<unsigned char *>(std::calloc(size, 1)));
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // "+" is a space and "%" with two hexadecimal digits (either case) the byte they name. A "%" without two
 // digits after it stays a "%", and the scan goes on with the character after it.
 QByteArray urlDecode(const QByteArray &text)
@@ -53,9 +44,10 @@ QByteArray urlDecode(const QByteArray &text)
         const char c = text.at(i);
         if (c == '+') {
             decoded.append(' ');
-        } else if (c == '%' && i + 2 < text.size() && hexValue(text.at(i + 1)) >= 0
-            && hexValue(text.at(i + 2)) >= 0) {
-            decoded.append(static_cast<char>(hexValue(text.at(i + 1)) * 16 + hexValue(text.at(i + 2))));
+        } else if (c == '%' && i + 2 < text.size() && Base::hexDigitValue(text.at(i + 1)) >= 0
+            && Base::hexDigitValue(text.at(i + 2)) >= 0) {
+            decoded.append(static_cast<char>(
+                Base::hexDigitValue(text.at(i + 1)) * 16 + Base::hexDigitValue(text.at(i + 2))));
             i += 2;
         } else {
             decoded.append(c);

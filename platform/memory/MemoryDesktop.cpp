@@ -617,23 +617,23 @@ ElevationOutcome MemoryDesktop::relaunchElevated()
 
 // ---------------------------------------------------------------- scripting
 
-NativeHandle MemoryDesktop::createWindow(const WindowSpec &spec)
+NativeHandle MemoryDesktop::createWindow(const WindowSetup &setup)
 {
-    if (spec.parent && !find(spec.parent))
+    if (setup.parent && !find(setup.parent))
         return 0;
     const NativeHandle handle = m_nextHandle++;
     Window &window = m_windows[handle];
     window.handle = handle;
-    window.title = spec.title;
-    window.className = spec.className;
-    window.rect = spec.rect;
-    window.frame = spec.frame;
-    window.parent = spec.parent;
-    window.shown = spec.visible;
-    window.topmost = spec.topmost && spec.parent == 0;
+    window.title = setup.title;
+    window.className = setup.className;
+    window.rect = setup.rect;
+    window.frame = setup.frame;
+    window.parent = setup.parent;
+    window.shown = setup.visible;
+    window.topmost = setup.topmost && setup.parent == 0;
     // A new child goes below its siblings, a new top-level window on top of its band.
-    if (spec.parent)
-        m_windows.at(spec.parent).children.push_back(handle);
+    if (setup.parent)
+        m_windows.at(setup.parent).children.push_back(handle);
     else
         linkOnTopOfBand(window);
     return handle;

@@ -68,7 +68,7 @@ public:
     ElevationOutcome relaunchElevated() override;
 
     // --- scripting
-    struct WindowSpec
+    struct WindowSetup
     {
         std::u16string title;
         std::u16string className;
@@ -79,8 +79,8 @@ public:
         bool visible = true;
         bool topmost = false;
     };
-    NativeHandle createWindow(const WindowSpec &spec);
-    // Moves and resizes; rect in the same coordinates as WindowSpec::rect.
+    NativeHandle createWindow(const WindowSetup &setup);
+    // Moves and resizes; rect in the same coordinates as WindowSetup::rect.
     bool moveWindow(NativeHandle window, const NativeRect &rect);
     bool setWindowTitle(NativeHandle window, const std::u16string &title);
     // Destroys the window and its children, deepest first after telling each watcher (see watchDestroy).

@@ -62,7 +62,7 @@ bool sameArea(const std::vector<NativeRect> &a, const std::vector<NativeRect> &b
 
 namespace {
 
-using Spec = DesktopScript::WindowSpec;
+using Setup = DesktopScript::WindowSetup;
 
 // The given windows in the order the desktop lists its top-level windows (other windows left out).
 std::vector<NativeHandle> orderOf(NativeDesktop &desktop, const std::vector<NativeHandle> &windows)

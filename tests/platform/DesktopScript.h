@@ -11,7 +11,7 @@
 class DesktopScript
 {
 public:
-    struct WindowSpec
+    struct WindowSetup
     {
         std::u16string title;
         std::u16string className;
@@ -25,7 +25,7 @@ public:
 
     virtual NativeDesktop &desktop() = 0;
     // A frameless window (client area = window rectangle).
-    virtual NativeHandle create(const WindowSpec &spec) = 0;
+    virtual NativeHandle create(const WindowSetup &setup) = 0;
     virtual bool destroy(NativeHandle window) = 0;
     virtual std::vector<NativeRect> regionRects(const NativeRegion &region) = 0;
     virtual bool isTopmost(NativeHandle window) = 0;

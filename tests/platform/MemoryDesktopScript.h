@@ -12,10 +12,10 @@ public:
     MemoryDesktop &memoryDesktop() { return m_desktop; }
 
     NativeDesktop &desktop() override { return m_desktop; }
-    NativeHandle create(const WindowSpec &spec) override
+    NativeHandle create(const WindowSetup &setup) override
     {
         return m_desktop.createWindow(
-            {spec.title, spec.className, spec.rect, {}, spec.parent, spec.visible, spec.topmost});
+            {setup.title, setup.className, setup.rect, {}, setup.parent, setup.visible, setup.topmost});
     }
     bool destroy(NativeHandle window) override { return m_desktop.destroyWindow(window); }
     std::vector<NativeRect> regionRects(const NativeRegion &region) override

@@ -47,17 +47,17 @@ public:
     NativeDesktop &desktop() override { return m_desktop; }
     Win32Desktop &win32Desktop() { return m_desktop; }
 
-    NativeHandle create(const WindowSpec &spec) override
+    NativeHandle create(const WindowSetup &setup) override
     {
-        const std::wstring className(spec.className.begin(), spec.className.end());
+        const std::wstring className(setup.className.begin(), setup.className.end());
         registerClass(className);
-        const std::wstring title(spec.title.begin(), spec.title.end());
-        DWORD style = spec.parent ? WS_CHILD : WS_POPUP;
-        if (spec.visible)
+        const std::wstring title(setup.title.begin(), setup.title.end());
+        DWORD style = setup.parent ? WS_CHILD : WS_POPUP;
+        if (setup.visible)
             style |= WS_VISIBLE;
-        const HWND window = CreateWindowExW(spec.topmost ? WS_EX_TOPMOST : 0, className.c_str(),
-            title.c_str(), style, spec.rect.left, spec.rect.top, spec.rect.width(), spec.rect.height(),
-            reinterpret_cast<HWND>(spec.parent), nullptr, GetModuleHandleW(nullptr), nullptr);
+        const HWND window = CreateWindowExW(setup.topmost ? WS_EX_TOPMOST : 0, className.c_str(),
+            title.c_str(), style, setup.rect.left, setup.rect.top, setup.rect.width(), setup.rect.height(),
+            reinterpret_cast<HWND>(setup.parent), nullptr, GetModuleHandleW(nullptr), nullptr);
         m_created.push_back(window);
         return reinterpret_cast<NativeHandle>(window);
     }
