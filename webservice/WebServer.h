@@ -11,12 +11,6 @@ class MessageDispatch;
 class QThread;
 class Worker;
 
-// The service's TCP listener and session layer. Every accepted connection gets an identifier, a Worker and
-// a thread of its own; everything here runs on the main thread, so the registries need no lock.
-//
-// Registries hold QPointer<Worker>. A worker is taken out of every registry, on the main thread, before
-// its thread is told to quit, so an entry never names a worker whose thread has ended, and nothing is
-// delivered to one.
 // The waits of the HTTP road; tests pass short ones.
 struct WebServerTimings
 {
@@ -25,6 +19,12 @@ struct WebServerTimings
     int noAnswerMs = 60000; // an HTTP command without an answer ends with "timeout"
 };
 
+// The service's TCP listener and session layer. Every accepted connection gets an identifier, a Worker and
+// a thread of its own; everything here runs on the main thread, so the registries need no lock.
+//
+// Registries hold QPointer<Worker>. A worker is taken out of every registry, on the main thread, before
+// its thread is told to quit, so an entry never names a worker whose thread has ended, and nothing is
+// delivered to one.
 class WebServer : public QTcpServer
 {
     Q_OBJECT
