@@ -122,7 +122,7 @@ void WebServer::listenInRange(int start, int end)
 void WebServer::incomingConnection(qintptr socketDescriptor)
 {
     const QString id = QUuid::createUuid().toString(QUuid::WithBraces);
-    auto *worker = new Worker(id, Worker::kMaxUnsentBytes, timings.noAnswerMs);
+    auto *worker = new Worker(id, WebSocket::kMaxUnsentBytes, timings.noAnswerMs);
     auto *thread = new QThread(this);
     worker->moveToThread(thread);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "webservice/EventQueue.h"
+#include "webservice/Worker.h"
 
 #include <QMap>
 #include <QPointer>
@@ -9,14 +10,13 @@
 
 class MessageDispatch;
 class QThread;
-class Worker;
 
 // The waits of the HTTP road; tests pass short ones.
 struct WebServerTimings
 {
     int longPollMs = 15000; // a parked "system.get" ends with "timeout"
     int livenessMs = 60000; // a session that stops polling is released
-    int noAnswerMs = 60000; // an HTTP command without an answer ends with "timeout"
+    int noAnswerMs = Worker::kNoAnswerMs; // an HTTP command without an answer ends with "timeout"
 };
 
 // The service's TCP listener and session layer. Every accepted connection gets an identifier, a Worker and

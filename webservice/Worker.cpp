@@ -225,7 +225,7 @@ void Worker::onWebsocketConnect()
     auto *request = qobject_cast<HttpServerRequest *>(sender());
     if (!request)
         return;
-    webSocket = new WebSocket(this);
+    webSocket = new WebSocket(this, maxUnsentBytes);
     if (!webSocket->acceptHandshake(*request, request->takeBody(), Headers())) {
         // A refused handshake leaves the connection open, and neither the request nor the WebSocket
         // reports its end: the worker ends when the peer closes.
@@ -246,13 +246,8 @@ void Worker::onWebsocketConnect()
 
 void Worker::writeMessage(QByteArray &msg)
 {
-    if (!webSocket || !socket)
-        return;
-    if (socket->bytesToWrite() + msg.size() > maxUnsentBytes) {
-        socket->abort();
-        return;
-    }
-    webSocket->sendMessage(msg);
+    if (webSocket)
+        webSocket->sendMessage(msg);
 }
 
 void Worker::onNewMessage(QByteArray msg)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transport/WebSocket.h"
+
 #include <QAtomicInt>
 #include <QByteArray>
 #include <QMutex>
@@ -11,7 +13,6 @@
 class HttpServerRequest;
 class HttpServerResponse;
 class QTcpSocket;
-class WebSocket;
 
 // One accepted connection, on a thread of its own: owns the socket and the transport objects and reports
 // to the WebServer on the main thread through queued signals.
@@ -26,14 +27,10 @@ class Worker : public QObject
 public:
     enum ConnectionKind { WebSocketOrNothingYet = 0, Http = 1 };
 
-    // A peer that stops reading must not make the service hold its answers without bound: when a message
-    // would leave more than this many bytes waiting in the socket, the connection is dropped instead.
-    static constexpr qint64 kMaxUnsentBytes = 64 * 1024 * 1024;
-
     // An HTTP command that gets no answer within this bound is answered "timeout".
     static constexpr int kNoAnswerMs = 60000;
 
-    explicit Worker(QString id, qint64 maxUnsentBytes = kMaxUnsentBytes, int noAnswerMs = kNoAnswerMs);
+    explicit Worker(QString id, qint64 maxUnsentBytes = WebSocket::kMaxUnsentBytes, int noAnswerMs = kNoAnswerMs);
 
     const QString &id() const { return connectionId; }
     int kind() const { return connectionKind.loadAcquire(); }

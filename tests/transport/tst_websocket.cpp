@@ -1,3 +1,4 @@
+#include "tests/transport/WebSocketFrames.h"
 #include "tests/transport/tst_websocket_endpoint.h"
 #include "transport/Headers.h"
 #include "transport/HttpServerRequest.h"
@@ -8,71 +9,9 @@
 
 namespace {
 
-constexpr quint64 kMessageLimit = 64 * 1024 * 1024;
+constexpr quint64 kMessageLimit = WebSocketFrameReader::kMaxMessageSize;
 const QByteArray kRfcAccept = "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=";
-const QByteArray kMaskKey = "\x37\xfa\x21\x3d";
-
-enum Opcode : quint8 { Cont = 0x0, Text = 0x1, Binary = 0x2, Close = 0x8, Ping = 0x9, Pong = 0xA };
-enum Fin : bool { NotFinal = false, Final = true };
-
-// First byte, MASK bit and length in its shortest form; no key, no payload.
-QByteArray frameHead(quint8 firstByte, bool masked, quint64 length)
-{
-    QByteArray head(1, char(firstByte));
-    const char mask = masked ? char(0x80) : 0;
-    int lengthBytes = 0;
-    if (length <= 125) {
-        head.append(char(mask | char(length)));
-    } else if (length <= 0xFFFF) {
-        head.append(char(mask | 126));
-        lengthBytes = 2;
-    } else {
-        head.append(char(mask | 127));
-        lengthBytes = 8;
-    }
-    for (int shift = (lengthBytes - 1) * 8; shift >= 0; shift -= 8)
-        head.append(char(quint8(length >> shift)));
-    return head;
-}
-
-// A frame as a browser sends it: masked with kMaskKey.
-QByteArray clientFrame(quint8 opcode, const QByteArray &payload, Fin fin = Final)
-{
-    QByteArray frame = frameHead(quint8((fin ? 0x80 : 0) | opcode), true, quint64(payload.size())) + kMaskKey;
-    for (int i = 0; i < payload.size(); ++i)
-        frame.append(char(payload[i] ^ kMaskKey[i % 4]));
-    return frame;
-}
-
-// A frame as the server must send it: final, unmasked.
-QByteArray serverFrame(quint8 opcode, const QByteArray &payload)
-{
-    return frameHead(quint8(0x80 | opcode), false, quint64(payload.size())) + payload;
-}
-
-QByteArray status(quint16 code)
-{
-    return QByteArray(1, char(code >> 8)) + char(code & 0xFF);
-}
-
-QByteArray pattern(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 251) & 0xFF);
-    return bytes;
-}
-
-// Every offset of short inputs; of long ones the first and last bytes and a sample of the middle.
-QVector<int> splitOffsets(int size)
-{
-    QVector<int> offsets;
-    for (int i = 1; i < size; ++i) {
-        if (size <= 512 || i < 64 || i > size - 64 || i % 997 == 0)
-            offsets << i;
-    }
-    return offsets;
-}
+using namespace WebSocketFrames;
 
 } // namespace
 
@@ -93,8 +32,10 @@ private slots:
     void closeWaitsForPeerClose();
     void peerHangUp();
     void invalidMessageKind();
-    void errorText_data();
     void errorText();
+    void pongFloodIsBounded();
+    void answersAndPongsShareOneBound();
+    void refusedPeerIsReadAndDiscarded();
 };
 
 void tst_WebSocket::handshake_data()
@@ -223,8 +164,45 @@ void tst_WebSocket::receive_data()
     QTest::newRow("peer close reason echoed unchanged")
         << clientFrame(Close, status(1000) + "bye") << List() << List()
         << serverFrame(Close, status(1000) + "bye") << 0 << false;
-    QTest::newRow("reserved bits ignored") << frameHead(0xF1, true, 1) + key + char('x' ^ key[0])
-                                           << List {"x"} << List() << QByteArray() << 0 << true;
+    // No extension is negotiated, so no reserved bit may be set.
+    QTest::newRow("reserved bit 1 refused") << frameHead(0xC1, true, 1) + key + char('x' ^ key[0])
+                                            << List() << List() << refused(1002) << 17 << false;
+    QTest::newRow("reserved bit 3 refused") << frameHead(0x91, true, 1) + key + char('x' ^ key[0])
+                                            << List() << List() << refused(1002) << 17 << false;
+    // Control frames carry at most 125 bytes; a longer one is refused from its header.
+    QTest::newRow("ping of 125 bytes answered")
+        << clientFrame(Ping, pattern(125)) << List() << List() << serverFrame(Pong, pattern(125)) << 0 << true;
+    QTest::newRow("ping of 126 bytes refused")
+        << clientFrame(Ping, pattern(126)) << List() << List() << refused(1002) << 17 << false;
+    QTest::newRow("pong of 126 bytes refused")
+        << clientFrame(Pong, pattern(126)) << List() << List() << refused(1002) << 17 << false;
+    QTest::newRow("close of 126 bytes refused")
+        << clientFrame(Close, status(1000) + QByteArray(124, 'r')) << List() << List() << refused(1002) << 17
+        << false;
+    QTest::newRow("close of 125 bytes echoed")
+        << clientFrame(Close, status(1000) + QByteArray(123, 'r')) << List() << List()
+        << serverFrame(Close, status(1000) + QByteArray(123, 'r')) << 0 << false;
+    // A Close is echoed only when it is a valid close frame; the service never sends an invalid one.
+    QTest::newRow("empty close echoed") << clientFrame(Close, "") << List() << List() << serverFrame(Close, "")
+                                        << 0 << false;
+    QTest::newRow("close status 3000 echoed") << clientFrame(Close, status(3000)) << List() << List()
+                                              << serverFrame(Close, status(3000)) << 0 << false;
+    QTest::newRow("close status 4999 echoed") << clientFrame(Close, status(4999)) << List() << List()
+                                              << serverFrame(Close, status(4999)) << 0 << false;
+    QTest::newRow("close reason in UTF-8 echoed")
+        << clientFrame(Close, status(1000) + "\xc3\xa9t\xc3\xa9") << List() << List()
+        << serverFrame(Close, status(1000) + "\xc3\xa9t\xc3\xa9") << 0 << false;
+    QTest::newRow("close of one byte refused")
+        << clientFrame(Close, "\x03") << List() << List() << refused(1002) << 17 << false;
+    for (quint16 code : {0, 999, 1005, 1006, 1015, 5000, 65535}) {
+        QTest::addRow("close status %d refused", code)
+            << clientFrame(Close, status(code)) << List() << List() << refused(1002) << 17 << false;
+    }
+    QTest::newRow("close reason not UTF-8 refused")
+        << clientFrame(Close, status(1000) + "\xc3(") << List() << List() << refused(1002) << 17 << false;
+    QTest::newRow("close reason with a surrogate refused")
+        << clientFrame(Close, status(1000) + "\xed\xa0\x80") << List() << List() << refused(1002) << 17
+        << false;
     QTest::newRow("reserved data opcode delivered")
         << clientFrame(0x3, "three") << List {"three"} << List() << QByteArray() << 0 << true;
     QTest::newRow("unmasked frame refused")
@@ -266,8 +244,10 @@ void tst_WebSocket::receive_data()
     QTest::newRow("fragments one past the limit refused")
         << clientFrame(Text, pattern(10), NotFinal) + frameHead(0x80, true, kMessageLimit - 9) << List()
         << List() << refused(1009) << 17 << false;
-    QTest::newRow("ping one past the limit refused")
-        << frameHead(0x89, true, kMessageLimit + 1) << List() << List() << refused(1009) << 17 << false;
+    QTest::newRow("ping declaring a 64-bit length refused as a control frame")
+        << frameHead(0x89, true, kMessageLimit + 1) << List() << List() << refused(1002) << 17 << false;
+    QTest::newRow("opcode 11 with a 16-bit length refused with 1008")
+        << frameHead(0x8B, true, 126) << List() << List() << refused(1008) << 17 << false;
     QTest::newRow("length of 2^63 refused")
         << frameHead(0x82, true, quint64(1) << 63) << List() << List() << refused(1009) << 17 << false;
 }
@@ -404,36 +384,85 @@ void tst_WebSocket::invalidMessageKind()
     QCOMPARE(endpoint.socket->written(), QByteArray());
 }
 
-void tst_WebSocket::errorText_data()
-{
-    QTest::addColumn<int>("socketError");
-    QTest::addColumn<int>("errorCode");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("connection refused")
-        << int(QAbstractSocket::ConnectionRefusedError) << 1 << "See QAbstractSocket::ConnectionRefusedError";
-    QTest::newRow("network error") << int(QAbstractSocket::NetworkError) << 7
-                                   << "See QAbstractSocket::NetworkError";
-    QTest::newRow("proxy protocol error")
-        << int(QAbstractSocket::ProxyProtocolError) << 15 << "See QAbstractSocket::ProxyProtocolError";
-    QTest::newRow("error without a code")
-        << int(QAbstractSocket::DatagramTooLargeError) << -1 << "Unknown error";
-}
-
-// Socket errors only reach the endpoint in the client role; the mapping is the one errorText reads.
+// The server role knows two errors: none, and an invalid frame.
 void tst_WebSocket::errorText()
 {
-    QFETCH(int, socketError);
-    QFETCH(int, errorCode);
-    QFETCH(QString, text);
+    Endpoint endpoint;
+    QCOMPARE(endpoint.ws.errorCode(), 0);
+    QCOMPARE(endpoint.ws.errorText(), QString());
+    endpoint.socket->receive(frameHead(0x81, false, 0));
+    QCOMPARE(endpoint.ws.errorCode(), 17);
+    QCOMPARE(endpoint.ws.errorText(), QStringLiteral("An invalid WebSocket frame was received"));
+}
 
-    WebSocket ws;
-    QCOMPARE(ws.errorCode(), 0);
-    QCOMPARE(ws.errorText(), QString());
-    QVERIFY(QMetaObject::invokeMethod(&ws, "onSocketError",
-        Q_ARG(QAbstractSocket::SocketError, QAbstractSocket::SocketError(socketError))));
-    QCOMPARE(ws.errorCode(), errorCode);
-    QCOMPARE(ws.errorText(), text);
+// A peer that sends Pings and never reads: the Pongs queued for it stop at the unsent-bytes bound,
+// and the connection is dropped there.
+void tst_WebSocket::pongFloodIsBounded()
+{
+    Endpoint endpoint;
+    endpoint.socket->takeWritten();
+    endpoint.socket->stopDraining();
+    QByteArray pings;
+    for (int i = 0; i < 8192; ++i)
+        pings += clientFrame(Ping, pattern(125));
+    qint64 sent = 0;
+    while (endpoint.socket->isOpen() && sent < 2 * WebSocket::kMaxUnsentBytes) {
+        endpoint.socket->receive(pings);
+        sent += pings.size();
+        QVERIFY(endpoint.socket->bytesToWrite() <= WebSocket::kMaxUnsentBytes);
+    }
+    QVERIFY(!endpoint.socket->isOpen());
+    QVERIFY(endpoint.socket->bytesToWrite() > WebSocket::kMaxUnsentBytes - 127);
+    QTRY_COMPARE(endpoint.disconnects, 1);
+}
+
+void tst_WebSocket::answersAndPongsShareOneBound()
+{
+    Endpoint endpoint;
+    endpoint.ws.setMessageKind(WebSocket::Text);
+    endpoint.socket->takeWritten();
+    endpoint.socket->stopDraining();
+    // 10 bytes of frame head: the answer leaves 190 bytes of room, enough for one Pong of 127.
+    QVERIFY(endpoint.ws.sendMessage(QByteArray(int(WebSocket::kMaxUnsentBytes) - 200, 'a')));
+    QCOMPARE(endpoint.socket->bytesToWrite(), WebSocket::kMaxUnsentBytes - 190);
+    endpoint.socket->receive(clientFrame(Ping, pattern(125)));
+    QCOMPARE(endpoint.socket->bytesToWrite(), WebSocket::kMaxUnsentBytes - 63);
+    QVERIFY(endpoint.socket->isOpen());
+    endpoint.socket->receive(clientFrame(Ping, pattern(125)));
+    QCOMPARE(endpoint.socket->bytesToWrite(), WebSocket::kMaxUnsentBytes - 63);
+    QVERIFY(!endpoint.socket->isOpen());
+
+    // The echoed Close counts the same way.
+    Endpoint closing;
+    closing.socket->stopDraining();
+    QVERIFY(closing.ws.sendMessage(QByteArray(int(WebSocket::kMaxUnsentBytes) - 10, 'a')));
+    closing.socket->receive(clientFrame(Close, status(1000)));
+    QVERIFY(closing.socket->bytesToWrite() <= WebSocket::kMaxUnsentBytes);
+    QVERIFY(!closing.socket->isOpen());
+
+    // A batch larger than the bound as a whole is not queued at all.
+    Endpoint batch;
+    batch.socket->stopDraining();
+    const qint64 before = batch.socket->bytesToWrite();
+    const QByteArray half(int(WebSocket::kMaxUnsentBytes / 2), 'h');
+    QVERIFY(batch.ws.sendMessages({half, half}));
+    QCOMPARE(batch.socket->bytesToWrite(), before);
+    QVERIFY(!batch.socket->isOpen());
+}
+
+// After a refused handshake the connection stays open, and what arrives is read and dropped.
+void tst_WebSocket::refusedPeerIsReadAndDiscarded()
+{
+    Endpoint endpoint(upgradeRequest("Upgrade: websocket\r\nSec-WebSocket-Version: 8\r\n") + "early bytes");
+    QVERIFY(!endpoint.accepted);
+    QCOMPARE(endpoint.socket->bytesAvailable(), 0);
+    const QByteArray chunk(1 << 20, 'z');
+    for (int i = 0; i < 16; ++i) {
+        endpoint.socket->receive(chunk);
+        QCOMPARE(endpoint.socket->bytesAvailable(), 0);
+    }
+    QVERIFY(endpoint.socket->isOpen());
+    QCOMPARE(endpoint.messages, QList<QByteArray>());
 }
 
 QTEST_GUILESS_MAIN(tst_WebSocket)

@@ -2,6 +2,7 @@
 #include "transport/HttpServerRequest.h"
 #include "transport/WebSocket.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -36,6 +37,7 @@ class tst_WebSocketLoopback : public QObject
 
 private slots:
     void conversation();
+    void refusedPeerHoldsNoMemory();
 };
 
 void tst_WebSocketLoopback::conversation()
@@ -99,6 +101,49 @@ void tst_WebSocketLoopback::conversation()
     QCOMPARE(fromServer, QByteArray("\x88\x02\x03\xe8", 4));
     QTRY_VERIFY(serverSawDisconnect);
     QTRY_VERIFY(ws.isNull());
+}
+
+// A peer whose handshake was refused sends 100 MiB: the connection stays open, every byte is read and
+// dropped, and the server side never holds more than a small buffer of it.
+void tst_WebSocketLoopback::refusedPeerHoldsNoMemory()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QPointer<QTcpSocket> accepted;
+    connect(&server, &QTcpServer::newConnection, this, [&] {
+        accepted = server.nextPendingConnection();
+        auto *request = new HttpServerRequest(*accepted, accepted);
+        connect(request, &HttpServerRequest::upgrade, this, [request] {
+            auto *ws = new WebSocket(request->parent());
+            QVERIFY(!ws->acceptHandshake(*request, request->takeBody(), Headers()));
+        });
+    });
+
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    QVERIFY(client.waitForConnected(5000));
+    client.write("GET /chat HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                 "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 8\r\n\r\n");
+    QTRY_VERIFY(client.bytesAvailable() > 0);
+    QVERIFY(client.readAll().startsWith("HTTP/1.1 426 Upgrade Required\r\n"));
+
+    const QByteArray chunk(1 << 20, 'z');
+    qint64 largestHeld = 0;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (int i = 0; i < 100; ++i) {
+        client.write(chunk);
+        // Written out only as fast as the server side reads; the client's own buffer stays small.
+        while (client.bytesToWrite() > 4 * chunk.size() && elapsed.elapsed() < 60000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            if (accepted)
+                largestHeld = qMax(largestHeld, accepted->bytesAvailable());
+        }
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(client.bytesToWrite(), qint64(0), 60000);
+    QVERIFY(accepted);
+    QCOMPARE(accepted->state(), QAbstractSocket::ConnectedState);
+    QVERIFY2(largestHeld <= WebSocket::kPausedReadBufferSize, qPrintable(QString::number(largestHeld)));
 }
 
 QTEST_GUILESS_MAIN(tst_WebSocketLoopback)

@@ -61,6 +61,10 @@ public:
 
     qint64 bytesAvailable() const override { return m_incoming.size() - m_readPos; }
 
+    // A peer that stops reading: from now on written bytes stay unsent.
+    void stopDraining() { m_draining = false; }
+    qint64 bytesToWrite() const override { return m_draining ? 0 : m_unsent; }
+
 protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
@@ -76,6 +80,10 @@ protected:
 
     qint64 writeData(const char *data, qint64 size) override
     {
+        if (!m_draining) {
+            m_unsent += size;
+            return size;
+        }
         if (m_keepWritten)
             m_written.append(data, int(size));
         m_writtenCount += size;
@@ -88,4 +96,6 @@ private:
     QByteArray m_written;
     bool m_keepWritten = true;
     qint64 m_writtenCount = 0;
+    bool m_draining = true;
+    qint64 m_unsent = 0; // written while not draining
 };

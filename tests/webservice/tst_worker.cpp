@@ -27,7 +27,7 @@ struct RunningWorker
     Worker *worker;
     QSignalSpy closed;
 
-    explicit RunningWorker(qint64 maxUnsentBytes = Worker::kMaxUnsentBytes)
+    explicit RunningWorker(qint64 maxUnsentBytes = WebSocket::kMaxUnsentBytes)
         : worker(new Worker(QStringLiteral("{id}"), maxUnsentBytes))
         , closed(worker, &Worker::connectionClose)
     {

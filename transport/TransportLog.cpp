@@ -1,0 +1,3 @@
+#include "transport/TransportLog.h"
+
+Q_LOGGING_CATEGORY(lcTransport, "ls.transport")
