@@ -1,3 +1,4 @@
+#include "app/AppLog.h"
 #include "app/Privileges.h"
 #include "app/ServiceConfig.h"
 #include "app/SingleInstance.h"
@@ -6,10 +7,7 @@
 #include "webservice/WebServer.h"
 
 #include <QApplication>
-#include <QLoggingCategory>
 #include <QWidget>
-
-Q_LOGGING_CATEGORY(lcApp, "ls.app")
 
 int main(int argc, char *argv[])
 {

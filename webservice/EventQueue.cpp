@@ -1,5 +1,7 @@
 #include "webservice/EventQueue.h"
 
+#include "webservice/WebServiceLog.h"
+
 #include <QDebug>
 
 #include <algorithm>
@@ -54,6 +56,6 @@ void EventQueue::remove(Entries::iterator it)
 
 void EventQueue::drop(Entries::iterator it, const char *why)
 {
-    qDebug().noquote() << "EventQueue drop:" << why << it->session;
+    qCDebug(lcWebService).noquote() << "EventQueue drop:" << why << it->session;
     remove(it);
 }

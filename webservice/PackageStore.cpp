@@ -1,5 +1,7 @@
 #include "webservice/PackageStore.h"
 
+#include "webservice/WebServiceLog.h"
+
 #include <QDebug>
 #include <QElapsedTimer>
 
@@ -95,7 +97,7 @@ void PackageStore::dropIdleLocked(qint64 nowMs)
 
 void PackageStore::dropLocked(Order::iterator it, const char *why)
 {
-    qDebug().noquote() << "PackageStore drop:" << why << it->key << it->pieces.size();
+    qCDebug(lcWebService).noquote() << "PackageStore drop:" << why << it->key << it->pieces.size();
     m_totalBytes -= chargeOf(*it);
     m_index.remove(it->key);
     m_order.erase(it);

@@ -2,11 +2,11 @@
 
 #include "dispatch/MessageDispatch.h"
 #include "webservice/PageChallenge.h"
+#include "webservice/WebServiceLog.h"
 #include "webservice/Worker.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimerEvent>
@@ -14,8 +14,6 @@
 #include <QUuid>
 
 #include <cmath>
-
-Q_LOGGING_CATEGORY(lcWebServer, "ls.webservice")
 
 namespace {
 
@@ -115,7 +113,7 @@ void WebServer::listenInRange(int start, int end)
         // is passed over like a taken one.
         if (listen(QHostAddress::Any, port16))
             return;
-        qCDebug(lcWebServer) << "listen failed" << port16 << errorString();
+        qCDebug(lcWebService) << "listen failed" << port16 << errorString();
     }
 }
 
@@ -311,7 +309,7 @@ void WebServer::onHttpGet(QString szUUID, QByteArray strMessage)
     bool expired = false;
     const auto mark = livenessMarks.find(session);
     if (mark != livenessMarks.end()) {
-        qCDebug(lcWebServer) << "onHttpGet liveness mark" << mark.value();
+        qCDebug(lcWebService) << "onHttpGet liveness mark" << mark.value();
         if (mark.value() == kExpiredMarker) {
             answer(worker, QStringLiteral("invalid"));
             stopPollTimer(worker);
@@ -398,7 +396,7 @@ void WebServer::timerEvent(QTimerEvent *event)
     }
     for (auto it = livenessMarks.begin(); it != livenessMarks.end(); ++it) {
         if (it.value() == timerId) {
-            qCDebug(lcWebServer) << "timerEvent get timeout";
+            qCDebug(lcWebService) << "timerEvent get timeout";
             const QString session = it.key();
             killTimer(timerId);
             it.value() = kExpiredMarker;

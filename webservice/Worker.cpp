@@ -1,5 +1,7 @@
 #include "webservice/Worker.h"
 
+#include "webservice/WebServiceLog.h"
+
 #include "transport/HttpServerRequest.h"
 #include "transport/HttpServerResponse.h"
 #include "transport/WebSocket.h"
@@ -166,7 +168,7 @@ QByteArray Worker::routeAndWait(const QByteArray &command)
 
     QByteArray answer;
     if (!waitForAnswer(noAnswerMs, &answer)) {
-        qDebug() << "onHttpRequest no answer" << connectionId;
+        qCDebug(lcWebService) << "onHttpRequest no answer" << connectionId;
         answer = QByteArrayLiteral("timeout");
     }
     return answer;
@@ -192,8 +194,8 @@ void Worker::servePackageForm(const QString &query, const QString &data, HttpSer
         const QByteArray stored = PackageStore::shared().take(group);
         const QString text = ImageUtil::getImgData(QString::fromLatin1(stored) + data);
         if (text.isEmpty()) {
-            qDebug() << "ImageUtil::getImgData() is Empty" << stored;
-            qDebug() << "ImageUtil::getImgData() is Empty" << data;
+            qCDebug(lcWebService) << "ImageUtil::getImgData() is Empty" << stored;
+            qCDebug(lcWebService) << "ImageUtil::getImgData() is Empty" << data;
         }
         answer = routeAndWait(text.toUtf8());
     }

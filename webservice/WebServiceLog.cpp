@@ -1,0 +1,3 @@
+#include "webservice/WebServiceLog.h"
+
+Q_LOGGING_CATEGORY(lcWebService, "ls.webservice")
