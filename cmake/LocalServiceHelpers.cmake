@@ -31,10 +31,18 @@ function(ls_add_qtest name)
 endfunction()
 
 # ls_add_fuzzer(name SOURCES a.cpp LIBS lib ... CORPUS dir): a libFuzzer target; fuzz.sh runs it on its corpus.
+# It is also a short CTest test (LS_FUZZ_TEST_SECONDS of fuzzing from the seed corpus); what it finds new
+# goes to a folder in the build tree, never into the seed corpus.
+set(LS_FUZZ_TEST_SECONDS 10 CACHE STRING "Seconds each fuzz target runs as a CTest test")
 function(ls_add_fuzzer name)
   cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${F_SOURCES})
   target_link_libraries(${name} PRIVATE ${F_LIBS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_property(GLOBAL APPEND PROPERTY LS_FUZZERS "${name}=${F_CORPUS}")
+  set(found ${CMAKE_CURRENT_BINARY_DIR}/${name}_found)
+  file(MAKE_DIRECTORY ${found})
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${LS_FUZZ_TEST_SECONDS} ${found} ${F_CORPUS})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+                       TIMEOUT 120)
 endfunction()
