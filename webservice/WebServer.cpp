@@ -8,12 +8,17 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
-#include <QThread>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QUdpSocket>
 #include <QUuid>
 
+#include <algorithm>
 #include <cmath>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -57,35 +62,51 @@ bool isEventText(const QString &message)
 
 } // namespace
 
-WebServer::WebServer(QObject *parent, WebServerTimings timings)
+WebServer::WebServer(QObject *parent, WebServerTimings timings, int maxConnections)
     : QTcpServer(parent)
     , dispatcher(new MessageDispatch(this))
     , timings(timings)
+    , maxConnections(maxConnections)
 {
     setMaxPendingConnections(kMaxPendingConnections);
+    raiseOpenFilesLimit();
     connect(dispatcher, &MessageDispatch::messageResponse, this, &WebServer::onMessageResponse);
+    connect(this, &QTcpServer::acceptError, this, &WebServer::onAcceptError);
 }
 
+// Workers go first, while the registries they report to still exist: a socket closed by its worker's
+// deletion reports nothing here any more.
 WebServer::~WebServer()
 {
     close();
-    const QList<QThread *> threads = findChildren<QThread *>(QString(), Qt::FindDirectChildrenOnly);
-    for (const QPointer<Worker> &worker : qAsConst(connections)) {
-        if (worker)
-            worker->abandonWait();
-    }
-    for (const QPointer<Worker> &worker : qAsConst(pendingGets)) {
-        if (worker)
-            worker->abandonWait();
-    }
-    // Each worker is deleted on its own thread when that thread finishes; only then are the threads,
-    // children of this object, deleted.
-    for (QThread *thread : threads)
-        thread->quit();
-    for (QThread *thread : threads)
-        thread->wait();
+    const QList<Worker *> workers = findChildren<Worker *>(QString(), Qt::FindDirectChildrenOnly);
+    for (Worker *worker : workers)
+        disconnect(worker, nullptr, this, nullptr);
+    qDeleteAll(workers);
     connections.clear();
     pendingGets.clear();
+    httpCommands.clear();
+}
+
+void WebServer::raiseOpenFilesLimit()
+{
+#ifdef Q_OS_UNIX
+    rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        const rlim_t before = limit.rlim_cur;
+        limit.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &limit) == 0)
+            qCDebug(lcWebService) << "open files limit raised" << quint64(before) << quint64(limit.rlim_cur);
+    }
+#endif
+}
+
+void WebServer::onAcceptError(QAbstractSocket::SocketError error)
+{
+    // The server has stopped accepting; it tries again shortly instead of spinning or giving up.
+    qCDebug(lcWebService) << "accept failed, pausing" << error << errorString();
+    pauseAccepting();
+    QTimer::singleShot(kAcceptRetryMs, this, [this] { resumeAccepting(); });
 }
 
 void WebServer::listenInRange(int start, int end)
@@ -119,36 +140,26 @@ void WebServer::listenInRange(int start, int end)
 
 void WebServer::incomingConnection(qintptr socketDescriptor)
 {
+    if (openWorkers >= maxConnections) {
+        qCDebug(lcWebService) << "connection cap reached, closing a new connection" << openWorkers;
+        Worker::closeDescriptor(socketDescriptor);
+        return;
+    }
     const QString id = QUuid::createUuid().toString(QUuid::WithBraces);
-    auto *worker = new Worker(id, WebSocket::kMaxUnsentBytes, timings.noAnswerMs);
-    auto *thread = new QThread(this);
-    worker->moveToThread(thread);
-
+    auto *worker = new Worker(id, this, WebSocket::kMaxUnsentBytes, timings.noAnswerMs);
+    ++openWorkers;
     connect(worker, &Worker::receiveWebsocketMessage, this, &WebServer::onWebsocketMessage);
-    connect(worker, &Worker::websocketConnect, this, &WebServer::sendConnectReply);
-    connect(worker, &Worker::receiveHttpMessage, this, &WebServer::onHTTPMessage);
+    connect(worker, &Worker::receiveHttpCommand, this, &WebServer::onHttpCommand);
     connect(worker, &Worker::receiveHttpImgTmpMessage, this, &WebServer::onHTTPImgMutiPackageMessage);
     connect(worker, &Worker::receiveHttpImgDetectMessage, this, &WebServer::onHTTPImgMessageDetect);
-    connect(worker, &Worker::httpConnect, this, &WebServer::onHttpConnect);
-    connect(worker, &Worker::httpDisconnect, this, &WebServer::onHttpDisconnect);
-    connect(worker, &Worker::httpGet, this, &WebServer::onHttpGet);
     connect(worker, &Worker::connectionClose, this, &WebServer::onConnectClose);
-    // Queued to the main thread after onConnectClose: the worker leaves the registries, then its thread
-    // quits. finished is emitted on the worker's thread, whose last act is to delete the worker.
-    connect(worker, &Worker::connectionClose, this,
-        [this, worker, thread = QPointer<QThread>(thread)] { retireWorker(worker, thread); });
-    connect(thread, &QThread::finished, worker, &QObject::deleteLater);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-
-    thread->start();
-    emit worker->newConnection(socketDescriptor);
+    connect(worker, &Worker::connectionClose, this, [this, worker] { retireWorker(worker); });
     connections.insert(id, worker);
+    worker->start(socketDescriptor);
 }
 
-void WebServer::retireWorker(Worker *worker, QThread *thread)
+void WebServer::retireWorker(Worker *worker)
 {
-    if (!thread)
-        return;
     stopPollTimer(worker);
     for (auto *registry : {&connections, &pendingGets}) {
         for (auto it = registry->begin(); it != registry->end();) {
@@ -158,15 +169,20 @@ void WebServer::retireWorker(Worker *worker, QThread *thread)
                 ++it;
         }
     }
-    thread->quit();
+    for (auto it = httpCommands.begin(); it != httpCommands.end();) {
+        it->erase(std::remove_if(it->begin(), it->end(),
+                      [worker](const HttpCommand &command) { return command.worker == worker; }),
+            it->end());
+        it = it->isEmpty() ? httpCommands.erase(it) : std::next(it);
+    }
+    --openWorkers;
+    worker->deleteLater();
 }
 
 void WebServer::sendTo(const QPointer<Worker> &worker, const QString &text)
 {
-    if (!worker)
-        return;
-    QByteArray bytes = text.toUtf8();
-    emit worker->sendMessage(bytes);
+    if (worker)
+        worker->queueText(text.toUtf8());
 }
 
 void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID)
@@ -217,15 +233,50 @@ void WebServer::onMessageResponse(QString strUUID, QString message)
         completePendingGet(strUUID, false);
         return;
     }
+    if (const QPointer<Worker> command = takeHttpCommand(strUUID, message)) {
+        answer(command, message);
+        return;
+    }
     if (!worker)
         return;
     sendTo(worker, message);
-    if (worker->kind() == Worker::Http) {
-        worker->answer(message.toUtf8());
-        connections.remove(strUUID);
-    } else {
+    if (worker->kind() != Worker::Http)
         eventQueue.purgeContaining(strUUID);
+}
+
+// A response during an HTTP command's dispatch, for the session that command names, is its answer. Later
+// ones go to the oldest command waiting for that session, unless a live WebSocket session has the same
+// identifier: then only a matching "sequence" takes the response away from the WebSocket page.
+QPointer<Worker> WebServer::takeHttpCommand(const QString &session, const QString &response)
+{
+    const auto it = httpCommands.find(session);
+    if (it == httpCommands.end())
+        return nullptr;
+    QList<HttpCommand> &waiting = it.value();
+    int index = -1;
+    if (dispatchingWorker && dispatchingSession == session) {
+        for (int i = 0; i < waiting.size() && index < 0; ++i) {
+            if (waiting[i].worker == dispatchingWorker)
+                index = i;
+        }
+    } else if (!connections.value(session)) {
+        index = 0;
+    } else {
+        const QJsonValue sequence
+            = QJsonDocument::fromJson(response.toUtf8()).object().value(QLatin1String("sequence"));
+        for (int i = 0; i < waiting.size() && index < 0; ++i) {
+            if (!sequence.isUndefined() && waiting[i].sequence == sequence)
+                index = i;
+        }
     }
+    if (index < 0)
+        return nullptr;
+    const QPointer<Worker> worker = waiting.takeAt(index).worker;
+    if (waiting.isEmpty())
+        httpCommands.erase(it);
+    if (worker == dispatchingWorker)
+        dispatchingWorker = nullptr; // answered: further responses of this dispatch take the usual road
+    return worker;
 }
 
 void WebServer::onConnectClose(int iType, QString strUUID)
@@ -265,17 +316,31 @@ void WebServer::completePendingGet(const QString &session, bool startLiveness)
     stopPollTimer(worker);
 }
 
-namespace {
-
-// The session a request names in its "uuid" (empty when the body does not parse).
-QString sessionOf(const QByteArray &body)
+void WebServer::onHttpCommand(QString szUUID, QByteArray strMessage)
 {
-    return QJsonDocument::fromJson(body).object().value(QLatin1String("uuid")).toString();
+    const QPointer<Worker> worker = connections.value(szUUID);
+    if (!worker)
+        return;
+    // One parse, from the bytes: a text that is not JSON in valid UTF-8 is not a command for anyone, and
+    // its request ends by its no-answer bound.
+    bool ok = false;
+    const QJsonObject request = parseObject(strMessage, &ok);
+    if (!ok) {
+        connections.remove(szUUID);
+        return;
+    }
+    const QString cmd = request.value(QLatin1String("cmd")).toString();
+    if (cmd == QLatin1String("system.webconnect"))
+        onHttpConnect(szUUID);
+    else if (cmd == QLatin1String("system.get"))
+        onHttpGet(szUUID, request);
+    else if (cmd == QLatin1String("system.disconnect"))
+        onHttpDisconnect(szUUID, request);
+    else
+        onHTTPMessage(szUUID, strMessage, request);
 }
 
-} // namespace
-
-void WebServer::onHttpConnect(QString szUUID)
+void WebServer::onHttpConnect(const QString &szUUID)
 {
     const auto it = connections.find(szUUID);
     if (it == connections.end())
@@ -284,26 +349,30 @@ void WebServer::onHttpConnect(QString szUUID)
     connections.erase(it);
 }
 
-void WebServer::onHTTPMessage(QString szUUID, QByteArray strMessage)
+// The command waits for its response under the session it names, apart from that session's own entry: a
+// WebSocket session of that identifier keeps receiving its answers and events.
+void WebServer::onHTTPMessage(const QString &szUUID, const QByteArray &text, const QJsonObject &request)
 {
-    const QPointer<Worker> worker = connections.value(szUUID);
-    if (worker && !strMessage.isEmpty()) {
-        // The response comes back under the session the request names, and goes to this worker.
-        const QString session = sessionOf(strMessage);
-        connections.insert(session, worker);
-        if (session != szUUID)
-            connections.remove(szUUID);
-    }
-    if (!strMessage.isEmpty())
-        dispatcher->dispatchMessage(QString::fromUtf8(strMessage));
+    const QPointer<Worker> worker = connections.take(szUUID);
+    if (!worker)
+        return;
+    const QString session = request.value(QLatin1String("uuid")).toString();
+    httpCommands[session].append({worker, request.value(QLatin1String("sequence"))});
+    const QPointer<Worker> outerWorker = dispatchingWorker;
+    const QString outerSession = dispatchingSession;
+    dispatchingWorker = worker;
+    dispatchingSession = session;
+    dispatcher->dispatchMessage(QString::fromUtf8(text), request);
+    dispatchingWorker = outerWorker;
+    dispatchingSession = outerSession;
 }
 
-void WebServer::onHttpGet(QString szUUID, QByteArray strMessage)
+void WebServer::onHttpGet(const QString &szUUID, const QJsonObject &request)
 {
     const QPointer<Worker> worker = connections.value(szUUID);
     if (!worker)
         return;
-    const QString session = sessionOf(strMessage);
+    const QString session = request.value(QLatin1String("uuid")).toString();
     worker->setPollTimer(startTimer(timings.longPollMs));
 
     bool expired = false;
@@ -351,7 +420,7 @@ void WebServer::onHttpGet(QString szUUID, QByteArray strMessage)
     }
 }
 
-void WebServer::onHttpDisconnect(QString szUUID, QByteArray strMessage)
+void WebServer::onHttpDisconnect(const QString &szUUID, const QJsonObject &request)
 {
     const auto it = connections.find(szUUID);
     if (it == connections.end())
@@ -361,7 +430,7 @@ void WebServer::onHttpDisconnect(QString szUUID, QByteArray strMessage)
     if (!worker)
         return;
     answer(worker, QStringLiteral("disconnect"));
-    const QString session = sessionOf(strMessage);
+    const QString session = request.value(QLatin1String("uuid")).toString();
     dispatcher->releaseSession(session);
     const auto parked = pendingGets.find(session);
     if (parked != pendingGets.end()) {

@@ -3,13 +3,16 @@
 #include "webservice/EventQueue.h"
 #include "webservice/Worker.h"
 
+#include <QAbstractSocket>
+#include <QHash>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
 #include <QMap>
 #include <QPointer>
-#include <QStringList>
 #include <QTcpServer>
 
 class MessageDispatch;
-class QThread;
 
 // The waits of the HTTP road; tests pass short ones.
 struct WebServerTimings
@@ -19,12 +22,12 @@ struct WebServerTimings
     int noAnswerMs = Worker::kNoAnswerMs; // an HTTP command without an answer ends with "timeout"
 };
 
-// The service's TCP listener and session layer. Every accepted connection gets an identifier, a Worker and
-// a thread of its own; everything here runs on the main thread, so the registries need no lock.
+// The service's TCP listener and session layer. Every accepted connection gets an identifier and a Worker;
+// workers, the session layer and every command run on the GUI thread, so the registries need no lock and
+// nothing waits for anything: answers reach their worker as queued events.
 //
-// Registries hold QPointer<Worker>. A worker is taken out of every registry, on the main thread, before
-// its thread is told to quit, so an entry never names a worker whose thread has ended, and nothing is
-// delivered to one.
+// Registries hold QPointer<Worker>. A worker is taken out of every registry before it is deleted (later, from
+// the event loop), so nothing is delivered to one that has ended.
 class WebServer : public QTcpServer
 {
     Q_OBJECT
@@ -32,11 +35,16 @@ class WebServer : public QTcpServer
 public:
     static constexpr int kMaxPendingConnections = 1024;
     static constexpr int kProbeTimeoutMs = 100;
+    // Connections open at once; beyond it a new one is accepted and closed at once.
+    static constexpr int kMaxConnections = 2048;
+    // After a failed accept (out of descriptors, most likely) accepting pauses this long.
+    static constexpr int kAcceptRetryMs = 100;
 
     // A session whose liveness timer ran out; later polls of any session count it up to -1, then away.
     static constexpr int kExpiredMarker = -5;
 
-    explicit WebServer(QObject *parent = nullptr, WebServerTimings timings = WebServerTimings());
+    explicit WebServer(QObject *parent = nullptr, WebServerTimings timings = WebServerTimings(),
+        int maxConnections = kMaxConnections);
     ~WebServer() override;
 
     // Listens on the first port of [start, end) that nothing answers on 127.0.0.1 (ports as 16 bits).
@@ -48,38 +56,61 @@ public:
     // Ends a parked long-poll of the session with "timeout".
     void completePendingGet(const QString &session, bool startLiveness);
 
+    int openConnections() const { return openWorkers; }
+
+    // Where the platform has one, raises the soft limit on open files to the hard limit: every connection
+    // takes a descriptor.
+    static void raiseOpenFilesLimit();
+
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
     void timerEvent(QTimerEvent *event) override;
 
 private slots:
     void onWebsocketMessage(QByteArray strMessage, QString szUUID);
-    void onHttpConnect(QString szUUID);
-    void onHttpDisconnect(QString szUUID, QByteArray strMessage);
-    void onHttpGet(QString szUUID, QByteArray strMessage);
-    void onHTTPMessage(QString szUUID, QByteArray strMessage);
+    // Every HTTP command text: parsed once here, then routed by its "cmd".
+    void onHttpCommand(QString szUUID, QByteArray strMessage);
     void onConnectClose(int iType, QString strUUID);
     void onHTTPImgMutiPackageMessage(QString strUUID);
     void onHTTPImgMessageDetect(QString strUUID);
     void onMessageResponse(QString strUUID, QString message);
+    void onAcceptError(QAbstractSocket::SocketError error);
 
 private:
-    // Writes text to a WebSocket worker as one text message, waiting until the frame is written; an HTTP
-    // worker has nothing connected and it has no effect.
-    void sendTo(const QPointer<Worker> &worker, const QString &text);
-    // Takes a closing worker out of every registry, then lets its thread end.
-    void retireWorker(Worker *worker, QThread *thread);
-    // Stores the answer to a worker's HTTP request; the worker wakes at once.
+    // An HTTP command waiting for its response.
+    struct HttpCommand
+    {
+        QPointer<Worker> worker;
+        QJsonValue sequence; // the request's "sequence", to tell its response from a WebSocket session's
+    };
+
+    void onHttpConnect(const QString &szUUID);
+    void onHttpDisconnect(const QString &szUUID, const QJsonObject &request);
+    void onHttpGet(const QString &szUUID, const QJsonObject &request);
+    void onHTTPMessage(const QString &szUUID, const QByteArray &text, const QJsonObject &request);
+    // The waiting HTTP command a response for session belongs to, taken out of the registry (null if none).
+    QPointer<Worker> takeHttpCommand(const QString &session, const QString &response);
+
+    // Queues text for a WebSocket worker as one text message; an HTTP worker has no use for it.
+    static void sendTo(const QPointer<Worker> &worker, const QString &text);
+    // Takes a closing worker out of every registry, then lets it be deleted.
+    void retireWorker(Worker *worker);
+    // Hands the answer to a worker's HTTP request.
     static void answer(const QPointer<Worker> &worker, const QString &text);
     // Ends a worker's long-poll timer, if it runs.
     void stopPollTimer(Worker *worker);
 
-    // Session registries (main thread only).
+    // Session registries (GUI thread only).
     QMap<QString, QPointer<Worker>> connections; // live workers by identifier
     QMap<QString, QPointer<Worker>> pendingGets; // parked long-polls by session identifier
     QMap<QString, int> livenessMarks; // liveness timer ids and expired-session markers
     EventQueue eventQueue; // event texts waiting for long-polls
+    QHash<QString, QList<HttpCommand>> httpCommands; // HTTP commands awaiting a response, by session, oldest first
+    QPointer<Worker> dispatchingWorker; // the worker of the HTTP command being dispatched now, if any
+    QString dispatchingSession; // the session that command names
 
     MessageDispatch *dispatcher; // child of this object
     const WebServerTimings timings; // long-poll, liveness and no-answer bounds
+    const int maxConnections;
+    int openWorkers = 0; // accepted and not yet retired
 };

@@ -1,18 +1,14 @@
 #include "webservice/Worker.h"
 
-#include "webservice/WebServiceLog.h"
-
 #include "transport/HttpServerRequest.h"
 #include "transport/HttpServerResponse.h"
-#include "transport/WebSocket.h"
 #include "util/ImageUtil.h"
 #include "webservice/PackageStore.h"
 #include "webservice/PageChallenge.h"
 #include "webservice/QueryFields.h"
+#include "webservice/WebServiceLog.h"
 
-#include <QDeadlineTimer>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QElapsedTimer>
 #include <QTcpSocket>
 
 #include <utility>
@@ -23,9 +19,7 @@
 #include <unistd.h>
 #endif
 
-namespace {
-
-void closeDescriptor(qintptr socketDescriptor)
+void Worker::closeDescriptor(qintptr socketDescriptor)
 {
 #ifdef Q_OS_WIN
     ::closesocket(static_cast<SOCKET>(socketDescriptor));
@@ -34,57 +28,29 @@ void closeDescriptor(qintptr socketDescriptor)
 #endif
 }
 
-} // namespace
-
-Worker::Worker(QString id, qint64 maxUnsentBytes, int noAnswerMs)
-    : connectionId(std::move(id))
+Worker::Worker(QString id, QObject *parent, qint64 maxUnsentBytes, int noAnswerMs)
+    : QObject(parent)
+    , connectionId(std::move(id))
     , maxUnsentBytes(maxUnsentBytes)
-    , noAnswerMs(noAnswerMs)
 {
-    connect(this, &Worker::newConnection, this, &Worker::onNewConnection, Qt::QueuedConnection);
+    noAnswerTimer.setSingleShot(true);
+    noAnswerTimer.setInterval(noAnswerMs);
+    connect(&noAnswerTimer, &QTimer::timeout, this, [this] {
+        qCDebug(lcWebService) << "onHttpRequest no answer" << connectionId;
+        deliverAnswer(QByteArrayLiteral("timeout"));
+    });
 }
 
-void Worker::answer(const QByteArray &text)
-{
-    QMutexLocker lock(&answerMutex);
-    response = text;
-    responseReady.storeRelease(1);
-    answerStored.wakeAll();
-}
-
-bool Worker::waitForAnswer(int timeoutMs, QByteArray *text)
-{
-    const QDeadlineTimer deadline(timeoutMs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(timeoutMs));
-    QMutexLocker lock(&answerMutex);
-    while (!responseReady.loadAcquire() && !waitAbandoned) {
-        if (!answerStored.wait(&answerMutex, deadline))
-            break;
-    }
-    if (!responseReady.loadAcquire())
-        return false;
-    *text = std::move(response);
-    response.clear();
-    responseReady.storeRelease(0);
-    return true;
-}
-
-void Worker::abandonWait()
-{
-    QMutexLocker lock(&answerMutex);
-    waitAbandoned = true;
-    answerStored.wakeAll();
-}
-
-void Worker::onNewConnection(qintptr socketDescriptor)
+void Worker::start(qintptr socketDescriptor)
 {
     socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(
             socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
-        // Nobody will ever report on this connection: release the descriptor and end the worker now
-        // instead of leaving it and its thread idle.
+        // Nobody will ever report on this connection: release the descriptor and end the worker.
         delete socket;
-        closeDescriptor(socketDescriptor);
-        onClose();
+        if (socketDescriptor >= 0)
+            closeDescriptor(socketDescriptor);
+        QMetaObject::invokeMethod(this, &Worker::onClose, Qt::QueuedConnection);
         return;
     }
     auto *request = new HttpServerRequest(*socket, this);
@@ -107,16 +73,19 @@ void Worker::onHttpHead()
 void Worker::onHttpEnd()
 {
     httpMessageComplete = true;
-    if (HttpServerResponse *response = std::exchange(responseAwaitingBody, nullptr))
+    if (HttpServerResponse *response = responseAwaitingBody.data()) {
+        responseAwaitingBody = nullptr;
         serveHttpRequest(qobject_cast<HttpServerRequest *>(sender()), response);
+    }
 }
 
 void Worker::onHttpRequest()
 {
-    connectionKind.storeRelease(Http);
+    connectionKind = Http;
     auto *request = qobject_cast<HttpServerRequest *>(sender());
     if (!request)
         return;
+    httpRequest = request;
     QAbstractSocket &socket = request->socket();
     auto *response = new HttpServerResponse(socket, request->responseFlags(), this);
     connect(&socket, &QAbstractSocket::disconnected, response, &QObject::deleteLater);
@@ -128,10 +97,6 @@ void Worker::onHttpRequest()
     // the request is served when its end arrives.
     if (!httpMessageComplete) {
         responseAwaitingBody = response;
-        connect(response, &QObject::destroyed, this, [this, response] {
-            if (responseAwaitingBody == response)
-                responseAwaitingBody = nullptr;
-        });
         return;
     }
     serveHttpRequest(request, response);
@@ -140,8 +105,6 @@ void Worker::onHttpRequest()
 void Worker::serveHttpRequest(HttpServerRequest *request, HttpServerResponse *response)
 {
     const QByteArray body = request->takeBody();
-    // One request per connection: it closes as soon as this thread's event loop runs again.
-    request->setIdleTimeout(1);
     if (!body.isEmpty()) {
         serveBodyForm(body, response);
         return;
@@ -154,54 +117,66 @@ void Worker::serveHttpRequest(HttpServerRequest *request, HttpServerResponse *re
         serveDetectForm(query, response);
 }
 
-QByteArray Worker::routeAndWait(const QByteArray &command)
+void Worker::endConnectionSoon()
 {
-    const QString cmd = QJsonDocument::fromJson(command).object().value(QLatin1String("cmd")).toString();
-    if (cmd == QLatin1String("system.webconnect"))
-        emit httpConnect(connectionId);
-    else if (cmd == QLatin1String("system.get"))
-        emit httpGet(connectionId, command);
-    else if (cmd == QLatin1String("system.disconnect"))
-        emit httpDisconnect(connectionId, command);
-    else
-        emit receiveHttpMessage(connectionId, command);
+    if (httpRequest)
+        httpRequest->setIdleTimeout(1);
+}
 
-    QByteArray answer;
-    if (!waitForAnswer(noAnswerMs, &answer)) {
-        qCDebug(lcWebService) << "onHttpRequest no answer" << connectionId;
-        answer = QByteArrayLiteral("timeout");
-    }
-    return answer;
+void Worker::routeCommand(const QByteArray &command, HttpServerResponse *response, AnswerForm form)
+{
+    parkedResponse = response;
+    parkedForm = form;
+    noAnswerTimer.start();
+    emit receiveHttpCommand(connectionId, command);
+}
+
+void Worker::answer(const QByteArray &text)
+{
+    QMetaObject::invokeMethod(
+        this, [this, text] { deliverAnswer(text); }, Qt::QueuedConnection);
+}
+
+void Worker::deliverAnswer(const QByteArray &text)
+{
+    if (parkedForm == AnswerForm::None)
+        return;
+    const AnswerForm form = std::exchange(parkedForm, AnswerForm::None);
+    noAnswerTimer.stop();
+    HttpServerResponse *response = parkedResponse.data();
+    parkedResponse = nullptr;
+    if (!response)
+        return; // the peer went away meanwhile
+    response->headers().add("Content-Type", form == AnswerForm::Text ? "text/html" : "image/bmp");
+    response->headers().add("Access-Control-Allow-Origin", "*");
+    response->end(form == AnswerForm::Text ? text : ImageUtil::makeTextBitmap(text.constData()));
+    endConnectionSoon();
 }
 
 void Worker::serveBodyForm(const QByteArray &body, HttpServerResponse *response)
 {
-    const QByteArray answer = routeAndWait(body);
-    response->headers().add("Content-Type", "text/html");
-    response->headers().add("Access-Control-Allow-Origin", "*");
-    response->end(answer);
+    routeCommand(body, response, AnswerForm::Text);
 }
 
 void Worker::servePackageForm(const QString &query, const QString &data, HttpServerResponse *response)
 {
     const QString group = QueryFields::value(query, QStringLiteral("sequence"));
-    QByteArray answer;
-    if (!QueryFields::isLastPiece(query)) {
-        PackageStore::shared().append(group, data.toLatin1());
-        emit receiveHttpImgTmpMessage(connectionId);
-        answer = QByteArrayLiteral("continue");
-    } else {
+    if (QueryFields::isLastPiece(query)) {
         const QByteArray stored = PackageStore::shared().take(group);
         const QString text = ImageUtil::getImgData(QString::fromLatin1(stored) + data);
         if (text.isEmpty()) {
             qCDebug(lcWebService) << "ImageUtil::getImgData() is Empty" << stored;
             qCDebug(lcWebService) << "ImageUtil::getImgData() is Empty" << data;
         }
-        answer = routeAndWait(text.toUtf8());
+        routeCommand(text.toUtf8(), response, AnswerForm::Image);
+        return;
     }
+    PackageStore::shared().append(group, data.toLatin1());
+    emit receiveHttpImgTmpMessage(connectionId);
     response->headers().add("Content-Type", "image/bmp");
     response->headers().add("Access-Control-Allow-Origin", "*");
-    response->end(ImageUtil::makeTextBitmap(answer.constData()));
+    response->end(ImageUtil::makeTextBitmap("continue"));
+    endConnectionSoon();
 }
 
 void Worker::serveDetectForm(const QString &query, HttpServerResponse *response)
@@ -213,26 +188,26 @@ void Worker::serveDetectForm(const QString &query, HttpServerResponse *response)
     const int iterations = QueryFields::intValue(query, QStringLiteral("iterations"));
     const int random = QueryFields::intValue(query, QStringLiteral("random"));
     // A failed check gets the status line only; the idle timeout closes the connection.
-    if (verifyPageChallenge(sessionId, user, challenge, iterations, random) != 0)
-        return;
-    emit receiveHttpImgDetectMessage(connectionId);
-    response->headers().add("Content-Type", "image/bmp");
-    response->headers().add("Access-Control-Allow-Origin", "*");
-    response->end(ImageUtil::makeTextBitmap("detect"));
+    if (verifyPageChallenge(sessionId, user, challenge, iterations, random) == 0) {
+        emit receiveHttpImgDetectMessage(connectionId);
+        response->headers().add("Content-Type", "image/bmp");
+        response->headers().add("Access-Control-Allow-Origin", "*");
+        response->end(ImageUtil::makeTextBitmap("detect"));
+    }
+    endConnectionSoon();
 }
 
 void Worker::onWebsocketConnect()
 {
-    connectionKind.storeRelease(WebSocketOrNothingYet);
+    connectionKind = WebSocketOrNothingYet;
     auto *request = qobject_cast<HttpServerRequest *>(sender());
     if (!request)
         return;
     webSocket = new WebSocket(this, maxUnsentBytes);
     if (!webSocket->acceptHandshake(*request, request->takeBody(), Headers())) {
-        // A refused handshake leaves the connection open, and neither the request nor the WebSocket
-        // reports its end: the worker ends when the peer closes.
-        QAbstractSocket *socket = &request->socket();
-        connect(socket, &QAbstractSocket::disconnected, this, &Worker::onClose);
+        // A refused handshake leaves the connection open (what arrives is discarded), and neither the
+        // request nor the WebSocket reports its end: the worker ends when the peer closes.
+        connect(&request->socket(), &QAbstractSocket::disconnected, this, &Worker::onClose);
         webSocket->deleteLater();
         webSocket = nullptr;
         request->deleteLater();
@@ -240,21 +215,82 @@ void Worker::onWebsocketConnect()
     }
     webSocket->setMessageKind(WebSocket::Text);
     connect(webSocket, &WebSocket::newMessage, this, &Worker::onNewMessage);
-    connect(this, &Worker::sendMessage, this, &Worker::writeMessage, Qt::BlockingQueuedConnection);
     connect(webSocket, &WebSocket::disconnected, this, &Worker::onClose);
     connect(webSocket, &WebSocket::disconnected, webSocket, &QObject::deleteLater);
     request->deleteLater();
 }
 
-void Worker::writeMessage(QByteArray &msg)
-{
-    if (webSocket)
-        webSocket->sendMessage(msg);
-}
-
 void Worker::onNewMessage(QByteArray msg)
 {
-    emit receiveWebsocketMessage(msg, connectionId);
+    inboxBytes += msg.size();
+    inbox.push_back(std::move(msg));
+    // The kernel's buffers push back on the peer while the session layer catches up.
+    if (webSocket && (int(inbox.size()) >= kMaxWaitingMessages || inboxBytes >= kMaxWaitingBytes))
+        webSocket->setReadingPaused(true);
+    scheduleDelivery();
+}
+
+void Worker::scheduleDelivery()
+{
+    if (deliveryScheduled)
+        return;
+    deliveryScheduled = true;
+    QMetaObject::invokeMethod(
+        this, [this] { deliverMessages(kMaxMessagesPerPass, kMaxPassMs); }, Qt::QueuedConnection);
+}
+
+// Hands waiting messages on, oldest first, until the pass's share is used; the rest wait for the next pass,
+// behind whatever else the event loop has to do.
+void Worker::deliverMessages(int maxMessages, int maxMs)
+{
+    deliveryScheduled = false;
+    QElapsedTimer pass;
+    pass.start();
+    const QPointer<Worker> self(this);
+    for (int handed = 0; !inbox.empty() && handed < maxMessages; ++handed) {
+        if (maxMs >= 0 && handed > 0 && pass.elapsed() >= maxMs)
+            break;
+        QByteArray msg = std::move(inbox.front());
+        inbox.pop_front();
+        inboxBytes -= msg.size();
+        emit receiveWebsocketMessage(msg, connectionId);
+        if (!self)
+            return;
+    }
+    if (!inbox.empty())
+        scheduleDelivery();
+    // Reading resumes once half the bound is free, not at every message.
+    if (webSocket && webSocket->isReadingPaused() && int(inbox.size()) <= kMaxWaitingMessages / 2
+        && inboxBytes <= kMaxWaitingBytes / 2)
+        webSocket->setReadingPaused(false);
+}
+
+void Worker::queueText(const QByteArray &text)
+{
+    if (!webSocket)
+        return;
+    outbox.append(text);
+    outboxBytes += text.size();
+    // What is held here counts against the unsent-bytes bound as well: past it, write now and let the
+    // WebSocket drop the connection.
+    if (outboxBytes > maxUnsentBytes) {
+        flushQueuedText();
+        return;
+    }
+    if (flushScheduled)
+        return;
+    flushScheduled = true;
+    QMetaObject::invokeMethod(this, &Worker::flushQueuedText, Qt::QueuedConnection);
+}
+
+void Worker::flushQueuedText()
+{
+    flushScheduled = false;
+    QList<QByteArray> texts;
+    texts.swap(outbox);
+    outboxBytes = 0;
+    if (webSocket && !texts.isEmpty())
+        webSocket->sendMessages(texts);
 }
 
 void Worker::onClose()
@@ -262,5 +298,9 @@ void Worker::onClose()
     if (closeReported)
         return;
     closeReported = true;
-    emit connectionClose(connectionKind.loadAcquire(), connectionId);
+    // Messages that arrived before the end are still handed on, in order, before the end is reported.
+    const QPointer<Worker> self(this);
+    deliverMessages(int(inbox.size()), -1);
+    if (self)
+        emit connectionClose(connectionKind, connectionId);
 }

@@ -2,24 +2,29 @@
 
 #include "transport/WebSocket.h"
 
-#include <QAtomicInt>
 #include <QByteArray>
-#include <QMutex>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QWaitCondition>
+#include <QTimer>
+
+#include <deque>
 
 class HttpServerRequest;
 class HttpServerResponse;
 class QTcpSocket;
 
-// One accepted connection, on a thread of its own: owns the socket and the transport objects and reports
-// to the WebServer on the main thread through queued signals.
-//
-// Answers come back two ways. WebSocket text: the main thread emits sendMessage, which is connected to the
-// WebSocket with a blocking queued connection, so the main thread waits until the frame is written. HTTP:
-// the main thread stores the answer with answer(); the worker, blocked in waitForAnswer(), wakes at once.
+// One accepted connection: owns the socket and the transport objects and reports to the WebServer's session
+// layer through its signals. Workers live on the GUI thread, beside the session layer; nothing here ever
+// blocks, and everything that comes back arrives as a queued event:
+// - WebSocket messages from the peer wait in the worker's inbox and are handed on from the event loop,
+//   at most kMaxMessagesPerPass (or kMaxPassMs) per pass, so that one busy connection cannot starve the
+//   others. While more than kMaxWaitingMessages or kMaxWaitingBytes wait, the socket is not read.
+// - Text for the peer (queueText) is gathered and written from the event loop: everything queued for the
+//   worker in one pass leaves in one write.
+// - An HTTP request is parked until its answer (answer) arrives from the event loop; its own timer
+//   answers "timeout" when none comes within noAnswerMs.
 class Worker : public QObject
 {
     Q_OBJECT
@@ -30,69 +35,95 @@ public:
     // An HTTP command that gets no answer within this bound is answered "timeout".
     static constexpr int kNoAnswerMs = 60000;
 
-    explicit Worker(QString id, qint64 maxUnsentBytes = WebSocket::kMaxUnsentBytes, int noAnswerMs = kNoAnswerMs);
+    static constexpr int kMaxMessagesPerPass = 64;
+    static constexpr int kMaxPassMs = 2;
+    static constexpr int kMaxWaitingMessages = 256;
+    static constexpr qint64 kMaxWaitingBytes = 16 * 1024 * 1024;
+
+    explicit Worker(QString id, QObject *parent = nullptr, qint64 maxUnsentBytes = WebSocket::kMaxUnsentBytes,
+        int noAnswerMs = kNoAnswerMs);
 
     const QString &id() const { return connectionId; }
-    int kind() const { return connectionKind.loadAcquire(); }
+    int kind() const { return connectionKind; }
 
-    // Main thread: the long-poll timer the WebServer started for this worker (0 when none).
+    // The long-poll timer the WebServer started for this worker (0 when none).
     int pollTimer() const { return pollTimerId; }
     void setPollTimer(int timerId) { pollTimerId = timerId; }
 
-    // Main thread: stores the answer to the HTTP request in progress and wakes the worker.
+    // Takes over an accepted connection. A descriptor that cannot be attached is closed, and the worker
+    // reports its end from the event loop.
+    void start(qintptr socketDescriptor);
+
+    // A text message for a WebSocket peer, written from the event loop together with the others queued in
+    // the same pass. An HTTP worker has no use for it.
+    void queueText(const QByteArray &text);
+
+    // The answer to the parked HTTP request, delivered from the event loop; later ones are ignored.
     void answer(const QByteArray &text);
 
-    // Worker thread: waits until an answer is stored or timeoutMs pass (-1: no bound). On success the
-    // answer is moved into *text and the worker is ready for the next one.
-    bool waitForAnswer(int timeoutMs, QByteArray *text);
+    // Closes a descriptor that no socket took over.
+    static void closeDescriptor(qintptr socketDescriptor);
 
-    // Any thread: a waiting worker stops waiting (without an answer); used when the server goes down.
-    void abandonWait();
+    // How many WebSocket messages wait to be handed on, and their bytes.
+    int waitingMessages() const { return int(inbox.size()); }
+    qint64 waitingBytes() const { return inboxBytes; }
 
 signals:
-    void newConnection(qintptr socketDescriptor);
     void receiveWebsocketMessage(QByteArray msg, QString szUUID);
-    void websocketConnect(QString szUUID);
     void receiveHttpImgTmpMessage(QString szUUID);
-    void receiveHttpMessage(QString szUUID, QByteArray msg);
-    void httpConnect(QString szUUID);
-    void httpGet(QString szUUID, QByteArray msg);
+    // An HTTP command text (body form, or the last piece of the package form); the session layer reads its
+    // "cmd" and "uuid" and answers through answer().
+    void receiveHttpCommand(QString szUUID, QByteArray msg);
     void receiveHttpImgDetectMessage(QString szUUID);
     void connectionClose(int iType, QString szUUID);
-    void sendMessage(QByteArray &msg);
-    void httpDisconnect(QString szUUID, QByteArray msg);
 
 private slots:
     void onHttpRequest();
     void onWebsocketConnect();
     void onNewMessage(QByteArray msg);
-    void onNewConnection(qintptr socketDescriptor);
     void onClose();
     void onHttpHead();
     void onHttpEnd();
-    void writeMessage(QByteArray &msg);
+
+private:
+    // How the parked request's answer is written.
+    enum class AnswerForm { None, Text, Image };
+
     void serveHttpRequest(HttpServerRequest *request, HttpServerResponse *response);
     void serveBodyForm(const QByteArray &body, HttpServerResponse *response);
     void servePackageForm(const QString &query, const QString &data, HttpServerResponse *response);
     void serveDetectForm(const QString &query, HttpServerResponse *response);
-    // Hands a command text to the main thread by its "cmd" and waits for the answer (at most
-    // noAnswerMs, then "timeout").
-    QByteArray routeAndWait(const QByteArray &command);
+    // Hands a command text on and parks the request until its answer.
+    void routeCommand(const QByteArray &command, HttpServerResponse *response, AnswerForm form);
+    void deliverAnswer(const QByteArray &text);
+    // One HTTP request per connection: it closes as soon as the event loop runs again.
+    void endConnectionSoon();
 
-private:
+    void scheduleDelivery();
+    void deliverMessages(int maxMessages, int maxMs);
+    void flushQueuedText();
+
     const QString connectionId; // braced random UUID given at accept
-    int pollTimerId = 0; // main thread only
-    QAtomicInt responseReady = 0; // 1 once response holds the answer: release on store, acquire on read
-    QAtomicInt connectionKind = WebSocketOrNothingYet; // written by the worker, read by the main thread
-    QByteArray response; // guarded by answerMutex
-    QMutex answerMutex;
-    QWaitCondition answerStored;
-    bool waitAbandoned = false; // guarded by answerMutex
-    bool closeReported = false; // worker thread only: connectionClose is emitted once
+    int pollTimerId = 0;
+    int connectionKind = WebSocketOrNothingYet;
+    bool closeReported = false; // connectionClose is emitted once
     const qint64 maxUnsentBytes;
-    const int noAnswerMs; // bound on the wait for an HTTP answer
-    bool httpMessageComplete = false; // worker thread only: the request's body has fully arrived
-    HttpServerResponse *responseAwaitingBody = nullptr; // worker thread only: head answered, body in transit
-    QPointer<QTcpSocket> socket; // worker thread only
-    QPointer<WebSocket> webSocket; // worker thread only, once the handshake was accepted
+    QPointer<QTcpSocket> socket;
+    QPointer<WebSocket> webSocket; // once the handshake was accepted
+
+    // HTTP
+    QPointer<HttpServerRequest> httpRequest; // the request being answered
+    bool httpMessageComplete = false; // the request's body has fully arrived
+    QPointer<HttpServerResponse> responseAwaitingBody; // head answered, body in transit
+    QPointer<HttpServerResponse> parkedResponse; // waiting for answer()
+    AnswerForm parkedForm = AnswerForm::None;
+    QTimer noAnswerTimer;
+
+    // WebSocket
+    std::deque<QByteArray> inbox; // messages from the peer not yet handed on, oldest first
+    qint64 inboxBytes = 0;
+    bool deliveryScheduled = false;
+    QList<QByteArray> outbox; // text for the peer, written at the next pass
+    qint64 outboxBytes = 0;
+    bool flushScheduled = false;
 };

@@ -168,7 +168,7 @@ QByteArray TestHttpSessions::poll(const QString &session)
 
 bool TestHttpSessions::allWorkersEnded()
 {
-    return QTest::qWaitFor([&] { return server->findChildren<QThread *>().isEmpty(); }, kWaitMs);
+    return QTest::qWaitFor([&] { return server->findChildren<Worker *>().isEmpty(); }, kWaitMs);
 }
 
 void TestHttpSessions::commandsAnsweredAtOnce()

@@ -1,13 +1,21 @@
 #include "webservice/Worker.h"
 
+#include "../transport/WebSocketFrames.h"
+
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 #include <QtTest>
 
+#include <memory>
+
+using namespace WebSocketFrames;
+
 namespace {
+
+const QByteArray kUpgrade = "GET / HTTP/1.1\r\nHost: x\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+                            "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
 
 // Hands accepted descriptors out instead of wrapping them in sockets.
 class DescriptorServer : public QTcpServer
@@ -19,26 +27,57 @@ protected:
     void incomingConnection(qintptr socketDescriptor) override { descriptors.append(socketDescriptor); }
 };
 
-// A worker on a thread of its own, as the server runs it; the thread is stopped and the worker deleted
-// on it at the end.
-struct RunningWorker
+// A client connection and the worker serving it, both on this thread, as the server runs them.
+struct Connection
 {
-    QThread thread;
-    Worker *worker;
-    QSignalSpy closed;
+    DescriptorServer server;
+    QTcpSocket client;
+    std::unique_ptr<Worker> worker;
+    std::unique_ptr<QSignalSpy> closed;
+    QByteArray received;
 
-    explicit RunningWorker(qint64 maxUnsentBytes = WebSocket::kMaxUnsentBytes)
-        : worker(new Worker(QStringLiteral("{id}"), maxUnsentBytes))
-        , closed(worker, &Worker::connectionClose)
+    explicit Connection(qint64 maxUnsentBytes = WebSocket::kMaxUnsentBytes)
     {
-        worker->moveToThread(&thread);
-        QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
-        thread.start();
+        if (!server.listen(QHostAddress::LocalHost))
+            return;
+        client.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        if (!client.waitForConnected(5000) || !QTest::qWaitFor([&] { return !server.descriptors.isEmpty(); }))
+            return;
+        worker = std::make_unique<Worker>(QStringLiteral("{id}"), nullptr, maxUnsentBytes);
+        closed = std::make_unique<QSignalSpy>(worker.get(), &Worker::connectionClose);
+        worker->start(server.descriptors.takeFirst());
     }
-    ~RunningWorker()
+
+    bool upgrade()
     {
-        thread.quit();
-        thread.wait();
+        client.write(kUpgrade);
+        if (!QTest::qWaitFor([&] { return client.bytesAvailable() > 0 && client.peek(4096).contains("\r\n\r\n"); }))
+            return false;
+        const QByteArray head = client.readAll();
+        return head.startsWith("HTTP/1.1 101 ");
+    }
+
+    // The text frames the worker wrote, taken from what arrived.
+    QList<QByteArray> textFrames()
+    {
+        received += client.readAll();
+        QList<QByteArray> texts;
+        int at = 0;
+        while (received.size() - at >= 2) {
+            const int length7 = quint8(received[at + 1]) & 0x7F;
+            int head = 2;
+            qint64 length = length7;
+            if (length7 == 126) {
+                head = 4;
+                length = (quint8(received[at + 2]) << 8) | quint8(received[at + 3]);
+            }
+            if (received.size() - at < head + length)
+                break;
+            texts << received.mid(at + head, int(length));
+            at += head + int(length);
+        }
+        received.remove(0, at);
+        return texts;
     }
 };
 
@@ -49,139 +88,176 @@ class TestWorker : public QObject
     Q_OBJECT
 
 private slots:
-    void answerWakesTheWaiterAtOnce();
-    void waitEndsWithoutAnswer();
     void closedBeforeSendingReportsKindZero();
     void badDescriptorEndsTheWorker();
     void refusedHandshakeEndsWhenPeerCloses();
+    void textQueuedInOnePassLeavesInOrderFromTheEventLoop();
     void peerThatStopsReadingIsDropped();
-
-private:
-    qintptr acceptOne(DescriptorServer &server, QTcpSocket &client);
+    void messagesAreHandedOnInBoundedPasses();
+    void slowSessionLayerStopsReading();
+    void messagesBeforeTheEndAreHandedOnFirst();
+    void httpAnswerArrivesAsAnEvent();
 };
-
-void TestWorker::answerWakesTheWaiterAtOnce()
-{
-    Worker worker(QStringLiteral("{id}"));
-    for (const QByteArray &text : {QByteArray("first"), QByteArray("second")}) {
-        QByteArray received;
-        bool answered = false;
-        QElapsedTimer waited;
-        QScopedPointer<QThread> waiter(QThread::create([&] {
-            waited.start();
-            answered = worker.waitForAnswer(10000, &received);
-        }));
-        waiter->start();
-        QThread::msleep(20);
-        QElapsedTimer sinceAnswer;
-        sinceAnswer.start();
-        worker.answer(text);
-        QVERIFY(waiter->wait(5000));
-        QVERIFY(answered);
-        QCOMPARE(received, text);
-        // Woken by the answer, not by a poll interval or the 10 s bound.
-        QVERIFY2(sinceAnswer.elapsed() < 1000, qPrintable(QString::number(sinceAnswer.elapsed())));
-    }
-}
-
-void TestWorker::waitEndsWithoutAnswer()
-{
-    Worker worker(QStringLiteral("{id}"));
-    QByteArray received("untouched");
-    QVERIFY(!worker.waitForAnswer(10, &received));
-    QCOMPARE(received, QByteArray("untouched"));
-
-    bool answered = true;
-    QScopedPointer<QThread> waiter(QThread::create([&] { answered = worker.waitForAnswer(-1, &received); }));
-    waiter->start();
-    QThread::msleep(20);
-    worker.abandonWait();
-    QVERIFY(waiter->wait(5000));
-    QVERIFY(!answered);
-}
-
-qintptr TestWorker::acceptOne(DescriptorServer &server, QTcpSocket &client)
-{
-    client.connectToHost(QHostAddress::LocalHost, server.serverPort());
-    if (!client.waitForConnected(5000))
-        return -1;
-    QElapsedTimer waited;
-    waited.start();
-    while (server.descriptors.isEmpty() && waited.elapsed() < 5000)
-        QTest::qWait(5);
-    return server.descriptors.isEmpty() ? -1 : server.descriptors.takeFirst();
-}
 
 void TestWorker::closedBeforeSendingReportsKindZero()
 {
-    DescriptorServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    QTcpSocket client;
-    const qintptr descriptor = acceptOne(server, client);
-    QVERIFY(descriptor >= 0);
-
-    RunningWorker running;
-    emit running.worker->newConnection(descriptor);
+    Connection c;
+    QVERIFY(c.worker);
     QTest::qWait(50);
-    QCOMPARE(running.closed.count(), 0); // no idle timeout before the first request
-    client.close();
-    QTRY_COMPARE_WITH_TIMEOUT(running.closed.count(), 1, 5000);
-    QCOMPARE(running.closed.at(0).at(0).toInt(), 0);
-    QCOMPARE(running.closed.at(0).at(1).toString(), QStringLiteral("{id}"));
+    QCOMPARE(c.closed->count(), 0); // no idle timeout before the first request
+    c.client.close();
+    QTRY_COMPARE_WITH_TIMEOUT(c.closed->count(), 1, 5000);
+    QCOMPARE(c.closed->at(0).at(0).toInt(), 0);
+    QCOMPARE(c.closed->at(0).at(1).toString(), QStringLiteral("{id}"));
 }
 
 void TestWorker::badDescriptorEndsTheWorker()
 {
-    RunningWorker running;
-    emit running.worker->newConnection(-1);
-    QTRY_COMPARE_WITH_TIMEOUT(running.closed.count(), 1, 5000);
-    QCOMPARE(running.closed.at(0).at(0).toInt(), 0);
+    Worker worker(QStringLiteral("{id}"));
+    QSignalSpy closed(&worker, &Worker::connectionClose);
+    worker.start(-1);
+    QCOMPARE(closed.count(), 0); // reported from the event loop, after the caller has registered it
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 5000);
+    QCOMPARE(closed.at(0).at(0).toInt(), 0);
 }
 
 void TestWorker::refusedHandshakeEndsWhenPeerCloses()
 {
-    DescriptorServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    QTcpSocket client;
-    const qintptr descriptor = acceptOne(server, client);
-    QVERIFY(descriptor >= 0);
-
-    RunningWorker running;
-    emit running.worker->newConnection(descriptor);
-    client.write("GET / HTTP/1.1\r\nHost: x\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
-                 "Sec-WebSocket-Version: 8\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
-    QVERIFY(client.waitForReadyRead(5000));
-    QVERIFY(client.readAll().startsWith("HTTP/1.1 426 Upgrade Required\r\n"));
+    Connection c;
+    QVERIFY(c.worker);
+    c.client.write("GET / HTTP/1.1\r\nHost: x\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+                   "Sec-WebSocket-Version: 8\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(c.client.bytesAvailable() > 0, 5000);
+    QVERIFY(c.client.readAll().startsWith("HTTP/1.1 426 Upgrade Required\r\n"));
     QTest::qWait(20);
-    QCOMPARE(running.closed.count(), 0);
-    client.close();
-    QTRY_COMPARE_WITH_TIMEOUT(running.closed.count(), 1, 5000);
+    QCOMPARE(c.closed->count(), 0);
+    c.client.close();
+    QTRY_COMPARE_WITH_TIMEOUT(c.closed->count(), 1, 5000);
+}
+
+void TestWorker::textQueuedInOnePassLeavesInOrderFromTheEventLoop()
+{
+    Connection c;
+    QVERIFY(c.worker);
+    QVERIFY(c.upgrade());
+    for (int i = 0; i < 100; ++i)
+        c.worker->queueText(QByteArray::number(i));
+    QList<QByteArray> texts;
+    QTRY_VERIFY_WITH_TIMEOUT((texts += c.textFrames()).size() == 100, 5000);
+    for (int i = 0; i < 100; ++i)
+        QCOMPARE(texts[i], QByteArray::number(i));
 }
 
 void TestWorker::peerThatStopsReadingIsDropped()
 {
-    DescriptorServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    QTcpSocket client;
-    const qintptr descriptor = acceptOne(server, client);
-    QVERIFY(descriptor >= 0);
-
     constexpr qint64 limit = 256 * 1024;
-    RunningWorker running(limit);
-    emit running.worker->newConnection(descriptor);
-    client.write("GET / HTTP/1.1\r\nHost: x\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
-                 "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
-    QVERIFY(client.waitForReadyRead(5000));
-    QVERIFY(client.readAll().startsWith("HTTP/1.1 101 "));
-    client.setReadBufferSize(1); // the client reads no more: the kernel's buffers fill, then the worker's
+    Connection c(limit);
+    QVERIFY(c.worker);
+    QVERIFY(c.upgrade());
+    c.client.setReadBufferSize(1); // the client reads no more: the kernel's buffers fill, then the worker's
 
-    // Each message is written (the main thread waits for it) until the unsent bytes would pass the limit.
-    QByteArray message(limit / 2, 'x');
-    for (int sent = 0; sent < 200 && running.closed.isEmpty(); ++sent) {
-        emit running.worker->sendMessage(message);
+    const QByteArray message(limit / 2, 'x');
+    for (int sent = 0; sent < 400 && c.closed->isEmpty(); ++sent) {
+        c.worker->queueText(message);
         QCoreApplication::processEvents();
     }
-    QTRY_COMPARE_WITH_TIMEOUT(running.closed.count(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(c.closed->count(), 1, 5000);
+}
+
+// One pass hands on at most kMaxMessagesPerPass messages; the rest follow in later passes, in order.
+void TestWorker::messagesAreHandedOnInBoundedPasses()
+{
+    Connection c;
+    QVERIFY(c.worker);
+    QVERIFY(c.upgrade());
+    constexpr int count = 3 * Worker::kMaxMessagesPerPass + 5;
+    QByteArray frames;
+    for (int i = 0; i < count; ++i)
+        frames += clientFrame(Text, QByteArray::number(i));
+    QList<QByteArray> handed;
+    int largestPass = 0, currentPass = 0;
+    connect(c.worker.get(), &Worker::receiveWebsocketMessage, this, [&](const QByteArray &msg) {
+        handed << msg;
+        ++currentPass;
+        largestPass = qMax(largestPass, currentPass);
+    });
+    // Between two passes, something else of the event loop runs.
+    QTimer between;
+    connect(&between, &QTimer::timeout, this, [&] { currentPass = 0; });
+    between.start(0);
+    c.client.write(frames);
+    QTRY_COMPARE_WITH_TIMEOUT(handed.size(), count, 5000);
+    for (int i = 0; i < count; ++i)
+        QCOMPARE(handed[i], QByteArray::number(i));
+    QVERIFY2(largestPass <= Worker::kMaxMessagesPerPass, qPrintable(QString::number(largestPass)));
+}
+
+// A session layer slower than the peer: no more than the bound waits in the worker, the socket is not read
+// meanwhile, and every message arrives in order in the end.
+void TestWorker::slowSessionLayerStopsReading()
+{
+    Connection c;
+    QVERIFY(c.worker);
+    QVERIFY(c.upgrade());
+    constexpr int count = 20000;
+    int handed = 0, largestWaiting = 0;
+    bool inOrder = true;
+    connect(c.worker.get(), &Worker::receiveWebsocketMessage, this, [&](const QByteArray &msg) {
+        inOrder = inOrder && msg == QByteArray::number(handed);
+        ++handed;
+        largestWaiting = qMax(largestWaiting, c.worker->waitingMessages());
+        QElapsedTimer busy;
+        busy.start();
+        while (busy.nsecsElapsed() < 20000) {
+        }
+    });
+    QByteArray frames;
+    for (int i = 0; i < count; ++i)
+        frames += clientFrame(Text, QByteArray::number(i));
+    c.client.write(frames);
+    QTRY_COMPARE_WITH_TIMEOUT(handed, count, 30000);
+    QVERIFY(inOrder);
+    QVERIFY2(largestWaiting <= Worker::kMaxWaitingMessages, qPrintable(QString::number(largestWaiting)));
+    QVERIFY(largestWaiting >= Worker::kMaxWaitingMessages / 2); // the bound, not the kernel, held them
+}
+
+void TestWorker::messagesBeforeTheEndAreHandedOnFirst()
+{
+    Connection c;
+    QVERIFY(c.worker);
+    QVERIFY(c.upgrade());
+    QStringList events;
+    connect(c.worker.get(), &Worker::receiveWebsocketMessage, this,
+        [&](const QByteArray &msg) { events << QString::fromLatin1(msg); });
+    connect(c.worker.get(), &Worker::connectionClose, this, [&] { events << QStringLiteral("close"); });
+    c.client.write(clientFrame(Text, "a") + clientFrame(Text, "b") + clientFrame(Close, status(1000)));
+    QTRY_VERIFY_WITH_TIMEOUT(events.contains(QStringLiteral("close")), 5000);
+    QCOMPARE(events, (QStringList {"a", "b", "close"}));
+}
+
+// A parked request is answered whenever its answer comes, and the connection then ends.
+void TestWorker::httpAnswerArrivesAsAnEvent()
+{
+    Connection c;
+    QVERIFY(c.worker);
+    QString from;
+    QByteArray command;
+    connect(c.worker.get(), &Worker::receiveHttpCommand, this, [&](const QString &id, const QByteArray &body) {
+        from = id;
+        command = body;
+    });
+    c.client.write("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n{}");
+    QTRY_COMPARE_WITH_TIMEOUT(command, QByteArray("{}"), 5000);
+    QCOMPARE(from, QStringLiteral("{id}"));
+    QTest::qWait(50);
+    QCOMPARE(c.closed->count(), 0); // parked: no idle timeout while the answer is awaited
+    c.worker->answer("first");
+    c.worker->answer("second"); // a request is answered once
+    QTRY_COMPARE_WITH_TIMEOUT(c.closed->count(), 1, 5000);
+    QCOMPARE(c.closed->at(0).at(0).toInt(), int(Worker::Http));
+    const QByteArray answer = c.client.readAll();
+    QVERIFY2(answer.startsWith("HTTP/1.1 200 OK\r\n") && answer.contains("first") && !answer.contains("second"),
+        answer.constData());
 }
 
 QTEST_GUILESS_MAIN(TestWorker)
