@@ -14,10 +14,12 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
+#include <sys/socket.h>
 #endif
 
 namespace {
@@ -69,7 +71,7 @@ WebServer::WebServer(QObject *parent, WebServerTimings timings, int maxConnectio
     , maxConnections(maxConnections)
 {
     setMaxPendingConnections(kMaxPendingConnections);
-    raiseOpenFilesLimit();
+    descriptorLimit = raiseOpenFilesLimit();
     connect(dispatcher, &MessageDispatch::messageResponse, this, &WebServer::onMessageResponse);
     connect(this, &QTcpServer::acceptError, this, &WebServer::onAcceptError);
 }
@@ -88,16 +90,39 @@ WebServer::~WebServer()
     httpCommands.clear();
 }
 
-void WebServer::raiseOpenFilesLimit()
+int WebServer::raiseOpenFilesLimit()
 {
 #ifdef Q_OS_UNIX
     rlimit limit {};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return INT_MAX;
+    if (limit.rlim_cur < limit.rlim_max) {
         const rlim_t before = limit.rlim_cur;
         limit.rlim_cur = limit.rlim_max;
         if (setrlimit(RLIMIT_NOFILE, &limit) == 0)
             qCDebug(lcWebService) << "open files limit raised" << quint64(before) << quint64(limit.rlim_cur);
+        else
+            limit.rlim_cur = before;
     }
+    return limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > rlim_t(INT_MAX) ? INT_MAX : int(limit.rlim_cur);
+#else
+    return INT_MAX;
+#endif
+}
+
+// Out of descriptors, accept would fail (and the connection be turned away) or spin: before that, new
+// connections wait in the kernel's backlog until a connection ends.
+bool WebServer::descriptorsRunningOut() const
+{
+    return openWorkers >= descriptorLimit - kReservedDescriptors;
+}
+
+// The listener's own backlog is short; a burst of pages connecting at once waits in the kernel instead of
+// being turned away and retried seconds later.
+void WebServer::widenListenBacklog()
+{
+#ifdef Q_OS_UNIX
+    ::listen(int(socketDescriptor()), kMaxPendingConnections);
 #endif
 }
 
@@ -106,7 +131,10 @@ void WebServer::onAcceptError(QAbstractSocket::SocketError error)
     // The server has stopped accepting; it tries again shortly instead of spinning or giving up.
     qCDebug(lcWebService) << "accept failed, pausing" << error << errorString();
     pauseAccepting();
-    QTimer::singleShot(kAcceptRetryMs, this, [this] { resumeAccepting(); });
+    QTimer::singleShot(kAcceptRetryMs, this, [this] {
+        if (!descriptorsRunningOut())
+            resumeAccepting();
+    });
 }
 
 void WebServer::listenInRange(int start, int end)
@@ -132,8 +160,10 @@ void WebServer::listenInRange(int start, int end)
         }
         // A port that passed the probe but cannot be listened on (held by a listener on another address)
         // is passed over like a taken one.
-        if (listen(QHostAddress::Any, port16))
+        if (listen(QHostAddress::Any, port16)) {
+            widenListenBacklog();
             return;
+        }
         qCDebug(lcWebService) << "listen failed" << port16 << errorString();
     }
 }
@@ -156,6 +186,10 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     connect(worker, &Worker::connectionClose, this, [this, worker] { retireWorker(worker); });
     connections.insert(id, worker);
     worker->start(socketDescriptor);
+    if (descriptorsRunningOut()) {
+        qCDebug(lcWebService) << "descriptors running out, accepting paused" << openWorkers;
+        pauseAccepting();
+    }
 }
 
 void WebServer::retireWorker(Worker *worker)
@@ -177,6 +211,8 @@ void WebServer::retireWorker(Worker *worker)
     }
     --openWorkers;
     worker->deleteLater();
+    if (isListening() && openWorkers == descriptorLimit - kReservedDescriptors - 1)
+        resumeAccepting();
 }
 
 void WebServer::sendTo(const QPointer<Worker> &worker, const QString &text)

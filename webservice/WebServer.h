@@ -39,6 +39,8 @@ public:
     static constexpr int kMaxConnections = 2048;
     // After a failed accept (out of descriptors, most likely) accepting pauses this long.
     static constexpr int kAcceptRetryMs = 100;
+    // Descriptors kept free of connections, for the process's own files, pipes and libraries.
+    static constexpr int kReservedDescriptors = 64;
 
     // A session whose liveness timer ran out; later polls of any session count it up to -1, then away.
     static constexpr int kExpiredMarker = -5;
@@ -59,8 +61,8 @@ public:
     int openConnections() const { return openWorkers; }
 
     // Where the platform has one, raises the soft limit on open files to the hard limit: every connection
-    // takes a descriptor.
-    static void raiseOpenFilesLimit();
+    // takes a descriptor. Returns the limit now in force (INT_MAX when there is none).
+    static int raiseOpenFilesLimit();
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -99,6 +101,8 @@ private:
     static void answer(const QPointer<Worker> &worker, const QString &text);
     // Ends a worker's long-poll timer, if it runs.
     void stopPollTimer(Worker *worker);
+    void widenListenBacklog();
+    bool descriptorsRunningOut() const;
 
     // Session registries (GUI thread only).
     QMap<QString, QPointer<Worker>> connections; // live workers by identifier
@@ -113,4 +117,5 @@ private:
     const WebServerTimings timings; // long-poll, liveness and no-answer bounds
     const int maxConnections;
     int openWorkers = 0; // accepted and not yet retired
+    int descriptorLimit = 0; // open files allowed to the process
 };

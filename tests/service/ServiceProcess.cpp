@@ -11,7 +11,7 @@
 
 ServiceProcess::ServiceProcess(const QByteArray &config)
 {
-    const QString binary = dir.filePath(QStringLiteral("LocalService"));
+    binary = dir.filePath(QStringLiteral("LocalService"));
     QFile::copy(QStringLiteral(LS_SERVICE_BINARY), binary);
     if (!config.isNull()) {
         QFile file(dir.filePath(QStringLiteral("LocalServiceConfig.json")));
@@ -33,6 +33,13 @@ ServiceProcess::~ServiceProcess()
         process.kill();
         process.waitForFinished(5000);
     }
+}
+
+void ServiceProcess::limitOpenFiles(int count)
+{
+    // prlimit sets the limit and then becomes the service: the process id stays the service's.
+    process.setProgram(QStringLiteral("prlimit"));
+    process.setArguments({QStringLiteral("--nofile=%1:%1").arg(count), binary});
 }
 
 bool ServiceProcess::start()

@@ -14,6 +14,8 @@ public:
     explicit ServiceProcess(const QByteArray &config);
     ~ServiceProcess();
 
+    // Runs the service under a limit of open files (soft and hard), set before it starts.
+    void limitOpenFiles(int count);
     bool start();
     bool waitForLogLine(const QString &line, int timeoutMs);
     // Waits until something accepts connections on 127.0.0.1:port.
@@ -35,4 +37,5 @@ private:
     QProcess process;
     QByteArray pending;
     QStringList lines;
+    QString binary;
 };

@@ -8,9 +8,11 @@
 #include <QRegularExpression>
 #include <QSharedMemory>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -79,6 +81,7 @@ private slots:
     void droppedRequestsGetNoAnswer();
     void detectport();
     void connectionsTakeNoThreadOfTheirOwn();
+    void moreConnectionsThanDescriptors();
 
 private:
     // One service shared by the WebSocket tests.
@@ -368,6 +371,53 @@ void TestServiceE2E::connectionsTakeNoThreadOfTheirOwn()
     QVERIFY(after.open(sharedPort));
     after.sendText(R"({"cmd":"system.webconnect"})");
     QVERIFY(!after.readText().isEmpty());
+}
+
+// With 1,024 open files, 2,000 connections at once: the service accepts what its descriptors allow, pauses
+// accepting while it is out of them instead of spinning or giving up, and serves again once they close.
+void TestServiceE2E::moreConnectionsThanDescriptors()
+{
+    const quint16 port = ServiceProcess::freePortRange(1);
+    ServiceProcess service(ServiceProcess::configJson(port, port + 1, ServiceProcess::uniqueInstanceName()));
+    service.limitOpenFiles(1024);
+    QVERIFY(service.start());
+    QVERIFY(ServiceProcess::waitForListener(port, 10000));
+
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 2000; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, port);
+    }
+    QTest::qWait(3000);
+    QVERIFY(service.isRunning());
+
+    const auto pausedAccepting = [&] {
+        return !service.log().filter(QRegularExpression("^descriptors running out, accepting paused")).isEmpty();
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(pausedAccepting(), qPrintable(service.log().mid(0, 20).join('\n')), 10000);
+    // Paused, not spinning: the service's one thread is mostly asleep.
+    const auto cpuTicks = [&] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(service.pid()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return -1LL;
+        const QList<QByteArray> fields = stat.readAll().split(' ');
+        return fields.size() > 14 ? fields[13].toLongLong() + fields[14].toLongLong() : -1LL;
+    };
+    const long long before = cpuTicks();
+    QTest::qWait(1000);
+    QVERIFY2(cpuTicks() - before < 30, qPrintable(QString::number(cpuTicks() - before)));
+    // A connection accepted before the descriptors ran out is served meanwhile.
+    int connected = 0;
+    for (const auto &client : clients)
+        connected += client->state() == QAbstractSocket::ConnectedState;
+    QVERIFY(connected > 500);
+
+    clients.clear();
+    RawWebSocketClient after;
+    QVERIFY(after.open(port, 10000));
+    after.sendText(R"({"cmd":"system.webconnect"})");
+    QCOMPARE(parse(after.readText(10000)).value("version"), QJsonValue("1.0"));
+    QVERIFY(service.isRunning());
 }
 
 QTEST_GUILESS_MAIN(TestServiceE2E)

@@ -100,6 +100,8 @@ private slots:
     void detectForm();
     void bodyInTransitIsWaitedFor();
     void webSocketEventsLeaveQueueAtCommandResponse();
+    void httpCommandNamingWebSocketSession_data();
+    void httpCommandNamingWebSocketSession();
 
 private:
     HttpTestCall *send(const QByteArray &request);
@@ -468,6 +470,78 @@ void TestHttpSessions::webSocketEventsLeaveQueueAtCommandResponse()
     QVERIFY(received[2].contains("localServiceVersion"));
     // The response purged the session's queued event: the poll ends by its timer.
     QCOMPARE(poll(ws), QByteArray("timeout"));
+}
+
+void TestHttpSessions::httpCommandNamingWebSocketSession_data()
+{
+    QTest::addColumn<QByteArray>("bodyTemplate");
+    QTest::addColumn<QByteArray>("httpAnswer");
+    // The HTTP command is answered on its own connection.
+    QTest::newRow("command") << QByteArray(R"({"cmd":"window.getLocalServiceVersion","uuid":"%1","sequence":"h"})")
+                             << QByteArray(R"("sequence":"h")");
+    // Not UTF-8: no command for anyone, so nothing reaches the WebSocket page, and the bound ends the request.
+    QTest::newRow("invalid UTF-8")
+        << QByteArray("{\"cmd\":\"window.getLocalServiceVersion\",\"uuid\":\"%1\",\"sequence\":\"\xff\"}")
+        << QByteArray("timeout");
+}
+
+// An HTTP command whose "uuid" names a live WebSocket session: each side gets its own answers, and the
+// WebSocket page goes on being answered afterwards.
+void TestHttpSessions::httpCommandNamingWebSocketSession()
+{
+    QFETCH(QByteArray, bodyTemplate);
+    QFETCH(QByteArray, httpAnswer);
+    if (httpAnswer == "timeout")
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^onHttpRequest no answer"));
+
+    const quint16 port = server->serverPort();
+    QMutex mutex;
+    QString session;
+    QByteArrayList received;
+    bool quietMeanwhile = false;
+    std::atomic<bool> httpAnswered {false};
+    QScopedPointer<QThread> page(QThread::create([&] {
+        RawWebSocketClient client;
+        if (!client.open(port))
+            return;
+        client.sendText(R"({"cmd":"system.webconnect"})");
+        const QString uuid = QJsonDocument::fromJson(client.readText()).object().value("uuid").toString();
+        {
+            QMutexLocker lock(&mutex);
+            session = uuid;
+        }
+        while (!httpAnswered)
+            QThread::msleep(5);
+        const bool quiet = client.staysQuiet(kSettleMs);
+        for (int n = 1; n <= 2; ++n) {
+            client.sendText(
+                QStringLiteral(R"({"cmd":"window.getLocalServiceVersion","uuid":"%1","sequence":"w%2"})")
+                    .arg(uuid)
+                    .arg(n)
+                    .toUtf8());
+            const QByteArray text = client.readText(kWaitMs);
+            QMutexLocker lock(&mutex);
+            received << text;
+        }
+        QMutexLocker lock(&mutex);
+        quietMeanwhile = quiet;
+    }));
+    page->start();
+    const auto sessionId = [&] {
+        QMutexLocker lock(&mutex);
+        return session;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!sessionId().isEmpty(), kWaitMs);
+
+    const QByteArray answer = post(QByteArray(bodyTemplate).replace("%1", sessionId().toLatin1()));
+    httpAnswered = true;
+    QVERIFY2(answer.contains(httpAnswer), answer.constData());
+    QTRY_VERIFY_WITH_TIMEOUT(page->isFinished(), 2 * kWaitMs);
+    QMutexLocker lock(&mutex);
+    QVERIFY(quietMeanwhile);
+    QCOMPARE(received.size(), 2);
+    QVERIFY2(received[0].contains(R"("sequence":"w1")"), received[0].constData());
+    QVERIFY2(received[1].contains(R"("sequence":"w2")"), received[1].constData());
 }
 
 QTEST_GUILESS_MAIN(TestHttpSessions)

@@ -6,7 +6,12 @@
 #include <QThread>
 #include <QtTest>
 
+#include <QTcpSocket>
+
+#include <algorithm>
 #include <atomic>
+#include <memory>
+#include <vector>
 
 class TestWebServer : public QObject
 {
@@ -14,6 +19,7 @@ class TestWebServer : public QObject
 
 private slots:
     void teardownWithLiveConnections();
+    void connectionsBeyondTheCapAreClosedAtOnce();
 };
 
 // The server goes while a WebSocket session and a connection that sent nothing are still open: every
@@ -45,6 +51,40 @@ void TestWebServer::teardownWithLiveConnections()
     delete server;
     serverGone = true;
     QVERIFY(clients->wait(5000));
+}
+
+void TestWebServer::connectionsBeyondTheCapAreClosedAtOnce()
+{
+    constexpr int cap = 5;
+    WebServer server(nullptr, WebServerTimings(), cap);
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < cap + 3; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, server.serverPort());
+        QTRY_VERIFY(clients.back()->state() == QAbstractSocket::ConnectedState
+            || clients.back()->state() == QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(server.openConnections(), qMin(i + 1, cap));
+    }
+    const auto closedCount = [&] {
+        return int(std::count_if(clients.begin(), clients.end(),
+            [](const auto &client) { return client->state() == QAbstractSocket::UnconnectedState; }));
+    };
+    QTRY_COMPARE(closedCount(), 3);
+    for (int i = 0; i < cap; ++i)
+        QCOMPARE(clients[size_t(i)]->state(), QAbstractSocket::ConnectedState);
+
+    // Once others close, new connections are served.
+    clients[0]->disconnectFromHost();
+    clients[1]->disconnectFromHost();
+    QTRY_COMPARE(server.openConnections(), cap - 2);
+    QTcpSocket late;
+    late.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    QTRY_COMPARE(late.state(), QAbstractSocket::ConnectedState);
+    const QByteArray body = R"({"cmd":"system.webconnect"})";
+    late.write("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray answer;
+    QTRY_VERIFY((answer += late.readAll()).contains("\"version\""));
 }
 
 QTEST_GUILESS_MAIN(TestWebServer)
