@@ -249,14 +249,30 @@ void WebSocket::setReadingPaused(bool paused)
     }
     m_socket->setReadBufferSize(m_readBufferSizeBeforePause);
     // What arrived while paused sits in the buffer or in the socket, which will not announce it again.
-    if (!m_reading && m_state != Closed)
-        receive(m_socket->readAll());
+    if (!m_reading)
+        readSocket();
 }
 
 void WebSocket::onReadyRead()
 {
-    if (m_socket && !m_readingPaused)
-        receive(m_socket->readAll());
+    if (!m_readingPaused)
+        readSocket();
+}
+
+// What is held is read first; the socket is read on only once it is used up, a chunk at a time, so that a
+// pause stops the reading within one chunk.
+void WebSocket::readSocket()
+{
+    if (m_state == Closed)
+        return;
+    if (m_bufferPos < m_buffer.size())
+        receive(QByteArray());
+    while (m_socket && m_state != Closed && !m_readingPaused && m_bufferPos == m_buffer.size()) {
+        const QByteArray chunk = m_socket->read(kReadChunkSize);
+        if (chunk.isEmpty())
+            return; // nothing more now, or the socket was closed meanwhile
+        receive(chunk);
+    }
 }
 
 void WebSocket::onDisconnected()
@@ -282,19 +298,23 @@ void WebSocket::receive(const QByteArray &bytes)
         return;
     m_reading = true;
 
-    int pos = 0;
     bool reading = true;
-    while (reading && m_state != Closed && !m_readingPaused && pos < m_buffer.size()) {
+    while (reading && m_state != Closed && !m_readingPaused && m_bufferPos < m_buffer.size()) {
         const WebSocketFrameReader::Result result
-            = m_reader.read(m_buffer.constData() + pos, m_buffer.size() - pos);
-        pos += result.consumed;
+            = m_reader.read(m_buffer.constData() + m_bufferPos, m_buffer.size() - m_bufferPos);
+        m_bufferPos += result.consumed;
         reading = act(result.found);
     }
 
-    if (!reading || m_state == Closed || pos == m_buffer.size())
+    if (!reading || m_state == Closed || m_bufferPos == m_buffer.size()) {
         m_buffer.clear(); // nothing more is read from a closed connection: drop what is held
-    else if (pos > 0)
-        m_buffer = m_buffer.mid(pos); // copies only the rest; the array may still be shared with the socket's
+        m_bufferPos = 0;
+    } else if (m_bufferPos > m_buffer.size() / 2) {
+        // Paused with bytes left: the rest moves to the front only once most of the buffer is used up,
+        // so that pausing after every few messages does not copy the whole rest each time.
+        m_buffer.remove(0, m_bufferPos);
+        m_bufferPos = 0;
+    }
     m_reading = false;
 }
 

@@ -30,6 +30,9 @@ public:
     // then push back on the peer.
     static constexpr qint64 kPausedReadBufferSize = 64 * 1024;
 
+    // The most read from the socket in one go.
+    static constexpr qint64 kReadChunkSize = 1024 * 1024;
+
     explicit WebSocket(QObject *parent = nullptr, qint64 maxUnsentBytes = kMaxUnsentBytes);
 
     // Answers the upgrade request on its socket and takes the socket over. head holds the bytes that
@@ -70,6 +73,7 @@ private slots:
 private:
     enum SocketState { Open = 1, Closing = 2, Closed = 3 };
 
+    void readSocket();
     void receive(const QByteArray &bytes);
     // Acts on what the reader found; false once nothing more is to be read.
     bool act(WebSocketFrameReader::Found found);
@@ -87,7 +91,8 @@ private:
     QAbstractSocket *m_socket = nullptr; // the connection, taken over at the handshake; not owned
     SocketState m_state = Closed;
     WebSocketFrameReader m_reader;
-    QByteArray m_buffer; // received bytes the reader has not been given yet
+    QByteArray m_buffer; // received bytes; those from m_bufferPos on are not read yet
+    int m_bufferPos = 0;
     const qint64 m_maxUnsentBytes; // bound on the bytes waiting in the socket for the peer
     bool m_reading = false; // a reading pass runs; bytes arriving from inside it are queued in m_buffer
     bool m_readingPaused = false;

@@ -27,6 +27,8 @@ public:
     bool staysQuiet(int ms);
     void abort() { socket.abort(); }
     void close() { socket.disconnectFromHost(); }
+    // The connection itself, for clients that pace their writes or stop reading.
+    QTcpSocket &tcp() { return socket; }
 
 private:
     bool takeFrame(QByteArray *payload);

@@ -82,6 +82,7 @@ private slots:
     void detectport();
     void connectionsTakeNoThreadOfTheirOwn();
     void moreConnectionsThanDescriptors();
+    void floodingPageDoesNotStallOthers();
 
 private:
     // One service shared by the WebSocket tests.
@@ -418,6 +419,70 @@ void TestServiceE2E::moreConnectionsThanDescriptors()
     after.sendText(R"({"cmd":"system.webconnect"})");
     QCOMPARE(parse(after.readText(10000)).value("version"), QJsonValue("1.0"));
     QVERIFY(service.isRunning());
+}
+
+namespace {
+
+qint64 residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+// A page that floods small commands and never reads its answers: the service's memory stays bounded (the
+// flood is read only as fast as it is handled, answers stop at the unsent bound), and another page's
+// commands are answered promptly all along.
+void TestServiceE2E::floodingPageDoesNotStallOthers()
+{
+    RawWebSocketClient page, flooder;
+    QVERIFY(page.open(sharedPort));
+    QVERIFY(flooder.open(sharedPort));
+    page.sendText(R"({"cmd":"system.webconnect"})");
+    const QString uuid = parse(page.readText()).value("uuid").toString();
+    QCOMPARE(uuid.size(), 38);
+    flooder.tcp().setReadBufferSize(4096); // reads no more than this: the service's answers back up
+    const qint64 residentBefore = residentKiB(shared->pid());
+
+    QByteArray chunk;
+    while (chunk.size() < (1 << 20))
+        chunk += flooder.frame(R"({"cmd":"system.webconnect"})");
+    QVector<qint64> latencies;
+    qint64 sent = 0, largestGrowthKiB = 0;
+    QElapsedTimer flood;
+    flood.start();
+    while (sent < 200LL * 1024 * 1024 && flood.elapsed() < 20000
+        && flooder.tcp().state() == QAbstractSocket::ConnectedState) {
+        if (flooder.tcp().bytesToWrite() < 4 * chunk.size()) {
+            flooder.tcp().write(chunk);
+            sent += chunk.size();
+        }
+        flooder.tcp().waitForBytesWritten(20);
+        QElapsedTimer answered;
+        answered.start();
+        page.sendText(versionRequest(uuid, QString::number(latencies.size())));
+        const QByteArray answer = page.readText(2000);
+        QVERIFY2(parse(answer).value("sequence").toString() == QString::number(latencies.size()), answer);
+        latencies << answered.elapsed();
+        largestGrowthKiB = qMax(largestGrowthKiB, residentKiB(shared->pid()) - residentBefore);
+    }
+    std::sort(latencies.begin(), latencies.end());
+    const qint64 median = latencies.value(latencies.size() / 2);
+    const qint64 p95 = latencies.value(latencies.size() * 95 / 100);
+    qDebug() << "flooded" << sent / (1 << 20) << "MiB in" << flood.elapsed() << "ms; page answers median" << median
+             << "ms, p95" << p95 << "ms, max" << latencies.value(latencies.size() - 1)
+             << "ms; resident growth at most" << largestGrowthKiB / 1024 << "MiB";
+    QVERIFY(latencies.size() > 20);
+    QVERIFY2(p95 < 100, qPrintable(QString::number(p95)));
+    // 64 MiB of unsent answers, 16 MiB of waiting commands, the socket buffers and the allocator's slack.
+    QVERIFY2(largestGrowthKiB < 160 * 1024, qPrintable(QString::number(largestGrowthKiB)));
 }
 
 QTEST_GUILESS_MAIN(TestServiceE2E)
