@@ -268,7 +268,9 @@ void WebSocket::readSocket()
     if (m_bufferPos < m_buffer.size())
         receive(QByteArray());
     while (m_socket && m_state != Closed && !m_readingPaused && m_bufferPos == m_buffer.size()) {
-        const QByteArray chunk = m_socket->read(kReadChunkSize);
+        // read() sets aside as much as it is asked for: ask for what is there.
+        const qint64 available = qMin(m_socket->bytesAvailable(), kReadChunkSize);
+        const QByteArray chunk = available > 0 ? m_socket->read(available) : QByteArray();
         if (chunk.isEmpty())
             return; // nothing more now, or the socket was closed meanwhile
         receive(chunk);

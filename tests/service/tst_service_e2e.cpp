@@ -480,7 +480,12 @@ void TestServiceE2E::floodingPageDoesNotStallOthers()
              << "ms, p95" << p95 << "ms, max" << latencies.value(latencies.size() - 1)
              << "ms; resident growth at most" << largestGrowthKiB / 1024 << "MiB";
     QVERIFY(latencies.size() > 20);
-    QVERIFY2(p95 < 100, qPrintable(QString::number(p95)));
+#ifdef __SANITIZE_ADDRESS__
+    constexpr qint64 kPromptMs = 400; // the sanitizer build runs the service several times slower
+#else
+    constexpr qint64 kPromptMs = 100;
+#endif
+    QVERIFY2(p95 < kPromptMs, qPrintable(QString::number(p95)));
     // 64 MiB of unsent answers, 16 MiB of waiting commands, the socket buffers and the allocator's slack.
     QVERIFY2(largestGrowthKiB < 160 * 1024, qPrintable(QString::number(largestGrowthKiB)));
 }
