@@ -1,5 +1,7 @@
 #include "window/WindowControl.h"
 
+#include "video/MainWindow.h"
+#include "video/WebClientComponents.h"
 #include "window/WindowLog.h"
 
 #include <QEvent>
@@ -33,9 +35,15 @@ QString handleText(NativeHandle handle)
 
 const QString WindowControl::kChromeClassName = QStringLiteral("Chrome");
 
-WindowControl::WindowControl(NativeDesktop &desktop)
+WebClientComponents *WindowControl::createComponent(QWidget *parent, const QString &uuid)
+{
+    return new WebClientComponents(parent, uuid);
+}
+
+WindowControl::WindowControl(NativeDesktop &desktop, ComponentFactory componentFactory)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint)
     , m_desktop(desktop)
+    , m_componentFactory(std::move(componentFactory))
 {
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("WindowControl"));
@@ -57,6 +65,11 @@ WindowControl::WindowControl(NativeDesktop &desktop)
 WindowControl::~WindowControl()
 {
     m_desktop.unwatchDestroy(m_hSelfHwnd);
+    if (m_pComponents) {
+        // A taskbar hidden for a browser in full screen must not stay hidden after the window.
+        showTaskbars();
+        m_pComponents->deleteLater();
+    }
 }
 
 void WindowControl::setColor(const QString &background, const QString &subBackground, const QString &border,
@@ -66,6 +79,7 @@ void WindowControl::setColor(const QString &background, const QString &subBackgr
     m_strSubBackgroundColor = subBackground;
     m_strBorderColor = border;
     m_strSelectBorderColor = selectBorder;
+    VC_SetWndColor(background, subBackground, border, selectBorder);
 }
 
 int WindowControl::init(
@@ -76,7 +90,21 @@ int WindowControl::init(
     m_bFillParent = !clientUsed && !parentWnd.isEmpty();
     qCDebug(lcWindow) << "m_bEmbed = " << m_bEmbed;
 
-    const int result = kInitOk;
+    m_pComponents = m_componentFactory ? m_componentFactory(this, uuid) : nullptr;
+    const int result = m_pComponents ? kInitOk : kInitNoComponent;
+    if (m_pComponents) {
+        connect(m_pComponents, &WebClientComponents::sigWindowSelected, this, &WindowControl::sigWindowSelected);
+        connect(m_pComponents, &WebClientComponents::sigDrawEnd, this, &WindowControl::sigDrawEnd);
+        connect(m_pComponents, &WebClientComponents::sigNetStreamEvent, this, &WindowControl::sigNetStreamEvent);
+        connect(m_pComponents, &WebClientComponents::sigFisheyePTZEvent, this, &WindowControl::sigFisheyePTZEvent);
+        connect(m_pComponents, &WebClientComponents::sigFullScreenChange, this, &WindowControl::sigFullScreenChange);
+        connect(m_pComponents, &WebClientComponents::sigMouseEvent, this, &WindowControl::sigMouseEvent);
+        connect(m_pComponents, &WebClientComponents::sigVoiceInfo, this, &WindowControl::sigVoiceInfo);
+        connect(m_pComponents, &WebClientComponents::sigAudioInfoEvent, this, &WindowControl::sigAudioInfoEvent);
+        connect(m_pComponents, &WebClientComponents::sigUploadAlarmInfo, this, &WindowControl::sigUploadAlarmInfo);
+        connect(m_pComponents, &WebClientComponents::sigHttpInfo, this, &WindowControl::sigHttpInfo);
+        connect(m_pComponents, &WebClientComponents::sigQuitedFullScreen, this, &WindowControl::onQuitedFullScreen);
+    }
 
     if (!parentWnd.isEmpty()) {
         // A handle named by the page: always a native child of it; embedded unless the page places
@@ -172,6 +200,8 @@ void WindowControl::setWindowGeometry(int x, int y, int width, int height, bool 
         y += renderRect.top - clientOrigin.y;
     }
     setGeometry(x, y, width, height);
+    if (resizeVideo && m_pComponents)
+        m_pComponents->setGeometry(0, 0, width, height);
 
     applyCover();
     updateTaskbar(parentRect, renderRect);
@@ -205,6 +235,32 @@ void WindowControl::setCover(const QString &position, int size)
 
 void WindowControl::applyCover()
 {
+    if (m_bFillParent || !m_pComponents)
+        return;
+    const QRect video = m_pComponents->geometry();
+    int x = video.x();
+    int y = video.y();
+    int width = video.width();
+    int height = video.height();
+    if (m_nCoverLeft > 0) {
+        x -= m_nCoverLeft;
+        if (x > 0)
+            x = 0;
+        else
+            width += m_nCoverLeft;
+    }
+    if (m_nCoverRight > 0)
+        width += m_nCoverRight;
+    if (m_nCoverTop > 0) {
+        y -= m_nCoverTop;
+        if (y > 0)
+            y = 0;
+        else
+            height += m_nCoverTop;
+    }
+    if (m_nCoverBottom > 0)
+        height += m_nCoverBottom;
+    m_pComponents->setGeometry(x, y, width, height);
 }
 
 int WindowControl::cover(const QString &position) const
@@ -228,7 +284,67 @@ void WindowControl::activateBrowser()
 
 bool WindowControl::isFullScreen() const
 {
-    return false;
+    return m_pComponents && m_pComponents->isFullScreen();
+}
+
+// ---------------------------------------------------------------- video commands
+
+QString WindowControl::runVideoCommand(const VideoCommand &command, const QJsonObject &request)
+{
+    if (command.windowLogLine)
+        qCDebug(lcWindow) << command.windowLogLine;
+    if (command.step == VideoCommandStep::FullScreen)
+        return fullScreen(request);
+    if (command.needs != VideoCommandNeeds::Component)
+        return WebClientComponents::runWithoutWidget(command, request);
+    return m_pComponents ? m_pComponents->run(command, request) : QString();
+}
+
+QString WindowControl::runWindowFreeVideoCommand(
+    NativeDesktop &desktop, const VideoCommand &command, const QJsonObject &request)
+{
+    if (command.windowLogLine)
+        qCDebug(lcWindow) << command.windowLogLine;
+    if (command.step != VideoCommandStep::TemporaryWindow)
+        return WebClientComponents::runWithoutWidget(command, request);
+    // The browse dialogs open over a window that lies just below the taskbar; it is never shown.
+    WindowControl temporary(desktop, ComponentFactory());
+    temporary.applyZOrder(false);
+    return WebClientComponents::runWithoutWidget(command, request);
+}
+
+QString WindowControl::fullScreen(const QJsonObject &request)
+{
+    if (!m_pComponents)
+        return QString();
+    if (m_bEmbed) {
+        m_desktop.setParent(m_hSelfHwnd, 0);
+        m_desktop.placeWindow(
+            m_hSelfHwnd, ZOrderPlacement::intoTopmostBand().shown().withGeometry({0, 0, 0, 0}));
+    }
+    return m_pComponents->fullScreen(request);
+}
+
+void WindowControl::selectWindow(const QJsonObject &request)
+{
+    if (m_pComponents)
+        m_pComponents->selectWindow(request);
+}
+
+QString WindowControl::stopAll(const QJsonObject &request)
+{
+    return m_pComponents ? m_pComponents->stopAll(request) : QString();
+}
+
+QString WindowControl::stopAudioPlayback(const QJsonObject &request)
+{
+    qCDebug(lcWindow) << "WindowControl::stopAudioPlay";
+    return WebClientComponents::stopAudioPlayback(request);
+}
+
+QString WindowControl::stopAlarmChan(const QJsonObject &request)
+{
+    return m_pComponents ? WebClientComponents::stopAlarmChan(request) : QString();
 }
 
 void WindowControl::onQuitedFullScreen()

@@ -1,11 +1,16 @@
 #pragma once
 
 #include "platform/NativeDesktop.h"
+#include "video/VideoCommand.h"
 
 #include <QJsonObject>
 #include <QRect>
 #include <QString>
 #include <QWidget>
+
+#include <functional>
+
+class WebClientComponents;
 
 // One page's plug-in window: a frameless tool window that either becomes a native child of the browser
 // window (embedded) or stays top-level and is kept over the browser by the registry's timers. It holds
@@ -28,8 +33,12 @@ public:
     // The class name that switches on the rules for Chrome's child windows and full screen.
     static const QString kChromeClassName;
 
-    // Hidden, unattached, with its native window created.
-    explicit WindowControl(NativeDesktop &desktop);
+    // Makes a window's video component (parent widget, session identifier); null when it cannot.
+    using ComponentFactory = std::function<WebClientComponents *(QWidget *parent, const QString &uuid)>;
+    static WebClientComponents *createComponent(QWidget *parent, const QString &uuid);
+
+    // Hidden, unattached, with its native window created; init makes the component with the factory.
+    explicit WindowControl(NativeDesktop &desktop, ComponentFactory componentFactory = &createComponent);
     ~WindowControl() override;
 
     // The colours of the video grid, a setting of the video library as a whole.
@@ -64,6 +73,23 @@ public:
     bool browserFullScreen() const { return m_bBrowserFullScreen; }
     bool topMost() const { return m_bTopMost; }
     int cover(const QString &position) const;
+    WebClientComponents *components() const { return m_pComponents; }
+
+    // --- video commands: one row of the video command table (video/VideoCommand.h)
+    // A command that needs this window: the component runs it (the empty text without one); rows that
+    // need no component call the library directly; full screen first leaves the browser.
+    QString runVideoCommand(const VideoCommand &command, const QJsonObject &request);
+    // A command that needs no window; browse's rows hold a temporary window around the library call.
+    static QString runWindowFreeVideoCommand(
+        NativeDesktop &desktop, const VideoCommand &command, const QJsonObject &request);
+    // Detached from the browser, topmost and shown at (0, 0, 0, 0), then the component's full screen.
+    QString fullScreen(const QJsonObject &request);
+    // The library's cell selection; it answers nothing.
+    void selectWindow(const QJsonObject &request);
+    // What a window's teardown stops, in this order; their answers are of no use to anyone.
+    QString stopAll(const QJsonObject &request);
+    QString stopAudioPlayback(const QJsonObject &request);
+    QString stopAlarmChan(const QJsonObject &request);
 
     // --- regions: the shape is (x, y, width, height) with elliptic corners of size corner
     void cuttingPartWindow(int x, int y, int width, int height, int corner);
@@ -118,6 +144,8 @@ private:
     void showTaskbars();
 
     NativeDesktop &m_desktop;
+    ComponentFactory m_componentFactory;
+    WebClientComponents *m_pComponents = nullptr; // owned; its video widget is a child of this window
     NativeHandle m_hRenderHwnd = 0; // Chrome's page-content child of the browser window
     NativeHandle m_hD3dHwnd = 0; // Chrome's compositor child of the browser window
     NativeHandle m_hParentHwnd = 0; // the browser (parent) window
