@@ -5,8 +5,6 @@
 #include <QJsonArray>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(NativeRect)
-
 namespace {
 
 QStringList g_log;
