@@ -130,6 +130,40 @@ void zOrderBands(DesktopScript &script, Expect &expect)
         "after a handle that names no window fails");
 }
 
+// The moves a top-level plug-in window makes: right above its browser while another application is in
+// front, on top of the normal windows (just below a topmost taskbar) while the browser is, and into the
+// topmost band while the browser is full screen.
+void pluginWindowZOrder(DesktopScript &script, Expect &expect)
+{
+    NativeDesktop &desktop = script.desktop();
+    const NativeHandle browser = script.create({u"Browser", u"LsZOrder", {10, 10, 500, 400}});
+    const NativeHandle other = script.create({u"Other", u"LsZOrder", {40, 40, 300, 300}});
+    const NativeHandle plugin = script.create({u"Plugin", u"LsZOrder", {60, 60, 200, 200}});
+    const NativeHandle tray = script.create({u"Tray", u"LsZOrder", {0, 500, 600, 540}, 0, true, true});
+    const std::vector<NativeHandle> all {browser, other, plugin, tray};
+    expect.equal(orderOf(desktop, all), {tray, plugin, other, browser}, "start");
+
+    desktop.placeWindow(plugin, ZOrderPlacement::outOfTopmostBand());
+    desktop.placeWindow(plugin, ZOrderPlacement::directlyAfter(desktop.windowAbove(browser)));
+    expect.equal(orderOf(desktop, all), {tray, other, plugin, browser}, "right above the browser");
+    expect.equal(desktop.windowAbove(browser), plugin, "window above the browser");
+
+    desktop.placeWindow(plugin, ZOrderPlacement::topOfBand());
+    expect.equal(orderOf(desktop, all), {tray, plugin, other, browser}, "top of its band");
+    desktop.placeWindow(other, ZOrderPlacement::topOfBand());
+    expect.equal(orderOf(desktop, all), {tray, other, plugin, browser}, "the other on top of the normal band");
+
+    desktop.placeWindow(plugin, ZOrderPlacement::outOfTopmostBand());
+    desktop.placeWindow(plugin, ZOrderPlacement::directlyAfter(tray).withActivation());
+    expect.equal(orderOf(desktop, all), {tray, plugin, other, browser}, "just below the topmost taskbar");
+    expect.equal(script.isTopmost(plugin), false, "not topmost below the taskbar");
+
+    desktop.placeWindow(plugin, ZOrderPlacement::outOfTopmostBand());
+    desktop.placeWindow(plugin, ZOrderPlacement::intoTopmostBand());
+    expect.equal(orderOf(desktop, all), {plugin, tray, other, browser}, "topmost for a full-screen browser");
+    expect.equal(script.isTopmost(plugin), true, "topmost");
+}
+
 void zOrderOfChildren(DesktopScript &script, Expect &expect)
 {
     NativeDesktop &desktop = script.desktop();
@@ -438,6 +472,7 @@ const std::vector<DesktopScenario> &desktopScenarios()
 {
     static const std::vector<DesktopScenario> scenarios {
         {"z-order bands", zOrderBands, false},
+        {"plug-in window z-order", pluginWindowZOrder, false},
         {"z-order of children", zOrderOfChildren, false},
         {"parent and ancestor walk", parentAndAncestorWalk, false},
         {"visibility and style", visibilityAndStyle, false},
