@@ -200,10 +200,12 @@ void WindowControl::setWindowGeometry(int x, int y, int width, int height, bool 
         y += renderRect.top - clientOrigin.y;
     }
     setGeometry(x, y, width, height);
-    if (resizeVideo && m_pComponents)
+    // The covers shift the video from (0, 0, width, height); a placement that keeps the video's size
+    // (the browser moved) keeps its shift too, instead of shifting it once more on every move.
+    if (resizeVideo && m_pComponents) {
         m_pComponents->setGeometry(0, 0, width, height);
-
-    applyCover();
+        applyCover();
+    }
     updateTaskbar(parentRect, renderRect);
 }
 
