@@ -298,6 +298,34 @@ void regionsDifferenceAndUnion(DesktopScript &script, Expect &expect)
     }
 }
 
+// What a plug-in window does with its region: a cut with rounded corners, the repair of that cut, and
+// the repair of every cut when the window grows.
+void pluginWindowCuts(DesktopScript &script, Expect &expect)
+{
+    NativeDesktop &desktop = script.desktop();
+    const NativeHandle window = script.create({u"Plugin", u"LsRegion", {0, 0, 400, 300}});
+    const NativeRegion shape = desktop.roundRectRegion({10, 10, 110, 60}, 20, 20);
+    desktop.setWindowRegion(window, desktop.regionDifference(desktop.rectRegion({0, 0, 400, 300}), shape), true);
+    const NativeRegion cut = desktop.windowRegion(window).value_or(NativeRegion());
+    auto covers = [&](const NativeRect &pixel) {
+        return script.regionRects(desktop.regionDifference(desktop.rectRegion(pixel), cut)).empty();
+    };
+    expect.isTrue(covers({10, 10, 11, 11}), "a rounded cut leaves its corner visible");
+    expect.isTrue(!covers({60, 35, 61, 36}), "a rounded cut removes its middle");
+    expect.isTrue(covers({5, 5, 6, 6}), "outside the cut stays visible");
+
+    desktop.setWindowRegion(window, desktop.regionUnion(cut, shape), true);
+    expectArea(expect, script, desktop.windowRegion(window).value_or(NativeRegion()), {{0, 0, 400, 300}},
+        "the same shape repairs the cut");
+
+    desktop.setWindowRegion(window, desktop.regionDifference(desktop.rectRegion({0, 0, 400, 300}), shape), true);
+    desktop.setWindowRegion(window,
+        desktop.regionUnion(desktop.windowRegion(window).value_or(NativeRegion()), desktop.rectRegion({0, 0, 500, 320})),
+        true);
+    expectArea(expect, script, desktop.windowRegion(window).value_or(NativeRegion()), {{0, 0, 500, 320}},
+        "growing makes the window whole");
+}
+
 void destroyReachesEmbeddedChild(DesktopScript &script, Expect &expect)
 {
     NativeDesktop &desktop = script.desktop();
@@ -477,6 +505,7 @@ const std::vector<DesktopScenario> &desktopScenarios()
         {"parent and ancestor walk", parentAndAncestorWalk, false},
         {"visibility and style", visibilityAndStyle, false},
         {"regions difference and union", regionsDifferenceAndUnion, false},
+        {"plug-in window cuts", pluginWindowCuts, false},
         {"destroy reaches embedded child", destroyReachesEmbeddedChild, false},
         {"foreground and activation", foregroundAndActivation, false},
         {"full-screen placement", fullScreenPlacement, false},
