@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -74,6 +75,11 @@ public:
     bool topMost() const { return m_bTopMost; }
     int cover(const QString &position) const;
     WebClientComponents *components() const { return m_pComponents; }
+    // background, sub-background, border, selected border, as setColor took them
+    QStringList colours() const
+    {
+        return {m_strBackgroundColor, m_strSubBackgroundColor, m_strBorderColor, m_strSelectBorderColor};
+    }
 
     // --- video commands: one row of the video command table (video/VideoCommand.h)
     // A command that needs this window: the component runs it (the empty text without one); rows that
@@ -140,7 +146,7 @@ protected:
 private:
     // The native parent is being destroyed: detach and hide, so that the window survives it.
     void onNativeDestroy();
-    NativeRegion cutShape(int x, int y, int width, int height, int corner);
+    static NativeRect cutRect(int x, int y, int width, int height);
     void showTaskbars();
 
     NativeDesktop &m_desktop;
