@@ -23,6 +23,35 @@ QString stringOf(const QJsonObject &object, const char *key)
     return object.value(QLatin1String(key)).toString();
 }
 
+// The point-list answer: "points" from reply, or the failure answer without a reply.
+QString pointListAnswer(const QString &uuid, const QString &sequence, const SlfReplyArea *reply)
+{
+    QJsonObject response;
+    response.insert(QLatin1String("uuid"), uuid);
+    response.insert(QLatin1String("sequence"), sequence);
+    response.insert(QLatin1String("errorModule"), 0);
+    if (!reply) {
+        response.insert(QLatin1String("errorCode"), -1);
+        return QString::fromUtf8(QJsonDocument(response).toJson());
+    }
+    // A larger count than the area holds keeps the points that fit.
+    const std::uint32_t count = qMin<std::uint32_t>(reply->count, kSlfMaxPoints);
+    QJsonArray points;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const SlfPoint &point = reply->points[i];
+        points.append(QJsonObject {
+            { QLatin1String("x"), double(point.x) },
+            { QLatin1String("y"), double(point.y) },
+            { QLatin1String("p"), double(point.p) },
+            { QLatin1String("t"), double(point.t) },
+            { QLatin1String("z"), double(point.z) },
+        });
+    }
+    response.insert(QLatin1String("errorCode"), 0);
+    response.insert(QLatin1String("points"), points);
+    return QString::fromUtf8(QJsonDocument(response).toJson());
+}
+
 } // namespace
 
 VideoMessageDispatch::VideoMessageDispatch(QObject *parent)
@@ -78,7 +107,7 @@ void VideoMessageDispatch::startPointList(const QJsonObject &request)
     const QString sequence = stringOf(request, "sequence");
     if (pendingPointLists >= kMaxPendingPointLists) {
         qCDebug(lcVideoDispatch) << "getSlfPointList: too many point lists pending, answered as failed";
-        emit messageResponse(uuid, readPointList(uuid, QString(), QString(), sequence));
+        emit messageResponse(uuid, pointListAnswer(uuid, sequence, nullptr));
         return;
     }
     ++pendingPointLists;
@@ -96,33 +125,8 @@ void VideoMessageDispatch::startPointList(const QJsonObject &request)
 QString VideoMessageDispatch::readPointList(const QString &uuid, const QString &filePath, const QString &key,
     const QString &sequence)
 {
-    QJsonObject response;
-    response.insert(QLatin1String("uuid"), uuid);
-    response.insert(QLatin1String("sequence"), sequence);
-    response.insert(QLatin1String("errorModule"), 0);
-
     // Zeroed, as the library expects; on the heap, being 10 KB.
     auto reply = std::make_unique<SlfReplyArea>();
-    const bool read = !filePath.isEmpty()
-        && ORVSLF_WebProcess(filePath.toUtf8().constData(), key.toUtf8().constData(), reply.get()) == 1;
-    if (!read) {
-        response.insert(QLatin1String("errorCode"), -1);
-        return QString::fromUtf8(QJsonDocument(response).toJson());
-    }
-    // A larger count than the area holds keeps the points that fit.
-    const std::uint32_t count = qMin<std::uint32_t>(reply->count, kSlfMaxPoints);
-    QJsonArray points;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const SlfPoint &point = reply->points[i];
-        points.append(QJsonObject {
-            { QLatin1String("x"), double(point.x) },
-            { QLatin1String("y"), double(point.y) },
-            { QLatin1String("p"), double(point.p) },
-            { QLatin1String("t"), double(point.t) },
-            { QLatin1String("z"), double(point.z) },
-        });
-    }
-    response.insert(QLatin1String("errorCode"), 0);
-    response.insert(QLatin1String("points"), points);
-    return QString::fromUtf8(QJsonDocument(response).toJson());
+    const bool read = ORVSLF_WebProcess(filePath.toUtf8().constData(), key.toUtf8().constData(), reply.get()) == 1;
+    return pointListAnswer(uuid, sequence, read ? reply.get() : nullptr);
 }

@@ -14,7 +14,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <QSemaphore>
 #include <QSignalSpy>
+#include <QThreadPool>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -251,12 +254,14 @@ private slots:
     void commandWord_data();
     void commandWord();
     void libraryAnswerIsMerged();
+    void syncHttpAnswerIsLogged();
     void browseHoldsATemporaryWindow();
     void eventsReachTheirSession();
     void pointList_data();
     void pointList();
     void pointListKeepsTheFirst500();
     void slowPointListLetsOthersAnswerFirst();
+    void pendingPointListsAreBounded();
 };
 
 void TestVideoDispatch::initTestCase()
@@ -388,6 +393,19 @@ void TestVideoDispatch::libraryAnswerIsMerged()
     const QJsonObject status = parse(responses[1][1].toString());
     QVERIFY(!status.contains("sequence"));
     QCOMPARE(status.value("uuid"), QJsonValue(kStranger));
+}
+
+void TestVideoDispatch::syncHttpAnswerIsLogged()
+{
+    Scene scene;
+    QSignalSpy responses(scene.dispatch.get(), &VideoMessageDispatch::messageResponse);
+    QTest::ignoreMessage(QtDebugMsg,
+        QRegularExpression(QStringLiteral("^syncHttpTransmission response: \\{\n.*\"status\": 200"),
+            QRegularExpression::DotMatchesEverythingOption));
+    scene.dispatch->dispatchCommand(
+        text({ { "cmd", "video.syncHttpTransmission" }, { "uuid", kStranger }, { "url", "http://device/x" } }));
+    QCOMPARE(responses.size(), 1);
+    QCOMPARE(parse(responses[0][1].toString()).value("status"), QJsonValue(200));
 }
 
 void TestVideoDispatch::browseHoldsATemporaryWindow()
@@ -534,6 +552,41 @@ void TestVideoDispatch::slowPointListLetsOthersAnswerFirst()
     const QJsonObject points = parse(responses[1][1].toString());
     QCOMPARE(points.value("sequence"), QJsonValue("1"));
     QCOMPARE(points.value("points").toArray().size(), 1);
+}
+
+void TestVideoDispatch::pendingPointListsAreBounded()
+{
+    QTemporaryDir dir;
+    const QString path = writePointFile(dir, "one.slf", "SLF1 k\n1 2 3 4 5\n");
+    Scene scene;
+    QSignalSpy responses(scene.dispatch.get(), &VideoMessageDispatch::messageResponse);
+    // The pool is busy, so every read waits.
+    QThreadPool *pool = QThreadPool::globalInstance();
+    const int threads = pool->maxThreadCount();
+    pool->setMaxThreadCount(1);
+    QSemaphore busy;
+    pool->start([&busy] { busy.acquire(); });
+    const auto ask = [&](int sequence) {
+        scene.dispatch->dispatchCommand(text({ { "cmd", "video.getSlfPointList" }, { "uuid", kUuid },
+            { "filePath", path }, { "key", "k" }, { "sequence", QString::number(sequence) } }));
+    };
+    for (int i = 0; i < VideoMessageDispatch::kMaxPendingPointLists; ++i)
+        ask(i);
+    QCOMPARE(responses.size(), 0);
+    ask(999);
+    QCOMPARE(responses.size(), 1);
+    QCOMPARE(parse(responses[0][1].toString()),
+        (QJsonObject { { "uuid", kUuid }, { "sequence", "999" }, { "errorModule", 0 }, { "errorCode", -1 } }));
+
+    busy.release();
+    QTRY_COMPARE(responses.size(), 1 + VideoMessageDispatch::kMaxPendingPointLists);
+    for (int i = 1; i < responses.size(); ++i)
+        QCOMPARE(parse(responses[i][1].toString()).value("errorCode"), QJsonValue(0));
+    pool->setMaxThreadCount(threads);
+    // Answered reads make room again.
+    ask(1000);
+    QTRY_COMPARE(responses.size(), 2 + VideoMessageDispatch::kMaxPendingPointLists);
+    QCOMPARE(parse(responses.last()[1].toString()).value("errorCode"), QJsonValue(0));
 }
 
 QTEST_MAIN(TestVideoDispatch)
