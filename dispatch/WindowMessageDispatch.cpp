@@ -35,10 +35,11 @@ WindowMessageDispatch::WindowMessageDispatch(WindowControlManager &windowRegistr
     , registry(windowRegistry)
 {
     QVector<Command> commands;
+    WindowControlManager *target = &registry;
     for (const Row &row : kCommands) {
         const Operation operation = row.operation;
         commands.append({QString::fromLatin1(row.word),
-            [this, operation](const QString &request, const QJsonObject &) { return (registry.*operation)(request); }});
+            [target, operation](const QString &request, const QJsonObject &) { return (target->*operation)(request); }});
     }
     setCommands(std::move(commands));
     connect(&registry, &WindowControlManager::sigWindowSelected, this, &WindowMessageDispatch::onMessageProcess);
