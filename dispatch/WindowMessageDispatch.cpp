@@ -35,11 +35,10 @@ WindowMessageDispatch::WindowMessageDispatch(WindowControlManager &windowRegistr
     , registry(windowRegistry)
 {
     QVector<Command> commands;
-    WindowControlManager *target = &registry;
     for (const Row &row : kCommands) {
         const Operation operation = row.operation;
         commands.append({QString::fromLatin1(row.word),
-            [target, operation](const QString &request, const QJsonObject &) { return (target->*operation)(request); }});
+            [&registry = registry, operation](const QString &request, const QJsonObject &) { return (registry.*operation)(request); }});
     }
     setCommands(std::move(commands));
     connect(&registry, &WindowControlManager::sigWindowSelected, this, &WindowMessageDispatch::onMessageProcess);

@@ -141,9 +141,12 @@ QJsonDocument *StandInLibrary::call(const char *function, QWidget *widget, const
     int delay = 0;
     QVector<PendingEvent> events;
     QJsonDocument *result = nullptr;
+    const VctCall logged { name, widget, requestObject, request != nullptr };
+    VctCallHook hook;
     {
         QMutexLocker lock(&mutex);
-        callLog.push_back(VctCall { name, widget, requestObject, request != nullptr });
+        hook = callHook;
+        callLog.push_back(logged);
         if (callLog.size() > kMaxCalls)
             callLog.pop_front();
         delay = delays.value(name);
@@ -157,6 +160,8 @@ QJsonDocument *StandInLibrary::call(const char *function, QWidget *widget, const
             result = hand(behave(name, widget, requestObject, events));
         }
     }
+    if (hook)
+        hook(logged);
     if (delay > 0)
         QThread::msleep(static_cast<unsigned long>(delay));
     for (const PendingEvent &event : qAsConst(events))
@@ -371,12 +376,17 @@ QJsonObject StandInLibrary::jobCommand(const QString &function, QWidget *widget,
     }
     if (!job)
         return error(4);
-    if (function.startsWith(QLatin1String("VC_Stop")) && job->status == QLatin1String("running"))
+    // A job moves on with time; a stopped one stays where it was stopped, short of the end.
+    const int elapsedPercent = int(qMin<qint64>(100, job->started.elapsed() * 100 / qMax(1, jobDuration)));
+    if (function.startsWith(QLatin1String("VC_Stop")) && job->status == QLatin1String("running")) {
         job->status = QStringLiteral("stopped");
-    const qint64 elapsed = job->started.elapsed();
-    const int progress = job->status == QLatin1String("finished") ? 100
-        : job->status == QLatin1String("stopped")                 ? int(qMin<qint64>(99, elapsed * 100 / qMax(1, jobDuration)))
-                                                                  : int(qMin<qint64>(100, elapsed * 100 / qMax(1, jobDuration)));
+        job->stoppedProgress = qMin(99, elapsedPercent);
+    }
+    int progress = elapsedPercent;
+    if (job->status == QLatin1String("finished"))
+        progress = 100;
+    else if (job->status == QLatin1String("stopped"))
+        progress = job->stoppedProgress;
     return QJsonObject {
         { QLatin1String("jobId"), job->id },
         { QLatin1String("status"), job->status },
@@ -669,6 +679,12 @@ void StandInLibrary::setDelay(const QString &function, int milliseconds)
     delays.insert(function, milliseconds);
 }
 
+void StandInLibrary::setCallHook(VctCallHook hook)
+{
+    QMutexLocker lock(&mutex);
+    callHook = std::move(hook);
+}
+
 int StandInLibrary::outstandingResults()
 {
     QMutexLocker lock(&mutex);
@@ -702,5 +718,6 @@ void StandInLibrary::reset()
     callLog.clear();
     queuedResults.clear();
     delays.clear();
+    callHook = nullptr;
     badReleases = 0;
 }

@@ -59,6 +59,7 @@ struct StandInJob
     QJsonObject request;
     QElapsedTimer started;
     QString status = QStringLiteral("running"); // "running", "finished", "stopped"
+    int stoppedProgress = 0; // the progress when it was stopped
 };
 
 // The stand-in's whole state, shared by the exported functions, the painting child and the library
@@ -96,6 +97,7 @@ public:
     void clearCalls();
     void queueResult(const QString &function, std::optional<QJsonObject> result);
     void setDelay(const QString &function, int milliseconds);
+    void setCallHook(VctCallHook hook);
     int outstandingResults();
     int unknownReleases();
     void setTickPeriod(int milliseconds);
@@ -140,6 +142,7 @@ private:
     std::deque<VctCall> callLog; // at most kMaxCalls
     QHash<QString, std::deque<std::optional<QJsonObject>>> queuedResults;
     QHash<QString, int> delays;
+    VctCallHook callHook;
     QSet<void *> handedOut;
     int badReleases = 0;
 
