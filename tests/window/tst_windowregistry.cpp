@@ -1,4 +1,5 @@
 #include "dispatch/VideoCommandTable.h"
+#include "dispatch/VideoMessageDispatch.h"
 #include "dispatch/WindowMessageDispatch.h"
 #include "standins/video_control/VideoControlTesting.h"
 #include "tests/window/WindowScene.h"
@@ -272,8 +273,8 @@ void TestWindowRegistry::dispatcherAnswers()
     QCOMPARE(spy.count(), 6);
 }
 
-// A cell selected in one window reaches its own page only; a stream event raised on a library thread
-// leaves the registry as the same text.
+// A cell selected in one window reaches its own page only, through the window dispatcher; a stream
+// event raised on a library thread reaches its page through the video dispatcher.
 void TestWindowRegistry::eventsReachTheirPage()
 {
     WindowScene scene;
@@ -285,24 +286,28 @@ void TestWindowRegistry::eventsReachTheirPage()
                  .value("errorCode")
                  .toInt(),
         0);
-    WindowMessageDispatch dispatch(*scene.registry);
-    QSignalSpy pages(&dispatch, &WindowMessageDispatch::messageResponse);
-    QSignalSpy streams(scene.registry.get(), &WindowControlManager::sigNetStreamEvent);
+    WindowMessageDispatch windowDispatch(*scene.registry);
+    VideoMessageDispatch videoDispatch(*scene.registry);
+    QSignalSpy windowPages(&windowDispatch, &WindowMessageDispatch::messageResponse);
+    QSignalSpy videoPages(&videoDispatch, &VideoMessageDispatch::messageResponse);
 
     QWidget *otherWidget = scene.window(kOther)->components()->mainWindow();
     VCT_RaiseEvent(VC_EVENT_WINDOW_SELECTED, otherWidget, {{"wndIndex", 2}}, VctThread::Caller);
-    QTRY_COMPARE(pages.count(), 1);
-    QCOMPARE(pages.at(0).at(0).toString(), kOther);
-    QCOMPARE(WindowScene::parse(pages.at(0).at(1).toString()).value("cmd").toString(),
+    QTRY_COMPARE(windowPages.count(), 1);
+    QCOMPARE(windowPages.at(0).at(0).toString(), kOther);
+    QCOMPARE(WindowScene::parse(windowPages.at(0).at(1).toString()).value("cmd").toString(),
         QStringLiteral("window.onGetSelectWndInfo"));
 
     QWidget *ownWidget = scene.window()->components()->mainWindow();
     VCT_RaiseEvent(VC_EVENT_STREAM, ownWidget, {{"event", "reconnect"}}, VctThread::Library);
-    QTRY_COMPARE(streams.count(), 1);
-    const QJsonObject stream = WindowScene::parse(streams.at(0).at(0).toString());
+    QTRY_COMPARE(videoPages.count(), 1);
+    QCOMPARE(videoPages.at(0).at(0).toString(), WindowScene::kUuid);
+    const QJsonObject stream = WindowScene::parse(videoPages.at(0).at(1).toString());
     QCOMPARE(stream.value("uuid").toString(), WindowScene::kUuid);
     QCOMPARE(stream.value("event").toString(), QStringLiteral("reconnect"));
-    QCOMPARE(pages.count(), 1); // the window dispatcher relays only the cell selection
+    QTest::qWait(50);
+    QCOMPARE(windowPages.count(), 1); // each event leaves through one dispatcher only
+    QCOMPARE(videoPages.count(), 1);
 }
 
 // Window-bound rows need the session's window; window-free rows run without any.
