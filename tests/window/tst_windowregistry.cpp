@@ -7,6 +7,7 @@
 #include "video/WebClientComponents.h"
 
 #include <QPointer>
+#include <climits>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -56,6 +57,7 @@ private slots:
     void showAttachesToForeground();
     void fullScreenLeavesAndReturns();
     void browseUsesATemporaryWindow();
+    void pagePixelsAreBounded();
 };
 
 void TestWindowRegistry::unknownIdentifier_data()
@@ -386,6 +388,24 @@ void TestWindowRegistry::browseUsesATemporaryWindow()
     QCOMPARE(VCT_Calls().at(0).function, QStringLiteral("VC_OpenFileBrowser"));
     QCOMPARE(scene.desktop.childrenInOrder(0).size(), windows);
     QCOMPARE(scene.registry->windowCount(), 0);
+}
+
+// Positions and sizes at the ends of the integer range: held at the limit, no arithmetic overflows.
+void TestWindowRegistry::pagePixelsAreBounded()
+{
+    WindowScene scene; // no browser: the window stays hidden, and nothing paints it
+    const int limit = WindowControlManager::kMaxPagePixels;
+    QJsonObject huge = WindowScene::rect(INT_MAX, INT_MIN, INT_MAX, 0);
+    huge.insert("height", 1e12);
+    QCOMPARE(scene.createWindow({{"rect", huge}}), 5001);
+    WindowControl *window = scene.window();
+    QCOMPARE(window->windowRect(), QRect(limit, -limit, limit, limit));
+    for (const char *side : {"left", "top", "right", "bottom"})
+        scene.registry->setWndCover(WindowScene::request("setWndCover", {{"position", side}, {"size", INT_MIN}}));
+    scene.registry->cuttingPartWindow(WindowScene::request("cuttingPartWindow", {{"rect", huge}, {"round", INT_MAX}}));
+    scene.registry->repairPartWindow(WindowScene::request("repairPartWindow", {{"rect", huge}, {"round", INT_MAX}}));
+    QVERIFY(scene.desktop.windowRegion(window->selfHandle()));
+    QVERIFY(window->windowRect().width() <= 3 * limit);
 }
 
 QTEST_MAIN(TestWindowRegistry)
