@@ -1,0 +1,86 @@
+// Rectangle arithmetic: CSS to device pixels, content offsets, covers and the commands that reach
+// them under the service's cover rules, holes in window coordinates.
+import assert from 'node:assert/strict';
+import { test } from 'node:test';
+import { contentOffset, coversFor, holeIn, noCovers, placementSteps, shrink, toDeviceRect } from '../../web/client/src/geometry.js';
+
+test('CSS rectangles become device rectangles with rounded edges and the content offset', () => {
+    const cases = [
+        [{ left: 10, top: 20, width: 300, height: 200 }, 1, undefined, { left: 10, top: 20, width: 300, height: 200 }],
+        [{ left: 10, top: 20, width: 300, height: 200 }, 2, undefined, { left: 20, top: 40, width: 600, height: 400 }],
+        // 1.25: edges 12.5 -> 13 and 387.5 -> 388, so the width is 375, not round(375.0).
+        [{ left: 10, top: 10.4, width: 300, height: 99.6 }, 1.25, undefined, { left: 13, top: 13, width: 375, height: 125 }],
+        [{ left: -50, top: -8, width: 100, height: 16 }, 1.5, { x: 8, y: 90 }, { left: -67, top: 78, width: 150, height: 24 }],
+        [{ left: 0, top: 0, width: -5, height: 10 }, 1, undefined, { left: 0, top: 0, width: 0, height: 10 }],
+        [{ left: 1, top: 2, width: 3, height: 4 }, 0, undefined, { left: 1, top: 2, width: 3, height: 4 }],
+    ];
+    for (const [css, ratio, offset, expected] of cases)
+        assert.deepEqual(toDeviceRect(css, ratio, offset), expected, JSON.stringify([css, ratio]));
+    // Neighbours stay neighbours at a fractional ratio.
+    const a = toDeviceRect({ left: 0, top: 0, width: 33.3, height: 1 }, 1.5);
+    const b = toDeviceRect({ left: 33.3, top: 0, width: 33.3, height: 1 }, 1.5);
+    assert.equal(a.left + a.width, b.left);
+    assert.deepEqual(contentOffset({ outerWidth: 1296, outerHeight: 900, innerWidth: 1280, innerHeight: 780 }, 1.25),
+        { x: 10, y: 140 });
+    assert.deepEqual(contentOffset({ outerWidth: 0, outerHeight: 0, innerWidth: 800, innerHeight: 600 }, 1),
+        { x: 0, y: 0 });
+});
+
+// The service's side: setWndGeometry takes the rectangle as it is; setWndCover moves the edge of its side
+// by the difference between the new and the old cover and keeps the new one.
+function applyLikeTheService(state, steps) {
+    for (const { cmd, args } of steps) {
+        if (cmd === 'window.setWndGeometry') {
+            state.rect = { ...args.rect };
+            continue;
+        }
+        const { position, size } = args;
+        const old = state.covers[position];
+        const r = state.rect;
+        if (position === 'left')
+            state.rect = { ...r, left: r.left + size - old, width: r.width + old - size };
+        else if (position === 'right')
+            state.rect = { ...r, width: r.width + old - size };
+        else if (position === 'top')
+            state.rect = { ...r, top: r.top + size - old, height: r.height + old - size };
+        else
+            state.rect = { ...r, height: r.height + old - size };
+        state.covers = { ...state.covers, [position]: size };
+    }
+}
+
+test('placement steps bring the service window to the visible part of the element, scroll after scroll', () => {
+    const viewport = { left: 0, top: 0, width: 800, height: 600 };
+    const state = { rect: { left: 100, top: 100, width: 400, height: 300 }, covers: { ...noCovers } };
+    let held = noCovers;
+    // The element scrolls up past the top, is resized while cut, goes off to the left and comes back.
+    for (const element of [
+        { left: 100, top: 100, width: 400, height: 300 },
+        { left: 100, top: -40, width: 400, height: 300 },
+        { left: 100, top: -120, width: 400, height: 300 },
+        { left: 100, top: -120, width: 500, height: 320 },
+        { left: -60, top: 400, width: 500, height: 320 },
+        { left: 500, top: 500, width: 400, height: 300 },
+        { left: 100, top: 100, width: 400, height: 300 },
+    ]) {
+        const covers = coversFor(element, viewport);
+        applyLikeTheService(state, placementSteps(element, held, covers));
+        held = covers;
+        assert.deepEqual(state.covers, covers, JSON.stringify(element));
+        assert.deepEqual(state.rect, shrink(element, covers), JSON.stringify(element));
+    }
+    assert.deepEqual(coversFor({ left: 100, top: 100, width: 10, height: 10 }, viewport), noCovers);
+    assert.equal(coversFor({ left: 0, top: -300, width: 10, height: 300 }, viewport), null);
+    // Unchanged covers: one geometry step, no cover step.
+    assert.deepEqual(placementSteps({ left: 1, top: 2, width: 3, height: 4 }, noCovers, noCovers).map((s) => s.cmd),
+        ['window.setWndGeometry']);
+});
+
+test('holes are cut in the window\'s own coordinates, clipped to it', () => {
+    const window = { left: 100, top: 50, width: 400, height: 300 };
+    assert.deepEqual(holeIn(window, { left: 150, top: 30, width: 120, height: 100 }),
+        { left: 50, top: 0, width: 120, height: 80 });
+    assert.deepEqual(holeIn(window, { left: 0, top: 0, width: 1000, height: 1000 }),
+        { left: 0, top: 0, width: 400, height: 300 });
+    assert.equal(holeIn(window, { left: 500, top: 50, width: 10, height: 10 }), null);
+});
