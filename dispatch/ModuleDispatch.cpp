@@ -44,6 +44,10 @@ void ModuleDispatch::dispatchCommand(const QString &request, const QJsonObject &
     const QString word = commandWord(object.value(QLatin1String("cmd")).toString());
     for (const Command &command : qAsConst(commandTable)) {
         if (command.name == word) {
+            if (command.answersLater) {
+                command.handler(request, object);
+                return;
+            }
             const QString response = command.handler(request, object);
             emit messageResponse(object.value(QLatin1String("uuid")).toString(), response);
             return;

@@ -21,6 +21,7 @@ public:
     {
         QString name;
         Handler handler;
+        bool answersLater = false; // the handler emits messageResponse itself, later; its text is unused
     };
 
     // The command word of a "cmd": the text between its first and second dot ("" without a dot).

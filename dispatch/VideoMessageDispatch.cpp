@@ -1,8 +1,128 @@
 #include "dispatch/VideoMessageDispatch.h"
 
-VideoMessageDispatch::VideoMessageDispatch(QObject *parent)
-    : ModuleDispatch(parent)
+#include "dispatch/VideoCommandTable.h"
+#include "video/SlfLibrary.h"
+#include "window/WindowControlManager.h"
+
+#include <QFutureWatcher>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <memory>
+
+Q_LOGGING_CATEGORY(lcVideoDispatch, "ls.dispatch")
+
+namespace {
+
+// A member read as a string: missing or not a string reads as "".
+QString stringOf(const QJsonObject &object, const char *key)
 {
-    // No video command is served yet: every "video." request is dropped without an answer.
-    setCommands({});
+    return object.value(QLatin1String(key)).toString();
+}
+
+} // namespace
+
+VideoMessageDispatch::VideoMessageDispatch(QObject *parent)
+    : VideoMessageDispatch(WindowControlManager::instance(), parent)
+{
+}
+
+VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry, QObject *parent)
+    : ModuleDispatch(parent)
+    , registry(windowRegistry)
+{
+    QVector<Command> commands;
+    for (const VideoCommand &row : videoCommandTable()) {
+        const VideoCommand *command = &row;
+        if (row.step == VideoCommandStep::PointList) {
+            commands.append({ QString::fromLatin1(row.word),
+                [this](const QString &, const QJsonObject &request) {
+                    startPointList(request);
+                    return QString();
+                },
+                true });
+            continue;
+        }
+        commands.append({ QString::fromLatin1(row.word),
+            [this, command](const QString &, const QJsonObject &request) { return forward(*command, request); } });
+    }
+    setCommands(std::move(commands));
+
+    connect(&registry, &WindowControlManager::sigDrawEnd, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&registry, &WindowControlManager::sigNetStreamEvent, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&registry, &WindowControlManager::sigFisheyePTZEvent, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&registry, &WindowControlManager::sigFullScreenChange, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&registry, &WindowControlManager::sigMouseEvent, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&registry, &WindowControlManager::sigVoiceInfo, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&registry, &WindowControlManager::sigAudioInfoEvent, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&registry, &WindowControlManager::sigUploadAlarmInfo, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&registry, &WindowControlManager::sigHttpInfo, this, &VideoMessageDispatch::onMessageProcess);
+}
+
+QString VideoMessageDispatch::forward(const VideoCommand &command, const QJsonObject &request)
+{
+    const QString response = registry.forwardVideoCommand(command, request);
+    if (command.step == VideoCommandStep::LoggedAnswer)
+        qCDebug(lcVideoDispatch).noquote() << command.word << "response:" << response;
+    return response;
+}
+
+void VideoMessageDispatch::startPointList(const QJsonObject &request)
+{
+    const QString uuid = stringOf(request, "uuid");
+    const QString filePath = stringOf(request, "filePath");
+    const QString key = stringOf(request, "key");
+    const QString sequence = stringOf(request, "sequence");
+    if (pendingPointLists >= kMaxPendingPointLists) {
+        qCDebug(lcVideoDispatch) << "getSlfPointList: too many point lists pending, answered as failed";
+        emit messageResponse(uuid, readPointList(uuid, QString(), QString(), sequence));
+        return;
+    }
+    ++pendingPointLists;
+    // The watcher goes with the dispatcher; the task reads only its own copies.
+    auto *watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, uuid] {
+        --pendingPointLists;
+        emit messageResponse(uuid, watcher->result());
+        watcher->deleteLater();
+    });
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
+        [uuid, filePath, key, sequence] { return readPointList(uuid, filePath, key, sequence); }));
+}
+
+QString VideoMessageDispatch::readPointList(const QString &uuid, const QString &filePath, const QString &key,
+    const QString &sequence)
+{
+    QJsonObject response;
+    response.insert(QLatin1String("uuid"), uuid);
+    response.insert(QLatin1String("sequence"), sequence);
+    response.insert(QLatin1String("errorModule"), 0);
+
+    // Zeroed, as the library expects; on the heap, being 10 KB.
+    auto reply = std::make_unique<SlfReplyArea>();
+    const bool read = !filePath.isEmpty()
+        && ORVSLF_WebProcess(filePath.toUtf8().constData(), key.toUtf8().constData(), reply.get()) == 1;
+    if (!read) {
+        response.insert(QLatin1String("errorCode"), -1);
+        return QString::fromUtf8(QJsonDocument(response).toJson());
+    }
+    // A larger count than the area holds keeps the points that fit.
+    const std::uint32_t count = qMin<std::uint32_t>(reply->count, kSlfMaxPoints);
+    QJsonArray points;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const SlfPoint &point = reply->points[i];
+        points.append(QJsonObject {
+            { QLatin1String("x"), double(point.x) },
+            { QLatin1String("y"), double(point.y) },
+            { QLatin1String("p"), double(point.p) },
+            { QLatin1String("t"), double(point.t) },
+            { QLatin1String("z"), double(point.z) },
+        });
+    }
+    response.insert(QLatin1String("errorCode"), 0);
+    response.insert(QLatin1String("points"), points);
+    return QString::fromUtf8(QJsonDocument(response).toJson());
 }

@@ -2,12 +2,35 @@
 
 #include "dispatch/ModuleDispatch.h"
 
-// Commands of the module word "video": one row per command word, each forwarding to the video library
-// through the session's plug-in window and answering in the video form (indented JSON).
+class WindowControlManager;
+struct VideoCommand;
+
+// Commands of the module word "video", one row each of the video command table (VideoCommandTable):
+// the window registry runs the row on the session's plug-in window (or without one), and the answer
+// leaves through messageResponse in the video form (indented JSON; the empty text where the row or a
+// missing window says so). The library's events from the registry are relayed under their "uuid".
+//
+// "getSlfPointList" is read on a pool thread; its answer leaves later, while other requests are served.
 class VideoMessageDispatch : public ModuleDispatch
 {
     Q_OBJECT
 
 public:
+    // Point-list reads waiting or running at once; a request past this is answered with the failure
+    // response at once.
+    static constexpr int kMaxPendingPointLists = 64;
+
     explicit VideoMessageDispatch(QObject *parent = nullptr);
+    VideoMessageDispatch(WindowControlManager &registry, QObject *parent = nullptr);
+
+    // The answer to "getSlfPointList" for those request members, read through the point-list library.
+    static QString readPointList(const QString &uuid, const QString &filePath, const QString &key,
+        const QString &sequence);
+
+private:
+    QString forward(const VideoCommand &command, const QJsonObject &request);
+    void startPointList(const QJsonObject &request);
+
+    WindowControlManager &registry;
+    int pendingPointLists = 0;
 };

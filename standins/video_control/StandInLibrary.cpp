@@ -141,9 +141,12 @@ QJsonDocument *StandInLibrary::call(const char *function, QWidget *widget, const
     int delay = 0;
     QVector<PendingEvent> events;
     QJsonDocument *result = nullptr;
+    const VctCall logged { name, widget, requestObject, request != nullptr };
+    VctCallHook hook;
     {
         QMutexLocker lock(&mutex);
-        callLog.push_back(VctCall { name, widget, requestObject, request != nullptr });
+        hook = callHook;
+        callLog.push_back(logged);
         if (callLog.size() > kMaxCalls)
             callLog.pop_front();
         delay = delays.value(name);
@@ -157,6 +160,8 @@ QJsonDocument *StandInLibrary::call(const char *function, QWidget *widget, const
             result = hand(behave(name, widget, requestObject, events));
         }
     }
+    if (hook)
+        hook(logged);
     if (delay > 0)
         QThread::msleep(static_cast<unsigned long>(delay));
     for (const PendingEvent &event : qAsConst(events))
@@ -669,6 +674,12 @@ void StandInLibrary::setDelay(const QString &function, int milliseconds)
     delays.insert(function, milliseconds);
 }
 
+void StandInLibrary::setCallHook(VctCallHook hook)
+{
+    QMutexLocker lock(&mutex);
+    callHook = std::move(hook);
+}
+
 int StandInLibrary::outstandingResults()
 {
     QMutexLocker lock(&mutex);
@@ -702,5 +713,6 @@ void StandInLibrary::reset()
     callLog.clear();
     queuedResults.clear();
     delays.clear();
+    callHook = nullptr;
     badReleases = 0;
 }

@@ -96,6 +96,7 @@ public:
     void clearCalls();
     void queueResult(const QString &function, std::optional<QJsonObject> result);
     void setDelay(const QString &function, int milliseconds);
+    void setCallHook(VctCallHook hook);
     int outstandingResults();
     int unknownReleases();
     void setTickPeriod(int milliseconds);
@@ -140,6 +141,7 @@ private:
     std::deque<VctCall> callLog; // at most kMaxCalls
     QHash<QString, std::deque<std::optional<QJsonObject>>> queuedResults;
     QHash<QString, int> delays;
+    VctCallHook callHook;
     QSet<void *> handedOut;
     int badReleases = 0;
 

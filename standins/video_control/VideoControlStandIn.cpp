@@ -111,6 +111,11 @@ void VCT_SetDelay(const QString &function, int milliseconds)
     StandInLibrary::instance().setDelay(function, milliseconds);
 }
 
+void VCT_SetCallHook(VctCallHook hook)
+{
+    StandInLibrary::instance().setCallHook(std::move(hook));
+}
+
 void VCT_RaiseEvent(VC_EventType type, QWidget *widget, const QJsonObject &info, VctThread thread)
 {
     if (thread == VctThread::Caller) {

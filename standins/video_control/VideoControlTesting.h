@@ -53,6 +53,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 class QWidget;
 
 struct VctCall
@@ -78,6 +80,11 @@ VIDEO_CONTROL_API void VCT_SetNextResultNull(const QString &function);
 // Every call of function takes at least milliseconds (0 ends it).
 VIDEO_CONTROL_API void VCT_SetDelay(const QString &function, int milliseconds);
 
+// Runs during every call of the document family, on the calling thread, after the call is logged (a
+// test can look at the world as the library sees it during the call); an empty hook ends it.
+using VctCallHook = std::function<void(const VctCall &call)>;
+VIDEO_CONTROL_API void VCT_SetCallHook(VctCallHook hook);
+
 // Calls the installed callback of type with info, as the library would.
 VIDEO_CONTROL_API void VCT_RaiseEvent(VC_EventType type, QWidget *widget, const QJsonObject &info, VctThread thread);
 
@@ -90,5 +97,5 @@ VIDEO_CONTROL_API int VCT_UnknownReleases();
 VIDEO_CONTROL_API void VCT_SetTickPeriod(int milliseconds);
 VIDEO_CONTROL_API void VCT_SetJobDuration(int milliseconds);
 
-// Forgets the call log, the queued results, the delays and the counters.
+// Forgets the call log, the queued results, the delays, the hook and the counters.
 VIDEO_CONTROL_API void VCT_Reset();

@@ -38,7 +38,8 @@ void TestDispatch::routing_data()
         << QStringLiteral(R"({"cmd":"audio.getLocalServiceVersion",%1})").arg(uuid) << false;
     QTest::newRow("session command is not dispatched")
         << QStringLiteral(R"({"cmd":"system.get",%1})").arg(uuid) << false;
-    QTest::newRow("no video command yet") << QStringLiteral(R"({"cmd":"video.pause",%1})").arg(uuid) << false;
+    QTest::newRow("video command without a window") << QStringLiteral(R"({"cmd":"video.pause",%1})").arg(uuid) << true;
+    QTest::newRow("unknown video command") << QStringLiteral(R"({"cmd":"video.noSuchThing",%1})").arg(uuid) << false;
     QTest::newRow("cmd not a string") << QStringLiteral(R"({"cmd":7,%1})").arg(uuid) << false;
     QTest::newRow("not JSON") << QStringLiteral("window.getLocalServiceVersion") << false;
     QTest::newRow("JSON array") << QStringLiteral(R"([{"cmd":"window.getLocalServiceVersion"}])") << false;

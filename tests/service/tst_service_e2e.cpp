@@ -287,7 +287,7 @@ void TestServiceE2E::droppedRequestsGetNoAnswer()
         json({{"cmd", "Window.getLocalServiceVersion"}, {"uuid", u}}),
         json({{"cmd", "window.noSuchCommand"}, {"uuid", u}}),
         json({{"cmd", "window"}, {"uuid", u}}),
-        json({{"cmd", "video.pause"}, {"uuid", u}}),
+        json({{"cmd", "video.Pause"}, {"uuid", u}}),
         json({{"cmd", "system.get"}, {"uuid", u}}),
         json({{"uuid", u}}),
         QByteArray(),

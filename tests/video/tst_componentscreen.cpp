@@ -1,0 +1,74 @@
+// Runs under Xvfb on the xcb platform: what a person would see of a component on a real screen.
+#include "video/MainWindow.h"
+#include "video/WebClientComponents.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QScreen>
+#include <QtTest>
+
+#include <memory>
+
+class TestComponentScreen : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void paintsCellsAndMovesPlayingOnes();
+};
+
+namespace {
+
+QImage grabScreen(const QWidget &window)
+{
+    const QRect frame = window.geometry();
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+QString forward(WebClientComponents &component, const char *word, VideoLibraryFunction function,
+    VideoCommandStep step, const QJsonObject &request)
+{
+    return component.run({ word, VideoCommandNeeds::Component, function, step, nullptr }, request);
+}
+
+} // namespace
+
+void TestComponentScreen::paintsCellsAndMovesPlayingOnes()
+{
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    VC_SetWndColor("#102030", "#405060", "#708090", "#ffc000");
+    QWidget window;
+    window.setWindowFlags(Qt::FramelessWindowHint);
+    window.setGeometry(0, 0, 400, 300);
+    WebClientComponents component(&window, QStringLiteral("{screen}"));
+    component.setGeometry(0, 0, 400, 300);
+    forward(component, "arrangeWindow", VC_FUNCTION(VC_ArrangeWindow), VideoCommandStep::Forward, { { "windowNum", 4 } });
+    forward(component, "startPlay", VC_FUNCTION(VC_Play), VideoCommandStep::StartPlay,
+        { { "wndIndex", 3 }, { "url", "rtsp://camera/screen" } });
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(300);
+
+    const QImage first = grabScreen(window);
+    // Cell 1 (upper right) is idle: sub-background inside, border colour on its edge.
+    QCOMPARE(QColor(first.pixel(300, 75)), QColor("#405060"));
+    QCOMPARE(QColor(first.pixel(201, 75)), QColor("#708090"));
+    // Cell 0 is selected: its border is in the selected-border colour.
+    QCOMPARE(QColor(first.pixel(1, 75)), QColor("#ffc000"));
+
+    // The playing cell 3 (lower right) changes between two frames; the idle cells do not.
+    QTest::qWait(200);
+    const QImage second = grabScreen(window);
+    const QRect playing(210, 160, 180, 130);
+    const QRect idle(10, 160, 180, 130);
+    QVERIFY(first.copy(playing) != second.copy(playing));
+    QCOMPARE(first.copy(idle), second.copy(idle));
+}
+
+QTEST_MAIN(TestComponentScreen)
+#include "tst_componentscreen.moc"

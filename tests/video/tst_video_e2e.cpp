@@ -1,0 +1,252 @@
+// The real executable with the video library's stand-in: pages over WebSocket and over HTTP long-polls
+// create a plug-in window, play, receive the stream events the library raises from its own thread, ask
+// what plays, stop and destroy the window; no page hears another page's events.
+#include "../service/RawWebSocketClient.h"
+#include "../service/ServiceProcess.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+constexpr int kEventWaitMs = 5000; // the library raises stream events every 500 ms
+
+QJsonObject parse(const QByteArray &text)
+{
+    return QJsonDocument::fromJson(text).object();
+}
+
+QByteArray json(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QJsonObject createWnd(const QString &uuid)
+{
+    return { { "cmd", "window.createWnd" }, { "uuid", uuid }, { "sequence", "c" }, { "parentWnd", "4242" },
+        { "bClientUsed", false },
+        { "rect", QJsonObject { { "left", 0 }, { "top", 0 }, { "width", 640 }, { "height", 360 } } } };
+}
+
+QJsonObject command(const char *cmd, const QString &uuid, const char *sequence, QJsonObject members = {})
+{
+    members.insert("cmd", QLatin1String(cmd));
+    members.insert("uuid", uuid);
+    members.insert("sequence", QLatin1String(sequence));
+    return members;
+}
+
+bool isStreamEventOf(const QJsonObject &event, const QString &uuid)
+{
+    return event.value("cmd") == QLatin1String("window.onPluginEventHandler") && event.value("uuid") == uuid;
+}
+
+// One page: sends a command and takes its answer, and waits for events, over its own road.
+class Page
+{
+public:
+    virtual ~Page() = default;
+    virtual QString connect() = 0;
+    // The answer to the command whose "sequence" is the request's, skipping events meanwhile.
+    virtual QJsonObject ask(const QJsonObject &request) = 0;
+    // Waits until an event satisfies accept.
+    virtual bool waitForEvent(const std::function<bool(const QJsonObject &)> &accept, int timeoutMs) = 0;
+};
+
+class WebSocketPage : public Page
+{
+public:
+    explicit WebSocketPage(quint16 servicePort)
+        : port(servicePort)
+    {
+    }
+
+    QString connect() override
+    {
+        if (!client.open(port))
+            return QString();
+        client.sendText(R"({"cmd":"system.webconnect"})");
+        return parse(client.readText()).value("uuid").toString();
+    }
+
+    QJsonObject ask(const QJsonObject &request) override
+    {
+        client.sendText(json(request));
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < kEventWaitMs) {
+            const QByteArray text = client.readText(kEventWaitMs);
+            const QJsonObject answer = parse(text);
+            if (answer.value("sequence") == request.value("sequence"))
+                return answer;
+            heard.append(answer);
+        }
+        return {};
+    }
+
+    bool waitForEvent(const std::function<bool(const QJsonObject &)> &accept, int timeoutMs) override
+    {
+        for (const QJsonObject &event : qAsConst(heard)) {
+            if (accept(event))
+                return true;
+        }
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            const QJsonObject event = parse(client.readText(timeoutMs));
+            heard.append(event);
+            if (accept(event))
+                return true;
+        }
+        return false;
+    }
+
+    // Every text heard for as long as ms.
+    QVector<QJsonObject> listen(int ms)
+    {
+        QVector<QJsonObject> texts;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms) {
+            const QByteArray text = client.readText(int(ms - clock.elapsed()));
+            if (!text.isNull())
+                texts.append(parse(text));
+        }
+        return texts;
+    }
+
+private:
+    quint16 port;
+    RawWebSocketClient client;
+    QVector<QJsonObject> heard;
+};
+
+class HttpPage : public Page
+{
+public:
+    explicit HttpPage(quint16 servicePort)
+        : url(QStringLiteral("http://127.0.0.1:%1/").arg(servicePort))
+    {
+    }
+
+    QString connect() override
+    {
+        session = parse(post(R"({"cmd":"system.webconnect"})")).value("uuid").toString();
+        return session;
+    }
+
+    QJsonObject ask(const QJsonObject &request) override { return parse(post(json(request))); }
+
+    bool waitForEvent(const std::function<bool(const QJsonObject &)> &accept, int timeoutMs) override
+    {
+        QElapsedTimer clock;
+        clock.start();
+        // Each long-poll answers one queued event, or "timeout" when an event arrived while it was parked.
+        while (clock.elapsed() < timeoutMs) {
+            const QByteArray answer = post(json({ { "cmd", "system.get" }, { "uuid", session } }));
+            if (accept(parse(answer)))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    QByteArray post(const QByteArray &body)
+    {
+        QNetworkRequest request { QUrl(url) };
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/plain"));
+        std::unique_ptr<QNetworkReply> reply(network.post(request, body));
+        QEventLoop loop;
+        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+        loop.exec();
+        return reply->isFinished() ? reply->readAll() : QByteArray();
+    }
+
+    QString url;
+    QString session;
+    QNetworkAccessManager network;
+};
+
+} // namespace
+
+class TestVideoEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void playsAndHearsItsOwnEvents_data();
+    void playsAndHearsItsOwnEvents();
+
+private:
+    std::unique_ptr<ServiceProcess> service;
+    quint16 port = 0;
+};
+
+void TestVideoEndToEnd::initTestCase()
+{
+    port = ServiceProcess::freePortRange(1);
+    service = std::make_unique<ServiceProcess>(
+        ServiceProcess::configJson(port, port + 1, ServiceProcess::uniqueInstanceName()));
+    QVERIFY(service->start());
+    QVERIFY(ServiceProcess::waitForListener(port, 10000));
+}
+
+void TestVideoEndToEnd::playsAndHearsItsOwnEvents_data()
+{
+    QTest::addColumn<bool>("overHttp");
+    QTest::newRow("WebSocket") << false;
+    QTest::newRow("HTTP long-poll") << true;
+}
+
+void TestVideoEndToEnd::playsAndHearsItsOwnEvents()
+{
+    QFETCH(bool, overHttp);
+    std::unique_ptr<Page> page;
+    if (overHttp)
+        page = std::make_unique<HttpPage>(port);
+    else
+        page = std::make_unique<WebSocketPage>(port);
+    WebSocketPage bystander(port);
+    const QString uuid = page->connect();
+    const QString other = bystander.connect();
+    QCOMPARE(uuid.size(), 38);
+    QCOMPARE(other.size(), 38);
+    QCOMPARE(bystander.ask(createWnd(other)).value("errorCode"), QJsonValue(0));
+
+    QCOMPARE(page->ask(createWnd(uuid)).value("errorCode"), QJsonValue(0));
+    const QJsonObject played = page->ask(command("video.startPlay", uuid, "p",
+        { { "wndIndex", 0 }, { "url", "rtsp://camera/e2e" } }));
+    QCOMPARE(played.value("errorCode"), QJsonValue(0));
+    QCOMPARE(played.value("uuid"), QJsonValue(uuid));
+    QVERIFY(page->waitForEvent([&](const QJsonObject &event) { return isStreamEventOf(event, uuid); }, kEventWaitMs));
+
+    const QJsonObject info = page->ask(command("video.getPlayInfo", uuid, "i"));
+    const QJsonObject cell = info.value("cells").toArray().first().toObject();
+    QCOMPARE(cell.value("playing"), QJsonValue(true));
+    QCOMPARE(cell.value("request").toObject().value("url"), QJsonValue("rtsp://camera/e2e"));
+
+    // The bystander has a window too, but nothing plays in it: it hears nothing at all.
+    QVERIFY(bystander.listen(1200).isEmpty());
+
+    QCOMPARE(page->ask(command("video.stop", uuid, "s", { { "wndIndex", 0 } })).value("errorCode"), QJsonValue(0));
+    QCOMPARE(page->ask(command("window.destroyWnd", uuid, "d")).value("errorCode"), QJsonValue(0));
+    // Without a window a video command answers the empty text, which is no JSON object.
+    QVERIFY(page->ask(command("video.getPlayInfo", uuid, "gone")).isEmpty());
+    QCOMPARE(bystander.ask(command("window.destroyWnd", other, "d")).value("errorCode"), QJsonValue(0));
+}
+
+QTEST_MAIN(TestVideoEndToEnd)
+#include "tst_video_e2e.moc"
