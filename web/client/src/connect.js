@@ -124,7 +124,7 @@ export async function connect(options = {}) {
             failures.push('websocket: no WebSocket in this environment');
             continue;
         }
-        if (kind !== 'websocket' && typeof settings.fetch !== 'function' && !settings.loadImage) {
+        if (kind === 'http' && typeof settings.fetch !== 'function') {
             failures.push(`${kind}: no fetch in this environment`);
             continue;
         }

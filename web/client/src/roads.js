@@ -102,11 +102,15 @@ export class HttpRoad {
 }
 
 /**
- * Loads one image answer as text. In a page it is an <img> read back through a canvas (the service
- * allows any origin to read it); elsewhere a fetch of the bitmap's bytes.
+ * Loads one image answer as text: a fetch of the bitmap's bytes (the service lets any origin read its
+ * answers). An <img> read back through a canvas ("img") also works where fetch is unavailable, but a
+ * browser refuses the service's bitmap of the empty answer (height 0) and it then reads as a failure.
+ * @param {'fetch'|'img'|Function|undefined} choice
  */
-export function defaultImageLoader(fetchFn) {
-    if (typeof Image === 'function' && typeof document === 'object')
+export function imageLoader(choice, fetchFn) {
+    if (typeof choice === 'function')
+        return choice;
+    if (choice === 'img' || (choice === undefined && typeof fetchFn !== 'function'))
         return loadWithImageElement;
     return async (url, timeoutMs) => {
         const abort = new AbortController();
@@ -114,6 +118,10 @@ export function defaultImageLoader(fetchFn) {
         try {
             const answer = await fetchFn(url, { signal: abort.signal });
             return textFromBitmapFile(new Uint8Array(await answer.arrayBuffer()));
+        } catch (error) {
+            if (abort.signal.aborted)
+                throw new LocalServiceError('timeout', `no image answer within ${timeoutMs} ms`);
+            throw error;
         } finally {
             clearTimeout(timer);
         }
@@ -154,7 +162,7 @@ function loadWithImageElement(url, timeoutMs) {
 export class ImageRoad {
     /**
      * @param {string} base
-     * @param {{fetch?: Function, deflate?: Function, crypto?: any, loadImage?: Function, pieceSize?: number}} options
+     * @param {{fetch?: Function, deflate?: Function, crypto?: any, loadImage?: 'fetch'|'img'|Function, pieceSize?: number}} options
      */
     constructor(base, options) {
         this.kind = 'image';
@@ -162,7 +170,7 @@ export class ImageRoad {
         this.deflate = options.deflate;
         this.crypto = options.crypto;
         this.pieceSize = options.pieceSize || 1500;
-        this.loadImage = options.loadImage || defaultImageLoader(options.fetch);
+        this.loadImage = imageLoader(options.loadImage, options.fetch);
         this.nonce = 0;
     }
 

@@ -1,0 +1,100 @@
+// The client library (web/client) in Debian's headless Chromium, on a page from another local origin,
+// against the real LocalService on the in-memory desktop: each of the three roads connects, answers
+// commands, delivers the stand-in library's events and ends the session; a plug-in window follows an
+// element that scrolls and gets a hole where a menu overlaps it.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+import { chromium } from 'playwright-core';
+import { startPageServer } from './page-server.mjs';
+import { startService } from './service-process.mjs';
+
+let service;
+let pages;
+let context;
+let userDataDir;
+
+before(async () => {
+    service = await startService();
+    pages = await startPageServer();
+    userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'ls-chromium-'));
+    context = await chromium.launchPersistentContext(userDataDir, {
+        executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+        headless: true,
+        deviceScaleFactor: 2,
+        viewport: { width: 1000, height: 700 },
+        args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+               '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    });
+});
+
+after(async () => {
+    await context?.close();
+    pages?.close();
+    service?.stop();
+    if (userDataDir)
+        fs.rmSync(userDataDir, { recursive: true, force: true });
+});
+
+async function openPage() {
+    const page = await context.newPage();
+    page.on('console', (message) => process.stderr.write(`page: ${message.text()}\n`));
+    await page.goto(`${pages.origin}/tests/e2e/client-page.html`);
+    return page;
+}
+
+const waitForLog = async (text, count = 1) => {
+    for (const started = Date.now(); Date.now() - started < 10000;) {
+        if (service.log().split(text).length - 1 >= count)
+            return true;
+        await new Promise((resolve) => setTimeout(resolve, 50));
+    }
+    return false;
+};
+
+for (const road of ['websocket', 'http', 'image']) {
+    test(`${road}: connect, commands, events and disconnect from a page`, async () => {
+        const page = await openPage();
+        const result = await page.evaluate(async ({ port, road }) => {
+            const { connect } = await import('/web/client/src/index.js');
+            const session = await connect({ ports: { start: port, end: port + 2 }, road, commandTimeout: 8000 });
+            const title = document.title;
+            const version = await session.command('window.getLocalServiceVersion');
+            const window = await session.attach(document.getElementById('video'));
+            const event = new Promise((resolve, reject) => {
+                setTimeout(() => reject(new Error('no stream event within 10 s')), 10000);
+                session.on('window.onPluginEventHandler', resolve);
+            });
+            const arrange = await session.command('video.arrangeWindow', { windowNum: 4 });
+            const play = await session.command('video.startPlay', { wndIndex: 1, url: 'rtsp://camera/1' });
+            const streamEvent = await event;
+            // A command without a handler of the library answers with the empty text.
+            const empty = await session.command('video.setPlayMode');
+            const uuid = session.uuid;
+            await session.close();
+            const refused = await session.command('video.stop').then(() => 'sent', (error) => error.code);
+            return { uuid, kind: session.road.kind, version, arrange, create: window.answer, play, streamEvent, empty,
+                refused, titleKept: document.title === title };
+        }, { port: service.port, road });
+
+        assert.equal(result.kind, road);
+        assert.match(result.uuid, /^\{[0-9a-f-]{36}\}$/);
+        assert.equal(result.version.localServiceVersion, '1.0.0.40');
+        assert.equal(result.version.uuid, result.uuid);
+        // Headless there is no browser window with the identifier in its title: registered, not attached.
+        assert.deepEqual([result.create.errorModule, result.create.errorCode], [5, 5001]);
+        assert.equal(result.arrange.windowNum, 4);
+        assert.equal(result.play.errorCode, 0);
+        assert.equal(result.play.wndIndex, 1);
+        assert.equal(result.streamEvent.uuid, result.uuid);
+        assert.equal(result.streamEvent.wndIndex, 1);
+        assert.equal(result.empty, '');
+        assert.equal(result.refused, 'closed');
+        assert.ok(result.titleKept, 'the page title is restored after createWnd');
+        // The end of the session released the plug-in window.
+        assert.ok(await waitForLog('WindowControl::stopAudioPlay', 1), service.log().slice(-2000));
+        await page.close();
+    });
+}
