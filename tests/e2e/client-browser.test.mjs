@@ -98,3 +98,85 @@ for (const road of ['websocket', 'http', 'image']) {
         await page.close();
     });
 }
+
+test('a plug-in window follows a scrolling, resized element and gets a hole where the menu overlaps it', async () => {
+    const page = await openPage();
+    const logBefore = service.log().length;
+    const result = await page.evaluate(async ({ port }) => {
+        const { connect } = await import('/web/client/src/index.js');
+        const session = await connect({ ports: { start: port, end: port + 2 }, road: 'websocket' });
+        const sent = [];
+        const command = session.command.bind(session);
+        session.command = (cmd, args, options) => {
+            const entry = { cmd, args };
+            sent.push(entry);
+            return command(cmd, args, options).then((answer) => (entry.answer = answer));
+        };
+        const video = document.getElementById('video');
+        const menu = document.getElementById('menu');
+        const window_ = await session.attach(video, { holes: '#menu.open' });
+        const frame = () => new Promise((resolve) => requestAnimationFrame(resolve));
+        const settle = async () => {
+            for (let i = 0; i < 3; ++i)
+                await frame();
+            await window_.placing;
+            await Promise.all(sent.map((entry) => entry.answer));
+        };
+        const steps = [];
+        const step = async (name, change) => {
+            const from = sent.length;
+            change();
+            await settle();
+            steps.push({ name, sent: sent.slice(from).map(({ cmd, args }) => (args ? { cmd, args } : { cmd })) });
+        };
+        await settle();
+        await step('menu opens', () => menu.classList.add('open'));
+        await step('menu closes', () => menu.classList.remove('open'));
+        // Two scrolls and a resize in one frame: one placement.
+        await step('scroll and resize', () => {
+            scrollBy(0, 40);
+            scrollBy(0, 60);
+            video.style.width = '450px';
+        });
+        await step('scrolled past the top', () => scrollTo(0, 300));
+        await step('out of view', () => scrollTo(0, 2000));
+        await step('back', () => scrollTo(0, 0));
+        await step('page hidden', () => {
+            Object.defineProperty(document, 'visibilityState', { value: 'hidden', configurable: true });
+            document.dispatchEvent(new Event('visibilitychange'));
+        });
+        const answers = sent.slice(1).map((entry) => entry.answer);
+        const created = sent[0];
+        await session.close();
+        return { created, steps, answers };
+    }, { port: service.port });
+
+    // Device pixels at a ratio of 2; Chromium's page-content offset is the service's to add.
+    assert.deepEqual(result.created.args.rect, { left: 100, top: 400, width: 800, height: 600 });
+    assert.equal(result.created.args.className, 'Chrome');
+    const byName = Object.fromEntries(result.steps.map((s) => [s.name, s.sent]));
+    const hole = { rect: { left: 100, top: 0, width: 240, height: 160 }, round: 0 };
+    assert.deepEqual(byName['menu opens'], [{ cmd: 'window.cuttingPartWindow', args: hole }]);
+    assert.deepEqual(byName['menu closes'], [{ cmd: 'window.repairPartWindow', args: hole }]);
+    assert.deepEqual(byName['scroll and resize'],
+        [{ cmd: 'window.setWndGeometry', args: { rect: { left: 100, top: 200, width: 900, height: 600 } } }]);
+    assert.deepEqual(byName['scrolled past the top'], [
+        { cmd: 'window.setWndGeometry', args: { rect: { left: 100, top: -200, width: 900, height: 600 } } },
+        { cmd: 'window.setWndCover', args: { position: 'top', size: 200 } },
+    ]);
+    assert.deepEqual(byName['out of view'], [{ cmd: 'window.hideWnd' }]);
+    assert.deepEqual(byName.back, [
+        { cmd: 'window.setWndGeometry', args: { rect: { left: 100, top: 600, width: 900, height: 400 } } },
+        { cmd: 'window.setWndCover', args: { position: 'top', size: 0 } },
+        { cmd: 'window.showWnd' },
+    ]);
+    assert.deepEqual(byName['page hidden'], [{ cmd: 'window.hideWnd' }]);
+    // Every window command was answered 0/0 for this session.
+    for (const answer of result.answers)
+        assert.deepEqual([answer.errorModule, answer.errorCode], [0, 0], JSON.stringify(answer));
+    // The service placed and cut the window: its log has a placement per geometry step and the cut.
+    const log = service.log().slice(logBefore);
+    assert.ok(log.includes('cuttingPartWindow'), log);
+    assert.ok(log.split('rcParent ').length - 1 >= 2 * 4, log);
+    await page.close();
+});
