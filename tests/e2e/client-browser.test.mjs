@@ -180,3 +180,24 @@ test('a plug-in window follows a scrolling, resized element and gets a hole wher
     assert.ok(log.split('rcParent ').length - 1 >= 2 * 4, log);
     await page.close();
 });
+
+test('the demo page connects, plays into the 2 x 2 window, logs events and cuts a hole for its menu', async () => {
+    const page = await context.newPage();
+    await page.goto(`${pages.origin}/web/demo/?ports=${service.port}-${service.port + 2}`);
+    await page.click('#connect');
+    await page.waitForFunction(() => /^Connected over websocket/.test(document.getElementById('status').textContent));
+    await page.waitForFunction(() => !document.getElementById('play').disabled);
+    const logText = () => page.$eval('#log', (log) => log.textContent);
+    assert.match(await logText(), /video\.arrangeWindow -> .*"windowNum":4/);
+    const cutsBefore = service.log().split('cuttingPartWindow').length;
+    await page.click('#play');
+    await page.waitForFunction(() => /event window\.onPluginEventHandler/.test(document.getElementById('log').textContent),
+        null, { timeout: 10000 });
+    await page.click('#menu-button');
+    assert.ok(await waitForLog('cuttingPartWindow', cutsBefore), 'opening the menu cuts a hole');
+    if (process.env.LS_DEMO_SCREENSHOT)
+        await page.screenshot({ path: process.env.LS_DEMO_SCREENSHOT });
+    await page.click('#stop');
+    await page.waitForFunction(() => /video\.stop -> /.test(document.getElementById('log').textContent));
+    await page.close();
+});

@@ -11,7 +11,8 @@ const types = { '.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/ja
 
 export async function startPageServer() {
     const server = http.createServer((request, response) => {
-        const file = path.resolve(root, '.' + decodeURIComponent(new URL(request.url, 'http://x').pathname));
+        const pathname = decodeURIComponent(new URL(request.url, 'http://x').pathname);
+        const file = path.resolve(root, '.' + pathname + (pathname.endsWith('/') ? 'index.html' : ''));
         const allowed = ['web', 'tests/e2e'].some((folder) => file.startsWith(path.join(root, folder) + path.sep));
         if (!allowed || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
             response.writeHead(404).end();
