@@ -151,7 +151,7 @@ test('a plug-in window follows a scrolling, resized element and gets a hole wher
         return { created, steps, answers };
     }, { port: service.port });
 
-    // Device pixels at a ratio of 2; Chromium's page-content offset is the service's to add.
+    // Device pixels at a ratio of 2; off Windows the page adds its content offset (none when headless).
     assert.deepEqual(result.created.args.rect, { left: 100, top: 400, width: 800, height: 600 });
     assert.equal(result.created.args.className, 'Chrome');
     const byName = Object.fromEntries(result.steps.map((s) => [s.name, s.sent]));

@@ -84,3 +84,19 @@ test('holes are cut in the window\'s own coordinates, clipped to it', () => {
         { left: 0, top: 0, width: 400, height: 300 });
     assert.equal(holeIn(window, { left: 500, top: 50, width: 10, height: 10 }), null);
 });
+
+test('the content offset is the service\'s on Windows with Chrome, the page\'s elsewhere', async () => {
+    const { PluginWindow } = await import('../../web/client/src/window.js');
+    const view = (platform, userAgent) => ({ devicePixelRatio: 1.5, outerWidth: 1216, outerHeight: 900,
+        innerWidth: 1200, innerHeight: 780, navigator: { platform, userAgent } });
+    const chrome = 'Mozilla/5.0 (X11) AppleWebKit/537.36 Chrome/120.0 Safari/537.36';
+    const placed = (v, options) => {
+        const element = { ownerDocument: { defaultView: v }, getBoundingClientRect: () => ({ left: 10, top: 20, width: 100, height: 50 }) };
+        return new PluginWindow({ windows: new Set() }, element, options).deviceRect(element);
+    };
+    assert.deepEqual(placed(view('Win32', chrome)), { left: 15, top: 30, width: 150, height: 75 });
+    // Under X11 Chrome's page content is no window of its own: the page adds toolbars (112) and border (8).
+    assert.deepEqual(placed(view('Linux x86_64', chrome)), { left: 27, top: 198, width: 150, height: 75 });
+    assert.deepEqual(placed(view('Win32', 'Gecko/20100101 Firefox/120.0')), { left: 27, top: 198, width: 150, height: 75 });
+    assert.deepEqual(placed(view('Linux x86_64', chrome), { offsetByService: true }), { left: 15, top: 30, width: 150, height: 75 });
+});

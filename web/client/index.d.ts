@@ -104,9 +104,12 @@ export interface AttachOptions {
     holes?: Element[] | string;
     /** Corner ellipse of the holes, in pixels (default 0: square corners). */
     round?: number;
-    /** Browser class for the window search; "Chrome" (default in Chromium browsers) lets the service
-     * add the page-content offset, any other value has the page add its estimate. */
+    /** Browser class for the window search ("Chrome", the default in Chromium browsers, matches any). */
     className?: string;
+    /** Whether the service adds the page-content area's offset (default: "Chrome" on Windows, where
+     * it finds Chrome's content child window); otherwise the page adds its estimate from the
+     * window's outer and inner sizes. */
+    offsetByService?: boolean;
     embed?: boolean;
     /** The parent window's native handle, when the page knows it. */
     parentWnd?: string | number;

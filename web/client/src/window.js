@@ -33,7 +33,13 @@ export class PluginWindow {
         this.document = element.ownerDocument;
         this.view = this.document.defaultView;
         this.options = options;
-        this.className = options.className ?? (/Chrome\//.test(this.view.navigator.userAgent) ? 'Chrome' : '');
+        const navigator = this.view.navigator;
+        this.className = options.className ?? (/Chrome\//.test(navigator.userAgent) ? 'Chrome' : '');
+        // On Windows the service finds Chrome's page-content child window and adds its offset; elsewhere
+        // (one native window per browser window, as under X11) the page adds its own estimate.
+        const windows = /^Win/.test(navigator.userAgentData?.platform ?? navigator.platform ?? '') ||
+            /^Windows/.test(navigator.userAgentData?.platform ?? '');
+        this.offsetByService = options.offsetByService ?? (this.className === 'Chrome' && windows);
         this.holes = options.holes ?? [];
         this.round = options.round ?? 0;
         this.released = false;
@@ -52,8 +58,7 @@ export class PluginWindow {
     /** The element's rectangle in device pixels, in the coordinates the service expects. */
     deviceRect(element) {
         const ratio = this.view.devicePixelRatio || 1;
-        // With "Chrome" the service adds the page-content area's offset itself.
-        const offset = this.className === 'Chrome' ? { x: 0, y: 0 } : contentOffset(this.view, ratio);
+        const offset = this.offsetByService ? { x: 0, y: 0 } : contentOffset(this.view, ratio);
         return toDeviceRect(element.getBoundingClientRect(), ratio, offset);
     }
 
