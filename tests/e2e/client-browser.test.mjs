@@ -59,7 +59,10 @@ for (const road of ['websocket', 'http', 'image']) {
         const page = await openPage();
         const result = await page.evaluate(async ({ port, road }) => {
             const { connect } = await import('/web/client/src/index.js');
-            const session = await connect({ ports: { start: port, end: port + 2 }, road, commandTimeout: 8000 });
+            // The page check runs with the digest computed by Web Crypto; "detectport" over WebSocket, the
+            // detect form over the HTTP roads.
+            const detect = { user: 'web user', iterations: 3, challenge: 'beef', random: '-17' };
+            const session = await connect({ ports: { start: port, end: port + 2 }, road, commandTimeout: 8000, detect });
             const title = document.title;
             const version = await session.command('window.getLocalServiceVersion');
             const window = await session.attach(document.getElementById('video'));
@@ -75,11 +78,12 @@ for (const road of ['websocket', 'http', 'image']) {
             const uuid = session.uuid;
             await session.close();
             const refused = await session.command('video.stop').then(() => 'sent', (error) => error.code);
-            return { uuid, kind: session.road.kind, version, arrange, create: window.answer, play, streamEvent, empty,
+            return { uuid, kind: session.road.kind, pageCheck: session.pageCheck, version, arrange, create: window.answer, play, streamEvent, empty,
                 refused, titleKept: document.title === title };
         }, { port: service.port, road });
 
         assert.equal(result.kind, road);
+        assert.equal(result.pageCheck, true);
         assert.match(result.uuid, /^\{[0-9a-f-]{36}\}$/);
         assert.equal(result.version.localServiceVersion, '1.0.0.40');
         assert.equal(result.version.uuid, result.uuid);
