@@ -112,9 +112,10 @@ test('a plug-in window follows a scrolling, resized element and gets a hole wher
         const sent = [];
         const command = session.command.bind(session);
         session.command = (cmd, args, options) => {
-            const entry = { cmd, args };
+            const entry = { cmd, args, title: document.title };
             sent.push(entry);
-            return command(cmd, args, options).then((answer) => (entry.answer = answer));
+            entry.pending = command(cmd, args, options).then((answer) => (entry.answer = answer));
+            return entry.pending;
         };
         const video = document.getElementById('video');
         const menu = document.getElementById('menu');
@@ -124,7 +125,7 @@ test('a plug-in window follows a scrolling, resized element and gets a hole wher
             for (let i = 0; i < 3; ++i)
                 await frame();
             await window_.placing;
-            await Promise.all(sent.map((entry) => entry.answer));
+            await Promise.all(sent.map((entry) => entry.pending));
         };
         const steps = [];
         const step = async (name, change) => {
@@ -150,14 +151,18 @@ test('a plug-in window follows a scrolling, resized element and gets a hole wher
             document.dispatchEvent(new Event('visibilitychange'));
         });
         const answers = sent.slice(1).map((entry) => entry.answer);
-        const created = sent[0];
+        const { cmd, args, title } = sent[0];
+        const created = { cmd, args, title };
         await session.close();
-        return { created, steps, answers };
+        return { created, steps, answers, uuid: session.uuid, title: document.title };
     }, { port: service.port });
 
     // Device pixels at a ratio of 2; off Windows the page adds its content offset (none when headless).
     assert.deepEqual(result.created.args.rect, { left: 100, top: 400, width: 800, height: 600 });
     assert.equal(result.created.args.className, 'Chrome');
+    // The browser window's title holds the session identifier while createWnd looks for it, and only then.
+    assert.equal(result.created.title, result.uuid);
+    assert.equal(result.title, 'Client library test page');
     const byName = Object.fromEntries(result.steps.map((s) => [s.name, s.sent]));
     const hole = { rect: { left: 100, top: 0, width: 240, height: 160 }, round: 0 };
     assert.deepEqual(byName['menu opens'], [{ cmd: 'window.cuttingPartWindow', args: hole }]);
