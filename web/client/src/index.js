@@ -7,14 +7,6 @@
 //   session.on('window.onGetSelectWndInfo', (event) => console.log(event));
 //   await session.command('video.startPlay', { ... });
 //   await session.close();
-import { Session } from './session.js';
-import { attachWindow } from './window.js';
-
-/** Attaches a plug-in window to a page element (see PluginWindow). */
-Session.prototype.attach = function attach(element, options) {
-    return attachWindow(this, element, options);
-};
-
 export { connect, DEFAULT_PORTS, pageDigest, isConnectReply, portsOf } from './connect.js';
 export { LocalServiceError } from './errors.js';
 export { Session, PendingAnswers, parseAnswer, eventOf } from './session.js';

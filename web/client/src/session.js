@@ -2,6 +2,7 @@
 // the long-poll loop of the HTTP roads, and the end of the session.
 import { LocalServiceError } from './errors.js';
 import { delay } from './roads.js';
+import { attachWindow } from './window.js';
 
 /** Answer texts of the HTTP roads that are not JSON. */
 const TIMEOUT = 'timeout';
@@ -160,6 +161,15 @@ export class Session {
         if (answer === TIMEOUT)
             throw new LocalServiceError('timeout', 'the service found no answer to the command');
         return parseAnswer(answer);
+    }
+
+    /**
+     * Attaches a plug-in window to a page element (see PluginWindow).
+     * @param {Element} element
+     * @param {object} [options]
+     */
+    attach(element, options) {
+        return attachWindow(this, element, options);
     }
 
     /**
