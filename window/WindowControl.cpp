@@ -200,10 +200,12 @@ void WindowControl::setWindowGeometry(int x, int y, int width, int height, bool 
         y += renderRect.top - clientOrigin.y;
     }
     setGeometry(x, y, width, height);
-    if (resizeVideo && m_pComponents)
+    // The covers shift the video from (0, 0, width, height); a placement that keeps the video's size
+    // (the browser moved) keeps its shift too, instead of shifting it once more on every move.
+    if (resizeVideo && m_pComponents) {
         m_pComponents->setGeometry(0, 0, width, height);
-
-    applyCover();
+        applyCover();
+    }
     updateTaskbar(parentRect, renderRect);
 }
 
@@ -358,33 +360,36 @@ void WindowControl::onQuitedFullScreen()
 
 // ---------------------------------------------------------------- regions
 
-NativeRegion WindowControl::cutShape(int x, int y, int width, int height, int corner)
+// The shape of a cut or repair: x, y and corner below 0 count as 0; a width or height of 0 or less
+// gives an empty shape; the size itself is never reduced.
+NativeRect WindowControl::cutRect(int x, int y, int width, int height)
 {
     x = qMax(0, x);
     y = qMax(0, y);
-    corner = qMax(0, corner);
-    const int right = width <= 0 ? x : x + width;
-    const int bottom = height <= 0 ? y : y + height;
-    return m_desktop.roundRectRegion({x, y, right, bottom}, corner, corner);
+    return {x, y, width <= 0 ? x : x + width, height <= 0 ? y : y + height};
 }
 
 void WindowControl::cuttingPartWindow(int x, int y, int width, int height, int corner)
 {
+    const NativeRect shape = cutRect(x, y, width, height);
+    corner = qMax(0, corner);
     const std::optional<NativeRegion> region = m_desktop.windowRegion(m_hSelfHwnd);
     const NativeRegion current
         = region ? *region : m_desktop.rectRegion({0, 0, m_rcWindow.width(), m_rcWindow.height()});
-    m_desktop.setWindowRegion(
-        m_hSelfHwnd, m_desktop.regionDifference(current, cutShape(x, y, width, height, corner)), true);
-    qCDebug(lcWindow) << "cuttingPartWindow";
+    m_desktop.setWindowRegion(m_hSelfHwnd,
+        m_desktop.regionDifference(current, m_desktop.roundRectRegion(shape, corner, corner)), true);
+    qCDebug(lcWindow) << "cuttingPartWindow" << shape.left << shape.top << shape.right << shape.bottom << corner;
 }
 
 void WindowControl::repairPartWindow(int x, int y, int width, int height, int corner)
 {
+    const NativeRect shape = cutRect(x, y, width, height);
+    corner = qMax(0, corner);
     // A window without a region is wholly visible: nothing to add back.
     if (const std::optional<NativeRegion> region = m_desktop.windowRegion(m_hSelfHwnd))
         m_desktop.setWindowRegion(
-            m_hSelfHwnd, m_desktop.regionUnion(*region, cutShape(x, y, width, height, corner)), true);
-    qCDebug(lcWindow) << "repairPartWindow";
+            m_hSelfHwnd, m_desktop.regionUnion(*region, m_desktop.roundRectRegion(shape, corner, corner)), true);
+    qCDebug(lcWindow) << "repairPartWindow" << shape.left << shape.top << shape.right << shape.bottom << corner;
 }
 
 // ---------------------------------------------------------------- browser tracking

@@ -146,7 +146,7 @@ protected:
 private:
     // The native parent is being destroyed: detach and hide, so that the window survives it.
     void onNativeDestroy();
-    NativeRegion cutShape(int x, int y, int width, int height, int corner);
+    static NativeRect cutRect(int x, int y, int width, int height);
     void showTaskbars();
 
     NativeDesktop &m_desktop;

@@ -5,8 +5,6 @@
 #include <QJsonArray>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(NativeRect)
-
 namespace {
 
 QStringList g_log;
@@ -38,6 +36,7 @@ private slots:
     void placement();
     void covers_data();
     void covers();
+    void coversSurviveFollowing();
 };
 
 void TestWindowControl::initTestCase()
@@ -221,6 +220,26 @@ void TestWindowControl::covers()
     QCOMPARE(window->windowRect(), pageRect);
     QCOMPARE(window->geometry(), pageRect); // embedded: parent client coordinates
     QCOMPARE(window->components()->geometry(), video);
+}
+
+// A top-level window follows its browser without resizing its video: the covered parts stay where
+// they were, however often the browser moves.
+void TestWindowControl::coversSurviveFollowing()
+{
+    WindowScene scene;
+    const WindowScene::Browser browser = scene.openBrowser(QStringLiteral("Other"));
+    QCOMPARE(scene.createWindow({{"embed", false}, {"rect", WindowScene::rect(100, 50, 400, 300)}}), 0);
+    scene.registry->setWndCover(WindowScene::request("setWndCover", {{"position", "left"}, {"size", 30}}));
+    scene.registry->setWndCover(WindowScene::request("setWndCover", {{"position", "right"}, {"size", 20}}));
+    WindowControl *window = scene.window();
+    const QRect video = window->components()->geometry();
+    QCOMPARE(video, QRect(-30, 0, 400, 300));
+    for (int move = 1; move <= 3; ++move) {
+        scene.desktop.moveWindow(browser.window, {100 + 10 * move, 50, 1100 + 10 * move, 850});
+        scene.registry->followTick();
+        QCOMPARE(scene.screenRect(window).topLeft(), QPoint(100 + 10 * move + 130, 100));
+        QCOMPARE(window->components()->geometry(), video);
+    }
 }
 
 QTEST_MAIN(TestWindowControl)

@@ -1,3 +1,4 @@
+#include "dispatch/VideoCommandTable.h"
 #include "dispatch/WindowMessageDispatch.h"
 #include "standins/video_control/VideoControlTesting.h"
 #include "tests/window/WindowScene.h"
@@ -51,6 +52,9 @@ private slots:
     void dispatcherAnswers();
     void eventsReachTheirPage();
     void videoForwarding();
+    void showAttachesToForeground();
+    void fullScreenLeavesAndReturns();
+    void browseUsesATemporaryWindow();
 };
 
 void TestWindowRegistry::unknownIdentifier_data()
@@ -322,6 +326,61 @@ void TestWindowRegistry::videoForwarding()
     QCOMPARE(VCT_Calls().size(), 1);
     QCOMPARE(VCT_Calls().at(0).function, QStringLiteral("VC_Pause"));
     QCOMPARE(VCT_Calls().at(0).widget, scene.window()->components()->mainWindow());
+}
+
+// Created while no browser window held the identifier: hidden until showWnd attaches it to the window in
+// front.
+void TestWindowRegistry::showAttachesToForeground()
+{
+    WindowScene scene;
+    QCOMPARE(scene.createWindow(), 5001);
+    WindowControl *window = scene.window();
+    QVERIFY(!window->isVisible());
+    const WindowScene::Browser browser = scene.openBrowser(QStringLiteral("Chrome"), true, kOther);
+    const QJsonObject answer = WindowScene::parse(scene.registry->showWnd(WindowScene::request("showWnd")));
+    QCOMPARE(answer.value("errorCode").toInt(), 0);
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->parentHandle(), browser.window);
+    QCOMPARE(scene.desktop.parent(window->selfHandle()), browser.window);
+}
+
+// The fullScreen command takes an embedded window out of the browser, topmost; leaving full screen puts
+// it back.
+void TestWindowRegistry::fullScreenLeavesAndReturns()
+{
+    WindowScene scene;
+    const WindowScene::Browser browser = scene.openBrowser();
+    QCOMPARE(scene.createWindow(), 0);
+    WindowControl *window = scene.window();
+    const VideoCommand *fullScreen = findVideoCommand(QStringLiteral("fullScreen"));
+    QVERIFY(fullScreen);
+
+    QVERIFY(!scene.registry->forwardVideoCommand(*fullScreen, WindowScene::request("fullScreen")).isEmpty());
+    QCOMPARE(scene.desktop.parent(window->selfHandle()), NativeHandle(0));
+    QVERIFY(scene.desktop.isTopmost(window->selfHandle()));
+    QVERIFY(window->isFullScreen());
+    // Hidden and shown only outside full screen.
+    scene.registry->hideWnd(WindowScene::request("hideWnd"));
+    QVERIFY(window->isVisible());
+
+    scene.registry->forwardVideoCommand(*fullScreen, WindowScene::request("fullScreen", {{"full", false}}));
+    QVERIFY(!window->isFullScreen());
+    QCOMPARE(scene.desktop.parent(window->selfHandle()), browser.window);
+}
+
+void TestWindowRegistry::browseUsesATemporaryWindow()
+{
+    WindowScene scene;
+    const std::size_t windows = scene.desktop.childrenInOrder(0).size();
+    const VideoCommand *browse = findVideoCommand(QStringLiteral("browseFilePath"));
+    QVERIFY(browse);
+    VCT_ClearCalls();
+    const QJsonObject answer = WindowScene::parse(scene.registry->forwardVideoCommand(*browse, WindowScene::request("browseFilePath")));
+    QCOMPARE(answer.value("uuid").toString(), WindowScene::kUuid);
+    QCOMPARE(VCT_Calls().size(), 1);
+    QCOMPARE(VCT_Calls().at(0).function, QStringLiteral("VC_OpenFileBrowser"));
+    QCOMPARE(scene.desktop.childrenInOrder(0).size(), windows);
+    QCOMPARE(scene.registry->windowCount(), 0);
 }
 
 QTEST_MAIN(TestWindowRegistry)
