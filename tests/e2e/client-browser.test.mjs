@@ -119,7 +119,8 @@ test('a plug-in window follows a scrolling, resized element and gets a hole wher
         };
         const video = document.getElementById('video');
         const menu = document.getElementById('menu');
-        const window_ = await session.attach(video, { holes: '#menu.open' });
+        // Headless there is no browser window to find by title: the page names a parent by handle.
+        const window_ = await session.attach(video, { holes: '#menu.open', parentWnd: 77, embed: false });
         const frame = () => new Promise((resolve) => requestAnimationFrame(resolve));
         const settle = async () => {
             for (let i = 0; i < 3; ++i)
@@ -154,7 +155,7 @@ test('a plug-in window follows a scrolling, resized element and gets a hole wher
         const { cmd, args, title } = sent[0];
         const created = { cmd, args, title };
         await session.close();
-        return { created, steps, answers, uuid: session.uuid, title: document.title };
+        return { created, createAnswer: window_.answer, steps, answers, uuid: session.uuid, title: document.title };
     }, { port: service.port });
 
     // Device pixels at a ratio of 2; off Windows the page adds its content offset (none when headless).
@@ -183,10 +184,14 @@ test('a plug-in window follows a scrolling, resized element and gets a hole wher
     // Every window command was answered 0/0 for this session.
     for (const answer of result.answers)
         assert.deepEqual([answer.errorModule, answer.errorCode], [0, 0], JSON.stringify(answer));
-    // The service placed and cut the window: its log has a placement per geometry step and the cut.
-    const log = service.log().slice(logBefore);
-    assert.ok(log.includes('cuttingPartWindow'), log);
-    assert.ok(log.split('rcParent ').length - 1 >= 2 * 4, log);
+    assert.deepEqual([result.createAnswer.errorModule, result.createAnswer.errorCode], [0, 0]);
+    // The service placed, cut and repaired the window: a placement per geometry step, and the hole's
+    // shape (left, top, right, bottom, corner) in the window's own coordinates.
+    const log = service.log().slice(logBefore).split('\n');
+    assert.ok(log.includes('createWnd and show'), log.join('\n'));
+    assert.ok(log.includes('cuttingPartWindow 100 0 340 160 0'), log.join('\n'));
+    assert.ok(log.includes('repairPartWindow 100 0 340 160 0'), log.join('\n'));
+    assert.ok(log.filter((line) => line.startsWith('rcParent ')).length >= 4, log.join('\n'));
     await page.close();
 });
 
