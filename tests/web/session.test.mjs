@@ -47,6 +47,15 @@ test('a command without an answer times out and leaves the next answer to the ne
     assert.ok(pending.settle(''));
     assert.equal(await kept, '');
     assert.equal(pending.settle('{"sequence":"zz"}'), false);
+
+    // A command answered later from another thread does not take the answers of those sent after it.
+    const points = pending.wait('p', 1000, true);
+    const next = pending.wait('q', 1000);
+    assert.ok(pending.settle(''));
+    assert.equal(await next, '');
+    assert.equal(pending.settle(''), false);
+    assert.ok(pending.settle('{"sequence":"p","points":[]}'));
+    assert.deepEqual(await points, { sequence: 'p', points: [] });
 });
 
 test('events reach their handlers and "*" but not answers; off removes a handler; a throwing handler does not stop others', async () => {

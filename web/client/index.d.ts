@@ -162,7 +162,7 @@ export function eventOf(text: string): ServiceEvent | null;
 
 export class PendingAnswers {
     readonly size: number;
-    wait(sequence: string, timeoutMs: number): Promise<Answer>;
+    wait(sequence: string, timeoutMs: number, later?: boolean): Promise<Answer>;
     settle(text: string): boolean;
     cancel(sequence: string): void;
     rejectAll(error: Error): void;

@@ -26,15 +26,18 @@ export function eventOf(text) {
     return value && typeof value === 'object' && !Array.isArray(value) && typeof value.cmd === 'string' ? value : null;
 }
 
+/** Commands the service answers later, from another thread, always with their "sequence". */
+const ANSWERED_LATER = new Set(['video.getSlfPointList']);
+
 /**
  * Answers waiting for their commands, in the order the commands went out. The service answers a
  * session's commands one after another on its main thread, so an answer that names no waiting
  * "sequence" (the empty text, a library text without it, a connect reply) belongs to the oldest
- * command still waiting.
+ * command still waiting, leaving out those answered later.
  */
 export class PendingAnswers {
     constructor() {
-        /** @type {Map<string, {resolve: Function, reject: Function, timer: any}>} */
+        /** @type {Map<string, {resolve: Function, reject: Function, timer: any, later: boolean}>} */
         this.entries = new Map();
     }
 
@@ -42,14 +45,17 @@ export class PendingAnswers {
         return this.entries.size;
     }
 
-    /** Waits for the answer of sequence; rejects with "timeout" after timeoutMs. */
-    wait(sequence, timeoutMs) {
+    /**
+     * Waits for the answer of sequence; rejects with "timeout" after timeoutMs.
+     * @param {boolean} [later] answered later, only ever by its sequence
+     */
+    wait(sequence, timeoutMs, later = false) {
         return new Promise((resolve, reject) => {
             const timer = setTimeout(() => {
                 this.entries.delete(sequence);
                 reject(new LocalServiceError('timeout', `no answer to ${sequence} within ${timeoutMs} ms`));
             }, timeoutMs);
-            this.entries.set(sequence, { resolve, reject, timer });
+            this.entries.set(sequence, { resolve, reject, timer, later });
         });
     }
 
@@ -60,7 +66,7 @@ export class PendingAnswers {
         if (value && typeof value === 'object' && value.sequence !== undefined && this.entries.has(String(value.sequence)))
             key = String(value.sequence);
         else
-            key = this.entries.keys().next().value;
+            key = [...this.entries].find(([, entry]) => !entry.later)?.[0];
         const entry = key === undefined ? undefined : this.entries.get(key);
         if (!entry)
             return false;
@@ -140,7 +146,7 @@ export class Session {
         const sequence = 'ls' + this.nextSequence++;
         const text = JSON.stringify({ ...args, cmd, uuid: this.uuid, sequence });
         if (this.road.kind === 'websocket') {
-            const answer = this.pending.wait(sequence, timeout);
+            const answer = this.pending.wait(sequence, timeout, ANSWERED_LATER.has(cmd));
             try {
                 this.road.send(text);
             } catch (error) {
