@@ -102,3 +102,17 @@ test('bitmap answers read back to their text, as files and as canvas pixels', ()
     assert.throws(() => textFromBitmapFile(new Uint8Array(10)), /not a bitmap/);
     assert.throws(() => textFromBitmapFile(serviceBitmap('continue').slice(0, 60)), /cut short/);
 });
+
+test('the image channel refuses a command the service could only cut', async () => {
+    const { ImageRoad, MAX_PACKED_CHARS } = await import('../../web/client/src/roads.js');
+    const requested = [];
+    const road = new ImageRoad('http://127.0.0.1:1', { deflate, crypto: webcrypto, loadImage: async (url) => { requested.push(url); return 'continue'; } });
+    // Random bytes do not compress: about 3.5 packed characters per byte.
+    const big = Buffer.from(webcrypto.getRandomValues(new Uint8Array(60000))).toString('latin1').repeat(16);
+    await assert.rejects(road.exchange(JSON.stringify({ cmd: 'x', big: Buffer.from(big, 'latin1').toString('base64') }), 5000),
+        /too large for the image channel/);
+    assert.equal(requested.length, 0);
+    assert.ok(MAX_PACKED_CHARS < 2 * 1024 * 1024 * 4 / 3);
+    assert.equal(await road.exchange('{"cmd":"x"}', 5000), 'continue');
+    assert.equal(requested.length, 1);
+});

@@ -9,6 +9,9 @@
 import { LocalServiceError } from './errors.js';
 import { groupKey, packCommand, pieceUrls, splitPieces, textFromBitmapFile, textFromPixels } from './packing.js';
 
+/** Packed characters whose Base64 decodes within the service's 2 MiB buffer. */
+export const MAX_PACKED_CHARS = Math.floor((2 * 1024 * 1024 - 1) / 3) * 4;
+
 const delay = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 /**
@@ -177,7 +180,11 @@ export class ImageRoad {
     async exchange(text, timeoutMs) {
         if (!this.deflate)
             throw new LocalServiceError('transport', 'the image channel needs a deflate (pako)');
-        const pieces = splitPieces(packCommand(text, this.deflate), this.pieceSize);
+        const packed = packCommand(text, this.deflate);
+        // The service unpacks at most 2 MiB of Base64 output; a larger command could only be cut.
+        if (packed.length > MAX_PACKED_CHARS)
+            throw new LocalServiceError('transport', `the command is too large for the image channel (${packed.length} packed characters)`);
+        const pieces = splitPieces(packed, this.pieceSize);
         const urls = pieceUrls(this.base, pieces, groupKey(this.crypto), String(Date.now()) + '.' + ++this.nonce);
         const deadline = Date.now() + timeoutMs;
         let answer = '';
