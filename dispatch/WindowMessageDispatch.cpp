@@ -38,7 +38,7 @@ WindowMessageDispatch::WindowMessageDispatch(WindowControlManager &windowRegistr
     for (const Row &row : kCommands) {
         const Operation operation = row.operation;
         commands.append({QString::fromLatin1(row.word),
-            [this, operation](const QString &request, const QJsonObject &) { return (registry.*operation)(request); }});
+            [&registry = registry, operation](const QString &request, const QJsonObject &) { return (registry.*operation)(request); }});
     }
     setCommands(std::move(commands));
     connect(&registry, &WindowControlManager::sigWindowSelected, this, &WindowMessageDispatch::onMessageProcess);

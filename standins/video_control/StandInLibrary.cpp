@@ -376,12 +376,17 @@ QJsonObject StandInLibrary::jobCommand(const QString &function, QWidget *widget,
     }
     if (!job)
         return error(4);
-    if (function.startsWith(QLatin1String("VC_Stop")) && job->status == QLatin1String("running"))
+    // A job moves on with time; a stopped one stays where it was stopped, short of the end.
+    const int elapsedPercent = int(qMin<qint64>(100, job->started.elapsed() * 100 / qMax(1, jobDuration)));
+    if (function.startsWith(QLatin1String("VC_Stop")) && job->status == QLatin1String("running")) {
         job->status = QStringLiteral("stopped");
-    const qint64 elapsed = job->started.elapsed();
-    const int progress = job->status == QLatin1String("finished") ? 100
-        : job->status == QLatin1String("stopped")                 ? int(qMin<qint64>(99, elapsed * 100 / qMax(1, jobDuration)))
-                                                                  : int(qMin<qint64>(100, elapsed * 100 / qMax(1, jobDuration)));
+        job->stoppedProgress = qMin(99, elapsedPercent);
+    }
+    int progress = elapsedPercent;
+    if (job->status == QLatin1String("finished"))
+        progress = 100;
+    else if (job->status == QLatin1String("stopped"))
+        progress = job->stoppedProgress;
     return QJsonObject {
         { QLatin1String("jobId"), job->id },
         { QLatin1String("status"), job->status },

@@ -59,6 +59,7 @@ struct StandInJob
     QJsonObject request;
     QElapsedTimer started;
     QString status = QStringLiteral("running"); // "running", "finished", "stopped"
+    int stoppedProgress = 0; // the progress when it was stopped
 };
 
 // The stand-in's whole state, shared by the exported functions, the painting child and the library

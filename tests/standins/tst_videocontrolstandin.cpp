@@ -207,7 +207,9 @@ void TestVideoControlStandIn::testingHeaderQueuesResultsAndDelays()
     QCOMPARE(VCT_OutstandingResults(), 1);
     VC_Release(first);
     QCOMPARE(VC_Stop(w.widget.get(), &request), nullptr);
-    QVERIFY(VC_Stop(w.widget.get(), &request) != nullptr); // the queue is used up
+    QJsonDocument *third = VC_Stop(w.widget.get(), &request); // the queue is used up
+    QVERIFY(third);
+    VC_Release(third);
     QJsonDocument foreign;
     VC_Release(&foreign);
     QCOMPARE(VCT_UnknownReleases(), 1);
