@@ -100,3 +100,30 @@ test('the content offset is the service\'s on Windows with Chrome, the page\'s e
     assert.deepEqual(placed(view('Win32', 'Gecko/20100101 Firefox/120.0')), { left: 27, top: 198, width: 150, height: 75 });
     assert.deepEqual(placed(view('Linux x86_64', chrome), { offsetByService: true }), { left: 15, top: 30, width: 150, height: 75 });
 });
+
+test('holes: moved ones are repaired and cut anew, and a repair never leaves an overlapping hole filled', async () => {
+    const { PluginWindow } = await import('../../web/client/src/window.js');
+    const view = { devicePixelRatio: 1, navigator: { platform: 'Win32', userAgent: 'Chrome/120' } };
+    const document = { defaultView: view, documentElement: { clientWidth: 1000, clientHeight: 800 } };
+    const box = (left, top, width, height) => ({ ownerDocument: document, rect: { left, top, width, height },
+        getBoundingClientRect() { return this.rect; } });
+    const element = box(100, 100, 400, 300);
+    const header = box(0, 0, 1000, 120); // lies over the window's top 20 rows
+    const menu = box(150, 50, 100, 150); // reaches 100 rows into the window
+    const sent = [];
+    const session = { windows: new Set(), closed: false, command: async (cmd, args) => { sent.push([cmd, args.rect]); return {}; } };
+    const window = new PluginWindow(session, element, { holes: [header, menu] });
+    window.placed = { element: { left: 100, top: 100, width: 400, height: 300 }, covers: { left: 0, top: 0, right: 0, bottom: 0 }, visible: true };
+    const r = (left, top, width, height) => ({ left, top, width, height });
+
+    await window.place();
+    assert.deepEqual(sent.splice(0), [['window.cuttingPartWindow', r(0, 0, 400, 20)],
+        ['window.cuttingPartWindow', r(50, 0, 100, 100)]]);
+    await window.place();
+    assert.deepEqual(sent.splice(0), [], 'nothing changed, nothing sent');
+    // The menu closes: its repair also fills the header's rows under it, so the header is cut again.
+    window.holes = [header];
+    await window.place();
+    assert.deepEqual(sent.splice(0), [['window.repairPartWindow', r(50, 0, 100, 100)],
+        ['window.cuttingPartWindow', r(0, 0, 400, 20)]]);
+});

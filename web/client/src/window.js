@@ -183,7 +183,8 @@ export class PluginWindow {
         const fresh = wanted.filter((rect) => !this.cuts.some((cut) => sameRect(rect, cut)));
         for (const rect of stale)
             await this.send('window.repairPartWindow', { rect, round: this.round });
-        for (const rect of fresh)
+        // A repair fills in whatever it covers, holes that stay included: those are cut again.
+        for (const rect of stale.length ? wanted : fresh)
             await this.send('window.cuttingPartWindow', { rect, round: this.round });
         this.cuts = wanted;
     }
