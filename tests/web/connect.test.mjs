@@ -75,6 +75,14 @@ test('the first port that answers as the service is taken; one that answers othe
     await session.close();
     assert.equal(seen[0], 'system.webconnect');
     assert.equal(seen.at(-1), 'system.disconnect');
+
+    // A page check that cannot run (no Web Crypto digests outside secure contexts) leaves no session behind.
+    seen.length = 0;
+    await assert.rejects(connect({ ports: { start: start + 2 }, road: 'http', fetch: globalThis.fetch,
+        crypto: { getRandomValues: () => {} }, detect: { user: 'u', iterations: 1, challenge: 'c', random: 1 } }),
+    (error) => error.code === 'transport' && /page check could not run/.test(error.message));
+    assert.equal(seen[0], 'system.webconnect');
+    assert.equal(seen.at(-1), 'system.disconnect');
 });
 
 test('port ranges are checked and bounded', () => {

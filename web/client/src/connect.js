@@ -109,14 +109,6 @@ export async function connect(options = {}) {
             throw new RangeError(`unknown road "${kind}": one of ${ROADS.join(', ')}`);
     }
     const ports = portsOf(options.ports);
-    if (roads.includes('image') && !settings.deflate) {
-        // pako is loaded only when the image channel may be used.
-        try {
-            settings.deflate = (await import('pako')).deflate;
-        } catch {
-            // Left missing: the image road then fails with a clear error of its own.
-        }
-    }
 
     const failures = [];
     for (const kind of roads) {
@@ -127,6 +119,14 @@ export async function connect(options = {}) {
         if (kind === 'http' && typeof settings.fetch !== 'function') {
             failures.push(`${kind}: no fetch in this environment`);
             continue;
+        }
+        if (kind === 'image' && !settings.deflate) {
+            // pako is loaded only when the image channel is tried.
+            try {
+                settings.deflate = (await import('pako')).deflate;
+            } catch {
+                // Left missing: the image road then fails with a clear error of its own.
+            }
         }
         for (const port of ports) {
             let opened;
@@ -141,8 +141,15 @@ export async function connect(options = {}) {
                 pollTimeout: options.pollTimeout, backoff: options.backoff, reconnect: options.reconnect,
             });
             session.settings = settings;
-            if (options.detect)
-                session.pageCheck = await runPageCheck(session, options.detect, settings);
+            if (options.detect) {
+                try {
+                    session.pageCheck = await runPageCheck(session, options.detect, settings);
+                } catch (error) {
+                    // Web Crypto's digests exist only in secure contexts (https, localhost).
+                    await session.close();
+                    throw new LocalServiceError('transport', `the page check could not run: ${error.message || error}`);
+                }
+            }
             return session;
         }
     }
@@ -153,6 +160,8 @@ export async function connect(options = {}) {
 
 /** "detectport" over WebSocket, the detect form over the HTTP roads; true when the check passed. */
 async function runPageCheck(session, login, settings) {
+    if (!settings.crypto?.subtle)
+        throw new Error('Web Crypto is not available here (the page is not a secure context)');
     const sessionID = await pageDigest(login, settings.crypto.subtle);
     if (session.road.kind === 'websocket') {
         const reply = await session.command('detectport', {
