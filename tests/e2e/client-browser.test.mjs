@@ -215,3 +215,41 @@ test('the demo page connects, plays into the 2 x 2 window, logs events and cuts 
     await page.waitForFunction(() => /video\.stop -> /.test(document.getElementById('log').textContent));
     await page.close();
 });
+
+test('a window in a scrolling container is cut to the container', async () => {
+    const page = await openPage();
+    const steps = await page.evaluate(async ({ port }) => {
+        const { connect } = await import('/web/client/src/index.js');
+        const session = await connect({ ports: { start: port, end: port + 2 }, road: 'websocket' });
+        const sent = [];
+        const command = session.command.bind(session);
+        session.command = (cmd, args, options) => {
+            sent.push(args ? { cmd, args } : { cmd });
+            return command(cmd, args, options);
+        };
+        const window_ = await session.attach(document.getElementById('clipped'), { parentWnd: 77, embed: false });
+        const settle = async () => {
+            for (let i = 0; i < 3; ++i)
+                await new Promise((resolve) => requestAnimationFrame(resolve));
+            await window_.placing;
+        };
+        await settle();
+        const first = sent.splice(0);
+        document.getElementById('box').scrollTop = 150;
+        await settle();
+        const scrolled = sent.splice(0);
+        await session.close();
+        return { first, scrolled };
+    }, { port: service.port });
+    // The container shows page rows 100..200 (device 200..600); the element starts at row 200.
+    assert.deepEqual(steps.first.slice(1), [
+        { cmd: 'window.setWndGeometry', args: { rect: { left: 1240, top: 400, width: 400, height: 300 } } },
+        { cmd: 'window.setWndCover', args: { position: 'bottom', size: 100 } },
+    ]);
+    assert.deepEqual(steps.scrolled, [
+        { cmd: 'window.setWndGeometry', args: { rect: { left: 1240, top: 100, width: 400, height: 200 } } },
+        { cmd: 'window.setWndCover', args: { position: 'top', size: 100 } },
+        { cmd: 'window.setWndCover', args: { position: 'bottom', size: 0 } },
+    ]);
+    await page.close();
+});

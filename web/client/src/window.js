@@ -2,7 +2,7 @@
 // the service expects, following the element once per animation frame, hidden with the page, and with
 // holes cut where other page elements overlap it.
 import { LocalServiceError } from './errors.js';
-import { contentOffset, coversFor, holeIn, noCovers, placementSteps, sameRect, toDeviceRect } from './geometry.js';
+import { contentOffset, coversFor, holeIn, intersect, noCovers, placementSteps, sameRect, toDeviceRect } from './geometry.js';
 
 // The service finds the browser window by its title only while "createWnd" runs, so one attach at a
 // time per document owns the title.
@@ -62,10 +62,23 @@ export class PluginWindow {
         return toDeviceRect(element.getBoundingClientRect(), ratio, offset);
     }
 
-    viewportRect() {
+    /**
+     * The part of the page where the element can be seen: the viewport, narrowed by every ancestor
+     * that clips its content (a scrolling container), in device pixels.
+     */
+    visibleArea() {
         const root = this.document.documentElement;
-        return this.deviceRect({ getBoundingClientRect: () => ({ left: 0, top: 0, width: root.clientWidth,
-            height: root.clientHeight }) });
+        const css = (rect) => ({ getBoundingClientRect: () => rect });
+        let area = this.deviceRect(css({ left: 0, top: 0, width: root.clientWidth, height: root.clientHeight }));
+        for (let node = this.element.parentElement; node && node !== root && area; node = node.parentElement) {
+            const style = this.view.getComputedStyle?.(node);
+            if (!style || (style.overflowX === 'visible' && style.overflowY === 'visible'))
+                continue;
+            const box = node.getBoundingClientRect();
+            area = intersect(area, this.deviceRect(css({ left: box.left + node.clientLeft, top: box.top + node.clientTop,
+                width: node.clientWidth, height: node.clientHeight })));
+        }
+        return area || { left: 0, top: 0, width: 0, height: 0 };
     }
 
     holeElements() {
@@ -144,7 +157,7 @@ export class PluginWindow {
         if (this.released || this.hidden)
             return;
         const element = this.deviceRect(this.element);
-        const covers = coversFor(element, this.viewportRect());
+        const covers = coversFor(element, this.visibleArea());
         if (!covers) {
             if (this.placed.visible) {
                 this.placed.visible = false;
