@@ -213,6 +213,8 @@ test('the demo page connects, plays into the 2 x 2 window, logs events and cuts 
         await page.screenshot({ path: process.env.LS_DEMO_SCREENSHOT });
     await page.click('#stop');
     await page.waitForFunction(() => /video\.stop -> /.test(document.getElementById('log').textContent));
+    await page.click('#fullscreen');
+    await page.waitForFunction(() => /video\.fullScreen -> \{.*"errorCode":0/.test(document.getElementById('log').textContent));
     await page.close();
 });
 
