@@ -8,4 +8,5 @@ cd "$(dirname "$0")/.."
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     export QT_QPA_PLATFORM=offscreen
 fi
+echo "demo page: python3 -m http.server 8080 --bind 127.0.0.1 (in $PWD), then open http://localhost:8080/web/demo/" >&2
 exec build/LocalService "$@"

@@ -9,6 +9,9 @@
 //   pixels carry the answer text.
 //
 // The image channel needs the global `pako` (zlib) loaded before this file.
+//
+// Pages use the client library in web/client/, which covers these roads and WebSocket; this file stays
+// as the raw-road fixture of the HTTP browser test (tests/e2e/tst_http_browser.cpp).
 (function (global) {
     'use strict';
 

@@ -1,0 +1,257 @@
+// The client library (web/client) in Debian's headless Chromium, on a page from another local origin,
+// against the real LocalService on the in-memory desktop: each of the three roads connects, answers
+// commands, delivers the stand-in library's events and ends the session; a plug-in window follows an
+// element that scrolls and gets a hole where a menu overlaps it.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+import { chromium } from 'playwright-core';
+import { startPageServer } from './page-server.mjs';
+import { startService } from './service-process.mjs';
+
+let service;
+let pages;
+let context;
+let userDataDir;
+
+before(async () => {
+    service = await startService();
+    pages = await startPageServer();
+    userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'ls-chromium-'));
+    context = await chromium.launchPersistentContext(userDataDir, {
+        executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+        headless: true,
+        deviceScaleFactor: 2,
+        viewport: { width: 1000, height: 700 },
+        args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+               '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    });
+});
+
+after(async () => {
+    await context?.close();
+    pages?.close();
+    service?.stop();
+    if (userDataDir)
+        fs.rmSync(userDataDir, { recursive: true, force: true });
+});
+
+async function openPage() {
+    const page = await context.newPage();
+    page.on('console', (message) => process.stderr.write(`page: ${message.text()}\n`));
+    await page.goto(`${pages.origin}/tests/e2e/client-page.html`);
+    return page;
+}
+
+const waitForLog = async (text, count = 1) => {
+    for (const started = Date.now(); Date.now() - started < 10000;) {
+        if (service.log().split(text).length - 1 >= count)
+            return true;
+        await new Promise((resolve) => setTimeout(resolve, 50));
+    }
+    return false;
+};
+
+for (const road of ['websocket', 'http', 'image']) {
+    test(`${road}: connect, commands, events and disconnect from a page`, async () => {
+        const page = await openPage();
+        const result = await page.evaluate(async ({ port, road }) => {
+            const { connect } = await import('/web/client/src/index.js');
+            // The page check runs with the digest computed by Web Crypto; "detectport" over WebSocket, the
+            // detect form over the HTTP roads.
+            const detect = { user: 'web user', iterations: 3, challenge: 'beef', random: '-17' };
+            const session = await connect({ ports: { start: port, end: port + 2 }, road, commandTimeout: 8000, detect });
+            const title = document.title;
+            const version = await session.command('window.getLocalServiceVersion');
+            const window = await session.attach(document.getElementById('video'));
+            const event = new Promise((resolve, reject) => {
+                setTimeout(() => reject(new Error('no stream event within 10 s')), 10000);
+                session.on('window.onPluginEventHandler', resolve);
+            });
+            const arrange = await session.command('video.arrangeWindow', { windowNum: 4 });
+            const play = await session.command('video.startPlay', { wndIndex: 1, url: 'rtsp://camera/1' });
+            const streamEvent = await event;
+            // A command without a handler of the library answers with the empty text.
+            const empty = await session.command('video.setPlayMode');
+            const uuid = session.uuid;
+            await session.close();
+            const refused = await session.command('video.stop').then(() => 'sent', (error) => error.code);
+            return { uuid, kind: session.road.kind, pageCheck: session.pageCheck, version, arrange, create: window.answer, play, streamEvent, empty,
+                refused, titleKept: document.title === title };
+        }, { port: service.port, road });
+
+        assert.equal(result.kind, road);
+        assert.equal(result.pageCheck, true);
+        assert.match(result.uuid, /^\{[0-9a-f-]{36}\}$/);
+        assert.equal(result.version.localServiceVersion, '1.0.0.40');
+        assert.equal(result.version.uuid, result.uuid);
+        // Headless there is no browser window with the identifier in its title: registered, not attached.
+        assert.deepEqual([result.create.errorModule, result.create.errorCode], [5, 5001]);
+        assert.equal(result.arrange.windowNum, 4);
+        assert.equal(result.play.errorCode, 0);
+        assert.equal(result.play.wndIndex, 1);
+        assert.equal(result.streamEvent.uuid, result.uuid);
+        assert.equal(result.streamEvent.wndIndex, 1);
+        assert.equal(result.empty, '');
+        assert.equal(result.refused, 'closed');
+        assert.ok(result.titleKept, 'the page title is restored after createWnd');
+        // The end of the session released the plug-in window.
+        assert.ok(await waitForLog('WindowControl::stopAudioPlay', 1), service.log().slice(-2000));
+        await page.close();
+    });
+}
+
+test('a plug-in window follows a scrolling, resized element and gets a hole where the menu overlaps it', async () => {
+    const page = await openPage();
+    const logBefore = service.log().length;
+    const result = await page.evaluate(async ({ port }) => {
+        const { connect } = await import('/web/client/src/index.js');
+        const session = await connect({ ports: { start: port, end: port + 2 }, road: 'websocket' });
+        const sent = [];
+        const command = session.command.bind(session);
+        session.command = (cmd, args, options) => {
+            const entry = { cmd, args, title: document.title };
+            sent.push(entry);
+            entry.pending = command(cmd, args, options).then((answer) => (entry.answer = answer));
+            return entry.pending;
+        };
+        const video = document.getElementById('video');
+        const menu = document.getElementById('menu');
+        // Headless there is no browser window to find by title: the page names a parent by handle.
+        const window_ = await session.attach(video, { holes: '#menu.open', parentWnd: 77, embed: false });
+        const frame = () => new Promise((resolve) => requestAnimationFrame(resolve));
+        const settle = async () => {
+            for (let i = 0; i < 3; ++i)
+                await frame();
+            await window_.placing;
+            await Promise.all(sent.map((entry) => entry.pending));
+        };
+        const steps = [];
+        const step = async (name, change) => {
+            const from = sent.length;
+            change();
+            await settle();
+            steps.push({ name, sent: sent.slice(from).map(({ cmd, args }) => (args ? { cmd, args } : { cmd })) });
+        };
+        await settle();
+        await step('menu opens', () => menu.classList.add('open'));
+        await step('menu closes', () => menu.classList.remove('open'));
+        // Two scrolls and a resize in one frame: one placement.
+        await step('scroll and resize', () => {
+            scrollBy(0, 40);
+            scrollBy(0, 60);
+            video.style.width = '450px';
+        });
+        await step('scrolled past the top', () => scrollTo(0, 300));
+        await step('out of view', () => scrollTo(0, 2000));
+        await step('back', () => scrollTo(0, 0));
+        await step('page hidden', () => {
+            Object.defineProperty(document, 'visibilityState', { value: 'hidden', configurable: true });
+            document.dispatchEvent(new Event('visibilitychange'));
+        });
+        const answers = sent.slice(1).map((entry) => entry.answer);
+        const { cmd, args, title } = sent[0];
+        const created = { cmd, args, title };
+        await session.close();
+        return { created, createAnswer: window_.answer, steps, answers, uuid: session.uuid, title: document.title };
+    }, { port: service.port });
+
+    // Device pixels at a ratio of 2; off Windows the page adds its content offset (none when headless).
+    assert.deepEqual(result.created.args.rect, { left: 100, top: 400, width: 800, height: 600 });
+    assert.equal(result.created.args.className, 'Chrome');
+    // The browser window's title holds the session identifier while createWnd looks for it, and only then.
+    assert.equal(result.created.title, result.uuid);
+    assert.equal(result.title, 'Client library test page');
+    const byName = Object.fromEntries(result.steps.map((s) => [s.name, s.sent]));
+    const hole = { rect: { left: 100, top: 0, width: 240, height: 160 }, round: 0 };
+    assert.deepEqual(byName['menu opens'], [{ cmd: 'window.cuttingPartWindow', args: hole }]);
+    assert.deepEqual(byName['menu closes'], [{ cmd: 'window.repairPartWindow', args: hole }]);
+    assert.deepEqual(byName['scroll and resize'],
+        [{ cmd: 'window.setWndGeometry', args: { rect: { left: 100, top: 200, width: 900, height: 600 } } }]);
+    assert.deepEqual(byName['scrolled past the top'], [
+        { cmd: 'window.setWndGeometry', args: { rect: { left: 100, top: -200, width: 900, height: 600 } } },
+        { cmd: 'window.setWndCover', args: { position: 'top', size: 200 } },
+    ]);
+    assert.deepEqual(byName['out of view'], [{ cmd: 'window.hideWnd' }]);
+    assert.deepEqual(byName.back, [
+        { cmd: 'window.setWndGeometry', args: { rect: { left: 100, top: 600, width: 900, height: 400 } } },
+        { cmd: 'window.setWndCover', args: { position: 'top', size: 0 } },
+        { cmd: 'window.showWnd' },
+    ]);
+    assert.deepEqual(byName['page hidden'], [{ cmd: 'window.hideWnd' }]);
+    // Every window command was answered 0/0 for this session.
+    for (const answer of result.answers)
+        assert.deepEqual([answer.errorModule, answer.errorCode], [0, 0], JSON.stringify(answer));
+    assert.deepEqual([result.createAnswer.errorModule, result.createAnswer.errorCode], [0, 0]);
+    // The service placed, cut and repaired the window: a placement per geometry step, and the hole's
+    // shape (left, top, right, bottom, corner) in the window's own coordinates.
+    const log = service.log().slice(logBefore).split('\n');
+    assert.ok(log.includes('createWnd and show'), log.join('\n'));
+    assert.ok(log.includes('cuttingPartWindow 100 0 340 160 0'), log.join('\n'));
+    assert.ok(log.includes('repairPartWindow 100 0 340 160 0'), log.join('\n'));
+    assert.ok(log.filter((line) => line.startsWith('rcParent ')).length >= 4, log.join('\n'));
+    await page.close();
+});
+
+test('the demo page connects, plays into the 2 x 2 window, logs events and cuts a hole for its menu', async () => {
+    const page = await context.newPage();
+    await page.goto(`${pages.origin}/web/demo/?ports=${service.port}-${service.port + 2}`);
+    await page.click('#connect');
+    await page.waitForFunction(() => /^Connected over websocket/.test(document.getElementById('status').textContent));
+    await page.waitForFunction(() => !document.getElementById('play').disabled);
+    const logText = () => page.$eval('#log', (log) => log.textContent);
+    assert.match(await logText(), /video\.arrangeWindow -> .*"windowNum":4/);
+    const cutsBefore = service.log().split('cuttingPartWindow').length;
+    await page.click('#play');
+    await page.waitForFunction(() => /event window\.onPluginEventHandler/.test(document.getElementById('log').textContent),
+        null, { timeout: 10000 });
+    await page.click('#menu-button');
+    assert.ok(await waitForLog('cuttingPartWindow', cutsBefore), 'opening the menu cuts a hole');
+    if (process.env.LS_DEMO_SCREENSHOT)
+        await page.screenshot({ path: process.env.LS_DEMO_SCREENSHOT });
+    await page.click('#stop');
+    await page.waitForFunction(() => /video\.stop -> /.test(document.getElementById('log').textContent));
+    await page.click('#fullscreen');
+    await page.waitForFunction(() => /video\.fullScreen -> \{.*"errorCode":0/.test(document.getElementById('log').textContent));
+    await page.close();
+});
+
+test('a window in a scrolling container is cut to the container', async () => {
+    const page = await openPage();
+    const steps = await page.evaluate(async ({ port }) => {
+        const { connect } = await import('/web/client/src/index.js');
+        const session = await connect({ ports: { start: port, end: port + 2 }, road: 'websocket' });
+        const sent = [];
+        const command = session.command.bind(session);
+        session.command = (cmd, args, options) => {
+            sent.push(args ? { cmd, args } : { cmd });
+            return command(cmd, args, options);
+        };
+        const window_ = await session.attach(document.getElementById('clipped'), { parentWnd: 77, embed: false });
+        const settle = async () => {
+            for (let i = 0; i < 3; ++i)
+                await new Promise((resolve) => requestAnimationFrame(resolve));
+            await window_.placing;
+        };
+        await settle();
+        const first = sent.splice(0);
+        document.getElementById('box').scrollTop = 150;
+        await settle();
+        const scrolled = sent.splice(0);
+        await session.close();
+        return { first, scrolled };
+    }, { port: service.port });
+    // The container shows page rows 100..200 (device 200..600); the element starts at row 200.
+    assert.deepEqual(steps.first.slice(1), [
+        { cmd: 'window.setWndGeometry', args: { rect: { left: 1240, top: 400, width: 400, height: 300 } } },
+        { cmd: 'window.setWndCover', args: { position: 'bottom', size: 100 } },
+    ]);
+    assert.deepEqual(steps.scrolled, [
+        { cmd: 'window.setWndGeometry', args: { rect: { left: 1240, top: 100, width: 400, height: 200 } } },
+        { cmd: 'window.setWndCover', args: { position: 'top', size: 100 } },
+        { cmd: 'window.setWndCover', args: { position: 'bottom', size: 0 } },
+    ]);
+    await page.close();
+});

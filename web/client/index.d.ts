@@ -1,0 +1,186 @@
+// Types of the page-side client of LocalService.
+
+export type RoadKind = 'websocket' | 'http' | 'image';
+
+export interface PortRange {
+    /** First port probed (default 33686). */
+    start: number;
+    /** Last port probed, included (default 33695; the start alone when absent). */
+    end?: number;
+}
+
+export interface PageLogin {
+    user: string;
+    iterations: number;
+    challenge: string;
+    random: string | number;
+}
+
+export interface ConnectOptions {
+    /** Host of the service (default "127.0.0.1"). */
+    host?: string;
+    ports?: PortRange;
+    /** The roads to try, in order (default: WebSocket, HTTP long-poll, image channel). */
+    road?: RoadKind | RoadKind[];
+    /** Time for one road on one port to answer "system.webconnect" (default 2000 ms). */
+    probeTimeout?: number;
+    /** Default time a command waits for its answer (default 10000 ms). */
+    commandTimeout?: number;
+    /** Bound on one long-poll of the HTTP roads (default 30000 ms; the service ends one after 15 s). */
+    pollTimeout?: number;
+    /** Waits between failed long-polls, doubling from initial to max (default 250 and 8000 ms). */
+    backoff?: { initial: number; max: number };
+    /** Open a new session when the service says the old one expired (default true). */
+    reconnect?: boolean;
+    /** Run the page check ("detectport", or the detect form over HTTP); see Session.pageCheck. */
+    detect?: PageLogin;
+    /** Environment overrides (tests, Node): the WebSocket class, fetch, Web Crypto, zlib deflate. */
+    WebSocket?: unknown;
+    fetch?: typeof fetch;
+    crypto?: Crypto;
+    /** zlib (RFC 1950) compressor for the image channel; pako's deflate is imported when absent. */
+    deflate?: (bytes: Uint8Array) => Uint8Array;
+    /** How image answers are read: "fetch" (default where fetch exists), "img", or a function of one URL. */
+    loadImage?: 'fetch' | 'img' | ((url: string, timeoutMs: number) => Promise<string>);
+    /** Packed characters per image request (default 1500). */
+    pieceSize?: number;
+}
+
+/** An answer: the service's JSON object, or its text when that is not JSON (the empty text included). */
+export type Answer = Record<string, any> | string;
+
+/** An event of the service: "cmd" names it ("window.onGetSelectWndInfo"), "uuid" the session. */
+export interface ServiceEvent {
+    cmd: string;
+    uuid?: string;
+    [member: string]: any;
+}
+
+export type ErrorCode = 'closed' | 'timeout' | 'no-service' | 'transport' | 'window';
+
+export class LocalServiceError extends Error {
+    readonly code: ErrorCode;
+    readonly answer?: Answer;
+    constructor(code: ErrorCode, message: string, answer?: Answer);
+}
+
+export interface Road {
+    readonly kind: RoadKind;
+}
+
+export interface SessionEvents {
+    close: { reason: string };
+    reconnect: { uuid: string; previous: string };
+    error: LocalServiceError;
+}
+
+export class Session {
+    /** The session identifier; changes when an expired HTTP session is renewed. */
+    readonly uuid: string;
+    readonly port: number;
+    readonly road: Road;
+    readonly closed: boolean;
+    /** Result of the page check when connect() was given `detect`. */
+    readonly pageCheck: boolean | undefined;
+    commandTimeout: number;
+
+    /** Sends one command (uuid and sequence are added); rejects with "timeout" or "closed". */
+    command(cmd: string, args?: Record<string, unknown>, options?: { timeout?: number }): Promise<Answer>;
+
+    on<K extends keyof SessionEvents>(name: K, handler: (value: SessionEvents[K]) => void): this;
+    /** An event of the service by its "cmd", or "*" for every one. */
+    on(name: string, handler: (event: ServiceEvent) => void): this;
+    off(name: string, handler: (value: any) => void): this;
+
+    /** Attaches a plug-in window to a page element. */
+    attach(element: Element, options?: AttachOptions): Promise<PluginWindow>;
+
+    /** "system.disconnect" over HTTP, the socket's close over WebSocket; releases the windows. */
+    close(): Promise<void>;
+}
+
+export interface AttachOptions {
+    /** Page elements that may lie over the window, or a selector for them; holes are cut there. */
+    holes?: Element[] | string;
+    /** Corner ellipse of the holes, in pixels (default 0: square corners). */
+    round?: number;
+    /** Browser class for the window search ("Chrome", the default in Chromium browsers, matches any). */
+    className?: string;
+    /** Whether the service adds the page-content area's offset (default: "Chrome" on Windows, where
+     * it finds Chrome's content child window); otherwise the page adds its estimate from the
+     * window's outer and inner sizes. */
+    offsetByService?: boolean;
+    embed?: boolean;
+    /** The parent window's native handle, when the page knows it. */
+    parentWnd?: string | number;
+    pluginColor?: {
+        backgroundColor?: string;
+        subBackgroundColor?: string;
+        borderColor?: string;
+        selectBorderColor?: string;
+    };
+    /** Wait after setting the title before "createWnd" (default 50 ms). */
+    titleDelay?: number;
+}
+
+export class PluginWindow {
+    readonly session: Session;
+    readonly element: Element;
+    /** The answer to "createWnd" (errorCode 5001: registered, no browser window found yet). */
+    readonly answer: Answer | undefined;
+    /** Settles when the placement in progress has been answered. */
+    readonly placing: Promise<void>;
+    setHoles(holes: Element[] | string): void;
+    /** Destroys the service's window and stops following. */
+    destroy(): Promise<void>;
+    /** Stops following; the service's window goes with the session. */
+    release(): void;
+}
+
+export interface Rect {
+    left: number;
+    top: number;
+    width: number;
+    height: number;
+}
+
+export interface Covers {
+    left: number;
+    top: number;
+    right: number;
+    bottom: number;
+}
+
+export const DEFAULT_PORTS: Readonly<Required<PortRange>>;
+export function connect(options?: ConnectOptions): Promise<Session>;
+export function attachWindow(session: Session, element: Element, options?: AttachOptions): Promise<PluginWindow>;
+export function pageDigest(login: PageLogin, subtle: SubtleCrypto): Promise<string>;
+export function isConnectReply(value: unknown): boolean;
+export function portsOf(range?: PortRange): number[];
+export function parseAnswer(text: string): Answer;
+export function eventOf(text: string): ServiceEvent | null;
+
+export class PendingAnswers {
+    readonly size: number;
+    wait(sequence: string, timeoutMs: number, later?: boolean): Promise<Answer>;
+    settle(text: string): boolean;
+    cancel(sequence: string): void;
+    rejectAll(error: Error): void;
+}
+
+export function packCommand(text: string, deflate: (bytes: Uint8Array) => Uint8Array): string;
+export function splitPieces(packed: string, size: number): string[];
+export function pieceUrls(base: string, pieces: string[], groupKey: string, nonce: string): string[];
+/** 128 random bits from Web Crypto, as 32 hexadecimal digits. */
+export function groupKey(crypto: Pick<Crypto, 'getRandomValues'>): string;
+export function textFromPixels(rgba: ArrayLike<number>, width: number, height: number): string;
+export function textFromBitmapFile(file: Uint8Array): string;
+
+export function toDeviceRect(css: Rect, ratio: number, offset?: { x: number; y: number }): Rect;
+export function contentOffset(view: { outerWidth: number; outerHeight: number; innerWidth: number; innerHeight: number },
+    ratio: number): { x: number; y: number };
+export function intersect(a: Rect, b: Rect): Rect | null;
+export function coversFor(element: Rect, viewport: Rect): Covers | null;
+export function shrink(rect: Rect, covers: Covers): Rect;
+export function placementSteps(element: Rect, previous: Covers, next: Covers): Array<{ cmd: string; args: object }>;
+export function holeIn(windowRect: Rect, element: Rect): Rect | null;
