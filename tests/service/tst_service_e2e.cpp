@@ -487,7 +487,10 @@ void TestServiceE2E::floodingPageDoesNotStallOthers()
 #endif
     QVERIFY2(p95 < kPromptMs, qPrintable(QString::number(p95)));
     // 64 MiB of unsent answers, 16 MiB of waiting commands, the socket buffers and the allocator's slack.
+    // (The sanitizer build holds freed memory in its quarantine, so only the normal build can tell.)
+#ifndef __SANITIZE_ADDRESS__
     QVERIFY2(largestGrowthKiB < 160 * 1024, qPrintable(QString::number(largestGrowthKiB)));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestServiceE2E)
