@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QTimerEvent>
 
+#include <cmath>
+
 namespace {
 
 const QLatin1String kLocalServiceVersion("1.0.0.40");
@@ -29,6 +31,19 @@ QString textOf(const QJsonObject &object, const char *key)
 int intOf(const QJsonObject &object, const char *key)
 {
     return object.value(QLatin1String(key)).toInt();
+}
+
+// Page pixels (positions, sizes, covers, corners) are held within the limit, so that no placement,
+// cover or cut arithmetic on them can overflow.
+// Read as integers are (a fraction reads as 0), but numbers beyond the integer range count too.
+int pixelsOf(const QJsonObject &object, const char *key)
+{
+    constexpr double limit = WindowControlManager::kMaxPagePixels;
+    const QJsonValue value = object.value(QLatin1String(key));
+    const double number = value.toDouble();
+    if (!value.isDouble() || number != std::trunc(number))
+        return 0;
+    return int(qBound(-limit, number, limit));
 }
 
 // Absent: the default; a boolean: its value; anything else: false.
@@ -77,7 +92,7 @@ struct PageRect
 PageRect rectOf(const QJsonObject &request)
 {
     const QJsonObject rect = request.value(QLatin1String("rect")).toObject();
-    return {intOf(rect, "left"), intOf(rect, "top"), intOf(rect, "width"), intOf(rect, "height")};
+    return {pixelsOf(rect, "left"), pixelsOf(rect, "top"), pixelsOf(rect, "width"), pixelsOf(rect, "height")};
 }
 
 // "pluginColor": each key with a non-empty text takes it, every other key its default.
@@ -232,7 +247,7 @@ QString WindowControlManager::setWndZOrder(const QString &request)
 QString WindowControlManager::setWndCover(const QString &request)
 {
     return runOnWindow(request, [](WindowControl &window, const QJsonObject &object) {
-        window.setCover(textOf(object, "position"), intOf(object, "size"));
+        window.setCover(textOf(object, "position"), pixelsOf(object, "size"));
     });
 }
 
@@ -256,7 +271,7 @@ QString WindowControlManager::cuttingPartWindow(const QString &request)
     // "round" sits at the top level of the request, beside "rect".
     return runOnWindow(request, [](WindowControl &window, const QJsonObject &object) {
         const PageRect rect = rectOf(object);
-        window.cuttingPartWindow(rect.left, rect.top, rect.width, rect.height, intOf(object, "round"));
+        window.cuttingPartWindow(rect.left, rect.top, rect.width, rect.height, pixelsOf(object, "round"));
     });
 }
 
@@ -264,7 +279,7 @@ QString WindowControlManager::repairPartWindow(const QString &request)
 {
     return runOnWindow(request, [](WindowControl &window, const QJsonObject &object) {
         const PageRect rect = rectOf(object);
-        window.repairPartWindow(rect.left, rect.top, rect.width, rect.height, intOf(object, "round"));
+        window.repairPartWindow(rect.left, rect.top, rect.width, rect.height, pixelsOf(object, "round"));
     });
 }
 

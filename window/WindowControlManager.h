@@ -31,6 +31,8 @@ public:
     static constexpr int kTrackIntervalMs = 100; // foreground, z-order and the settling of browser moves
     static constexpr int kErrorModule = 5;
     static constexpr int kErrorNotAnObject = 1;
+    // Page positions and sizes beyond this many pixels (in either direction) count as this many.
+    static constexpr int kMaxPagePixels = 1 << 16;
 
     // Both timers run from construction on, also while no window exists. An interval of 0 or less
     // leaves that timer off (tests drive the ticks themselves).

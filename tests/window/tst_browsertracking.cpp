@@ -57,6 +57,7 @@ private slots:
     void fullScreenTaskbars();
     void parentDestroyed();
     void stillBrowserCost();
+    void timersDriveTheTicks();
 };
 
 // Steps on a 400 x 300 window: "cut x y w h corner", "repair x y w h corner", "place x y w h".
@@ -334,6 +335,32 @@ void TestBrowserTracking::stillBrowserCost()
     for (int tick = 0; tick < 10; ++tick)
         scene.registry->followTick();
     QCOMPARE(scene.desktop.interfaceCallCount() - before, 10);
+}
+
+// The registry's own timers, short here: a top-level window follows a moved browser, and an embedded
+// window settles once after its browser was first seen.
+void TestBrowserTracking::timersDriveTheTicks()
+{
+    MemoryDesktop desktop;
+    {
+        WindowControlManager registry(desktop, 5, 10);
+        const NativeHandle browser = desktop.createWindow({WindowScene::kUuid.toStdU16String(), u"Other",
+            WindowScene::kBrowserRect, {}, 0, true, false});
+        const QString create = WindowScene::request(
+            "createWnd", {{"embed", false}, {"rect", WindowScene::rect(10, 20, 400, 300)}});
+        QCOMPARE(WindowScene::parse(registry.createWnd(create)).value("errorCode").toInt(), 0);
+        WindowControl *window = registry.window(WindowScene::kUuid);
+        desktop.moveWindow(browser, {500, 400, 1500, 1200});
+        QTRY_COMPARE(window->geometry().topLeft(), QPoint(510, 420));
+
+        const QString other = QStringLiteral("{11111111-2222-3333-4444-555555555555}");
+        desktop.createWindow({other.toStdU16String(), u"Other", WindowScene::kBrowserRect, {}, 0, true, false});
+        const QString embedded
+            = WindowScene::request("createWnd", {{"rect", WindowScene::rect(10, 20, 400, 300)}}, other);
+        QCOMPARE(WindowScene::parse(registry.createWnd(embedded)).value("errorCode").toInt(), 0);
+        QTRY_COMPARE(logCount("checkBrowserMove"), 1); // the first sight of the browser counts as its move
+    }
+    WindowScene::deletePending();
 }
 
 QTEST_MAIN(TestBrowserTracking)

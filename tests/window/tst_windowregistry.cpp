@@ -1,4 +1,5 @@
 #include "dispatch/VideoCommandTable.h"
+#include "dispatch/VideoMessageDispatch.h"
 #include "dispatch/WindowMessageDispatch.h"
 #include "standins/video_control/VideoControlTesting.h"
 #include "tests/window/WindowScene.h"
@@ -6,6 +7,7 @@
 #include "video/WebClientComponents.h"
 
 #include <QPointer>
+#include <climits>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -55,6 +57,7 @@ private slots:
     void showAttachesToForeground();
     void fullScreenLeavesAndReturns();
     void browseUsesATemporaryWindow();
+    void pagePixelsAreBounded();
 };
 
 void TestWindowRegistry::unknownIdentifier_data()
@@ -272,8 +275,8 @@ void TestWindowRegistry::dispatcherAnswers()
     QCOMPARE(spy.count(), 6);
 }
 
-// A cell selected in one window reaches its own page only; a stream event raised on a library thread
-// leaves the registry as the same text.
+// A cell selected in one window reaches its own page only, through the window dispatcher; a stream
+// event raised on a library thread reaches its page through the video dispatcher.
 void TestWindowRegistry::eventsReachTheirPage()
 {
     WindowScene scene;
@@ -285,24 +288,28 @@ void TestWindowRegistry::eventsReachTheirPage()
                  .value("errorCode")
                  .toInt(),
         0);
-    WindowMessageDispatch dispatch(*scene.registry);
-    QSignalSpy pages(&dispatch, &WindowMessageDispatch::messageResponse);
-    QSignalSpy streams(scene.registry.get(), &WindowControlManager::sigNetStreamEvent);
+    WindowMessageDispatch windowDispatch(*scene.registry);
+    VideoMessageDispatch videoDispatch(*scene.registry);
+    QSignalSpy windowPages(&windowDispatch, &WindowMessageDispatch::messageResponse);
+    QSignalSpy videoPages(&videoDispatch, &VideoMessageDispatch::messageResponse);
 
     QWidget *otherWidget = scene.window(kOther)->components()->mainWindow();
     VCT_RaiseEvent(VC_EVENT_WINDOW_SELECTED, otherWidget, {{"wndIndex", 2}}, VctThread::Caller);
-    QTRY_COMPARE(pages.count(), 1);
-    QCOMPARE(pages.at(0).at(0).toString(), kOther);
-    QCOMPARE(WindowScene::parse(pages.at(0).at(1).toString()).value("cmd").toString(),
+    QTRY_COMPARE(windowPages.count(), 1);
+    QCOMPARE(windowPages.at(0).at(0).toString(), kOther);
+    QCOMPARE(WindowScene::parse(windowPages.at(0).at(1).toString()).value("cmd").toString(),
         QStringLiteral("window.onGetSelectWndInfo"));
 
     QWidget *ownWidget = scene.window()->components()->mainWindow();
     VCT_RaiseEvent(VC_EVENT_STREAM, ownWidget, {{"event", "reconnect"}}, VctThread::Library);
-    QTRY_COMPARE(streams.count(), 1);
-    const QJsonObject stream = WindowScene::parse(streams.at(0).at(0).toString());
+    QTRY_COMPARE(videoPages.count(), 1);
+    QCOMPARE(videoPages.at(0).at(0).toString(), WindowScene::kUuid);
+    const QJsonObject stream = WindowScene::parse(videoPages.at(0).at(1).toString());
     QCOMPARE(stream.value("uuid").toString(), WindowScene::kUuid);
     QCOMPARE(stream.value("event").toString(), QStringLiteral("reconnect"));
-    QCOMPARE(pages.count(), 1); // the window dispatcher relays only the cell selection
+    QTest::qWait(50);
+    QCOMPARE(windowPages.count(), 1); // each event leaves through one dispatcher only
+    QCOMPARE(videoPages.count(), 1);
 }
 
 // Window-bound rows need the session's window; window-free rows run without any.
@@ -381,6 +388,24 @@ void TestWindowRegistry::browseUsesATemporaryWindow()
     QCOMPARE(VCT_Calls().at(0).function, QStringLiteral("VC_OpenFileBrowser"));
     QCOMPARE(scene.desktop.childrenInOrder(0).size(), windows);
     QCOMPARE(scene.registry->windowCount(), 0);
+}
+
+// Positions and sizes at the ends of the integer range: held at the limit, no arithmetic overflows.
+void TestWindowRegistry::pagePixelsAreBounded()
+{
+    WindowScene scene; // no browser: the window stays hidden, and nothing paints it
+    const int limit = WindowControlManager::kMaxPagePixels;
+    QJsonObject huge = WindowScene::rect(INT_MAX, INT_MIN, INT_MAX, 0);
+    huge.insert("height", 1e12);
+    QCOMPARE(scene.createWindow({{"rect", huge}}), 5001);
+    WindowControl *window = scene.window();
+    QCOMPARE(window->windowRect(), QRect(limit, -limit, limit, limit));
+    for (const char *side : {"left", "top", "right", "bottom"})
+        scene.registry->setWndCover(WindowScene::request("setWndCover", {{"position", side}, {"size", INT_MIN}}));
+    scene.registry->cuttingPartWindow(WindowScene::request("cuttingPartWindow", {{"rect", huge}, {"round", INT_MAX}}));
+    scene.registry->repairPartWindow(WindowScene::request("repairPartWindow", {{"rect", huge}, {"round", INT_MAX}}));
+    QVERIFY(scene.desktop.windowRegion(window->selfHandle()));
+    QVERIFY(window->windowRect().width() <= 3 * limit);
 }
 
 QTEST_MAIN(TestWindowRegistry)
