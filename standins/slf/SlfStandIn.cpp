@@ -13,10 +13,17 @@ int ORVSLF_WebProcess(const char *filePath, const char *key, SlfReplyArea *reply
     QFile file(QString::fromUtf8(filePath));
     if (!file.open(QIODevice::ReadOnly))
         return -1;
-    // Read one byte past the bound so that a larger file (or an endless device) is told apart.
-    const QByteArray content = file.read(kSlfMaxFileBytes + 1);
-    if (content.size() > kSlfMaxFileBytes)
-        return -3;
+    // In pieces, up to one past the bound, so that a larger file (or an endless device) is told apart
+    // without holding more than the bound.
+    QByteArray content;
+    for (;;) {
+        const QByteArray piece = file.read(64 * 1024);
+        if (piece.isEmpty())
+            break;
+        content += piece;
+        if (content.size() > kSlfMaxFileBytes)
+            return -3;
+    }
 
     const QList<QByteArray> lines = content.split('\n');
     const QList<QByteArray> header = lines.value(0).trimmed().split(' ');

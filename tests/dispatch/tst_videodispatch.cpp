@@ -579,10 +579,10 @@ void TestVideoDispatch::pendingPointListsAreBounded()
         (QJsonObject { { "uuid", kUuid }, { "sequence", "999" }, { "errorModule", 0 }, { "errorCode", -1 } }));
 
     busy.release();
-    QTRY_COMPARE(responses.size(), 1 + VideoMessageDispatch::kMaxPendingPointLists);
+    pool->setMaxThreadCount(threads);
+    QTRY_COMPARE_WITH_TIMEOUT(responses.size(), 1 + VideoMessageDispatch::kMaxPendingPointLists, 30000);
     for (int i = 1; i < responses.size(); ++i)
         QCOMPARE(parse(responses[i][1].toString()).value("errorCode"), QJsonValue(0));
-    pool->setMaxThreadCount(threads);
     // Answered reads make room again.
     ask(1000);
     QTRY_COMPARE(responses.size(), 2 + VideoMessageDispatch::kMaxPendingPointLists);

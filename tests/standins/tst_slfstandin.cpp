@@ -80,6 +80,8 @@ void TestSlfStandIn::keepsTheFirst500OfMore()
     QCOMPARE(reply->points[499].x, 499.0f);
 
     QCOMPARE(ORVSLF_WebProcess(dir.filePath("missing.slf").toUtf8().constData(), "k", reply.get()), -1);
+    // An endless device is read up to the bound and no further.
+    QCOMPARE(ORVSLF_WebProcess("/dev/zero", "k", reply.get()), -3);
 }
 
 QTEST_MAIN(TestSlfStandIn)
