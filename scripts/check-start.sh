@@ -32,7 +32,7 @@ log=$(mktemp)
 setsid ./scripts/start.sh >"$log" 2>&1 &
 pid=$!
 finish() {
-    kill -- -"$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    kill -- -"$pid" 2>/dev/null && { wait "$pid" 2>/dev/null || true; }
     if [ -n "$saved" ]; then printf '%s\n' "$saved" >"$config"; else rm -f "$config"; fi
     rm -f "$log"
 }
