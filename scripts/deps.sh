@@ -28,6 +28,15 @@ missing=()
 for pkg in "${wanted[@]}"; do
     [ -n "${present[$pkg]:-}" ] || missing+=("$pkg")
 done
+# A certificate bundle the environment names for Node (a proxy's own CA, say) is kept for the npm step
+# below: installing Debian's ca-certificates rewrites the system bundle, which may be that very file.
+if [ -n "${NODE_EXTRA_CA_CERTS:-}" ] && [ -f "$NODE_EXTRA_CA_CERTS" ]; then
+    extra_ca=$(mktemp)
+    trap 'rm -f "$extra_ca"' EXIT
+    cp "$NODE_EXTRA_CA_CERTS" "$extra_ca"
+    export NODE_EXTRA_CA_CERTS=$extra_ca
+fi
+
 if ((${#missing[@]})); then
     echo "deps: installing ${missing[*]}"
     sudo_cmd=()
