@@ -41,8 +41,18 @@ if ((${#missing[@]})); then
     echo "deps: installing ${missing[*]}"
     sudo_cmd=()
     [ "$(id -u)" = 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # dpkg's line per package goes to a log, shown when the install fails.
+    apt_log=$(mktemp)
+    if ! { "${sudo_cmd[@]}" apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}"; } >"$apt_log" 2>&1; then
+        tail -n 40 "$apt_log" >&2
+        rm -f "$apt_log"
+        echo "deps: installing ${missing[*]} failed" >&2
+        exit 1
+    fi
+    rm -f "$apt_log"
+    echo "deps: installed"
 fi
 
 # Node packages for the end-to-end tests (real WebSocket and browser clients), installed again whenever
