@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
-./scripts/deps.sh
+./scripts/deps.sh test
 ./scripts/build.sh fuzz
 # A sanitizer report of any kind ends the run as a failure.
 export ASAN_OPTIONS=abort_on_error=1

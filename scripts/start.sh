@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts LocalService on its defaults.
+# Installs what running needs when it is missing, builds the service, and starts it on its defaults.
 # Without a display it runs headless (Qt's offscreen platform, the in-memory desktop).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/deps.sh
-./scripts/build.sh normal
+./scripts/deps.sh run
+./scripts/build.sh run
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     export QT_QPA_PLATFORM=offscreen
 fi

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind=${1:-normal}
-./scripts/deps.sh
+./scripts/deps.sh test
 ./scripts/build.sh "$kind"
 dir=build
 if [ "$kind" = asan ]; then

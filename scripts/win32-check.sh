@@ -5,7 +5,7 @@
 # so only the first run pays for creating it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/deps.sh
+./scripts/deps.sh test
 
 out=build-win32
 mkdir -p "$out"

@@ -1,14 +1,12 @@
 #include "util/ImageUtil.h"
 
+#include "util/BitmapFile.h"
 #include "util/CBase64.h"
 #include "util/ZIPUtil.h"
 
 #include "base/HexDigit.h"
 
 #include <QDebug>
-#include <QFile>
-#include <QMutex>
-#include <QMutexLocker>
 
 #include <algorithm>
 #include <climits>
@@ -18,7 +16,7 @@
 #include <memory>
 #include <vector>
 
-// Windows names it ".\res.bmp"; QFile takes the forward slash on every system.
+// Windows names it ".\res.bmp"; the forward slash serves on every system.
 const char *const ImageUtil::kBitmapFile = "./res.bmp";
 
 namespace {
@@ -113,12 +111,6 @@ constexpr int kBitmapHeaderSize = 54;
 constexpr int kBitmapRowBytes = 12; // 4 pixels of 3 bytes: rows need no filler
 constexpr int kBitmapWidth = 4;
 
-QMutex &bitmapFileMutex()
-{
-    static QMutex mutex;
-    return mutex;
-}
-
 } // namespace
 
 QString ImageUtil::getImgData(const QString &strPacked)
@@ -189,17 +181,10 @@ QByteArray ImageUtil::makeTextBitmap(const char *szText)
             pixels[i] = szText[i + 2];
     }
 
-    // One file serves every request: hold the lock from writing it until it has been read back.
-    QMutexLocker lock(&bitmapFileMutex());
-    QFile out(QString::fromLatin1(kBitmapFile));
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bitmap) != bitmap.size()
-        || !out.flush())
-        return QByteArray();
-    out.close();
-    QFile in(QString::fromLatin1(kBitmapFile));
-    if (!in.open(QIODevice::ReadOnly)) {
+    // One file serves every request of every instance started in this directory (see BitmapFile).
+    QByteArray readBack;
+    const BitmapFile::Outcome outcome = BitmapFile(kBitmapFile).writeAndReadBack(bitmap, &readBack);
+    if (outcome == BitmapFile::Outcome::ReadFailed)
         qDebug() << "file can not open!";
-        return QByteArray();
-    }
-    return in.readAll();
+    return outcome == BitmapFile::Outcome::Done ? readBack : QByteArray();
 }

@@ -1,14 +1,24 @@
+#include "util/BitmapFile.h"
 #include "util/ImageUtil.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -69,6 +79,52 @@ quint32 field32(const QByteArray &bitmap, int offset)
     return qFromLittleEndian<quint32>(reinterpret_cast<const uchar *>(bitmap.constData()) + offset);
 }
 
+// A fresh directory as the current one while it lives.
+class ScratchDirectory
+{
+public:
+    ScratchDirectory()
+        : m_previous(QDir::currentPath())
+    {
+        QDir::setCurrent(m_dir.path());
+    }
+    ~ScratchDirectory() { QDir::setCurrent(m_previous); }
+    bool isValid() const
+    {
+        return m_dir.isValid() && QDir::currentPath() == QDir(m_dir.path()).canonicalPath();
+    }
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previous;
+};
+
+QByteArray fileContent(const char *path)
+{
+    QFile file(QString::fromLatin1(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool writeFile(const char *path, const QByteArray &content)
+{
+    QFile file(QString::fromLatin1(path));
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+// makeTextBitmap on another thread, so that a call that blocks shows up as a failure and not as a hang.
+// Null when it has not returned within the time.
+std::shared_ptr<QByteArray> bitmapWithin(const char *text, std::chrono::milliseconds time)
+{
+    auto task = std::make_shared<std::packaged_task<QByteArray()>>(
+        [text] { return ImageUtil::makeTextBitmap(text); });
+    std::future<QByteArray> result = task->get_future();
+    std::thread([task] { (*task)(); }).detach();
+    if (result.wait_for(time) != std::future_status::ready)
+        return nullptr;
+    return std::make_shared<QByteArray>(result.get());
+}
+
 } // namespace
 
 class TestImageUtil : public QObject
@@ -91,6 +147,12 @@ private slots:
     void bitmapPixelsCarryTheText();
     void bitmapFileThatCannotBeWritten();
     void concurrentBitmapsKeepTheirOwnText();
+    void bitmapFileRefusesWhatIsNotItsOwn_data();
+    void bitmapFileRefusesWhatIsNotItsOwn();
+    void bitmapFileIsTheOwnersOnly_data();
+    void bitmapFileIsTheOwnersOnly();
+    void bitmapFileLockIsHonouredAndBounded();
+    void twoInstancesInOneDirectoryKeepTheirAnswers();
 
 private:
     QTemporaryDir m_dir;
@@ -313,6 +375,170 @@ void TestImageUtil::concurrentBitmapsKeepTheirOwnText()
     for (std::thread &thread : threads)
         thread.join();
     QCOMPARE(mismatches.load(), 0);
+}
+
+void TestImageUtil::bitmapFileRefusesWhatIsNotItsOwn_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("symbolic link to a file") << "symlink";
+    QTest::newRow("symbolic link to nothing yet") << "dangling";
+    QTest::newRow("hard link to a file") << "hardlink";
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("another user's file") << "foreign";
+}
+
+// A planted res.bmp must never make an answer land in another file, block the image channel, or hand an
+// answer (session identifier included) to another user.
+void TestImageUtil::bitmapFileRefusesWhatIsNotItsOwn()
+{
+    QFETCH(QString, kind);
+    ScratchDirectory dir;
+    QVERIFY(dir.isValid());
+    const QByteArray precious = "precious content";
+    QVERIFY(writeFile("victim", precious));
+    const char *bitmapFile = ImageUtil::kBitmapFile;
+    if (kind == "symlink")
+        QCOMPARE(::symlink("victim", bitmapFile), 0);
+    else if (kind == "dangling")
+        QCOMPARE(::symlink("created-through-link", bitmapFile), 0);
+    else if (kind == "hardlink")
+        QCOMPARE(::link("victim", bitmapFile), 0);
+    else if (kind == "fifo")
+        QCOMPARE(::mkfifo(bitmapFile, 0600), 0);
+    else if (kind == "foreign") {
+        if (::geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
+        QCOMPARE(::rename("victim", bitmapFile), 0);
+        QCOMPARE(::chown(bitmapFile, 65534, 65534), 0);
+    }
+
+    {
+        MessageLog log;
+        const std::shared_ptr<QByteArray> bitmap
+            = bitmapWithin("{\"session\":\"s3cr3t\"}", std::chrono::seconds(3));
+        QVERIFY2(bitmap, "makeTextBitmap blocked");
+        QCOMPARE(*bitmap, QByteArray());
+        QVERIFY2(log.lines().join('\n').contains("refused"), qPrintable(log.lines().join('\n')));
+    }
+    if (kind == "foreign")
+        QCOMPARE(fileContent(bitmapFile), precious);
+    else
+        QCOMPARE(fileContent("victim"), precious);
+    QVERIFY(!QFile::exists("created-through-link"));
+
+    // Nothing is left held: once the entry is gone, the next answer goes through.
+    QCOMPARE(::unlink(bitmapFile), 0);
+    const std::shared_ptr<QByteArray> next = bitmapWithin("continue", std::chrono::seconds(3));
+    QVERIFY2(next, "makeTextBitmap blocked");
+    QCOMPARE(pixelsAsRgb(*next).left(8), QByteArray("continue"));
+}
+
+void TestImageUtil::bitmapFileIsTheOwnersOnly_data()
+{
+    QTest::addColumn<bool>("leftReadableByAll");
+    QTest::newRow("created") << false;
+    QTest::newRow("left readable by everyone by an earlier version") << true;
+}
+
+void TestImageUtil::bitmapFileIsTheOwnersOnly()
+{
+    QFETCH(bool, leftReadableByAll);
+    ScratchDirectory dir;
+    QVERIFY(dir.isValid());
+    const mode_t previousMask = ::umask(0); // the mode must not depend on the caller's umask
+    if (leftReadableByAll)
+        QCOMPARE(::close(::open(ImageUtil::kBitmapFile, O_CREAT | O_WRONLY, 0644)), 0);
+    const QByteArray bitmap = ImageUtil::makeTextBitmap("{\"session\":\"s3cr3t\"}");
+    ::umask(previousMask);
+    QVERIFY(!bitmap.isEmpty());
+    struct stat status = {};
+    QCOMPARE(::stat(ImageUtil::kBitmapFile, &status), 0);
+    QCOMPARE(status.st_mode & 07777, mode_t(0600));
+    QCOMPARE(fileContent(ImageUtil::kBitmapFile), bitmap);
+}
+
+// The lock is the one another instance takes: a request waits while it is held, for a bounded time.
+void TestImageUtil::bitmapFileLockIsHonouredAndBounded()
+{
+    ScratchDirectory dir;
+    QVERIFY(dir.isValid());
+    const QByteArray expected = ImageUtil::makeTextBitmap("continue");
+    QVERIFY(!expected.isEmpty());
+    const int other = ::open(ImageUtil::kBitmapFile, O_RDWR | O_CLOEXEC);
+    QVERIFY(other >= 0);
+    QCOMPARE(::flock(other, LOCK_EX), 0);
+
+    auto waiting = std::async(std::launch::async, [] { return ImageUtil::makeTextBitmap("continue"); });
+    QCOMPARE(waiting.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    // The other instance writes its answer and reads it back before it lets go.
+    QCOMPARE(::ftruncate(other, 0), 0);
+    QCOMPARE(::pwrite(other, "other instance's answer", 23, 0), ssize_t(23));
+    QCOMPARE(::flock(other, LOCK_UN), 0);
+    QCOMPARE(waiting.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    QCOMPARE(waiting.get(), expected);
+
+    // A holder that never lets go costs a request its lock wait, not the channel.
+    QCOMPARE(::flock(other, LOCK_EX), 0);
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray readBack = "stale";
+    QCOMPARE(
+        BitmapFile(ImageUtil::kBitmapFile, std::chrono::milliseconds(200)).writeAndReadBack("new", &readBack),
+        BitmapFile::Outcome::LockTimedOut);
+    QVERIFY2(timer.elapsed() >= 150 && timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(readBack, QByteArray());
+    QCOMPARE(fileContent(ImageUtil::kBitmapFile), expected);
+    ::close(other);
+}
+
+// Two instances started in one directory, and this process's own workers, answer at the same time.
+void TestImageUtil::twoInstancesInOneDirectoryKeepTheirAnswers()
+{
+    ScratchDirectory dir;
+    QVERIFY(dir.isValid());
+    std::vector<std::unique_ptr<QProcess>> writers;
+    for (const char *tag : {"first", "second"}) {
+        writers.push_back(std::make_unique<QProcess>());
+        writers.back()->setWorkingDirectory(dir.path());
+        writers.back()->start(
+            QStringLiteral(LS_BITMAP_WRITER), {QString::fromLatin1(tag), QStringLiteral("3000")});
+    }
+    for (const auto &writer : writers)
+        QVERIFY(writer->waitForStarted());
+
+    // This process's threads answer for as long as the other instances do.
+    std::atomic<bool> othersRunning {true};
+    std::atomic<int> ownAnswers {0};
+    std::atomic<int> ownMismatches {0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([t, &othersRunning, &ownAnswers, &ownMismatches] {
+            const QByteArray text = "{\"writer\":\"self" + QByteArray::number(t) + "\",\"pad\":\""
+                + QByteArray(5 + t * 17, 'q') + "\"}";
+            while (othersRunning) {
+                const QByteArray bitmap = ImageUtil::makeTextBitmap(text.constData());
+                ++ownAnswers;
+                if (bitmap.size() != 54 + 12 * ((text.size() + 11) / 12)
+                    || !pixelsAsRgb(bitmap).startsWith(text))
+                    ++ownMismatches;
+            }
+        });
+    }
+    QStringList reports;
+    for (const auto &writer : writers) {
+        const bool finished = writer->waitForFinished(60000);
+        if (!finished)
+            writer->kill();
+        reports << QString::fromLatin1(writer->readAllStandardOutput()).trimmed();
+    }
+    othersRunning = false;
+    for (std::thread &thread : threads)
+        thread.join();
+
+    QVERIFY(ownAnswers > 0);
+    QCOMPARE(ownMismatches.load(), 0);
+    // "<answers> <other's> <mangled>"
+    QCOMPARE(reports, QStringList({"3000 0 0", "3000 0 0"}));
 }
 
 QTEST_GUILESS_MAIN(TestImageUtil)
