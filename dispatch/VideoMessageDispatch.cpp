@@ -1,5 +1,6 @@
 #include "dispatch/VideoMessageDispatch.h"
 
+#include "dispatch/DispatchLog.h"
 #include "dispatch/VideoCommandTable.h"
 #include "video/SlfLibrary.h"
 #include "window/WindowControlManager.h"
@@ -7,13 +8,11 @@
 #include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLoggingCategory>
 #include <QThreadPool>
 #include <QtConcurrent>
 
 #include <memory>
 
-Q_LOGGING_CATEGORY(lcVideoDispatch, "ls.dispatch")
 
 namespace {
 
@@ -95,7 +94,7 @@ QString VideoMessageDispatch::forward(const VideoCommand &command, const QJsonOb
 {
     const QString response = registry.forwardVideoCommand(command, request);
     if (command.step == VideoCommandStep::LoggedAnswer)
-        qCDebug(lcVideoDispatch).noquote() << command.word << "response:" << response;
+        qCDebug(lcDispatch).noquote() << command.word << "response:" << response;
     return response;
 }
 
@@ -106,7 +105,7 @@ void VideoMessageDispatch::startPointList(const QJsonObject &request)
     const QString key = stringOf(request, "key");
     const QString sequence = stringOf(request, "sequence");
     if (pendingPointLists >= kMaxPendingPointLists) {
-        qCDebug(lcVideoDispatch) << "getSlfPointList: too many point lists pending, answered as failed";
+        qCDebug(lcDispatch) << "getSlfPointList: too many point lists pending, answered as failed";
         emit messageResponse(uuid, pointListAnswer(uuid, sequence, nullptr));
         return;
     }

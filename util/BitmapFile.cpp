@@ -1,6 +1,6 @@
 #include "util/BitmapFile.h"
+#include "util/UtilLog.h"
 
-#include <QDebug>
 #include <QMutex>
 
 #include <algorithm>
@@ -125,7 +125,7 @@ BitmapFile::Outcome BitmapFile::writeAndReadBack(const QByteArray &bytes, QByteA
         ::open(m_path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, S_IRUSR | S_IWUSR));
     if (file.get() < 0) {
         if (errno == ELOOP) {
-            qWarning() << "bitmap file" << m_path << "refused: a symbolic link";
+            qCWarning(lcUtil) << "bitmap file" << m_path << "refused: a symbolic link";
             return Outcome::Refused;
         }
         return Outcome::NotCreated;
@@ -134,7 +134,7 @@ BitmapFile::Outcome BitmapFile::writeAndReadBack(const QByteArray &bytes, QByteA
     if (::fstat(file.get(), &status) != 0)
         return Outcome::NotCreated;
     if (const char *reason = refusalReason(status)) {
-        qWarning() << "bitmap file" << m_path << "refused:" << reason;
+        qCWarning(lcUtil) << "bitmap file" << m_path << "refused:" << reason;
         return Outcome::Refused;
     }
     // A file left by an earlier version may be readable by everyone; it holds session identifiers.

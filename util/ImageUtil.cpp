@@ -2,11 +2,11 @@
 
 #include "util/BitmapFile.h"
 #include "util/CBase64.h"
+#include "util/UtilLog.h"
 #include "util/ZIPUtil.h"
 
 #include "base/HexDigit.h"
 
-#include <QDebug>
 
 #include <algorithm>
 #include <climits>
@@ -138,7 +138,7 @@ QString ImageUtil::getImgData(const QString &strPacked)
         return QString();
     std::size_t inflatedLength = bufferSize;
     if (ZIPUtil::zdecompress(source.data(), source.size(), inflated.get(), &inflatedLength) != 0)
-        qDebug() << "getImgData: ZIPUtil::zdecompress failed";
+        qCDebug(lcUtil) << "getImgData: ZIPUtil::zdecompress failed";
 
     // Whatever the buffer holds up to its first zero; a buffer filled to the end is refused.
     const void *end = std::memchr(inflated.get(), 0, bufferSize);
@@ -185,6 +185,6 @@ QByteArray ImageUtil::makeTextBitmap(const char *szText)
     QByteArray readBack;
     const BitmapFile::Outcome outcome = BitmapFile(kBitmapFile).writeAndReadBack(bitmap, &readBack);
     if (outcome == BitmapFile::Outcome::ReadFailed)
-        qDebug() << "file can not open!";
+        qCDebug(lcUtil) << "file can not open!";
     return outcome == BitmapFile::Outcome::Done ? readBack : QByteArray();
 }

@@ -2,7 +2,7 @@
 
 #include "platform/DesktopBackend.h"
 #include "video/LiveComponentWidgets.h"
-#include "video/VideoLogging.h"
+#include "video/VideoLog.h"
 
 #include <QApplication>
 #include <QDesktopWidget>

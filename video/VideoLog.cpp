@@ -1,3 +1,3 @@
-#include "video/VideoLogging.h"
+#include "video/VideoLog.h"
 
 Q_LOGGING_CATEGORY(lcVideo, "ls.video")

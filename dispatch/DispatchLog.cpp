@@ -1,0 +1,3 @@
+#include "dispatch/DispatchLog.h"
+
+Q_LOGGING_CATEGORY(lcDispatch, "ls.dispatch")

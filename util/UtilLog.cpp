@@ -1,0 +1,3 @@
+#include "util/UtilLog.h"
+
+Q_LOGGING_CATEGORY(lcUtil, "ls.util")
