@@ -1,21 +1,9 @@
 #include "dispatch/ModuleDispatch.h"
 
+#include "base/JsonText.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
-
-namespace {
-
-bool parseObject(const QString &text, QJsonObject *object)
-{
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return false;
-    *object = document.object();
-    return true;
-}
-
-} // namespace
 
 ModuleDispatch::ModuleDispatch(QObject *parent)
     : QObject(parent)
@@ -35,7 +23,7 @@ void ModuleDispatch::setCommands(QVector<Command> commands)
 void ModuleDispatch::dispatchCommand(const QString &request)
 {
     QJsonObject object;
-    if (parseObject(request, &object))
+    if (Base::parseJsonObject(request, &object))
         dispatchCommand(request, object);
 }
 
@@ -58,7 +46,7 @@ void ModuleDispatch::dispatchCommand(const QString &request, const QJsonObject &
 void ModuleDispatch::onMessageProcess(QString strResponse)
 {
     QJsonObject object;
-    if (!parseObject(strResponse, &object))
+    if (!Base::parseJsonObject(strResponse, &object))
         return;
     emit messageResponse(object.value(QLatin1String("uuid")).toString(), strResponse);
 }

@@ -1,5 +1,6 @@
 #include "window/WindowControlManager.h"
 
+#include "base/JsonText.h"
 #include "video/VideoCommand.h"
 #include "window/WindowLog.h"
 
@@ -12,16 +13,6 @@
 namespace {
 
 const QLatin1String kLocalServiceVersion("1.0.0.40");
-
-bool parseObject(const QString &text, QJsonObject *object)
-{
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return false;
-    *object = document.object();
-    return true;
-}
 
 QString textOf(const QJsonObject &object, const char *key)
 {
@@ -141,7 +132,7 @@ WindowControl *WindowControlManager::window(const QString &uuid) const
 QString WindowControlManager::createWnd(const QString &request)
 {
     QJsonObject object;
-    if (!parseObject(request, &object))
+    if (!Base::parseJsonObject(request, &object))
         return notAnObject();
     const QString uuid = textOf(object, "uuid");
     const PageRect rect = rectOf(object);
@@ -179,7 +170,7 @@ QString WindowControlManager::createWnd(const QString &request)
 QString WindowControlManager::runOnWindow(const QString &request, WindowOperation operation)
 {
     QJsonObject object;
-    if (!parseObject(request, &object))
+    if (!Base::parseJsonObject(request, &object))
         return notAnObject();
     if (WindowControl *found = window(textOf(object, "uuid")))
         operation(*found, object);
@@ -215,7 +206,7 @@ QString WindowControlManager::hideWnd(const QString &request)
 QString WindowControlManager::destroyWnd(const QString &request)
 {
     QJsonObject object;
-    if (!parseObject(request, &object))
+    if (!Base::parseJsonObject(request, &object))
         return notAnObject();
     teardown(textOf(object, "uuid"));
     return answer(object, 0, 0);
@@ -224,7 +215,7 @@ QString WindowControlManager::destroyWnd(const QString &request)
 QString WindowControlManager::setWndGeometry(const QString &request)
 {
     QJsonObject object;
-    if (!parseObject(request, &object))
+    if (!Base::parseJsonObject(request, &object))
         return notAnObject();
     if (WindowControl *found = window(textOf(object, "uuid"))) {
         const PageRect rect = rectOf(object);
@@ -259,7 +250,7 @@ QString WindowControlManager::updateParentWnd(const QString &request)
 QString WindowControlManager::getLocalServiceVersion(const QString &request)
 {
     QJsonObject object;
-    if (!parseObject(request, &object))
+    if (!Base::parseJsonObject(request, &object))
         return notAnObject();
     QJsonObject response = windowForm(textOf(object, "sequence"), textOf(object, "uuid"), 0, 0);
     response.insert(QLatin1String("localServiceVersion"), kLocalServiceVersion);
@@ -332,7 +323,7 @@ void WindowControlManager::relayEvents(WindowControl *window)
 QString WindowControlManager::forwardVideoCommand(const VideoCommand &command, const QString &request)
 {
     QJsonObject object;
-    if (!parseObject(request, &object))
+    if (!Base::parseJsonObject(request, &object))
         return QString();
     return forwardVideoCommand(command, object);
 }
