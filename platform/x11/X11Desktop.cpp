@@ -250,7 +250,16 @@ bool X11Desktop::exists(std::uint32_t window)
     return reply != nullptr;
 }
 
+// Mapped, or for this process's windows asked to be: the window manager maps a top-level window a
+// moment after it is asked, and until then it stays unmapped on the server.
 bool X11Desktop::isMapped(std::uint32_t window)
+{
+    if (QWindow *own = qtWindow(window))
+        return own->isVisible();
+    return isMappedOnServer(window);
+}
+
+bool X11Desktop::isMappedOnServer(std::uint32_t window)
 {
     const Reply<xcb_get_window_attributes_reply_t> reply(xcb_get_window_attributes_reply(
         m_connection, xcb_get_window_attributes(m_connection, window), nullptr));
@@ -362,13 +371,16 @@ bool X11Desktop::isAbove(NativeHandle handle)
 
 // A managed window's state is the window manager's to change; a withdrawn one carries its wish in
 // the property, which the manager reads when the window is mapped.
+// A window mapped a moment ago gets both: the manager reads the property if it manages the window
+// after the change, and hears the message if it managed it before.
 void X11Desktop::setAbove(std::uint32_t window, bool above)
 {
-    if (isManagedClient(window)) {
+    const bool managed = isManagedClient(window);
+    if (managed || isMapped(window))
         sendToRoot(window, m_atoms[NetWmState],
             {above ? kNetWmStateAdd : kNetWmStateRemove, m_atoms[NetWmStateAbove], 0, kSourcePager, 0});
+    if (managed)
         return;
-    }
     std::vector<std::uint32_t> state = atomList(window, m_atoms[NetWmState]);
     state.erase(std::remove(state.begin(), state.end(), m_atoms[NetWmStateAbove]), state.end());
     if (above)
@@ -380,13 +392,37 @@ void X11Desktop::setAbove(std::uint32_t window, bool above)
 
 // Top-level windows go through the window manager, which keeps its frames and layers in order;
 // children are restacked directly. sibling 0: top (or bottom) of the siblings.
-void X11Desktop::restack(std::uint32_t window, std::uint32_t sibling, bool below)
+void X11Desktop::restack(std::uint32_t window, std::uint32_t sibling, bool below, bool aboveBand)
 {
-    if (isManagedClient(window)) {
-        sendToRoot(window, m_atoms[NetRestackWindow],
-            {kSourcePager, sibling, std::uint32_t(below ? XCB_STACK_MODE_BELOW : XCB_STACK_MODE_ABOVE), 0, 0});
+    const Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+        m_connection, xcb_get_window_attributes(m_connection, window), nullptr));
+    const bool overrideRedirect = attributes && attributes->override_redirect;
+    // A top-level window that is managed, or mapped a moment ago and about to be, is the manager's.
+    if (!overrideRedirect && (isManagedClient(window) || (isTopLevel(window) && isMapped(window)))) {
+        if (!sibling || !below) {
+            sendToRoot(window, m_atoms[NetRestackWindow],
+                {kSourcePager, sibling, std::uint32_t(below ? XCB_STACK_MODE_BELOW : XCB_STACK_MODE_ABOVE), 0, 0});
+            return;
+        }
+        // Window managers may ignore the sibling (openbox only raises or lowers in the layer). So:
+        // raise the window, then raise the sibling and every window above it in the same band, lowest
+        // first; their order stays, and the window ends right below the sibling.
+        const std::vector<NativeHandle> order = topLevelWindows();
+        const auto siblingAt = std::find(order.begin(), order.end(), sibling);
+        if (siblingAt == order.end())
+            return;
+        std::vector<std::uint32_t> raised {window, sibling};
+        for (auto it = std::make_reverse_iterator(siblingAt); it != order.rend(); ++it) {
+            const std::uint32_t other = std::uint32_t(*it);
+            if (other != window && isManagedClient(other) && isAbove(other) == aboveBand)
+                raised.push_back(other);
+        }
+        for (std::uint32_t raise : raised)
+            sendToRoot(raise, m_atoms[NetRestackWindow], {kSourcePager, 0, XCB_STACK_MODE_ABOVE, 0, 0});
         return;
     }
+    if (sibling && isTopLevel(sibling))
+        sibling = frameOf(sibling); // the root's child that holds it is the sibling on the server
     if (sibling) {
         const std::uint32_t values[] = {sibling, std::uint32_t(below ? XCB_STACK_MODE_BELOW : XCB_STACK_MODE_ABOVE)};
         xcb_configure_window(m_connection, window, XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, values);
@@ -503,7 +539,10 @@ std::vector<NativeHandle> X11Desktop::topLevelWindows()
     windows.reserve(stacking.size());
     for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
         const auto client = clientOfFrame.find(*it);
-        windows.push_back(client != clientOfFrame.end() ? client->second : *it);
+        if (client != clientOfFrame.end())
+            windows.push_back(client->second);
+        else if (isMapped(*it))
+            windows.push_back(*it);
     }
     return windows;
 }
@@ -775,46 +814,69 @@ bool X11Desktop::placeWindow(NativeHandle handle, const ZOrderPlacement &placeme
     const std::uint32_t window = resolve(handle);
     if (!exists(window))
         return false;
+    const std::uint32_t after = resolve(placement.after);
+    if (placement.where == ZOrderPlacement::Where::DirectlyAfter && !exists(after))
+        return false;
+    const bool topLevel = isTopLevel(window);
+    // Shown first: a window manager stacks a window when it maps it, so any z-order asked before
+    // would be lost.
+    if (placement.show)
+        showWindow(window, true);
+    if (placement.moveAndResize)
+        moveAndResize(window, placement.geometry);
+    if (topLevel && (placement.show || isMapped(window)) && !isManagedClient(window)) {
+        // Mapped a moment ago, the window manager has yet to take it: stacking and activation
+        // wait for its MapNotify. Selected before the second look, so that it cannot slip by.
+        const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_change_window_attributes(m_connection, window, XCB_CW_EVENT_MASK, &mask);
+        if (!isMappedOnServer(window)) {
+            m_pendingPlacements[window] = {placement.where, after, placement.activate};
+            return true;
+        }
+    }
+    m_pendingPlacements.erase(window);
+    placeInZOrder(window, placement.where, after);
+    if (placement.activate && topLevel)
+        setForegroundWindow(window);
+    return true;
+}
+
+void X11Desktop::placeInZOrder(std::uint32_t window, ZOrderPlacement::Where where, std::uint32_t after)
+{
     using Where = ZOrderPlacement::Where;
     const bool topLevel = isTopLevel(window);
-    switch (placement.where) {
+    switch (where) {
     case Where::OutOfTopmostBand:
-        if (topLevel && isAbove(window))
+        if (topLevel && isAbove(window)) {
             setAbove(window, false);
+            restack(window, 0, false, false); // on top of the normal windows
+        }
         break;
     case Where::IntoTopmostBand:
         if (topLevel)
             setAbove(window, true);
-        restack(window, 0, false);
+        restack(window, 0, false, true);
         break;
-    case Where::DirectlyAfter: {
-        const std::uint32_t after = resolve(placement.after);
-        if (!exists(after))
-            return false;
+    case Where::DirectlyAfter:
         // Only a sibling gives a place; another window leaves the order as it is.
-        if (after == window || isTopLevel(after) != topLevel || (!topLevel && xParent(after) != xParent(window)))
+        if (after == window || !exists(after) || isTopLevel(after) != topLevel
+            || (!topLevel && xParent(after) != xParent(window)))
             break;
         if (topLevel) {
             const bool afterAbove = isAbove(after);
             const bool windowAbove = isAbove(window);
             if (afterAbove && !windowAbove) {
-                restack(window, 0, false); // top of the normal windows
+                restack(window, 0, false, false); // top of the normal windows
                 break;
             }
             if (!afterAbove && windowAbove)
                 setAbove(window, false);
+            restack(window, after, true, afterAbove);
+            break;
         }
-        restack(window, after, true);
+        restack(window, after, true, false);
         break;
     }
-    }
-    if (placement.show)
-        showWindow(window, true);
-    if (placement.moveAndResize)
-        moveAndResize(window, placement.geometry);
-    if (placement.activate && topLevel)
-        setForegroundWindow(window);
-    return true;
 }
 
 bool X11Desktop::showWindow(NativeHandle handle, bool show)
@@ -1055,6 +1117,7 @@ void X11Desktop::windowGone(std::uint32_t window, bool destroyed)
 {
     if (destroyed) {
         m_embeddings.erase(window);
+        m_pendingPlacements.erase(window);
         rememberDead(window);
         tell(window);
     }
@@ -1126,6 +1189,18 @@ void X11Desktop::handleEvent(const void *message)
         if (!state.empty() && state.front() == kWmStateIconic)
             break;
         windowGone(unmapped->window, false);
+        break;
+    }
+    case XCB_MAP_NOTIFY: {
+        const auto *mapped = reinterpret_cast<const xcb_map_notify_event_t *>(event);
+        const auto pending = m_pendingPlacements.find(mapped->window);
+        if (pending == m_pendingPlacements.end())
+            break;
+        const PendingPlacement placement = pending->second;
+        m_pendingPlacements.erase(pending);
+        placeInZOrder(mapped->window, placement.where, placement.after);
+        if (placement.activate)
+            setForegroundWindow(mapped->window);
         break;
     }
     case XCB_REPARENT_NOTIFY: {

@@ -24,8 +24,10 @@ struct xcb_connection_t;
 //
 // How the interface's vocabulary maps onto X11:
 // - Handles are X window ids; this process's Qt windows take part under their winId().
-// - Top-level windows are the window manager's clients and the other children of the root, in the
-//   root's stacking order (top first); a managed client stands in for its frame. A client's parent is 0.
+// - Top-level windows are the window manager's clients and the other mapped children of the root, in
+//   the root's stacking order (top first); a managed client stands in for its frame. Left out are the
+//   unmapped helper windows every X program keeps (this process's hidden Qt windows are kept). A
+//   client's parent is 0.
 // - Title: _NET_WM_NAME (UTF-8), else WM_NAME. Class name: the class part of WM_CLASS (Chromium's is
 //   "Chromium"). "Shell_TrayWnd" finds a managed dock (_NET_WM_WINDOW_TYPE_DOCK) on the primary monitor,
 //   "Shell_SecondaryTrayWnd" one on another monitor; there is no start button ("Button" finds nothing
@@ -33,10 +35,12 @@ struct xcb_connection_t;
 // - windowRect of a managed client is its frame's rectangle; clientRect and clientOrigin are the
 //   client window's own. All in X pixels: the caller converts from page pixels by the device pixel ratio.
 // - Foreground: _NET_ACTIVE_WINDOW, read from the root and set through the window manager. Z-order of
-//   top-level windows: _NET_RESTACK_WINDOW (the manager ignores plain restacking requests); the topmost
-//   band is _NET_WM_STATE_ABOVE. Children of one parent are restacked directly. The window manager
+//   top-level windows: _NET_RESTACK_WINDOW (the manager ignores plain restacking requests), and since a
+//   manager may ignore its sibling, "directly after S" raises the window and then S and the windows
+//   above S in the band, keeping their order; the topmost band is _NET_WM_STATE_ABOVE. Children of one parent are restacked directly. The window manager
 //   carries out foreground, stacking and mapping requests of managed windows shortly after the call
-//   returns, so reading them back at once may still give the state before.
+//   returns, so reading them back at once may still give the state before. A window shown by
+//   placeWindow is stacked (and activated) when the manager has mapped it.
 // - X windows cannot be 0 pixels wide or high: a size of 0 becomes 1.
 // - X11 has no thread input to attach: attachThreadInput does nothing and answers whether the window
 //   exists. X windows always clip their siblings: addClipSiblings changes nothing on the server and is
@@ -120,6 +124,13 @@ private:
         NativePoint position; // in the parent
     };
 
+    struct PendingPlacement
+    {
+        ZOrderPlacement::Where where = ZOrderPlacement::Where::OutOfTopmostBand;
+        std::uint32_t after = 0;
+        bool activate = false;
+    };
+
     class ErrorFilter;
 
     std::uint32_t resolve(NativeHandle handle) const; // follows the handles of recreated Qt windows
@@ -131,15 +142,18 @@ private:
     bool isManagedClient(std::uint32_t window);
     bool isTopLevel(std::uint32_t window);
     std::uint32_t frameOf(std::uint32_t window); // the root's child that holds the window
-    bool isMapped(std::uint32_t window);
+    bool isMapped(std::uint32_t window); // for this process's windows: asked to be
+    bool isMappedOnServer(std::uint32_t window);
     std::vector<std::uint32_t> atomList(std::uint32_t window, std::uint32_t property);
     QRect geometryOf(std::uint32_t window); // position in the X parent, size
     NativePoint rootPosition(std::uint32_t window);
     std::vector<NativeHandle> siblingsOf(std::uint32_t window); // top first
     void sendToRoot(std::uint32_t window, std::uint32_t type, const std::uint32_t (&data)[5]);
     void setAbove(std::uint32_t window, bool above);
-    void restack(std::uint32_t window, std::uint32_t sibling, bool below);
+    // aboveBand: the band the window ends in (the manager may not have carried out a change yet).
+    void restack(std::uint32_t window, std::uint32_t sibling, bool below, bool aboveBand);
     void moveAndResize(std::uint32_t window, const NativeRect &geometry);
+    void placeInZOrder(std::uint32_t window, ZOrderPlacement::Where where, std::uint32_t after);
     std::vector<NativeMonitor> monitors();
     std::u16string textProperty(std::uint32_t window, std::uint32_t property, std::uint32_t type, int maxChars);
     QWindow *foreignWindow(std::uint32_t window);
@@ -175,6 +189,7 @@ private:
     std::unique_ptr<ErrorFilter> m_errorFilter; // drops Qt's errors for dead windows
     std::map<std::uint32_t, Watch> m_watches; // by watched window
     std::map<std::uint32_t, Embedding> m_embeddings; // windows made children here, until they leave
+    std::map<std::uint32_t, PendingPlacement> m_pendingPlacements; // until the manager maps the window
     std::map<std::uint32_t, QPointer<QWindow>> m_recreated; // old id -> the Qt window that had it
     std::map<std::uint32_t, QPointer<QWindow>> m_foreignWindows; // QWindow::fromWinId wrappers by id
     std::deque<std::uint32_t> m_deadWindows; // recent dead ids whose errors Qt's connection may get

@@ -14,7 +14,7 @@
 namespace {
 
 // How long the window manager must stay quiet, and the longest wait for it.
-constexpr int kQuietMs = 40;
+constexpr int kQuietMs = 60;
 constexpr int kSettleLimitMs = 1500;
 
 constexpr std::uint32_t kUserPosition = 1;
@@ -132,6 +132,8 @@ std::uint32_t X11TestClient::create(const DesktopScript::WindowSetup &setup, std
     }
     if (setup.visible)
         xcb_map_window(m_connection, window);
+    if (setup.visible && !setup.parent)
+        waitUntilManaged(window);
     settle();
     return window;
 }
@@ -154,7 +156,30 @@ void X11TestClient::unmap(std::uint32_t window)
 void X11TestClient::map(std::uint32_t window)
 {
     xcb_map_window(m_connection, window);
+    waitUntilManaged(window);
     settle();
+}
+
+void X11TestClient::waitUntilManaged(std::uint32_t window)
+{
+    const std::uint32_t clientList = atom("_NET_CLIENT_LIST");
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < kSettleLimitMs) {
+        xcb_get_property_reply_t *reply = xcb_get_property_reply(m_connection,
+            xcb_get_property(m_connection, 0, m_root, clientList, XCB_ATOM_WINDOW, 0, 65536), nullptr);
+        bool listed = false;
+        if (reply) {
+            const auto *clients = static_cast<const std::uint32_t *>(xcb_get_property_value(reply));
+            listed = std::find(clients, clients + xcb_get_property_value_length(reply) / 4, window)
+                != clients + xcb_get_property_value_length(reply) / 4;
+        }
+        std::free(reply);
+        if (listed)
+            return;
+        QCoreApplication::processEvents();
+        QThread::msleep(5);
+    }
 }
 
 void X11TestClient::move(std::uint32_t window, int x, int y)

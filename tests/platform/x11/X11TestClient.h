@@ -45,6 +45,8 @@ public:
     void settle();
 
 private:
+    void waitUntilManaged(std::uint32_t window); // listed in _NET_CLIENT_LIST, or the wait is over
+
     xcb_connection_t *m_connection = nullptr;
     std::uint32_t m_root = 0;
     std::uint32_t m_visual = 0;

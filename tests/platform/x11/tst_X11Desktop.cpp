@@ -12,6 +12,8 @@
 #include <QWindow>
 #include <QtTest>
 
+#include <xcb/xcb.h>
+
 #include <cstdlib>
 #include <memory>
 
@@ -100,6 +102,8 @@ private slots:
     void docksAreTheTaskbars();
     void regionSeenOnTheServerAndOnScreen();
     void embeddedQtWindowGeometry();
+    void topLevelQtWindowBetweenBrowserAndOtherApplication();
+    void destroyNewsThroughQtsNativeEvents();
     void destroyObserverWhenTheBrowserGoes_data();
     void destroyObserverWhenTheBrowserGoes();
 
@@ -288,6 +292,66 @@ void tst_X11Desktop::embeddedQtWindowGeometry()
     QVERIFY2(g_xErrors.isEmpty(), qPrintable(g_xErrors.join("\n")));
 }
 
+// Top-level mode: the plug-in window over the browser, another application over both.
+void tst_X11Desktop::topLevelQtWindowBetweenBrowserAndOtherApplication()
+{
+    const std::uint32_t browser = m_client->create({u"Page - Chromium", u"Chromium", {100, 100, 700, 500}}, kPageColour);
+    const std::uint32_t other = m_client->create({u"Editor", u"LsOther", {400, 300, 900, 700}}, 0x30a040);
+    const std::unique_ptr<QWidget> widget = makePluginWidget();
+    const NativeHandle self = NativeHandle(widget->winId());
+    SettlingDesktop desktop(*m_desktop, *m_client);
+    QVERIFY(desktop.setForegroundWindow(other));
+    QCOMPARE(desktop.foregroundWindow(), NativeHandle(other));
+
+    // Placed right below the window above the browser, without activation.
+    QCOMPARE(desktop.windowAbove(browser), NativeHandle(other));
+    QVERIFY(desktop.placeWindow(self, ZOrderPlacement::directlyAfter(other).shown().withGeometry({150, 150, 550, 450})));
+    const std::vector<NativeHandle> order = desktop.topLevelWindows();
+    const auto at = [&order](NativeHandle window) { return std::find(order.begin(), order.end(), window) - order.begin(); };
+    QVERIFY(at(other) < at(self));
+    QVERIFY(at(self) < at(browser));
+    QCOMPARE(desktop.windowAbove(browser), self);
+    QCOMPARE(desktop.foregroundWindow(), NativeHandle(other));
+    QCOMPARE(desktop.windowRect(self), (NativeRect {150, 150, 550, 450}));
+    QTRY_COMPARE(m_client->pixel(200, 200), kPluginColour); // over the browser
+    QCOMPARE(m_client->pixel(500, 400), 0x30a040u); // under the other application
+
+    // The browser comes to the front: the plug-in window is placed on top again, shown over it.
+    QVERIFY(desktop.setForegroundWindow(browser));
+    QVERIFY(desktop.placeWindow(self, ZOrderPlacement::intoTopmostBand()));
+    QVERIFY(m_desktop->isAbove(self));
+    QVERIFY(desktop.placeWindow(self, ZOrderPlacement::outOfTopmostBand()));
+    QVERIFY(!m_desktop->isAbove(self));
+    QTRY_COMPARE(m_client->pixel(500, 400), kPluginColour);
+    QCOMPARE(desktop.foregroundWindow(), NativeHandle(browser));
+
+    widget->hide();
+    m_client->destroy(other);
+    m_client->destroy(browser);
+}
+
+// The owner's nativeEvent passes Qt's native events on: a DestroyNotify of a watched window tells its
+// observer once, and counts as handled.
+void tst_X11Desktop::destroyNewsThroughQtsNativeEvents()
+{
+    const std::uint32_t window = m_client->create({u"W", u"LsNative", {0, 0, 50, 50}});
+    int told = 0;
+    m_desktop->watchDestroy(window, [&told](NativeHandle) { ++told; });
+    xcb_destroy_notify_event_t other {};
+    other.response_type = XCB_DESTROY_NOTIFY;
+    other.event = other.window = window + 1;
+    QVERIFY(!m_desktop->handleNativeMessage("xcb_generic_event_t", &other));
+    xcb_destroy_notify_event_t destroyed = other;
+    destroyed.event = destroyed.window = window;
+    QVERIFY(!m_desktop->handleNativeMessage("windows_generic_MSG", &destroyed));
+    QCOMPARE(told, 0);
+    QVERIFY(m_desktop->handleNativeMessage("xcb_generic_event_t", &destroyed));
+    QCOMPARE(told, 1);
+    QVERIFY(!m_desktop->handleNativeMessage("xcb_generic_event_t", &destroyed));
+    m_client->destroy(window);
+    QCOMPARE(told, 1);
+}
+
 void tst_X11Desktop::destroyObserverWhenTheBrowserGoes_data()
 {
     QTest::addColumn<QString>("how");
@@ -369,3 +433,4 @@ int main(int argc, char **argv)
 }
 
 #include "tst_X11Desktop.moc"
+
