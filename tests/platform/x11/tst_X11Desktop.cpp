@@ -306,10 +306,13 @@ void tst_X11Desktop::topLevelQtWindowBetweenBrowserAndOtherApplication()
     // Placed right below the window above the browser, without activation.
     QCOMPARE(desktop.windowAbove(browser), NativeHandle(other));
     QVERIFY(desktop.placeWindow(self, ZOrderPlacement::directlyAfter(other).shown().withGeometry({150, 150, 550, 450})));
-    const std::vector<NativeHandle> order = desktop.topLevelWindows();
-    const auto at = [&order](NativeHandle window) { return std::find(order.begin(), order.end(), window) - order.begin(); };
-    QVERIFY(at(other) < at(self));
-    QVERIFY(at(self) < at(browser));
+    // The window manager carries it out a moment later.
+    const auto stackedBetween = [&] {
+        const std::vector<NativeHandle> order = m_desktop->topLevelWindows();
+        const auto at = [&order](NativeHandle window) { return std::find(order.begin(), order.end(), window); };
+        return at(other) < at(self) && at(self) < at(browser);
+    };
+    QTRY_VERIFY(stackedBetween());
     QCOMPARE(desktop.windowAbove(browser), self);
     QCOMPARE(desktop.foregroundWindow(), NativeHandle(other));
     QCOMPARE(desktop.windowRect(self), (NativeRect {150, 150, 550, 450}));
