@@ -201,9 +201,11 @@ X11Desktop::~X11Desktop()
 {
     if (QCoreApplication *application = QCoreApplication::instance())
         application->removeNativeEventFilter(m_errorFilter.get());
-    // A foreign wrapper still holding one of this process's windows would delete it with itself.
+    // A foreign wrapper still holding one of this process's windows would delete it with itself; once
+    // the application is gone (the process desktop ends at exit) the wrappers are left alone.
     for (auto &entry : m_foreignWindows) {
-        if (entry.second && entry.second->findChildren<QWindow *>(QString(), Qt::FindDirectChildrenOnly).isEmpty())
+        if (QCoreApplication::instance() && entry.second
+            && entry.second->findChildren<QWindow *>(QString(), Qt::FindDirectChildrenOnly).isEmpty())
             delete entry.second.data();
     }
     delete m_notifier;
