@@ -2,6 +2,7 @@
 
 #include "dispatch/VideoMessageDispatch.h"
 #include "dispatch/WindowMessageDispatch.h"
+#include "window/WindowControlManager.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,7 +23,7 @@ QString connectReply(const QString &uuid, int errorCode)
 
 MessageDispatch::MessageDispatch(QObject *parent)
     : QObject(parent)
-    , windowDispatch(new WindowMessageDispatch(this))
+    , windowDispatch(new WindowMessageDispatch(WindowControlManager::instance(), this))
     , videoDispatch(new VideoMessageDispatch(this))
 {
     connect(windowDispatch, &WindowMessageDispatch::messageResponse, this, &MessageDispatch::messageResponse);

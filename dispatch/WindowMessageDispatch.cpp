@@ -1,48 +1,50 @@
 #include "dispatch/WindowMessageDispatch.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
+#include "window/WindowControlManager.h"
 
 namespace {
 
-const QLatin1String kLocalServiceVersion("1.0.0.40");
+using Operation = QString (WindowControlManager::*)(const QString &request);
 
-// The window form: "sequence" and "uuid" read as texts (a number or a missing member gives "").
-QJsonObject windowResponse(const QJsonObject &object, int errorModule, int errorCode)
+struct Row
 {
-    QJsonObject response;
-    response.insert(QLatin1String("sequence"), object.value(QLatin1String("sequence")).toString());
-    response.insert(QLatin1String("uuid"), object.value(QLatin1String("uuid")).toString());
-    response.insert(QLatin1String("errorModule"), errorModule);
-    response.insert(QLatin1String("errorCode"), errorCode);
-    return response;
-}
+    const char *word;
+    Operation operation;
+};
 
-QString compact(const QJsonObject &object)
-{
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-}
+// In the order the words are compared.
+const Row kCommands[] = {
+    {"createWnd", &WindowControlManager::createWnd},
+    {"showWnd", &WindowControlManager::showWnd},
+    {"hideWnd", &WindowControlManager::hideWnd},
+    {"destroyWnd", &WindowControlManager::destroyWnd},
+    {"setWndGeometry", &WindowControlManager::setWndGeometry},
+    {"setWndZOrder", &WindowControlManager::setWndZOrder},
+    {"setWndCover", &WindowControlManager::setWndCover},
+    {"updateParentWnd", &WindowControlManager::updateParentWnd},
+    {"getLocalServiceVersion", &WindowControlManager::getLocalServiceVersion},
+    {"cuttingPartWindow", &WindowControlManager::cuttingPartWindow},
+    {"repairPartWindow", &WindowControlManager::repairPartWindow},
+    {"setWindowSelected", &WindowControlManager::setWindowSelected},
+};
 
 } // namespace
 
-WindowMessageDispatch::WindowMessageDispatch(QObject *parent)
+WindowMessageDispatch::WindowMessageDispatch(WindowControlManager &windowRegistry, QObject *parent)
     : ModuleDispatch(parent)
+    , registry(windowRegistry)
 {
-    setCommands({
-        {QStringLiteral("getLocalServiceVersion"), &WindowMessageDispatch::getLocalServiceVersion},
-    });
+    QVector<Command> commands;
+    for (const Row &row : kCommands) {
+        const Operation operation = row.operation;
+        commands.append({QString::fromLatin1(row.word),
+            [this, operation](const QString &request, const QJsonObject &) { return (registry.*operation)(request); }});
+    }
+    setCommands(std::move(commands));
+    connect(&registry, &WindowControlManager::sigWindowSelected, this, &WindowMessageDispatch::onMessageProcess);
 }
 
 void WindowMessageDispatch::releaseWindow(const QString &uuid)
 {
-    // Plug-in windows are not created by this build; a session owns nothing to release.
-    Q_UNUSED(uuid);
-}
-
-QString WindowMessageDispatch::getLocalServiceVersion(const QString &request, const QJsonObject &object)
-{
-    Q_UNUSED(request);
-    QJsonObject response = windowResponse(object, 0, 0);
-    response.insert(QLatin1String("localServiceVersion"), kLocalServiceVersion);
-    return compact(response);
+    registry.releaseWindow(uuid);
 }

@@ -70,6 +70,7 @@ struct ZOrderPlacement
                           // topmost
         IntoTopmostBand, // joins the topmost band, on its top
         DirectlyAfter, // right below `after` (a sibling), taking its band
+        TopOfBand, // on top of the band the window is in
     };
 
     Where where = Where::OutOfTopmostBand;
@@ -85,6 +86,7 @@ struct ZOrderPlacement
     {
         return ZOrderPlacement(Where::DirectlyAfter, window);
     }
+    static ZOrderPlacement topOfBand() { return ZOrderPlacement(Where::TopOfBand, 0); }
 
     ZOrderPlacement withActivation() const
     {

@@ -241,12 +241,14 @@ void MemoryDesktop::forget(NativeHandle handle)
 
 std::vector<NativeHandle> MemoryDesktop::topLevelWindows()
 {
+    ++m_interfaceCalls;
     adoptAllQtWindows();
     return m_topLevel;
 }
 
 std::u16string MemoryDesktop::windowTitle(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     const Window *window = find(handle);
     if (!window)
         return {};
@@ -257,6 +259,7 @@ std::u16string MemoryDesktop::windowTitle(NativeHandle handle)
 
 std::u16string MemoryDesktop::className(NativeHandle handle, int bufferChars)
 {
+    ++m_interfaceCalls;
     const Window *window = find(handle);
     if (!window || bufferChars <= 0)
         return {};
@@ -265,6 +268,7 @@ std::u16string MemoryDesktop::className(NativeHandle handle, int bufferChars)
 
 NativeHandle MemoryDesktop::findWindowByClass(const std::u16string &className)
 {
+    ++m_interfaceCalls;
     adoptAllQtWindows();
     const auto match = std::find_if(m_topLevel.begin(), m_topLevel.end(),
         [&](NativeHandle handle) { return m_windows.at(handle).className == className; });
@@ -275,12 +279,14 @@ NativeHandle MemoryDesktop::findWindowByClass(const std::u16string &className)
 
 NativeHandle MemoryDesktop::parent(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     const Window *window = find(handle);
     return window ? window->parent : 0;
 }
 
 NativeHandle MemoryDesktop::outermostAncestor(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     const Window *window = find(handle);
     while (window && window->parent)
         window = &m_windows.at(window->parent);
@@ -289,12 +295,14 @@ NativeHandle MemoryDesktop::outermostAncestor(NativeHandle handle)
 
 NativeHandle MemoryDesktop::firstChild(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     const Window *window = find(handle);
     return window && !window->children.empty() ? window->children.front() : 0;
 }
 
 NativeHandle MemoryDesktop::nextSibling(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     const Window *window = find(handle);
     if (!window)
         return 0;
@@ -305,6 +313,7 @@ NativeHandle MemoryDesktop::nextSibling(NativeHandle handle)
 
 NativeHandle MemoryDesktop::windowAbove(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     const Window *window = find(handle);
     if (!window)
         return 0;
@@ -315,11 +324,13 @@ NativeHandle MemoryDesktop::windowAbove(NativeHandle handle)
 
 bool MemoryDesktop::isWindow(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     return find(handle) != nullptr;
 }
 
 bool MemoryDesktop::isVisible(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     const Window *window = find(handle);
     if (!window)
         return false;
@@ -334,6 +345,7 @@ bool MemoryDesktop::isVisible(NativeHandle handle)
 
 NativeRect MemoryDesktop::windowRect(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     const Window *window = find(handle);
     if (!window)
         return {};
@@ -343,6 +355,7 @@ NativeRect MemoryDesktop::windowRect(NativeHandle handle)
 
 NativeRect MemoryDesktop::clientRect(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     const Window *window = find(handle);
     if (!window)
         return {};
@@ -354,6 +367,7 @@ NativeRect MemoryDesktop::clientRect(NativeHandle handle)
 
 NativePoint MemoryDesktop::clientOrigin(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     const Window *window = find(handle);
     if (!window)
         return {};
@@ -366,6 +380,7 @@ NativePoint MemoryDesktop::clientOrigin(NativeHandle handle)
 
 NativeHandle MemoryDesktop::foregroundWindow()
 {
+    ++m_interfaceCalls;
     // The record may have gone (an adopted Qt window closed): look it up again.
     if (m_foreground && !find(m_foreground))
         m_foreground = 0;
@@ -374,6 +389,7 @@ NativeHandle MemoryDesktop::foregroundWindow()
 
 bool MemoryDesktop::setForegroundWindow(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     const NativeHandle topLevel = outermostAncestor(handle);
     if (!topLevel)
         return false;
@@ -386,6 +402,7 @@ bool MemoryDesktop::setForegroundWindow(NativeHandle handle)
 
 bool MemoryDesktop::attachThreadInput(NativeHandle handle, bool attach)
 {
+    ++m_interfaceCalls;
     Window *window = find(handle);
     if (!window)
         return false;
@@ -397,6 +414,7 @@ bool MemoryDesktop::attachThreadInput(NativeHandle handle, bool attach)
 
 bool MemoryDesktop::setParent(NativeHandle child, NativeHandle newParent)
 {
+    ++m_interfaceCalls;
     Window *window = find(child);
     if (!window || (newParent && !find(newParent)))
         return false;
@@ -413,6 +431,7 @@ bool MemoryDesktop::setParent(NativeHandle child, NativeHandle newParent)
 
 bool MemoryDesktop::placeWindow(NativeHandle handle, const ZOrderPlacement &placement)
 {
+    ++m_interfaceCalls;
     Window *window = find(handle);
     if (!window)
         return false;
@@ -430,6 +449,10 @@ bool MemoryDesktop::placeWindow(NativeHandle handle, const ZOrderPlacement &plac
         unlink(*window);
         if (topLevel)
             window->topmost = true;
+        linkOnTopOfBand(*window);
+        break;
+    case Where::TopOfBand:
+        unlink(*window);
         linkOnTopOfBand(*window);
         break;
     case Where::DirectlyAfter: {
@@ -464,6 +487,7 @@ bool MemoryDesktop::placeWindow(NativeHandle handle, const ZOrderPlacement &plac
 
 bool MemoryDesktop::showWindow(NativeHandle handle, bool show)
 {
+    ++m_interfaceCalls;
     Window *window = find(handle);
     if (!window)
         return false;
@@ -474,6 +498,7 @@ bool MemoryDesktop::showWindow(NativeHandle handle, bool show)
 
 bool MemoryDesktop::addClipSiblings(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     Window *window = find(handle);
     if (!window)
         return false;
@@ -496,6 +521,7 @@ NativeRegion MemoryDesktop::fromQRegion(const QRegion &region) const
 
 NativeRegion MemoryDesktop::rectRegion(const NativeRect &rect)
 {
+    ++m_interfaceCalls;
     return fromQRegion(QRegion(normalisedRect(rect)));
 }
 
@@ -503,6 +529,7 @@ NativeRegion MemoryDesktop::rectRegion(const NativeRect &rect)
 // same cut share one rectangle.
 NativeRegion MemoryDesktop::roundRectRegion(const NativeRect &rect, int ellipseWidth, int ellipseHeight)
 {
+    ++m_interfaceCalls;
     const QRect bounds = normalisedRect(rect);
     if (ellipseWidth <= 0 || ellipseHeight <= 0 || bounds.isEmpty())
         return fromQRegion(QRegion(bounds));
@@ -536,16 +563,19 @@ NativeRegion MemoryDesktop::roundRectRegion(const NativeRect &rect, int ellipseW
 
 NativeRegion MemoryDesktop::regionDifference(const NativeRegion &from, const NativeRegion &removed)
 {
+    ++m_interfaceCalls;
     return fromQRegion(toQRegion(from).subtracted(toQRegion(removed)));
 }
 
 NativeRegion MemoryDesktop::regionUnion(const NativeRegion &a, const NativeRegion &b)
 {
+    ++m_interfaceCalls;
     return fromQRegion(toQRegion(a).united(toQRegion(b)));
 }
 
 std::optional<NativeRegion> MemoryDesktop::windowRegion(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     const Window *window = find(handle);
     if (!window || !window->region)
         return std::nullopt;
@@ -554,6 +584,7 @@ std::optional<NativeRegion> MemoryDesktop::windowRegion(NativeHandle handle)
 
 bool MemoryDesktop::setWindowRegion(NativeHandle handle, const NativeRegion &region, bool redraw)
 {
+    ++m_interfaceCalls;
     Window *window = find(handle);
     if (!window)
         return false;
@@ -567,6 +598,7 @@ bool MemoryDesktop::setWindowRegion(NativeHandle handle, const NativeRegion &reg
 
 std::optional<NativeMonitor> MemoryDesktop::monitorNearestWindow(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     if (!find(handle) || m_monitors.empty())
         return std::nullopt;
     const NativeRect rect = windowRect(handle);
@@ -585,12 +617,14 @@ std::optional<NativeMonitor> MemoryDesktop::monitorNearestWindow(NativeHandle ha
 
 void MemoryDesktop::watchDestroy(NativeHandle handle, DestroyObserver observer)
 {
+    ++m_interfaceCalls;
     if (Window *window = find(handle))
         window->destroyObserver = std::move(observer);
 }
 
 void MemoryDesktop::unwatchDestroy(NativeHandle handle)
 {
+    ++m_interfaceCalls;
     const auto it = m_windows.find(handle);
     if (it != m_windows.end())
         it->second.destroyObserver = nullptr;
@@ -599,6 +633,7 @@ void MemoryDesktop::unwatchDestroy(NativeHandle handle)
 // This desktop tells its watchers directly; no native message carries a destruction here.
 bool MemoryDesktop::handleNativeMessage(const char *, void *)
 {
+    ++m_interfaceCalls;
     return false;
 }
 
@@ -606,11 +641,13 @@ bool MemoryDesktop::handleNativeMessage(const char *, void *)
 
 bool MemoryDesktop::isUserAdministrator()
 {
+    ++m_interfaceCalls;
     return m_administrator;
 }
 
 ElevationOutcome MemoryDesktop::relaunchElevated()
 {
+    ++m_interfaceCalls;
     ++m_relaunchCount;
     return m_relaunchOutcome;
 }

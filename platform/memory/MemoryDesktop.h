@@ -110,6 +110,9 @@ public:
     bool hasClipSiblings(NativeHandle window);
     bool isInputAttached(NativeHandle window);
     int regionRedrawCount(NativeHandle window); // setWindowRegion calls with redraw
+    // Calls of the NativeDesktop interface so far, nested ones included; tests read it before and after
+    // one step of the window code to tell what that step costs.
+    int interfaceCallCount() const { return m_interfaceCalls; }
     static QRegion toQRegion(const NativeRegion &region);
     NativeRegion fromQRegion(const QRegion &region) const;
 
@@ -158,4 +161,5 @@ private:
     bool m_administrator;
     ElevationOutcome m_relaunchOutcome = ElevationOutcome::Unsupported;
     int m_relaunchCount = 0;
+    int m_interfaceCalls = 0;
 };

@@ -221,6 +221,9 @@ bool Win32Desktop::placeWindow(NativeHandle window, const ZOrderPlacement &place
         if (!insertAfter)
             return false; // null would mean "on top", which nobody asked for
         break;
+    case ZOrderPlacement::Where::TopOfBand:
+        insertAfter = HWND_TOP;
+        break;
     }
     UINT flags = 0;
     if (!placement.activate)

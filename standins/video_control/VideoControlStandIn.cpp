@@ -1,40 +1,35 @@
-// First stand-in for the video library: every function of the contract exists and answers with no result
-// document. Event callbacks are kept per type so that later versions can raise them.
+// The stand-in for the video library: every function of the contract, answering from the per-widget
+// state of StandInLibrary. What its documents hold is described in VideoControlTesting.h.
 
+#include "standins/video_control/StandInLibrary.h"
+#include "standins/video_control/VideoControlTesting.h"
 #include "video/VideoControl.h"
 
 #include <QJsonDocument>
-#include <QMutex>
 #include <QString>
+#include <QThread>
 
-namespace {
-
-constexpr int kEventTypeCount = 13;
-
-QMutex callbackMutex;
-VC_EventCallback callbacks[kEventTypeCount] = {};
-
-} // namespace
+#include <thread>
 
 #define VC_DEFINE_WIDGET_REQUEST(name)                                                                       \
-    QJsonDocument *name(QWidget *, const QJsonDocument *)                                                    \
+    QJsonDocument *name(QWidget *widget, const QJsonDocument *request)                                       \
     {                                                                                                        \
-        return nullptr;                                                                                      \
+        return StandInLibrary::instance().call(#name, widget, request);                                      \
     }
 #define VC_DEFINE_REQUEST(name)                                                                              \
-    QJsonDocument *name(const QJsonDocument *)                                                               \
+    QJsonDocument *name(const QJsonDocument *request)                                                        \
     {                                                                                                        \
-        return nullptr;                                                                                      \
+        return StandInLibrary::instance().call(#name, nullptr, request);                                     \
     }
 #define VC_DEFINE_WIDGET(name)                                                                               \
-    QJsonDocument *name(QWidget *)                                                                           \
+    QJsonDocument *name(QWidget *widget)                                                                     \
     {                                                                                                        \
-        return nullptr;                                                                                      \
+        return StandInLibrary::instance().call(#name, widget, nullptr);                                      \
     }
 #define VC_DEFINE_NO_ARGUMENT(name)                                                                          \
     QJsonDocument *name()                                                                                    \
     {                                                                                                        \
-        return nullptr;                                                                                      \
+        return StandInLibrary::instance().call(#name, nullptr, nullptr);                                     \
     }
 
 VC_WIDGET_REQUEST_FUNCTIONS(VC_DEFINE_WIDGET_REQUEST)
@@ -42,43 +37,111 @@ VC_REQUEST_FUNCTIONS(VC_DEFINE_REQUEST)
 VC_WIDGET_FUNCTIONS(VC_DEFINE_WIDGET)
 VC_NO_ARGUMENT_FUNCTIONS(VC_DEFINE_NO_ARGUMENT)
 
-QJsonDocument *VC_Initialize(QWidget *)
+QJsonDocument *VC_Initialize(QWidget *widget)
 {
+    StandInLibrary::instance().initialize(widget);
     return nullptr;
 }
 
 void VC_Release(void *result)
 {
-    delete static_cast<QJsonDocument *>(result);
+    StandInLibrary::instance().release(result);
 }
 
 VC_EventCallback VC_InstallEventCallback(VC_EventType type, VC_EventCallback callback)
 {
-    if (type < 0 || type >= kEventTypeCount)
-        return nullptr;
-    QMutexLocker lock(&callbackMutex);
-    VC_EventCallback previous = callbacks[type];
-    callbacks[type] = callback;
-    return previous;
+    return StandInLibrary::instance().install(type, callback);
 }
 
-int VC_WindowCount(QWidget *)
+int VC_WindowCount(QWidget *widget)
 {
-    return 0;
+    return StandInLibrary::instance().cellCount(widget);
 }
 
-void VC_ShowWindow(QWidget *, int) { }
-
-void VC_HideWindow(QWidget *, int) { }
-
-bool VC_IsWindowHidden(QWidget *, int)
+void VC_ShowWindow(QWidget *widget, int index)
 {
-    return false;
+    StandInLibrary::instance().setCellHidden(widget, index, false);
 }
 
-bool VC_IsWindowPlaying(QWidget *, int)
+void VC_HideWindow(QWidget *widget, int index)
 {
-    return false;
+    StandInLibrary::instance().setCellHidden(widget, index, true);
 }
 
-void VC_SetWndColor(const QString &, const QString &, const QString &, const QString &) { }
+bool VC_IsWindowHidden(QWidget *widget, int index)
+{
+    return StandInLibrary::instance().isCellHidden(widget, index);
+}
+
+bool VC_IsWindowPlaying(QWidget *widget, int index)
+{
+    return StandInLibrary::instance().isCellPlaying(widget, index);
+}
+
+void VC_SetWndColor(const QString &background, const QString &subBackground, const QString &border,
+    const QString &selectedBorder)
+{
+    StandInLibrary::instance().setColours(background, subBackground, border, selectedBorder);
+}
+
+// --- the testing header
+
+QVector<VctCall> VCT_Calls()
+{
+    return StandInLibrary::instance().calls();
+}
+
+void VCT_ClearCalls()
+{
+    StandInLibrary::instance().clearCalls();
+}
+
+void VCT_SetNextResult(const QString &function, const QJsonObject &result)
+{
+    StandInLibrary::instance().queueResult(function, result);
+}
+
+void VCT_SetNextResultNull(const QString &function)
+{
+    StandInLibrary::instance().queueResult(function, std::nullopt);
+}
+
+void VCT_SetDelay(const QString &function, int milliseconds)
+{
+    StandInLibrary::instance().setDelay(function, milliseconds);
+}
+
+void VCT_RaiseEvent(VC_EventType type, QWidget *widget, const QJsonObject &info, VctThread thread)
+{
+    if (thread == VctThread::Caller) {
+        StandInLibrary::instance().raise(type, widget, info);
+        return;
+    }
+    std::thread library([=] { StandInLibrary::instance().raise(type, widget, info); });
+    library.join();
+}
+
+int VCT_OutstandingResults()
+{
+    return StandInLibrary::instance().outstandingResults();
+}
+
+int VCT_UnknownReleases()
+{
+    return StandInLibrary::instance().unknownReleases();
+}
+
+void VCT_SetTickPeriod(int milliseconds)
+{
+    StandInLibrary::instance().setTickPeriod(milliseconds);
+}
+
+void VCT_SetJobDuration(int milliseconds)
+{
+    StandInLibrary::instance().setJobDuration(milliseconds);
+}
+
+void VCT_Reset()
+{
+    StandInLibrary::instance().reset();
+}

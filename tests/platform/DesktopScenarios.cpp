@@ -130,6 +130,40 @@ void zOrderBands(DesktopScript &script, Expect &expect)
         "after a handle that names no window fails");
 }
 
+// The moves a top-level plug-in window makes: right above its browser while another application is in
+// front, on top of the normal windows (just below a topmost taskbar) while the browser is, and into the
+// topmost band while the browser is full screen.
+void pluginWindowZOrder(DesktopScript &script, Expect &expect)
+{
+    NativeDesktop &desktop = script.desktop();
+    const NativeHandle browser = script.create({u"Browser", u"LsZOrder", {10, 10, 500, 400}});
+    const NativeHandle other = script.create({u"Other", u"LsZOrder", {40, 40, 300, 300}});
+    const NativeHandle plugin = script.create({u"Plugin", u"LsZOrder", {60, 60, 200, 200}});
+    const NativeHandle tray = script.create({u"Tray", u"LsZOrder", {0, 500, 600, 540}, 0, true, true});
+    const std::vector<NativeHandle> all {browser, other, plugin, tray};
+    expect.equal(orderOf(desktop, all), {tray, plugin, other, browser}, "start");
+
+    desktop.placeWindow(plugin, ZOrderPlacement::outOfTopmostBand());
+    desktop.placeWindow(plugin, ZOrderPlacement::directlyAfter(desktop.windowAbove(browser)));
+    expect.equal(orderOf(desktop, all), {tray, other, plugin, browser}, "right above the browser");
+    expect.equal(desktop.windowAbove(browser), plugin, "window above the browser");
+
+    desktop.placeWindow(plugin, ZOrderPlacement::topOfBand());
+    expect.equal(orderOf(desktop, all), {tray, plugin, other, browser}, "top of its band");
+    desktop.placeWindow(other, ZOrderPlacement::topOfBand());
+    expect.equal(orderOf(desktop, all), {tray, other, plugin, browser}, "the other on top of the normal band");
+
+    desktop.placeWindow(plugin, ZOrderPlacement::outOfTopmostBand());
+    desktop.placeWindow(plugin, ZOrderPlacement::directlyAfter(tray).withActivation());
+    expect.equal(orderOf(desktop, all), {tray, plugin, other, browser}, "just below the topmost taskbar");
+    expect.equal(script.isTopmost(plugin), false, "not topmost below the taskbar");
+
+    desktop.placeWindow(plugin, ZOrderPlacement::outOfTopmostBand());
+    desktop.placeWindow(plugin, ZOrderPlacement::intoTopmostBand());
+    expect.equal(orderOf(desktop, all), {plugin, tray, other, browser}, "topmost for a full-screen browser");
+    expect.equal(script.isTopmost(plugin), true, "topmost");
+}
+
 void zOrderOfChildren(DesktopScript &script, Expect &expect)
 {
     NativeDesktop &desktop = script.desktop();
@@ -262,6 +296,34 @@ void regionsDifferenceAndUnion(DesktopScript &script, Expect &expect)
                 == 1,
             "corner pixel " + Expect::describe(corner) + " left out");
     }
+}
+
+// What a plug-in window does with its region: a cut with rounded corners, the repair of that cut, and
+// the repair of every cut when the window grows.
+void pluginWindowCuts(DesktopScript &script, Expect &expect)
+{
+    NativeDesktop &desktop = script.desktop();
+    const NativeHandle window = script.create({u"Plugin", u"LsRegion", {0, 0, 400, 300}});
+    const NativeRegion shape = desktop.roundRectRegion({10, 10, 110, 60}, 20, 20);
+    desktop.setWindowRegion(window, desktop.regionDifference(desktop.rectRegion({0, 0, 400, 300}), shape), true);
+    const NativeRegion cut = desktop.windowRegion(window).value_or(NativeRegion());
+    auto covers = [&](const NativeRect &pixel) {
+        return script.regionRects(desktop.regionDifference(desktop.rectRegion(pixel), cut)).empty();
+    };
+    expect.isTrue(covers({10, 10, 11, 11}), "a rounded cut leaves its corner visible");
+    expect.isTrue(!covers({60, 35, 61, 36}), "a rounded cut removes its middle");
+    expect.isTrue(covers({5, 5, 6, 6}), "outside the cut stays visible");
+
+    desktop.setWindowRegion(window, desktop.regionUnion(cut, shape), true);
+    expectArea(expect, script, desktop.windowRegion(window).value_or(NativeRegion()), {{0, 0, 400, 300}},
+        "the same shape repairs the cut");
+
+    desktop.setWindowRegion(window, desktop.regionDifference(desktop.rectRegion({0, 0, 400, 300}), shape), true);
+    desktop.setWindowRegion(window,
+        desktop.regionUnion(desktop.windowRegion(window).value_or(NativeRegion()), desktop.rectRegion({0, 0, 500, 320})),
+        true);
+    expectArea(expect, script, desktop.windowRegion(window).value_or(NativeRegion()), {{0, 0, 500, 320}},
+        "growing makes the window whole");
 }
 
 void destroyReachesEmbeddedChild(DesktopScript &script, Expect &expect)
@@ -438,10 +500,12 @@ const std::vector<DesktopScenario> &desktopScenarios()
 {
     static const std::vector<DesktopScenario> scenarios {
         {"z-order bands", zOrderBands, false},
+        {"plug-in window z-order", pluginWindowZOrder, false},
         {"z-order of children", zOrderOfChildren, false},
         {"parent and ancestor walk", parentAndAncestorWalk, false},
         {"visibility and style", visibilityAndStyle, false},
         {"regions difference and union", regionsDifferenceAndUnion, false},
+        {"plug-in window cuts", pluginWindowCuts, false},
         {"destroy reaches embedded child", destroyReachesEmbeddedChild, false},
         {"foreground and activation", foregroundAndActivation, false},
         {"full-screen placement", fullScreenPlacement, false},

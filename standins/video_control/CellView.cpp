@@ -1,0 +1,160 @@
+#include "standins/video_control/CellView.h"
+
+#include "standins/video_control/StandInLibrary.h"
+
+#include <QEvent>
+#include <QJsonObject>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kAnimationMs = 40;
+constexpr int kStripePeriod = 32; // pixels between stripes
+constexpr int kStripeSpeed = 2; // pixels per animation step
+
+} // namespace
+
+CellView::CellView(QWidget *componentWidget)
+    : QWidget(componentWidget)
+    , component(componentWidget)
+{
+    setObjectName(QStringLiteral("VideoControlCellView"));
+    setGeometry(componentWidget->rect());
+    componentWidget->installEventFilter(this);
+    clock.start();
+    connect(&animation, &QTimer::timeout, this, [this] {
+        const auto state = StandInLibrary::instance().snapshot(component);
+        if (!state)
+            return;
+        for (const StandInCell &cell : state->cells) {
+            if (cell.playing && cell.state == QLatin1String("playing")) {
+                update();
+                return;
+            }
+        }
+    });
+    animation.start(kAnimationMs);
+    show();
+}
+
+CellView::~CellView()
+{
+    StandInLibrary::instance().forget(component);
+}
+
+void CellView::updateViewsOf(QWidget *componentWidget)
+{
+    if (!componentWidget)
+        return;
+    for (CellView *view : componentWidget->findChildren<CellView *>(QString(), Qt::FindDirectChildrenOnly))
+        view->update();
+}
+
+bool CellView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == component && event->type() == QEvent::Resize)
+        setGeometry(component->rect());
+    return false;
+}
+
+QVector<QRect> CellView::cellRects() const
+{
+    const auto state = StandInLibrary::instance().snapshot(component);
+    if (!state)
+        return {};
+    QVector<int> visible;
+    for (int i = 0; i < state->cells.size(); ++i) {
+        if (!state->cells[i].hidden)
+            visible.append(i);
+    }
+    QVector<QRect> rects(state->cells.size());
+    if (visible.isEmpty())
+        return rects;
+    const int columns = int(std::ceil(std::sqrt(double(visible.size()))));
+    const int rows = (visible.size() + columns - 1) / columns;
+    for (int n = 0; n < visible.size(); ++n) {
+        const int column = n % columns;
+        const int row = n / columns;
+        const int left = width() * column / columns;
+        const int top = height() * row / rows;
+        const int right = width() * (column + 1) / columns;
+        const int bottom = height() * (row + 1) / rows;
+        rects[visible[n]] = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+    }
+    return rects;
+}
+
+int CellView::cellAt(const QPoint &pos) const
+{
+    const QVector<QRect> rects = cellRects();
+    for (int i = 0; i < rects.size(); ++i) {
+        if (!rects[i].isNull() && rects[i].contains(pos))
+            return i;
+    }
+    return -1;
+}
+
+void CellView::paintEvent(QPaintEvent *)
+{
+    const auto state = StandInLibrary::instance().snapshot(component);
+    QPainter painter(this);
+    const StandInColours colours = state ? state->colours : StandInColours();
+    painter.fillRect(rect(), colours.background);
+    if (!state)
+        return;
+    const QVector<QRect> rects = cellRects();
+    const int offset = int(clock.elapsed() / kAnimationMs) * kStripeSpeed % kStripePeriod;
+    for (int i = 0; i < rects.size() && i < state->cells.size(); ++i) {
+        const QRect cellRect = rects[i];
+        if (cellRect.isNull())
+            continue;
+        const StandInCell &cell = state->cells[i];
+        const QRect inner = cellRect.adjusted(2, 2, -2, -2);
+        painter.fillRect(inner, colours.subBackground);
+        if (cell.playing) {
+            painter.save();
+            painter.setClipRect(inner);
+            painter.setPen(QPen(colours.subBackground.lighter(250), 6));
+            const int span = inner.width() + inner.height();
+            for (int x = -inner.height() - kStripePeriod + offset; x < span; x += kStripePeriod)
+                painter.drawLine(inner.left() + x, inner.bottom(), inner.left() + x + inner.height(), inner.top());
+            painter.setPen(Qt::white);
+            const QString text = cell.request.value(QLatin1String("url")).toString();
+            painter.drawText(inner.adjusted(6, 6, -6, -6), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                text.isEmpty() ? cell.state : text + QLatin1Char('\n') + cell.state);
+            painter.restore();
+        }
+        const bool selected = i == state->selected;
+        painter.setPen(QPen(selected ? colours.selectedBorder : colours.border, 2));
+        painter.drawRect(cellRect.adjusted(1, 1, -1, -1));
+    }
+}
+
+void CellView::mousePressEvent(QMouseEvent *event)
+{
+    const int cell = cellAt(event->pos());
+    StandInLibrary &library = StandInLibrary::instance();
+    const QJsonObject mouse {
+        { QLatin1String("type"), QStringLiteral("press") },
+        { QLatin1String("button"), int(event->button()) },
+        { QLatin1String("x"), event->pos().x() },
+        { QLatin1String("y"), event->pos().y() },
+        { QLatin1String("wndIndex"), cell },
+    };
+    if (cell >= 0) {
+        library.selectCell(component, cell);
+        update();
+        library.raise(VC_EVENT_WINDOW_SELECTED, component, QJsonObject { { QLatin1String("wndIndex"), cell } });
+    }
+    library.raise(VC_EVENT_MOUSE, component, mouse);
+}
+
+void CellView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    const int cell = cellAt(event->pos());
+    if (cell >= 0)
+        StandInLibrary::instance().raise(VC_EVENT_FULL_SCREEN, component, QJsonObject { { QLatin1String("wndIndex"), cell } });
+}

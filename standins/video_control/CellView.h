@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+// The stand-in's own child of a component widget: it fills the widget, paints the visible cells and
+// turns clicks into the library's events. It goes with the widget, and the library forgets the widget's
+// state when it does.
+class CellView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit CellView(QWidget *componentWidget);
+    ~CellView() override;
+
+    // Repaints the views of a component widget (GUI thread).
+    static void updateViewsOf(QWidget *componentWidget);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+
+private:
+    // The cell under pos, or -1.
+    int cellAt(const QPoint &pos) const;
+    // The rectangles of the visible cells, by cell index (hidden cells get a null rectangle).
+    QVector<QRect> cellRects() const;
+
+    QWidget *component; // the parent
+    QTimer animation; // moves the pattern of playing cells
+    QElapsedTimer clock;
+};

@@ -1,0 +1,387 @@
+#include "dispatch/VideoCommandTable.h"
+#include "dispatch/WindowMessageDispatch.h"
+#include "standins/video_control/VideoControlTesting.h"
+#include "tests/window/WindowScene.h"
+#include "video/MainWindow.h"
+#include "video/WebClientComponents.h"
+
+#include <QPointer>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+using Operation = QString (WindowControlManager::*)(const QString &);
+
+const QString kOther = QStringLiteral("{00000000-0000-0000-0000-000000000000}");
+
+// The calls of the three teardown stops, in the order the stand-in saw them.
+QStringList teardownCalls()
+{
+    QStringList calls;
+    for (const VctCall &call : VCT_Calls()) {
+        if (call.function == QLatin1String("VC_StopRealPlayAll") || call.function == QLatin1String("VC_StopAudioPlay")
+            || call.function == QLatin1String("VC_StopAlarmChan"))
+            calls.append(call.function);
+    }
+    return calls;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Operation)
+
+class TestWindowRegistry : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { VCT_Reset(); }
+
+    void unknownIdentifier_data();
+    void unknownIdentifier();
+    void notAnObject_data();
+    void notAnObject();
+    void pluginColor_data();
+    void pluginColor();
+    void zOrderFlagChangesNothing();
+    void teardown_data();
+    void teardown();
+    void sessionWithoutWindow();
+    void secondCreateTearsFirstDown();
+    void dispatcherAnswers();
+    void eventsReachTheirPage();
+    void videoForwarding();
+    void showAttachesToForeground();
+    void fullScreenLeavesAndReturns();
+    void browseUsesATemporaryWindow();
+};
+
+void TestWindowRegistry::unknownIdentifier_data()
+{
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<QJsonObject>("members");
+
+    const QJsonObject rect {{"rect", WindowScene::rect(0, 0, 50, 50)}};
+    QTest::newRow("showWnd") << "showWnd" << &WindowControlManager::showWnd << QJsonObject();
+    QTest::newRow("hideWnd") << "hideWnd" << &WindowControlManager::hideWnd << QJsonObject();
+    QTest::newRow("setWndGeometry") << "setWndGeometry" << &WindowControlManager::setWndGeometry << rect;
+    QTest::newRow("cuttingPartWindow") << "cuttingPartWindow" << &WindowControlManager::cuttingPartWindow << rect;
+    QTest::newRow("setWndCover") << "setWndCover" << &WindowControlManager::setWndCover
+                                 << QJsonObject {{"position", "left"}, {"size", 30}};
+    QTest::newRow("destroyWnd") << "destroyWnd" << &WindowControlManager::destroyWnd << QJsonObject();
+    QTest::newRow("updateParentWnd") << "updateParentWnd" << &WindowControlManager::updateParentWnd << QJsonObject();
+}
+
+// A command for an identifier without a window answers 0/0 and leaves the session's window alone.
+void TestWindowRegistry::unknownIdentifier()
+{
+    QFETCH(QString, word);
+    QFETCH(Operation, operation);
+    QFETCH(QJsonObject, members);
+
+    WindowScene scene;
+    scene.openBrowser();
+    QCOMPARE(scene.createWindow(), 0);
+    WindowControl *window = scene.window();
+    const QRect before = scene.screenRect(window);
+
+    const QJsonObject answer
+        = WindowScene::parse((scene.registry.get()->*operation)(WindowScene::request(word, members, kOther)));
+    QCOMPARE(answer, (QJsonObject {{"sequence", "s1"}, {"uuid", kOther}, {"errorModule", 0}, {"errorCode", 0}}));
+    QCOMPARE(scene.window(), window);
+    QVERIFY(window->isVisible());
+    QCOMPARE(scene.screenRect(window), before);
+    QVERIFY(!scene.desktop.windowRegion(window->selfHandle()));
+    QCOMPARE(scene.registry->windowCount(), 1);
+}
+
+void TestWindowRegistry::notAnObject_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::newRow("createWnd") << &WindowControlManager::createWnd;
+    QTest::newRow("showWnd") << &WindowControlManager::showWnd;
+    QTest::newRow("destroyWnd") << &WindowControlManager::destroyWnd;
+    QTest::newRow("setWndGeometry") << &WindowControlManager::setWndGeometry;
+    QTest::newRow("getLocalServiceVersion") << &WindowControlManager::getLocalServiceVersion;
+    QTest::newRow("repairPartWindow") << &WindowControlManager::repairPartWindow;
+}
+
+void TestWindowRegistry::notAnObject()
+{
+    QFETCH(Operation, operation);
+    WindowScene scene;
+    for (const QString &text : {QStringLiteral("not json"), QStringLiteral("[1,2]")}) {
+        const QString answer = (scene.registry.get()->*operation)(text);
+        QCOMPARE(answer, QStringLiteral(R"({"errorCode":1,"errorModule":5,"sequence":"","uuid":""})"));
+    }
+    QCOMPARE(scene.registry->windowCount(), 0);
+}
+
+void TestWindowRegistry::pluginColor_data()
+{
+    QTest::addColumn<QJsonValue>("pluginColor");
+    QTest::addColumn<QStringList>("colours");
+
+    const QStringList defaults {"343434", "343434", "171C20", "FFCC00"};
+    QTest::newRow("absent") << QJsonValue(QJsonValue::Undefined) << defaults;
+    QTest::newRow("not an object") << QJsonValue("red") << defaults;
+    QTest::newRow("empty object") << QJsonValue(QJsonObject()) << defaults;
+    QTest::newRow("border as the empty text") << QJsonValue(QJsonObject {{"borderColor", ""}}) << defaults;
+    QTest::newRow("two given, one not a text")
+        << QJsonValue(QJsonObject {{"backgroundColor", "102030"}, {"selectBorderColor", "00FF00"}, {"borderColor", 7}})
+        << QStringList {"102030", "343434", "171C20", "00FF00"};
+}
+
+void TestWindowRegistry::pluginColor()
+{
+    QFETCH(QJsonValue, pluginColor);
+    QFETCH(QStringList, colours);
+    WindowScene scene;
+    scene.openBrowser();
+    QJsonObject members;
+    if (!pluginColor.isUndefined())
+        members.insert("pluginColor", pluginColor);
+    QCOMPARE(scene.createWindow(members), 0);
+    QCOMPARE(scene.window()->colours(), colours);
+}
+
+void TestWindowRegistry::zOrderFlagChangesNothing()
+{
+    WindowScene scene;
+    scene.openBrowser();
+    QCOMPARE(scene.createWindow({{"embed", false}}), 0);
+    scene.openOtherApplication();
+    const std::vector<NativeHandle> before = scene.desktop.childrenInOrder(0);
+    for (int flag : {0, 1, -2}) {
+        const QJsonObject answer = WindowScene::parse(
+            scene.registry->setWndZOrder(WindowScene::request("setWndZOrder", {{"flag", flag}})));
+        QCOMPARE(answer.value("errorCode").toInt(), 0);
+    }
+    QVERIFY(scene.desktop.childrenInOrder(0) == before);
+}
+
+void TestWindowRegistry::teardown_data()
+{
+    QTest::addColumn<bool>("sessionEnd");
+    QTest::newRow("destroyWnd") << false;
+    QTest::newRow("end of the session") << true;
+}
+
+// Playback, audio playback and the alarm channel stop in this order; a hidden taskbar comes back; the
+// window goes.
+void TestWindowRegistry::teardown()
+{
+    QFETCH(bool, sessionEnd);
+    WindowScene scene;
+    scene.openBrowser();
+    QCOMPARE(scene.createWindow(), 0);
+    QPointer<WindowControl> window = scene.window();
+    scene.desktop.showWindow(scene.taskbars.primary, false);
+    scene.desktop.showWindow(scene.taskbars.startButton, false);
+    scene.desktop.showWindow(scene.taskbars.secondary, false);
+    VCT_ClearCalls();
+
+    if (sessionEnd) {
+        WindowMessageDispatch dispatch(*scene.registry);
+        dispatch.releaseWindow(WindowScene::kUuid);
+    } else {
+        const QJsonObject answer
+            = WindowScene::parse(scene.registry->destroyWnd(WindowScene::request("destroyWnd")));
+        QCOMPARE(answer.value("errorCode").toInt(), 0);
+    }
+    QCOMPARE(teardownCalls(), (QStringList {"VC_StopRealPlayAll", "VC_StopAudioPlay", "VC_StopAlarmChan"}));
+    const QVector<VctCall> calls = VCT_Calls();
+    const auto audio = std::find_if(calls.begin(), calls.end(),
+        [](const VctCall &call) { return call.function == QLatin1String("VC_StopAudioPlay"); });
+    QCOMPARE(audio->request, (QJsonObject {{"uuid", WindowScene::kUuid}}));
+    QCOMPARE(scene.registry->windowCount(), 0);
+    QVERIFY(!scene.registry->window(WindowScene::kUuid));
+    WindowScene::deletePending();
+    QVERIFY(window.isNull());
+    QVERIFY(scene.desktop.isVisible(scene.taskbars.primary));
+    QVERIFY(scene.desktop.isVisible(scene.taskbars.startButton));
+    QVERIFY(scene.desktop.isVisible(scene.taskbars.secondary));
+}
+
+void TestWindowRegistry::sessionWithoutWindow()
+{
+    WindowScene scene;
+    scene.openBrowser();
+    QCOMPARE(scene.createWindow(), 0);
+    VCT_ClearCalls();
+    scene.registry->releaseWindow(kOther);
+    QVERIFY(VCT_Calls().isEmpty());
+    QCOMPARE(scene.registry->windowCount(), 1);
+}
+
+// The earlier window would otherwise stay shown and playing, out of every command's reach.
+void TestWindowRegistry::secondCreateTearsFirstDown()
+{
+    WindowScene scene;
+    scene.openBrowser();
+    QCOMPARE(scene.createWindow(), 0);
+    QPointer<WindowControl> first = scene.window();
+    VCT_ClearCalls();
+    QCOMPARE(scene.createWindow({{"rect", WindowScene::rect(5, 5, 200, 100)}}), 0);
+    QCOMPARE(teardownCalls(), (QStringList {"VC_StopRealPlayAll", "VC_StopAudioPlay", "VC_StopAlarmChan"}));
+    WindowControl *second = scene.window();
+    QVERIFY(second && second != first);
+    WindowScene::deletePending();
+    QVERIFY(first.isNull());
+    QCOMPARE(scene.registry->windowCount(), 1);
+    QCOMPARE(second->windowRect(), QRect(5, 5, 200, 100));
+}
+
+// Through the dispatcher: the command table, compact answers, the request's "uuid" as the receiver.
+void TestWindowRegistry::dispatcherAnswers()
+{
+    WindowScene scene;
+    scene.openBrowser();
+    WindowMessageDispatch dispatch(*scene.registry);
+    QSignalSpy spy(&dispatch, &WindowMessageDispatch::messageResponse);
+
+    dispatch.dispatchCommand(QStringLiteral(R"({"cmd":"window.createWnd.extra","uuid":"%1","sequence":7,)"
+                                            R"("rect":{"left":1,"top":2,"width":30,"height":40}})")
+                                 .arg(WindowScene::kUuid));
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toString(), WindowScene::kUuid);
+    QCOMPARE(spy.at(0).at(1).toString(),
+        QStringLiteral(R"({"errorCode":0,"errorModule":0,"sequence":"","uuid":"%1"})").arg(WindowScene::kUuid));
+    QVERIFY(scene.window()->isVisible());
+
+    // "round" inside "rect" is not the corner: the cut is square.
+    dispatch.dispatchCommand(WindowScene::request(
+        "cuttingPartWindow", {{"rect", QJsonObject {{"left", 0}, {"top", 0}, {"width", 20}, {"height", 20}, {"round", 20}}}}));
+    const std::optional<NativeRegion> region = scene.desktop.windowRegion(scene.window()->selfHandle());
+    QVERIFY(region);
+    QVERIFY(!MemoryDesktop::toQRegion(*region).contains(QPoint(0, 0)));
+
+    dispatch.dispatchCommand(WindowScene::request("hideWnd"));
+    QVERIFY(!scene.window()->isVisible());
+    dispatch.dispatchCommand(WindowScene::request("showWnd"));
+    QVERIFY(scene.window()->isVisible());
+    dispatch.dispatchCommand(WindowScene::request("getLocalServiceVersion"));
+    QCOMPARE(WindowScene::parse(spy.last().at(1).toString()).value("localServiceVersion").toString(),
+        QStringLiteral("1.0.0.40"));
+    dispatch.dispatchCommand(WindowScene::request("destroyWnd"));
+    QCOMPARE(scene.registry->windowCount(), 0);
+    QCOMPARE(spy.count(), 6);
+    dispatch.dispatchCommand(WindowScene::request("noSuchCommand"));
+    QCOMPARE(spy.count(), 6);
+}
+
+// A cell selected in one window reaches its own page only; a stream event raised on a library thread
+// leaves the registry as the same text.
+void TestWindowRegistry::eventsReachTheirPage()
+{
+    WindowScene scene;
+    scene.openBrowser();
+    scene.openBrowser(QStringLiteral("Chrome"), true, kOther);
+    QCOMPARE(scene.createWindow(), 0);
+    QCOMPARE(WindowScene::parse(scene.registry->createWnd(WindowScene::request(
+                                    "createWnd", {{"rect", WindowScene::rect(0, 0, 100, 100)}}, kOther)))
+                 .value("errorCode")
+                 .toInt(),
+        0);
+    WindowMessageDispatch dispatch(*scene.registry);
+    QSignalSpy pages(&dispatch, &WindowMessageDispatch::messageResponse);
+    QSignalSpy streams(scene.registry.get(), &WindowControlManager::sigNetStreamEvent);
+
+    QWidget *otherWidget = scene.window(kOther)->components()->mainWindow();
+    VCT_RaiseEvent(VC_EVENT_WINDOW_SELECTED, otherWidget, {{"wndIndex", 2}}, VctThread::Caller);
+    QTRY_COMPARE(pages.count(), 1);
+    QCOMPARE(pages.at(0).at(0).toString(), kOther);
+    QCOMPARE(WindowScene::parse(pages.at(0).at(1).toString()).value("cmd").toString(),
+        QStringLiteral("window.onGetSelectWndInfo"));
+
+    QWidget *ownWidget = scene.window()->components()->mainWindow();
+    VCT_RaiseEvent(VC_EVENT_STREAM, ownWidget, {{"event", "reconnect"}}, VctThread::Library);
+    QTRY_COMPARE(streams.count(), 1);
+    const QJsonObject stream = WindowScene::parse(streams.at(0).at(0).toString());
+    QCOMPARE(stream.value("uuid").toString(), WindowScene::kUuid);
+    QCOMPARE(stream.value("event").toString(), QStringLiteral("reconnect"));
+    QCOMPARE(pages.count(), 1); // the window dispatcher relays only the cell selection
+}
+
+// Window-bound rows need the session's window; window-free rows run without any.
+void TestWindowRegistry::videoForwarding()
+{
+    WindowScene scene;
+    scene.openBrowser();
+    const VideoCommand pause {"pause", VideoCommandNeeds::Component, VC_FUNCTION(VC_Pause), VideoCommandStep::Forward, nullptr};
+    const VideoCommand encrypt {"getEncryptString", VideoCommandNeeds::Nothing, VC_FUNCTION(VC_GetEncryptString),
+        VideoCommandStep::Forward, nullptr};
+    const QString pauseRequest = WindowScene::request("pause");
+    QCOMPARE(scene.registry->forwardVideoCommand(pause, pauseRequest), QString());
+    QCOMPARE(scene.registry->forwardVideoCommand(pause, QStringLiteral("not json")), QString());
+    QVERIFY(!scene.registry->forwardVideoCommand(encrypt, WindowScene::request("getEncryptString", {{"original", "abc"}}))
+                 .isEmpty());
+
+    QCOMPARE(scene.createWindow(), 0);
+    VCT_ClearCalls();
+    const QJsonObject answer = WindowScene::parse(scene.registry->forwardVideoCommand(pause, pauseRequest));
+    QCOMPARE(answer.value("uuid").toString(), WindowScene::kUuid);
+    QCOMPARE(VCT_Calls().size(), 1);
+    QCOMPARE(VCT_Calls().at(0).function, QStringLiteral("VC_Pause"));
+    QCOMPARE(VCT_Calls().at(0).widget, scene.window()->components()->mainWindow());
+}
+
+// Created while no browser window held the identifier: hidden until showWnd attaches it to the window in
+// front.
+void TestWindowRegistry::showAttachesToForeground()
+{
+    WindowScene scene;
+    QCOMPARE(scene.createWindow(), 5001);
+    WindowControl *window = scene.window();
+    QVERIFY(!window->isVisible());
+    const WindowScene::Browser browser = scene.openBrowser(QStringLiteral("Chrome"), true, kOther);
+    const QJsonObject answer = WindowScene::parse(scene.registry->showWnd(WindowScene::request("showWnd")));
+    QCOMPARE(answer.value("errorCode").toInt(), 0);
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->parentHandle(), browser.window);
+    QCOMPARE(scene.desktop.parent(window->selfHandle()), browser.window);
+}
+
+// The fullScreen command takes an embedded window out of the browser, topmost; leaving full screen puts
+// it back.
+void TestWindowRegistry::fullScreenLeavesAndReturns()
+{
+    WindowScene scene;
+    const WindowScene::Browser browser = scene.openBrowser();
+    QCOMPARE(scene.createWindow(), 0);
+    WindowControl *window = scene.window();
+    const VideoCommand *fullScreen = findVideoCommand(QStringLiteral("fullScreen"));
+    QVERIFY(fullScreen);
+
+    QVERIFY(!scene.registry->forwardVideoCommand(*fullScreen, WindowScene::request("fullScreen")).isEmpty());
+    QCOMPARE(scene.desktop.parent(window->selfHandle()), NativeHandle(0));
+    QVERIFY(scene.desktop.isTopmost(window->selfHandle()));
+    QVERIFY(window->isFullScreen());
+    // Hidden and shown only outside full screen.
+    scene.registry->hideWnd(WindowScene::request("hideWnd"));
+    QVERIFY(window->isVisible());
+
+    scene.registry->forwardVideoCommand(*fullScreen, WindowScene::request("fullScreen", {{"full", false}}));
+    QVERIFY(!window->isFullScreen());
+    QCOMPARE(scene.desktop.parent(window->selfHandle()), browser.window);
+}
+
+void TestWindowRegistry::browseUsesATemporaryWindow()
+{
+    WindowScene scene;
+    const std::size_t windows = scene.desktop.childrenInOrder(0).size();
+    const VideoCommand *browse = findVideoCommand(QStringLiteral("browseFilePath"));
+    QVERIFY(browse);
+    VCT_ClearCalls();
+    const QJsonObject answer = WindowScene::parse(scene.registry->forwardVideoCommand(*browse, WindowScene::request("browseFilePath")));
+    QCOMPARE(answer.value("uuid").toString(), WindowScene::kUuid);
+    QCOMPARE(VCT_Calls().size(), 1);
+    QCOMPARE(VCT_Calls().at(0).function, QStringLiteral("VC_OpenFileBrowser"));
+    QCOMPARE(scene.desktop.childrenInOrder(0).size(), windows);
+    QCOMPARE(scene.registry->windowCount(), 0);
+}
+
+QTEST_MAIN(TestWindowRegistry)
+#include "tst_windowregistry.moc"

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "video/VideoControl.h"
+
+// One row of the video command table. Every layer that a video command passes has one generic runner
+// that reads only its own column:
+//   dispatcher (dispatch/VideoMessageDispatch)  -> word, step (the point list, the logged answer)
+//   registry   (window/WindowControlManager)     -> needs (find the window by "uuid" or not)
+//   window     (window/WindowControl)            -> needs, step (empty answer, full-screen preparation,
+//                                                   temporary window), windowLogLine
+//   component  (video/WebClientComponents)       -> function and its shape, step (component logic)
+// The table itself is dispatch/VideoCommandTable.
+
+class QJsonDocument;
+class QWidget;
+
+// What a command needs on its way to the library.
+enum class VideoCommandNeeds {
+    Component, // the session's plug-in window and its component; the empty text without them
+    WindowOnly, // the session's plug-in window, but not its component (no widget is passed)
+    Nothing, // runs without any window: the registry calls the static runners directly
+};
+
+// How the library function is called (the document family of the library's contract).
+enum class VideoCallShape {
+    None, // no library function: the command's step does all there is
+    WidgetRequest, // (component widget, request document)
+    Request, // (request document)
+    Widget, // (component widget)
+    NoArgument, // ()
+};
+
+// The few commands that do more, or less, than forwarding to their library function.
+enum class VideoCommandStep {
+    Forward, // call the library function by its shape and answer with the merged result
+    StartPlay, // component: adds "playGroup" to the request before VC_Play
+    SetPlayBackType, // component: "type" becomes the next "playGroup"; no library call
+    SetFullScreenCapability, // component: a numeric "mode" switches the cells' full-screen request
+    FullScreen, // window: leaves its parent, topmost at (0, 0, 0, 0); then component: reads "full"
+    EmptyAnswer, // answers with the empty text, calling nothing
+    TemporaryWindow, // window: a temporary plug-in window exists around the library call
+    LoggedAnswer, // dispatcher: logs "<word> response:" and the answer at debug level
+    PointList, // dispatcher: the slf point list, read on a pool thread
+};
+
+using VideoWidgetRequestFunction = QJsonDocument *(*)(QWidget *widget, const QJsonDocument *request);
+using VideoRequestFunction = QJsonDocument *(*)(const QJsonDocument *request);
+using VideoWidgetFunction = QJsonDocument *(*)(QWidget *widget);
+using VideoNoArgumentFunction = QJsonDocument *(*)();
+
+// A library function with its shape; the constructor that matches the function's type sets the shape.
+struct VideoLibraryFunction
+{
+    constexpr VideoLibraryFunction() = default;
+    constexpr VideoLibraryFunction(VideoWidgetRequestFunction function, const char *functionName)
+        : shape(VideoCallShape::WidgetRequest), widgetRequest(function), name(functionName)
+    {
+    }
+    constexpr VideoLibraryFunction(VideoRequestFunction function, const char *functionName)
+        : shape(VideoCallShape::Request), request(function), name(functionName)
+    {
+    }
+    constexpr VideoLibraryFunction(VideoWidgetFunction function, const char *functionName)
+        : shape(VideoCallShape::Widget), widget(function), name(functionName)
+    {
+    }
+    constexpr VideoLibraryFunction(VideoNoArgumentFunction function, const char *functionName)
+        : shape(VideoCallShape::NoArgument), noArgument(function), name(functionName)
+    {
+    }
+
+    // Whether the call passes the component widget, so only a component can make it.
+    constexpr bool takesWidget() const
+    {
+        return shape == VideoCallShape::WidgetRequest || shape == VideoCallShape::Widget;
+    }
+
+    VideoCallShape shape = VideoCallShape::None;
+    VideoWidgetRequestFunction widgetRequest = nullptr; // set for WidgetRequest
+    VideoRequestFunction request = nullptr; // set for Request
+    VideoWidgetFunction widget = nullptr; // set for Widget
+    VideoNoArgumentFunction noArgument = nullptr; // set for NoArgument
+    const char *name = nullptr; // "VC_Pause"; null without a function
+};
+
+// VC_FUNCTION(VC_Pause): the function with its shape and its name.
+#define VC_FUNCTION(function) VideoLibraryFunction(&function, #function)
+
+struct VideoCommand
+{
+    const char *word; // the command word after "video." ("pause")
+    VideoCommandNeeds needs;
+    VideoLibraryFunction function; // shape None when the step does all the work
+    VideoCommandStep step;
+    const char *windowLogLine; // the window's debug line before the call ("WindowControl::startAlarmChan"), or null
+};

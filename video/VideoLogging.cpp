@@ -1,0 +1,3 @@
+#include "video/VideoLogging.h"
+
+Q_LOGGING_CATEGORY(lcVideo, "ls.video")

@@ -1,0 +1,361 @@
+#include "window/WindowControlManager.h"
+
+#include "video/VideoCommand.h"
+#include "window/WindowLog.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QTimerEvent>
+
+namespace {
+
+const QLatin1String kLocalServiceVersion("1.0.0.40");
+
+bool parseObject(const QString &text, QJsonObject *object)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return false;
+    *object = document.object();
+    return true;
+}
+
+QString textOf(const QJsonObject &object, const char *key)
+{
+    return object.value(QLatin1String(key)).toString();
+}
+
+int intOf(const QJsonObject &object, const char *key)
+{
+    return object.value(QLatin1String(key)).toInt();
+}
+
+// Absent: the default; a boolean: its value; anything else: false.
+bool boolOf(const QJsonObject &object, const char *key, bool absent)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isUndefined())
+        return absent;
+    return value.isBool() && value.toBool();
+}
+
+QJsonObject windowForm(const QString &sequence, const QString &uuid, int errorModule, int errorCode)
+{
+    QJsonObject response;
+    response.insert(QLatin1String("sequence"), sequence);
+    response.insert(QLatin1String("uuid"), uuid);
+    response.insert(QLatin1String("errorModule"), errorModule);
+    response.insert(QLatin1String("errorCode"), errorCode);
+    return response;
+}
+
+QString compact(const QJsonObject &object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+QString answer(const QJsonObject &request, int errorModule, int errorCode)
+{
+    return compact(windowForm(textOf(request, "sequence"), textOf(request, "uuid"), errorModule, errorCode));
+}
+
+QString notAnObject()
+{
+    return compact(windowForm(QString(), QString(), WindowControlManager::kErrorModule,
+        WindowControlManager::kErrorNotAnObject));
+}
+
+struct PageRect
+{
+    int left;
+    int top;
+    int width;
+    int height;
+};
+
+PageRect rectOf(const QJsonObject &request)
+{
+    const QJsonObject rect = request.value(QLatin1String("rect")).toObject();
+    return {intOf(rect, "left"), intOf(rect, "top"), intOf(rect, "width"), intOf(rect, "height")};
+}
+
+// "pluginColor": each key with a non-empty text takes it, every other key its default.
+QString colourOf(const QJsonObject &colours, const char *key, const char *fallback)
+{
+    const QString value = textOf(colours, key);
+    return value.isEmpty() ? QString::fromLatin1(fallback) : value;
+}
+
+} // namespace
+
+WindowControlManager::WindowControlManager(NativeDesktop &nativeDesktop, int followIntervalMs,
+    int trackIntervalMs, WindowControl::ComponentFactory factory)
+    : desktop(nativeDesktop)
+    , componentFactory(std::move(factory))
+{
+    if (followIntervalMs > 0)
+        followTimerId = startTimer(followIntervalMs, Qt::CoarseTimer);
+    if (trackIntervalMs > 0)
+        trackTimerId = startTimer(trackIntervalMs, Qt::CoarseTimer);
+}
+
+WindowControlManager::~WindowControlManager()
+{
+    // The process-wide instance may outlive the application object; its windows and timers went
+    // with it then.
+    if (!QCoreApplication::instance())
+        return;
+    const QMap<QString, QPointer<WindowControl>> remaining = std::move(windows);
+    windows.clear();
+    for (const QPointer<WindowControl> &window : remaining)
+        delete window.data();
+    if (followTimerId > 0)
+        killTimer(followTimerId);
+    if (trackTimerId > 0)
+        killTimer(trackTimerId);
+}
+
+WindowControl *WindowControlManager::window(const QString &uuid) const
+{
+    return windows.value(uuid).data();
+}
+
+// ---------------------------------------------------------------- window commands
+
+QString WindowControlManager::createWnd(const QString &request)
+{
+    QJsonObject object;
+    if (!parseObject(request, &object))
+        return notAnObject();
+    const QString uuid = textOf(object, "uuid");
+    const PageRect rect = rectOf(object);
+
+    // An earlier window of this session would stay shown and playing out of every command's reach.
+    teardown(uuid);
+
+    WindowControl *created = new WindowControl(desktop, componentFactory);
+    const QJsonObject colours = object.value(QLatin1String("pluginColor")).toObject();
+    created->setColor(colourOf(colours, "backgroundColor", "343434"),
+        colourOf(colours, "subBackgroundColor", "343434"), colourOf(colours, "borderColor", "171C20"),
+        colourOf(colours, "selectBorderColor", "FFCC00"));
+
+    const QString parentWnd = textOf(object, "parentWnd");
+    const bool clientUsed = boolOf(object, "bClientUsed", false);
+    const int result = created->init(
+        uuid, textOf(object, "className"), boolOf(object, "embed", true), parentWnd, clientUsed);
+    if (result == WindowControl::kInitNoComponent) {
+        created->deleteLater();
+        return answer(object, kErrorModule, result);
+    }
+
+    relayEvents(created);
+    // A window in a parent the page names fills it from its corner unless the page places it.
+    const bool pagePlaces = clientUsed || parentWnd.isEmpty();
+    created->setWindowGeometry(pagePlaces ? rect.left : 0, pagePlaces ? rect.top : 0, rect.width, rect.height, true);
+    if (result == WindowControl::kInitOk) {
+        created->show();
+        qCDebug(lcWindow) << "createWnd and show";
+    }
+    windows.insert(uuid, created);
+    return result == WindowControl::kInitOk ? answer(object, 0, 0) : answer(object, kErrorModule, result);
+}
+
+QString WindowControlManager::runOnWindow(const QString &request, WindowOperation operation)
+{
+    QJsonObject object;
+    if (!parseObject(request, &object))
+        return notAnObject();
+    if (WindowControl *found = window(textOf(object, "uuid")))
+        operation(*found, object);
+    return answer(object, 0, 0);
+}
+
+QString WindowControlManager::showWnd(const QString &request)
+{
+    return runOnWindow(request, [](WindowControl &window, const QJsonObject &) {
+        if (window.isFullScreen())
+            return;
+        // Created without a browser found: the browser is the window in front now.
+        if (!window.parentHandle())
+            window.findParentWindow(QString(), QString());
+        window.show();
+        if (window.embedded())
+            window.activateBrowser();
+        else
+            window.applyZOrder(false);
+        const QRect rect = window.windowRect();
+        window.setWindowGeometry(rect.left(), rect.top(), rect.width(), rect.height(), true);
+    });
+}
+
+QString WindowControlManager::hideWnd(const QString &request)
+{
+    return runOnWindow(request, [](WindowControl &window, const QJsonObject &) {
+        if (!window.isFullScreen())
+            window.hide();
+    });
+}
+
+QString WindowControlManager::destroyWnd(const QString &request)
+{
+    QJsonObject object;
+    if (!parseObject(request, &object))
+        return notAnObject();
+    teardown(textOf(object, "uuid"));
+    return answer(object, 0, 0);
+}
+
+QString WindowControlManager::setWndGeometry(const QString &request)
+{
+    QJsonObject object;
+    if (!parseObject(request, &object))
+        return notAnObject();
+    if (WindowControl *found = window(textOf(object, "uuid"))) {
+        const PageRect rect = rectOf(object);
+        found->setWindowGeometry(rect.left, rect.top, rect.width, rect.height, true);
+        // Hidden and shown in place, so that the native window repaints at its new place.
+        if (found->isVisible()) {
+            desktop.showWindow(found->selfHandle(), false);
+            desktop.showWindow(found->selfHandle(), true);
+        }
+    }
+    return answer(object, 0, 0);
+}
+
+QString WindowControlManager::setWndZOrder(const QString &request)
+{
+    // "flag" is read and changes nothing: the tracking timers own the z-order.
+    return runOnWindow(request, [](WindowControl &, const QJsonObject &object) { Q_UNUSED(intOf(object, "flag")); });
+}
+
+QString WindowControlManager::setWndCover(const QString &request)
+{
+    return runOnWindow(request, [](WindowControl &window, const QJsonObject &object) {
+        window.setCover(textOf(object, "position"), intOf(object, "size"));
+    });
+}
+
+QString WindowControlManager::updateParentWnd(const QString &request)
+{
+    return runOnWindow(request, [](WindowControl &window, const QJsonObject &) { window.updateParentWnd(); });
+}
+
+QString WindowControlManager::getLocalServiceVersion(const QString &request)
+{
+    QJsonObject object;
+    if (!parseObject(request, &object))
+        return notAnObject();
+    QJsonObject response = windowForm(textOf(object, "sequence"), textOf(object, "uuid"), 0, 0);
+    response.insert(QLatin1String("localServiceVersion"), kLocalServiceVersion);
+    return compact(response);
+}
+
+QString WindowControlManager::cuttingPartWindow(const QString &request)
+{
+    // "round" sits at the top level of the request, beside "rect".
+    return runOnWindow(request, [](WindowControl &window, const QJsonObject &object) {
+        const PageRect rect = rectOf(object);
+        window.cuttingPartWindow(rect.left, rect.top, rect.width, rect.height, intOf(object, "round"));
+    });
+}
+
+QString WindowControlManager::repairPartWindow(const QString &request)
+{
+    return runOnWindow(request, [](WindowControl &window, const QJsonObject &object) {
+        const PageRect rect = rectOf(object);
+        window.repairPartWindow(rect.left, rect.top, rect.width, rect.height, intOf(object, "round"));
+    });
+}
+
+QString WindowControlManager::setWindowSelected(const QString &request)
+{
+    return runOnWindow(
+        request, [](WindowControl &window, const QJsonObject &object) { window.selectWindow(object); });
+}
+
+void WindowControlManager::releaseWindow(const QString &uuid)
+{
+    teardown(uuid);
+}
+
+// Playback, audio playback and the alarm channel stop, in this order; then the window closes.
+void WindowControlManager::teardown(const QString &uuid)
+{
+    const auto it = windows.find(uuid);
+    if (it == windows.end())
+        return;
+    const QPointer<WindowControl> window = it.value();
+    windows.erase(it);
+    if (!window)
+        return;
+    QJsonObject session;
+    session.insert(QLatin1String("uuid"), uuid);
+    window->stopAll(QJsonObject());
+    window->stopAudioPlayback(session);
+    window->stopAlarmChan(session);
+    window->close();
+    window->deleteLater();
+}
+
+void WindowControlManager::relayEvents(WindowControl *window)
+{
+    connect(window, &WindowControl::sigWindowSelected, this, &WindowControlManager::sigWindowSelected);
+    connect(window, &WindowControl::sigDrawEnd, this, &WindowControlManager::sigDrawEnd);
+    connect(window, &WindowControl::sigNetStreamEvent, this, &WindowControlManager::sigNetStreamEvent);
+    connect(window, &WindowControl::sigFisheyePTZEvent, this, &WindowControlManager::sigFisheyePTZEvent);
+    connect(window, &WindowControl::sigMouseEvent, this, &WindowControlManager::sigMouseEvent);
+    connect(window, &WindowControl::sigFullScreenChange, this, &WindowControlManager::sigFullScreenChange);
+    connect(window, &WindowControl::sigVoiceInfo, this, &WindowControlManager::sigVoiceInfo);
+    connect(window, &WindowControl::sigAudioInfoEvent, this, &WindowControlManager::sigAudioInfoEvent);
+    connect(window, &WindowControl::sigUploadAlarmInfo, this, &WindowControlManager::sigUploadAlarmInfo);
+    connect(window, &WindowControl::sigHttpInfo, this, &WindowControlManager::sigHttpInfo);
+}
+
+// ---------------------------------------------------------------- video commands
+
+QString WindowControlManager::forwardVideoCommand(const VideoCommand &command, const QString &request)
+{
+    QJsonObject object;
+    if (!parseObject(request, &object))
+        return QString();
+    return forwardVideoCommand(command, object);
+}
+
+QString WindowControlManager::forwardVideoCommand(const VideoCommand &command, const QJsonObject &request)
+{
+    if (command.needs == VideoCommandNeeds::Nothing)
+        return WindowControl::runWindowFreeVideoCommand(desktop, command, request);
+    WindowControl *found = window(textOf(request, "uuid"));
+    return found ? found->runVideoCommand(command, request) : QString();
+}
+
+// ---------------------------------------------------------------- timers
+
+void WindowControlManager::followTick()
+{
+    for (const QPointer<WindowControl> &window : qAsConst(windows)) {
+        if (window && !window->embedded())
+            window->followParent();
+    }
+}
+
+void WindowControlManager::trackTick()
+{
+    for (const QPointer<WindowControl> &window : qAsConst(windows)) {
+        if (!window)
+            continue;
+        window->checkForeground();
+        window->checkBrowserMove();
+    }
+}
+
+void WindowControlManager::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() == followTimerId)
+        followTick();
+    else if (event->timerId() == trackTimerId)
+        trackTick();
+    else
+        QObject::timerEvent(event);
+}

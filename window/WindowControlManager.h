@@ -1,0 +1,107 @@
+#pragma once
+
+#include "base/CSingleton.h"
+#include "platform/DesktopBackend.h"
+#include "window/WindowControl.h"
+
+#include <QJsonObject>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QTimerEvent;
+struct VideoCommand;
+
+// The registry of plug-in windows: at most one per session identifier (the "uuid" of every command).
+// It runs the window commands, forwards the video commands to the session's window, releases a
+// session's window when the session ends, drives the two tracking timers, and relays every window's
+// events under the same signal names. GUI thread only.
+//
+// Window operations take the whole request text and answer in the window form: compact JSON with
+// "sequence" and "uuid" as texts and the integers "errorModule" and "errorCode". A text that is not a
+// JSON object answers errorModule 5, errorCode 1 with empty "sequence" and "uuid"; an identifier
+// without a window answers 0/0 and changes nothing.
+class WindowControlManager : public QObject, public Base::CSingleton<WindowControlManager>
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kFollowIntervalMs = 15; // top-level windows follow their browser
+    static constexpr int kTrackIntervalMs = 100; // foreground, z-order and the settling of browser moves
+    static constexpr int kErrorModule = 5;
+    static constexpr int kErrorNotAnObject = 1;
+
+    // Both timers run from construction on, also while no window exists. An interval of 0 or less
+    // leaves that timer off (tests drive the ticks themselves).
+    explicit WindowControlManager(NativeDesktop &desktop = currentDesktop(), int followIntervalMs = kFollowIntervalMs,
+        int trackIntervalMs = kTrackIntervalMs,
+        WindowControl::ComponentFactory componentFactory = &WindowControl::createComponent);
+    // Deletes every window at once and stops the timers.
+    ~WindowControlManager() override;
+
+    // --- window commands
+    // A second createWnd for an identifier tears its earlier window down first, as destroyWnd does.
+    QString createWnd(const QString &request);
+    QString showWnd(const QString &request);
+    QString hideWnd(const QString &request);
+    QString destroyWnd(const QString &request);
+    QString setWndGeometry(const QString &request);
+    QString setWndZOrder(const QString &request);
+    QString setWndCover(const QString &request);
+    QString updateParentWnd(const QString &request);
+    QString getLocalServiceVersion(const QString &request);
+    QString cuttingPartWindow(const QString &request);
+    QString repairPartWindow(const QString &request);
+    QString setWindowSelected(const QString &request);
+
+    // The session ended: its window gets destroyWnd's teardown; an identifier without one is ignored.
+    void releaseWindow(const QString &uuid);
+
+    // --- video commands: one row of the video command table and the whole request text
+    // Rows that need a window run on the window registered under "uuid" (the empty text without one);
+    // the others run through the window class's static runner, always. A text that is not a JSON
+    // object gives the empty text.
+    QString forwardVideoCommand(const VideoCommand &command, const QString &request);
+    // The same for a request already parsed.
+    QString forwardVideoCommand(const VideoCommand &command, const QJsonObject &request);
+
+    // The window registered under uuid, or null.
+    WindowControl *window(const QString &uuid) const;
+    int windowCount() const { return int(windows.size()); }
+
+    // One tick of each timer.
+    void followTick(); // top-level windows follow their browser
+    void trackTick(); // every window: foreground and z-order, then the settling of browser moves
+
+signals:
+    void sigWindowSelected(QString strRet);
+    void sigDrawEnd(QString strRet);
+    void sigNetStreamEvent(QString strRet);
+    void sigVoiceInfo(QString strRet);
+    void sigAudioInfoEvent(QString strRet);
+    void sigFisheyePTZEvent(QString strRet);
+    void sigFullScreenChange(QString strRet);
+    void sigMouseEvent(QString strRet);
+    void sigUploadAlarmInfo(QString strRet);
+    void sigHttpInfo(QString strRet);
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    using WindowOperation = void (*)(WindowControl &window, const QJsonObject &request);
+    // Parses the request, finds its window and runs the operation on it; answers 0/0, or 5/1 for a
+    // text that is not a JSON object.
+    QString runOnWindow(const QString &request, WindowOperation operation);
+    void teardown(const QString &uuid);
+    void relayEvents(WindowControl *window);
+
+    NativeDesktop &desktop;
+    WindowControl::ComponentFactory componentFactory;
+    // One entry per identifier. A window closed from outside (it deletes itself) leaves a null entry,
+    // which every walk skips.
+    QMap<QString, QPointer<WindowControl>> windows;
+    int followTimerId = 0;
+    int trackTimerId = 0;
+};
