@@ -859,6 +859,9 @@ void X11Desktop::placeInZOrder(std::uint32_t window, ZOrderPlacement::Where wher
             setAbove(window, true);
         restack(window, 0, false, true);
         break;
+    case Where::TopOfBand:
+        restack(window, 0, false, topLevel && isAbove(window));
+        break;
     case Where::DirectlyAfter:
         // Only a sibling gives a place; another window leaves the order as it is.
         if (after == window || !exists(after) || isTopLevel(after) != topLevel
