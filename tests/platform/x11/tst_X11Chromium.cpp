@@ -24,6 +24,7 @@ namespace {
 constexpr std::uint32_t kPageGreen = 0x20c040;
 constexpr std::uint32_t kVideoElement = 0xf0f000; // what the plug-in window must cover
 constexpr std::uint32_t kMenuElement = 0xff00ff; // what the hole must show
+constexpr std::uint32_t kOtherApplication = 0x3060e0;
 
 // The page puts its element's rectangle (in the window's client area, device pixels, as the README
 // says) and the hole's in its title once both commands are answered.
@@ -240,6 +241,21 @@ void tst_X11Chromium::pluginWindowOverThePage()
     m_client->move(std::uint32_t(browser), 160, 110);
     QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkScreen(m_desktop->clientOrigin(browser), rect, hole)).isEmpty(),
         qPrintable(wrong), 5000);
+
+    // Another application brought to the front covers the plug-in window where they overlap, and
+    // leaves the rest of it over the page.
+    const NativePoint origin = m_desktop->clientOrigin(browser);
+    const int otherLeft = origin.x + rect.left + rect.width / 2;
+    const int otherTop = origin.y + rect.top + rect.height / 2;
+    const std::uint32_t other = m_client->create(
+        {u"Other application", u"LsOther", {otherLeft, otherTop, otherLeft + 400, otherTop + 300}}, kOtherApplication);
+    QVERIFY(m_desktop->setForegroundWindow(other));
+    QTRY_COMPARE(m_client->pixel(otherLeft + 10, otherTop + 10), kOtherApplication);
+    QTest::qWait(300); // a few of the window code's 100 ms z-order ticks
+    QCOMPARE(m_client->pixel(otherLeft + 10, otherTop + 10), kOtherApplication);
+    QCOMPARE(m_desktop->foregroundWindow(), NativeHandle(other));
+    QVERIFY2((wrong = checkScreen(origin, rect, hole)).isEmpty(), qPrintable(wrong));
+    m_client->destroy(other);
 
     // The browser killed: the service runs on, without X errors.
     chromium.kill();
