@@ -126,12 +126,14 @@ xcb_connection_t *qtConnection()
 } // namespace
 
 // Qt's connection gets errors for requests Qt still makes on a native window that died with its
-// parent (its backing store paints, its destruction): they are expected and dropped here.
+// parent (its backing store paints, its hiding and destruction): they are expected and dropped here.
+// They can come before this class hears of the death, so errors on windows it embedded go too.
 class X11Desktop::ErrorFilter : public QAbstractNativeEventFilter
 {
 public:
-    explicit ErrorFilter(const std::deque<std::uint32_t> &deadWindows)
+    ErrorFilter(const std::deque<std::uint32_t> &deadWindows, const std::map<std::uint32_t, Embedding> &embedded)
         : m_deadWindows(deadWindows)
+        , m_embedded(embedded)
     {
     }
 
@@ -143,12 +145,15 @@ public:
         if (event->response_type != 0)
             return false;
         const auto *error = static_cast<const xcb_generic_error_t *>(message);
-        return std::find(m_deadWindows.begin(), m_deadWindows.end(), error->resource_id)
-            != m_deadWindows.end();
+        if (error->error_code != XCB_WINDOW && error->error_code != XCB_DRAWABLE)
+            return false;
+        return m_embedded.count(error->resource_id)
+            || std::find(m_deadWindows.begin(), m_deadWindows.end(), error->resource_id) != m_deadWindows.end();
     }
 
 private:
     const std::deque<std::uint32_t> &m_deadWindows;
+    const std::map<std::uint32_t, Embedding> &m_embedded;
 };
 
 X11Desktop::X11Desktop()
@@ -192,7 +197,7 @@ X11Desktop::X11Desktop()
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &X11Desktop::processQueuedEvents);
         connect(dispatcher, &QAbstractEventDispatcher::awake, this, &X11Desktop::processQueuedEvents);
     }
-    m_errorFilter = std::make_unique<ErrorFilter>(m_deadWindows);
+    m_errorFilter = std::make_unique<ErrorFilter>(m_deadWindows, m_embeddings);
     if (QCoreApplication *application = QCoreApplication::instance())
         application->installNativeEventFilter(m_errorFilter.get());
 }

@@ -256,6 +256,12 @@ void tst_X11Chromium::pluginWindowOverThePage()
     QCOMPARE(m_desktop->foregroundWindow(), NativeHandle(other));
     QVERIFY2((wrong = checkScreen(origin, rect, hole)).isEmpty(), qPrintable(wrong));
     m_client->destroy(other);
+    if (mode == "embed") {
+        // The browser back in front, with its embedded plug-in window.
+        QVERIFY(m_desktop->setForegroundWindow(browser));
+        QTRY_COMPARE(m_desktop->foregroundWindow(), browser);
+        QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkScreen(origin, rect, hole)).isEmpty(), qPrintable(wrong), 5000);
+    }
 
     // The browser killed: the service runs on, without X errors.
     chromium.kill();
