@@ -56,6 +56,7 @@ const char *const kAtomNames[] = {
     "_NET_WM_WINDOW_TYPE",
     "_NET_WM_WINDOW_TYPE_DOCK",
     "WM_STATE",
+    "_NET_SUPPORTING_WM_CHECK",
 };
 
 class X11RegionData : public NativeRegion::Data
@@ -315,9 +316,22 @@ bool X11Desktop::isManagedClient(std::uint32_t window)
     return std::find(clients.begin(), clients.end(), window) != clients.end();
 }
 
+// A window the manager has just framed is top-level before its client list says so.
 bool X11Desktop::isTopLevel(std::uint32_t window)
 {
-    return xParent(window) == m_root || isManagedClient(window);
+    const std::uint32_t up = xParent(window);
+    return up == m_root || isManagedClient(window) || isWindowManagerFrame(up);
+}
+
+// A child of the root made by the window manager's own client, whose ids share the client bits of its
+// _NET_SUPPORTING_WM_CHECK window.
+bool X11Desktop::isWindowManagerFrame(std::uint32_t window)
+{
+    if (!window || xParent(window) != m_root)
+        return false;
+    const std::vector<std::uint32_t> check = atomList(m_root, m_atoms[NetSupportingWmCheck]);
+    const std::uint32_t clientBits = ~xcb_get_setup(m_connection)->resource_id_mask;
+    return !check.empty() && check.front() != window && (check.front() & clientBits) == (window & clientBits);
 }
 
 std::uint32_t X11Desktop::frameOf(std::uint32_t window)

@@ -141,6 +141,7 @@ private:
     std::vector<std::uint32_t> clientList();
     bool isManagedClient(std::uint32_t window);
     bool isTopLevel(std::uint32_t window);
+    bool isWindowManagerFrame(std::uint32_t window);
     std::uint32_t frameOf(std::uint32_t window); // the root's child that holds the window
     bool isMapped(std::uint32_t window); // for this process's windows: asked to be
     bool isMappedOnServer(std::uint32_t window);
@@ -177,6 +178,7 @@ private:
         NetWmWindowType,
         NetWmWindowTypeDock,
         WmState,
+        NetSupportingWmCheck,
         AtomCount
     };
 

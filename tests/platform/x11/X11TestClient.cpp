@@ -14,7 +14,7 @@
 namespace {
 
 // How long the window manager must stay quiet, and the longest wait for it.
-constexpr int kQuietMs = 60;
+constexpr int kQuietMs = 100;
 constexpr int kSettleLimitMs = 1500;
 
 constexpr std::uint32_t kUserPosition = 1;
