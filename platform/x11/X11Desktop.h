@@ -56,6 +56,8 @@ struct xcb_connection_t;
 // UnmapNotify that is not a minimisation). Detaching (setParent to 0) a Qt window whose native window
 // died gives the Qt window a new native window; the old handle keeps naming it, so the window code can
 // go on with the handle it has. The X errors Qt's own connection gets for the dead window are dropped.
+// A window made a child here that the window manager puts back on the root (it was managing it) is
+// made a child again.
 class X11Desktop : public QObject, public NativeDesktop
 {
     Q_OBJECT
