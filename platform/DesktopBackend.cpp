@@ -4,6 +4,9 @@
 #ifdef _WIN32
 #include "platform/win32/Win32Desktop.h"
 #endif
+#ifdef LS_HAVE_X11
+#include "platform/x11/X11Desktop.h"
+#endif
 
 #include <QGuiApplication>
 
@@ -23,7 +26,8 @@ DesktopBackendKind desktopBackendFor(const std::string &qtPlatformName)
 {
     if (qtPlatformName == "windows")
         return DesktopBackendKind::Win32;
-    // "xcb" belongs to the X11 backend once it exists; until then the in-memory desktop serves it.
+    if (qtPlatformName == "xcb")
+        return DesktopBackendKind::X11;
     return DesktopBackendKind::Memory;
 }
 
@@ -32,9 +36,15 @@ std::unique_ptr<NativeDesktop> createDesktop(DesktopBackendKind kind)
 #ifdef _WIN32
     if (kind == DesktopBackendKind::Win32)
         return std::make_unique<Win32Desktop>();
-#else
-    (void)kind;
 #endif
+#ifdef LS_HAVE_X11
+    if (kind == DesktopBackendKind::X11) {
+        auto desktop = std::make_unique<X11Desktop>();
+        if (desktop->isConnected())
+            return desktop;
+    }
+#endif
+    (void)kind;
     // A headless run gets a desktop shaped like a Windows one: a monitor, the taskbars, a start button.
     auto desktop = std::make_unique<MemoryDesktop>();
     desktop->createTaskbars();

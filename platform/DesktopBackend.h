@@ -8,13 +8,15 @@
 // Which backend serves the native desktop layer, chosen once at start-up from the Qt platform in use.
 enum class DesktopBackendKind {
     Win32, // the Windows desktop
-    Memory, // the in-memory desktop (headless runs, tests, and X11 until its backend exists)
+    X11, // an X11 desktop (Qt on "xcb", also under XWayland)
+    Memory, // the in-memory desktop (headless runs, tests)
 };
 
-// "windows" -> Win32; "xcb" -> Memory for now (an X11 backend will take it); anything else -> Memory.
+// "windows" -> Win32; "xcb" -> X11; anything else -> Memory.
 DesktopBackendKind desktopBackendFor(const std::string &qtPlatformName);
 
-// A new desktop of that kind. Win32 exists only in Windows builds; elsewhere it falls back to Memory.
+// A new desktop of that kind. Win32 exists only in Windows builds, X11 only in builds with xcb and
+// while the X display can be reached; otherwise it falls back to Memory.
 // A new in-memory desktop has the default monitor with the taskbars and the start button on it.
 std::unique_ptr<NativeDesktop> createDesktop(DesktopBackendKind kind);
 

@@ -1,0 +1,285 @@
+// End to end on a real X display: Xvfb with openbox, the real LocalService on Qt's "xcb" platform, and
+// Debian's Chromium showing a page that connects over WebSocket, puts its session identifier in its
+// title and asks for a plug-in window over one of its elements, with a hole over another. The screen is
+// checked pixel by pixel. Skipped when Xvfb, openbox or Chromium are missing.
+#include "platform/x11/X11Desktop.h"
+#include "tests/platform/x11/X11TestClient.h"
+#include "tests/platform/x11/X11TestDisplay.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QUuid>
+#include <QtTest>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr std::uint32_t kPageGreen = 0x20c040;
+constexpr std::uint32_t kVideoElement = 0xf0f000; // what the plug-in window must cover
+constexpr std::uint32_t kMenuElement = 0xff00ff; // what the hole must show
+constexpr std::uint32_t kOtherApplication = 0x3060e0;
+
+// The page puts its element's rectangle (in the window's client area, device pixels, as the README
+// says) and the hole's in its title once both commands are answered.
+const char kPage[] = R"(<!doctype html><html><head><title>LocalService page</title><style>
+body{margin:0;background:#20c040}
+#video{position:absolute;left:100px;top:80px;width:480px;height:320px;background:#f0f000}
+#menu{position:absolute;left:200px;top:150px;width:120px;height:90px;background:#ff00ff}
+</style></head><body><div id="video"></div><div id="menu"></div><script>
+const [port, mode] = location.hash.slice(1).split(',');
+const ws = new WebSocket(`ws://127.0.0.1:${port}/`);
+let uuid = '';
+const send = (word, members) => ws.send(JSON.stringify({cmd: `window.${word}`, uuid, sequence: word, ...members}));
+const box = (id) => document.getElementById(id).getBoundingClientRect();
+function pageRect(r) {
+  const d = (outerWidth - innerWidth) / 2, k = devicePixelRatio;
+  return {left: Math.round((d + r.left) * k), top: Math.round((outerHeight - innerHeight - d + r.top) * k),
+          width: Math.round(r.width * k), height: Math.round(r.height * k)};
+}
+ws.onopen = () => ws.send(JSON.stringify({cmd: 'system.webconnect'}));
+ws.onmessage = (m) => {
+  const answer = JSON.parse(m.data);
+  if (!uuid) {
+    uuid = answer.uuid;
+    document.title = 'Cameras ' + uuid;
+    // The title reaches the window's X property a moment later.
+    setTimeout(() => send('createWnd', {rect: pageRect(box('video')), embed: mode !== 'top'}), 500);
+  } else if (answer.sequence === 'createWnd') {
+    const v = box('video'), h = box('menu');
+    send('cuttingPartWindow', {rect: {left: h.left - v.left, top: h.top - v.top, width: h.width, height: h.height}, round: 0});
+  } else if (answer.sequence === 'cuttingPartWindow') {
+    const r = pageRect(box('video')), h = pageRect(box('menu'));
+    document.title = `Cameras ${uuid} at ${r.left},${r.top},${r.width},${r.height} hole ${h.left},${h.top},${h.width},${h.height}`;
+  }
+};
+</script></body></html>)";
+
+struct Rect
+{
+    int left = 0, top = 0, width = 0, height = 0;
+};
+
+} // namespace
+
+class tst_X11Chromium : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit tst_X11Chromium(const X11TestDisplay &display)
+        : m_display(display)
+    {
+    }
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void pluginWindowOverThePage_data();
+    void pluginWindowOverThePage();
+
+private:
+    bool startService();
+    // Every pixel that must show the plug-in window, the hole and the page around it; empty when right.
+    QString checkScreen(NativePoint origin, const Rect &rect, const Rect &hole);
+
+    const X11TestDisplay &m_display;
+    QString m_chromium;
+    QTemporaryDir m_dir;
+    QProcess m_service;
+    QByteArray m_serviceLog;
+    quint16 m_port = 0;
+    std::unique_ptr<X11Desktop> m_desktop;
+    std::unique_ptr<X11TestClient> m_client;
+};
+
+bool tst_X11Chromium::startService()
+{
+    const QString binary = m_dir.filePath("LocalService");
+    if (!QFile::copy(QStringLiteral(LS_SERVICE_BINARY), binary))
+        return false;
+    m_port = quint16(20000 + QRandomGenerator::global()->bounded(40000));
+    QFile config(m_dir.filePath("LocalServiceConfig.json"));
+    if (!config.open(QIODevice::WriteOnly))
+        return false;
+    config.write(QStringLiteral(R"({"ServicePortStart": %1, "ServicePortEnd": %2, "SingleInstance": "ls-x11-%3"})")
+                     .arg(m_port)
+                     .arg(m_port + 3)
+                     .arg(QUuid::createUuid().toString(QUuid::Id128))
+                     .toUtf8());
+    config.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("QT_MESSAGE_PATTERN", "%{message}");
+    m_service.setProcessEnvironment(environment);
+    m_service.setWorkingDirectory(m_dir.path());
+    m_service.setProcessChannelMode(QProcess::MergedChannels);
+    connect(&m_service, &QProcess::readyRead, this, [this] { m_serviceLog += m_service.readAll(); });
+    m_service.start(binary, QStringList());
+    if (!m_service.waitForStarted(5000))
+        return false;
+    // The first free port of the range: try them in turn until one accepts.
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 10000) {
+        for (quint16 port = m_port; port < m_port + 3; ++port) {
+            QTcpSocket probe;
+            probe.connectToHost("127.0.0.1", port);
+            if (probe.waitForConnected(200)) {
+                m_port = port;
+                return true;
+            }
+        }
+        QTest::qWait(100);
+    }
+    return false;
+}
+
+void tst_X11Chromium::initTestCase()
+{
+    if (!m_display.isRunning())
+        QSKIP(qPrintable("no X display: " + QString::fromStdString(m_display.failure())));
+    m_chromium = QStandardPaths::findExecutable("chromium");
+    if (m_chromium.isEmpty())
+        QSKIP("no chromium");
+    QVERIFY(m_dir.isValid());
+    QFile page(m_dir.filePath("page.html"));
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write(kPage);
+    page.close();
+    m_desktop = std::make_unique<X11Desktop>();
+    m_client = std::make_unique<X11TestClient>();
+    QVERIFY(m_desktop->isConnected() && m_client->isConnected());
+    QVERIFY(startService());
+}
+
+void tst_X11Chromium::cleanupTestCase()
+{
+    if (m_service.state() == QProcess::Running) {
+        m_service.kill();
+        m_service.waitForFinished(5000);
+    }
+}
+
+QString tst_X11Chromium::checkScreen(NativePoint origin, const Rect &rect, const Rect &hole)
+{
+    QStringList wrong;
+    const auto expect = [&](int x, int y, bool plugin, std::uint32_t colour, const char *what) {
+        const std::uint32_t seen = m_client->pixel(origin.x + x, origin.y + y);
+        const bool right = plugin ? seen != kVideoElement && seen != kPageGreen && seen != kMenuElement : seen == colour;
+        if (!right)
+            wrong << QString("%1 at (%2,%3): %4").arg(what).arg(x).arg(y).arg(seen, 6, 16, QChar('0'));
+    };
+    const int right = rect.left + rect.width - 1;
+    const int bottom = rect.top + rect.height - 1;
+    // Its corner pixels and its middle below the hole are the plug-in window's; one pixel beyond each
+    // edge is the page.
+    for (const auto &corner : {std::pair {rect.left, rect.top}, {right, rect.top}, {rect.left, bottom}, {right, bottom}})
+        expect(corner.first, corner.second, true, 0, "plug-in window corner");
+    expect(rect.left + rect.width / 2, bottom - 20, true, 0, "plug-in window");
+    expect(rect.left - 1, rect.top + 10, false, kPageGreen, "page left of it");
+    expect(right + 1, rect.top + 10, false, kPageGreen, "page right of it");
+    expect(rect.left + 10, rect.top - 1, false, kPageGreen, "page above it");
+    expect(rect.left + 10, bottom + 1, false, kPageGreen, "page below it");
+    // The hole shows the page's element, edge to edge.
+    expect(hole.left, hole.top, false, kMenuElement, "hole corner");
+    expect(hole.left + hole.width - 1, hole.top + hole.height - 1, false, kMenuElement, "hole corner");
+    expect(hole.left - 1, hole.top + 5, true, 0, "plug-in window left of the hole");
+    return wrong.join("; ");
+}
+
+void tst_X11Chromium::pluginWindowOverThePage_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("embedded") << "embed";
+    QTest::newRow("top-level") << "top";
+}
+
+void tst_X11Chromium::pluginWindowOverThePage()
+{
+    QFETCH(QString, mode);
+    QTemporaryDir profile;
+    QProcess chromium;
+    // Its complaints about the missing session bus would only clutter the test log.
+    chromium.setStandardOutputFile(QProcess::nullDevice());
+    chromium.setStandardErrorFile(QProcess::nullDevice());
+    chromium.start(m_chromium,
+        {"--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
+            "--disable-component-update", "--disable-sync", "--test-type", "--user-data-dir=" + profile.path(),
+            "--window-position=40,30", "--window-size=900,700",
+            QUrl::fromLocalFile(m_dir.filePath("page.html")).toString() + QString("#%1,%2").arg(m_port).arg(mode)});
+    QVERIFY(chromium.waitForStarted(5000));
+
+    // The browser window, once the page has put its rectangles in the title.
+    static const QRegularExpression ready(" at (\\d+),(\\d+),(\\d+),(\\d+) hole (\\d+),(\\d+),(\\d+),(\\d+)");
+    NativeHandle browser = 0;
+    QRegularExpressionMatch match;
+    const auto findBrowser = [&] {
+        for (NativeHandle window : m_desktop->topLevelWindows()) {
+            match = ready.match(QString::fromStdU16String(m_desktop->windowTitle(window)));
+            if (match.hasMatch()) {
+                browser = window;
+                return true;
+            }
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(findBrowser(), 30000);
+    const Rect rect {match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt(), match.captured(4).toInt()};
+    const Rect hole {match.captured(5).toInt(), match.captured(6).toInt(), match.captured(7).toInt(), match.captured(8).toInt()};
+    QString wrong;
+    QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkScreen(m_desktop->clientOrigin(browser), rect, hole)).isEmpty(),
+        qPrintable(wrong), 5000);
+
+    // Moved, the browser takes the plug-in window along (a top-level one follows it).
+    m_client->move(std::uint32_t(browser), 160, 110);
+    QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkScreen(m_desktop->clientOrigin(browser), rect, hole)).isEmpty(),
+        qPrintable(wrong), 5000);
+
+    // Another application brought to the front covers the plug-in window where they overlap, and
+    // leaves the rest of it over the page.
+    const NativePoint origin = m_desktop->clientOrigin(browser);
+    const int otherLeft = origin.x + rect.left + rect.width / 2;
+    const int otherTop = origin.y + rect.top + rect.height / 2;
+    const std::uint32_t other = m_client->create(
+        {u"Other application", u"LsOther", {otherLeft, otherTop, otherLeft + 400, otherTop + 300}}, kOtherApplication);
+    QVERIFY(m_desktop->setForegroundWindow(other));
+    QTRY_COMPARE(m_client->pixel(otherLeft + 10, otherTop + 10), kOtherApplication);
+    QTest::qWait(300); // a few of the window code's 100 ms z-order ticks
+    QCOMPARE(m_client->pixel(otherLeft + 10, otherTop + 10), kOtherApplication);
+    QCOMPARE(m_desktop->foregroundWindow(), NativeHandle(other));
+    QVERIFY2((wrong = checkScreen(origin, rect, hole)).isEmpty(), qPrintable(wrong));
+    m_client->destroy(other);
+    if (mode == "embed") {
+        // The browser back in front, with its embedded plug-in window.
+        QVERIFY(m_desktop->setForegroundWindow(browser));
+        QTRY_COMPARE(m_desktop->foregroundWindow(), browser);
+        QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkScreen(origin, rect, hole)).isEmpty(), qPrintable(wrong), 5000);
+    }
+
+    // The browser killed: the service runs on, without X errors.
+    chromium.kill();
+    QVERIFY(chromium.waitForFinished(5000));
+    QTest::qWait(500);
+    QCOMPARE(m_service.state(), QProcess::Running);
+    m_serviceLog += m_service.readAll();
+    QVERIFY2(!m_serviceLog.contains("XCB error"), m_serviceLog.constData());
+}
+
+int main(int argc, char **argv)
+{
+    X11TestDisplay display(1280, 1024);
+    if (display.isRunning())
+        ::setenv("DISPLAY", display.name().c_str(), 1);
+    QCoreApplication application(argc, argv);
+    tst_X11Chromium test(display);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_X11Chromium.moc"
