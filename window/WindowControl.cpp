@@ -449,7 +449,11 @@ void WindowControl::applyZOrder(bool force)
         m_desktop.placeWindow(m_hSelfHwnd, ZOrderPlacement::intoTopmostBand());
         m_bTopMost = true;
     } else {
-        m_desktop.placeWindow(m_hSelfHwnd, ZOrderPlacement::directlyAfter(m_hTrayWnd).withActivation());
+        // Just below the taskbar; a desktop without one (an X11 session with no dock) gets the top of
+        // the band, which is what placing after no window means on Windows.
+        const ZOrderPlacement belowTaskbar
+            = m_hTrayWnd ? ZOrderPlacement::directlyAfter(m_hTrayWnd) : ZOrderPlacement::topOfBand();
+        m_desktop.placeWindow(m_hSelfHwnd, belowTaskbar.withActivation());
         m_bTopMost = false;
     }
 }

@@ -53,6 +53,7 @@ private slots:
     void roundedCornersCutLess();
     void dragSettlesOnce();
     void topLevelZOrder();
+    void topLevelZOrderWithoutTaskbar();
     void fullScreenTaskbars_data();
     void fullScreenTaskbars();
     void parentDestroyed();
@@ -214,6 +215,22 @@ void TestBrowserTracking::topLevelZOrder()
     scene.registry->followTick();
     QVERIFY(!scene.desktop.isTopmost(self));
     QCOMPARE(firstNormal(), self);
+}
+
+// A desktop without a taskbar (an X11 session with no dock): the browser in front still has the
+// window lying on top of it, at the top of the band, not behind it.
+void TestBrowserTracking::topLevelZOrderWithoutTaskbar()
+{
+    WindowScene scene;
+    scene.desktop.destroyWindow(scene.taskbars.primary);
+    scene.desktop.destroyWindow(scene.taskbars.secondary);
+    scene.desktop.destroyWindow(scene.taskbars.startButton);
+    const WindowScene::Browser browser = scene.openBrowser();
+    QCOMPARE(scene.createWindow({{"embed", false}, {"className", "Chrome"}}), 0);
+    const NativeHandle self = scene.window()->selfHandle();
+    scene.desktop.bringToFront(browser.window);
+    scene.registry->trackTick();
+    QCOMPARE(scene.desktop.windowAbove(browser.window), self);
 }
 
 void TestBrowserTracking::fullScreenTaskbars_data()
