@@ -32,6 +32,14 @@ QJsonObject parseObject(const QByteArray &text, bool *ok)
     return document.object();
 }
 
+// The text as QString::fromUtf8(QByteArray) gives it (cut at the first NUL byte), but found with memchr:
+// that overload counts the length one byte at a time, a sixth of the work on a 16 MiB message.
+QString textUpToNul(const QByteArray &utf8)
+{
+    const int nul = utf8.indexOf('\0');
+    return QString::fromUtf8(utf8.constData(), nul < 0 ? utf8.size() : nul);
+}
+
 // "iterations": an integral JSON number; anything else counts as 0.
 int integralNumber(const QJsonValue &value)
 {
@@ -245,7 +253,7 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID)
     } else if (cmd == QLatin1String("system.webconnect")) {
         sendConnectReply(szUUID);
     } else {
-        dispatcher->dispatchMessage(QString::fromUtf8(strMessage), object);
+        dispatcher->dispatchMessage(textUpToNul(strMessage), object);
     }
 }
 
