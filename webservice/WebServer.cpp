@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
@@ -33,11 +34,12 @@ QJsonObject parseObject(const QByteArray &text, bool *ok)
 }
 
 // The text as QString::fromUtf8(QByteArray) gives it (cut at the first NUL byte), but found with memchr:
-// that overload counts the length one byte at a time, a sixth of the work on a 16 MiB message.
+// that overload (and QByteArray::indexOf) walk the bytes one at a time, a sixth of the work on a 16 MiB
+// message.
 QString textUpToNul(const QByteArray &utf8)
 {
-    const int nul = utf8.indexOf('\0');
-    return QString::fromUtf8(utf8.constData(), nul < 0 ? utf8.size() : nul);
+    const auto *nul = static_cast<const char *>(std::memchr(utf8.constData(), 0, size_t(utf8.size())));
+    return QString::fromUtf8(utf8.constData(), nul ? int(nul - utf8.constData()) : utf8.size());
 }
 
 // "iterations": an integral JSON number; anything else counts as 0.
