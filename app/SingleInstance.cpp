@@ -1,19 +1,82 @@
 #include "app/SingleInstance.h"
 
+#ifdef Q_OS_UNIX
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#else
 #include <QSharedMemory>
+#endif
+
+#ifdef Q_OS_UNIX
+
+// System V segments, which QSharedMemory uses here, are keyed by 16 bits of a file's inode, so unrelated
+// names collide, and a killed holder leaves its segment behind for good. An advisory lock on a file named
+// after the instance has neither fault: the kernel drops it with the process that holds it.
+namespace {
+
+QByteArray lockPath(const QString &instanceName)
+{
+    const QByteArray digest = QCryptographicHash::hash(instanceName.toUtf8(), QCryptographicHash::Sha1).toHex();
+    return QFile::encodeName(
+        QDir(QDir::tempPath()).filePath(QStringLiteral("LocalService-%1.lock").arg(QString::fromLatin1(digest))));
+}
+
+// An open descriptor holding the lock, or -1 when it is taken or cannot be made.
+int lockInstance(const QString &instanceName)
+{
+    const int descriptor = ::open(lockPath(instanceName).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (descriptor < 0)
+        return -1;
+    if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        ::close(descriptor);
+        return -1;
+    }
+    return descriptor;
+}
+
+} // namespace
+
+bool claimSingleInstance(const QString &instanceName)
+{
+    static const int held = lockInstance(instanceName); // kept open, and so locked, until the process exits
+    static bool claimed = false;
+    if (held < 0 || claimed)
+        return false;
+    claimed = true;
+    return true;
+}
+
+bool isSingleInstanceHeld(const QString &instanceName)
+{
+    const int probe = lockInstance(instanceName);
+    if (probe < 0)
+        return true;
+    ::close(probe); // closing drops the lock again
+    return false;
+}
+
+#else
 
 namespace {
 constexpr int kMarkerSize = 100;
 }
 
+// A named segment, which the system removes with its last holder.
 bool claimSingleInstance(const QString &instanceName)
 {
     static QSharedMemory marker(instanceName);
-#ifdef Q_OS_UNIX
-    // A segment left behind by a crashed instance would lock the service out forever: attaching to and
-    // detaching from a segment that no live process holds removes it; a live holder keeps it.
-    if (marker.attach())
-        marker.detach();
-#endif
     return marker.create(kMarkerSize, QSharedMemory::ReadWrite);
 }
+
+bool isSingleInstanceHeld(const QString &instanceName)
+{
+    QSharedMemory probe(instanceName);
+    return probe.attach(QSharedMemory::ReadOnly);
+}
+
+#endif

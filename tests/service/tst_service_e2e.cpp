@@ -1,12 +1,12 @@
 #include "RawWebSocketClient.h"
 #include "ServiceProcess.h"
+#include "app/SingleInstance.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageAuthenticationCode>
 #include <QRegularExpression>
-#include <QSharedMemory>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -44,19 +44,6 @@ QString pageDigest(const QByteArray &user, int iterations, const QByteArray &cha
         = "GET/DEVAPI/Security/sessionLogin/capabilities" + user + QByteArray::number(random);
     return QString::fromLatin1(
         QMessageAuthenticationCode::hash(message, key, QCryptographicHash::Sha256).toHex());
-}
-
-// True when a live process holds the default marker. A marker left by a killed service is cleared here.
-bool defaultInstanceTakenElsewhere()
-{
-    QSharedMemory probe(kDefaultInstance);
-    if (probe.create(100))
-        return false;
-    if (probe.attach())
-        probe.detach(); // removes the segment when nobody else is attached
-    if (probe.create(100))
-        return false;
-    return true;
 }
 
 } // namespace
@@ -216,16 +203,14 @@ void TestServiceE2E::configurationFallbacks()
     QFETCH(QByteArray, config);
     QFETCH(QString, startPort);
     QFETCH(bool, defaultName);
-    if (defaultName && defaultInstanceTakenElsewhere())
+    if (defaultName && isSingleInstanceHeld(kDefaultInstance))
         QSKIP("a service with the default instance name runs on this machine");
 
     ServiceProcess service(config);
     QVERIFY(service.start());
     QVERIFY2(service.waitForLogLine(startPort, 10000), qPrintable(service.log().join('\n')));
     if (defaultName) {
-        QSharedMemory marker(kDefaultInstance);
-        QVERIFY(!marker.create(100));
-        QCOMPARE(marker.error(), QSharedMemory::AlreadyExists);
+        QVERIFY(isSingleInstanceHeld(kDefaultInstance));
     }
 }
 
