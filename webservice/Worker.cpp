@@ -87,7 +87,11 @@ void Worker::onHttpRequest()
         return;
     httpRequest = request;
     QAbstractSocket &socket = request->socket();
-    auto *response = new HttpServerResponse(socket, request->responseFlags(), this);
+    // The connection carries this one request, so its answer says "Connection: close" and ends it. An
+    // answer that promised "keep-alive" would have a client send its next request on a connection that
+    // closes under it: lost, as "other side closed" or a reset.
+    auto *response = new HttpServerResponse(
+        socket, request->responseFlags() & ~ResponseFlags(ResponseFlag::KeepAlive), this);
     connect(&socket, &QAbstractSocket::disconnected, response, &QObject::deleteLater);
     connect(response, &HttpServerResponse::finished, response, &QObject::deleteLater);
     if (request->headers().contains("Expect", "100-continue"))

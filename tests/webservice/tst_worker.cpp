@@ -97,6 +97,8 @@ private slots:
     void slowSessionLayerStopsReading();
     void messagesBeforeTheEndAreHandedOnFirst();
     void httpAnswerArrivesAsAnEvent();
+    void httpAnswerSaysTheConnectionCloses_data();
+    void httpAnswerSaysTheConnectionCloses();
 };
 
 void TestWorker::closedBeforeSendingReportsKindZero()
@@ -258,6 +260,59 @@ void TestWorker::httpAnswerArrivesAsAnEvent()
     const QByteArray answer = c.client.readAll();
     QVERIFY2(answer.startsWith("HTTP/1.1 200 OK\r\n") && answer.contains("first") && !answer.contains("second"),
         answer.constData());
+}
+
+// A connection carries one request: its answer says so before the service closes it, so that a client never
+// reuses it for a request that would be lost ("other side closed", or a reset), and the whole answer
+// arrives before the end.
+void TestWorker::httpAnswerSaysTheConnectionCloses_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("answeredWith"); // what the session layer answers, empty when the worker does
+    QTest::addColumn<QByteArray>("connectionField"); // expected in the answer's header block, empty for none
+    QTest::addColumn<QByteArray>("answerEnd");
+
+    QTest::newRow("1.1 piece of a packed command")
+        << QByteArray("GET /?t=1&data=YWJj&sequence=closes-1 HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray()
+        << QByteArray("Connection: close\r\n") << QByteArray("\r\n0\r\n\r\n");
+    QTest::newRow("1.1 keep-alive asked, body form")
+        << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\n{}")
+        << QByteArray("answer") << QByteArray("Connection: close\r\n") << QByteArray("answer\r\n0\r\n\r\n");
+    QTest::newRow("1.0 keep-alive asked, piece")
+        << QByteArray("GET /?t=1&data=YWJj&sequence=closes-2 HTTP/1.0\r\nConnection: keep-alive\r\n\r\n")
+        << QByteArray() << QByteArray() << QByteArray();
+}
+
+void TestWorker::httpAnswerSaysTheConnectionCloses()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, answeredWith);
+    QFETCH(QByteArray, connectionField);
+    QFETCH(QByteArray, answerEnd);
+    Connection c;
+    QVERIFY(c.worker);
+    connect(c.worker.get(), &Worker::receiveHttpCommand, this, [&] { c.worker->answer(answeredWith); });
+    QSignalSpy peerClosed(&c.client, &QAbstractSocket::disconnected);
+    c.client.write(request);
+    QByteArray answer;
+    QTRY_VERIFY_WITH_TIMEOUT((answer += c.client.readAll(), !peerClosed.isEmpty()), 5000);
+    answer += c.client.readAll();
+    const int headEnd = answer.indexOf("\r\n\r\n");
+    QVERIFY2(headEnd > 0, answer.constData());
+    const QByteArray head = answer.left(headEnd + 2);
+    QVERIFY2(head.startsWith(request.contains("HTTP/1.0") ? "HTTP/1.0 200 OK\r\n" : "HTTP/1.1 200 OK\r\n"),
+        head.constData());
+    QVERIFY2(!head.toLower().contains("keep-alive"), head.constData());
+    if (!connectionField.isEmpty())
+        QVERIFY2(head.contains(connectionField), head.constData());
+    if (!answerEnd.isEmpty())
+        QVERIFY2(answer.endsWith(answerEnd), answer.constData());
+    const QByteArray length = "Content-Length: ";
+    if (head.contains(length)) {
+        const int at = head.indexOf(length) + length.size();
+        QCOMPARE(answer.size() - headEnd - 4, head.mid(at, head.indexOf("\r\n", at) - at).toInt());
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(c.closed->count(), 1, 5000);
 }
 
 QTEST_GUILESS_MAIN(TestWorker)
