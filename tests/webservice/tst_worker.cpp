@@ -10,6 +10,14 @@
 
 #include <memory>
 
+#ifdef Q_OS_UNIX
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 using namespace WebSocketFrames;
 
 namespace {
@@ -99,6 +107,8 @@ private slots:
     void httpAnswerArrivesAsAnEvent();
     void httpAnswerSaysTheConnectionCloses_data();
     void httpAnswerSaysTheConnectionCloses();
+    void httpEndIsNoResetWithUnreadBytes_data();
+    void httpEndIsNoResetWithUnreadBytes();
 };
 
 void TestWorker::closedBeforeSendingReportsKindZero()
@@ -313,6 +323,84 @@ void TestWorker::httpAnswerSaysTheConnectionCloses()
         QCOMPARE(answer.size() - headEnd - 4, head.mid(at, head.indexOf("\r\n", at) - at).toInt());
     }
     QTRY_COMPARE_WITH_TIMEOUT(c.closed->count(), 1, 5000);
+}
+
+// A client that sends more than the one request (pipelined, or ignoring "Connection: close") leaves bytes
+// the service never reads. Closing over them would reset the connection, and a reset may destroy the
+// answer before the client has read it: the client gets the whole answer, then the end, never a reset;
+// a client that then keeps its side open is dropped after the linger bound.
+void TestWorker::httpEndIsNoResetWithUnreadBytes_data()
+{
+    QTest::addColumn<bool>("clientCloses");
+    QTest::newRow("client closes after the end") << true;
+    QTest::newRow("client keeps its side open") << false;
+}
+
+void TestWorker::httpEndIsNoResetWithUnreadBytes()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(bool, clientCloses);
+    DescriptorServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(client >= 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server.serverPort());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(client, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    QVERIFY(QTest::qWaitFor([&] { return !server.descriptors.isEmpty(); }));
+    constexpr int lingerMs = 300;
+    Worker worker(QStringLiteral("{id}"), nullptr, WebSocket::kMaxUnsentBytes, Worker::kNoAnswerMs, lingerMs);
+    QSignalSpy closed(&worker, &Worker::connectionClose);
+    worker.start(server.descriptors.takeFirst());
+
+    bool asked = false;
+    connect(&worker, &Worker::receiveHttpCommand, this, [&] { asked = true; });
+    const QByteArray request = "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n{}";
+    QCOMPARE(::send(client, request.constData(), size_t(request.size()), 0), ssize_t(request.size()));
+    QTRY_VERIFY_WITH_TIMEOUT(asked, 5000);
+    // While the answer is awaited, more arrives than the service holds unread; the client reads nothing.
+    const QByteArray more = request + QByteArray(64 * 1024 - request.size(), 'x');
+    for (int i = 0; i < 8; ++i) {
+        ::send(client, more.constData(), size_t(more.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        QTest::qWait(2);
+    }
+    worker.answer("answer");
+    QTest::qWait(50); // the service answers and ends the connection
+
+    QByteArray answer;
+    ssize_t got = 0;
+    int error = 0;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 5000) {
+        char bytes[4096];
+        got = ::recv(client, bytes, sizeof bytes, MSG_DONTWAIT);
+        if (got > 0) {
+            answer.append(bytes, int(got));
+            continue;
+        }
+        error = errno;
+        if (got == 0 || (error != EAGAIN && error != EWOULDBLOCK))
+            break;
+        QTest::qWait(5);
+    }
+    QVERIFY2(got == 0, qPrintable(QStringLiteral("no end but %1 (%2)").arg(got).arg(qt_error_string(error))));
+    QVERIFY2(answer.startsWith("HTTP/1.1 200 OK\r\n") && answer.endsWith("answer\r\n0\r\n\r\n")
+            && answer.count("HTTP/1.1") == 1,
+        answer.constData());
+    QElapsedTimer ending;
+    ending.start();
+    if (clientCloses)
+        ::close(client);
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 5000);
+    QVERIFY(clientCloses ? ending.elapsed() < lingerMs : ending.elapsed() < 3 * lingerMs);
+    if (!clientCloses)
+        ::close(client);
+#else
+    QSKIP("needs POSIX sockets to tell the end of a connection from its reset");
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestWorker)
