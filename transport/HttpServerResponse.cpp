@@ -168,7 +168,7 @@ bool HttpServerResponse::end(const QByteArray &chunk)
         if (!hasBody) {
             m_device->write(out);
             if (isHttp10() || !keepsAlive())
-                m_device->close();
+                closeConnection();
             return finish();
         }
         m_formattingState = FormattingState::Body;
@@ -183,7 +183,7 @@ bool HttpServerResponse::end(const QByteArray &chunk)
         }
         if (!isHttp11()) {
             m_device->write(out);
-            m_device->close();
+            closeConnection();
             return finish();
         }
         out += "0\r\n";
@@ -192,7 +192,7 @@ bool HttpServerResponse::end(const QByteArray &chunk)
     out += "\r\n";
     m_device->write(out);
     if (!keepsAlive())
-        m_device->close();
+        closeConnection();
     return finish();
 }
 
@@ -205,6 +205,12 @@ bool HttpServerResponse::end()
 void HttpServerResponse::setConnectionField()
 {
     m_headers.set("Connection", keepsAlive() ? "keep-alive" : "close");
+}
+
+void HttpServerResponse::closeConnection()
+{
+    if (!m_ownerEndsConnection)
+        m_device->close();
 }
 
 bool HttpServerResponse::finish()

@@ -23,6 +23,9 @@ public:
     Headers &headers() { return m_headers; }
     // Flushes the device when it is a socket; false otherwise.
     bool flush();
+    // After a response that does not keep the connection alive, end() closes the device itself unless its
+    // owner ends the connection (for a close that never resets it) once finished is emitted.
+    void setOwnerEndsConnection(bool ownerEnds) { m_ownerEndsConnection = ownerEnds; }
 
 signals:
     void finished();
@@ -55,6 +58,7 @@ private:
     bool isHttp11() const { return m_flags.testFlag(ResponseFlag::Http11); }
     bool keepsAlive() const { return m_flags.testFlag(ResponseFlag::KeepAlive); }
     void setConnectionField();
+    void closeConnection();
     bool finish();
 
     QIODevice *m_device; // not owned
@@ -62,4 +66,5 @@ private:
     ResponseFlags m_flags;
     Headers m_headers;
     QByteArray m_body; // HTTP/1.0 only: held back until end()
+    bool m_ownerEndsConnection = false;
 };

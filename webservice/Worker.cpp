@@ -3,6 +3,7 @@
 #include "transport/HttpServerRequest.h"
 #include "transport/HttpServerResponse.h"
 #include "util/ImageUtil.h"
+#include "webservice/GracefulClose.h"
 #include "webservice/PackageStore.h"
 #include "webservice/PageChallenge.h"
 #include "webservice/QueryFields.h"
@@ -28,10 +29,11 @@ void Worker::closeDescriptor(qintptr socketDescriptor)
 #endif
 }
 
-Worker::Worker(QString id, QObject *parent, qint64 maxUnsentBytes, int noAnswerMs)
+Worker::Worker(QString id, QObject *parent, qint64 maxUnsentBytes, int noAnswerMs, int lingerMs)
     : QObject(parent)
     , connectionId(std::move(id))
     , maxUnsentBytes(maxUnsentBytes)
+    , lingerMs(lingerMs)
 {
     noAnswerTimer.setSingleShot(true);
     noAnswerTimer.setInterval(noAnswerMs);
@@ -85,9 +87,13 @@ void Worker::onHttpRequest()
     auto *request = qobject_cast<HttpServerRequest *>(sender());
     if (!request)
         return;
-    httpRequest = request;
     QAbstractSocket &socket = request->socket();
-    auto *response = new HttpServerResponse(socket, request->responseFlags(), this);
+    // The connection carries this one request, so its answer says "Connection: close" and ends it. An
+    // answer that promised "keep-alive" would have a client send its next request on a connection that
+    // closes under it: lost, as "other side closed" or a reset.
+    auto *response = new HttpServerResponse(
+        socket, request->responseFlags() & ~ResponseFlags(ResponseFlag::KeepAlive), this);
+    response->setOwnerEndsConnection(true);
     connect(&socket, &QAbstractSocket::disconnected, response, &QObject::deleteLater);
     connect(response, &HttpServerResponse::finished, response, &QObject::deleteLater);
     if (request->headers().contains("Expect", "100-continue"))
@@ -117,10 +123,10 @@ void Worker::serveHttpRequest(HttpServerRequest *request, HttpServerResponse *re
         serveDetectForm(query, response);
 }
 
-void Worker::endConnectionSoon()
+void Worker::endConnection()
 {
-    if (httpRequest)
-        httpRequest->setIdleTimeout(1);
+    if (socket)
+        GracefulClose::start(*socket, lingerMs);
 }
 
 void Worker::routeCommand(const QByteArray &command, HttpServerResponse *response, AnswerForm form)
@@ -150,7 +156,7 @@ void Worker::deliverAnswer(const QByteArray &text)
     response->headers().add("Content-Type", form == AnswerForm::Text ? "text/html" : "image/bmp");
     response->headers().add("Access-Control-Allow-Origin", "*");
     response->end(form == AnswerForm::Text ? text : ImageUtil::makeTextBitmap(text.constData()));
-    endConnectionSoon();
+    endConnection();
 }
 
 void Worker::serveBodyForm(const QByteArray &body, HttpServerResponse *response)
@@ -176,7 +182,7 @@ void Worker::servePackageForm(const QString &query, const QString &data, HttpSer
     response->headers().add("Content-Type", "image/bmp");
     response->headers().add("Access-Control-Allow-Origin", "*");
     response->end(ImageUtil::makeTextBitmap("continue"));
-    endConnectionSoon();
+    endConnection();
 }
 
 void Worker::serveDetectForm(const QString &query, HttpServerResponse *response)
@@ -187,14 +193,14 @@ void Worker::serveDetectForm(const QString &query, HttpServerResponse *response)
     const QString challenge = QueryFields::value(query, QStringLiteral("challenge"));
     const int iterations = QueryFields::intValue(query, QStringLiteral("iterations"));
     const int random = QueryFields::intValue(query, QStringLiteral("random"));
-    // A failed check gets the status line only; the idle timeout closes the connection.
+    // A failed check gets the status line only, and the end of the connection.
     if (verifyPageChallenge(sessionId, user, challenge, iterations, random) == 0) {
         emit receiveHttpImgDetectMessage(connectionId);
         response->headers().add("Content-Type", "image/bmp");
         response->headers().add("Access-Control-Allow-Origin", "*");
         response->end(ImageUtil::makeTextBitmap("detect"));
     }
-    endConnectionSoon();
+    endConnection();
 }
 
 void Worker::onWebsocketConnect()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transport/WebSocket.h"
+#include "webservice/GracefulClose.h"
 
 #include <QByteArray>
 #include <QList>
@@ -40,8 +41,9 @@ public:
     static constexpr int kMaxWaitingMessages = 256;
     static constexpr qint64 kMaxWaitingBytes = 16 * 1024 * 1024;
 
+    // lingerMs bounds how long an HTTP connection's end waits for the peer to close its side.
     explicit Worker(QString id, QObject *parent = nullptr, qint64 maxUnsentBytes = WebSocket::kMaxUnsentBytes,
-        int noAnswerMs = kNoAnswerMs);
+        int noAnswerMs = kNoAnswerMs, int lingerMs = GracefulClose::kLingerMs);
 
     const QString &id() const { return connectionId; }
     int kind() const { return connectionKind; }
@@ -96,8 +98,8 @@ private:
     // Hands a command text on and parks the request until its answer.
     void routeCommand(const QByteArray &command, HttpServerResponse *response, AnswerForm form);
     void deliverAnswer(const QByteArray &text);
-    // One HTTP request per connection: it closes as soon as the event loop runs again.
-    void endConnectionSoon();
+    // One HTTP request per connection: once answered, the connection ends, without a reset.
+    void endConnection();
 
     void scheduleDelivery();
     void deliverMessages(int maxMessages, int maxMs);
@@ -108,11 +110,11 @@ private:
     int connectionKind = WebSocketOrNothingYet;
     bool closeReported = false; // connectionClose is emitted once
     const qint64 maxUnsentBytes;
+    const int lingerMs;
     QPointer<QTcpSocket> socket;
     QPointer<WebSocket> webSocket; // once the handshake was accepted
 
     // HTTP
-    QPointer<HttpServerRequest> httpRequest; // the request being answered
     bool httpMessageComplete = false; // the request's body has fully arrived
     QPointer<HttpServerResponse> responseAwaitingBody; // head answered, body in transit
     QPointer<HttpServerResponse> parkedResponse; // waiting for answer()

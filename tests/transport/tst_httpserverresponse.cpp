@@ -93,6 +93,21 @@ void TestHttpServerResponse::output_data()
            })
         << QByteArray("HTTP/1.1 204 No Content\r\nContent-Length: 0\r\nconnection: close\r\n\r\n") << true
         << true;
+    QTest::newRow("1.1 close, the owner ends the connection")
+        << int(http11) << Script([](HttpServerResponse &r) {
+               r.setOwnerEndsConnection(true);
+               r.writeHead(HttpResponseStatus::Ok);
+               r.end("abc");
+           })
+        << QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\nTransfer-Encoding: chunked\r\n\r\n"
+                      "3\r\nabc\r\n0\r\n\r\n")
+        << true << false;
+    QTest::newRow("1.0, the owner ends the connection") << int(http10) << Script([](HttpServerResponse &r) {
+        r.setOwnerEndsConnection(true);
+        r.writeHead(HttpResponseStatus::Ok);
+        r.end("abc");
+    }) << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabc")
+                                                        << true << false;
     QTest::newRow("1.1 whole body at end")
         << int(http11KeepAlive) << Script([](HttpServerResponse &r) {
                r.writeHead(HttpResponseStatus::Ok);

@@ -10,6 +10,14 @@
 
 #include <memory>
 
+#ifdef Q_OS_UNIX
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 using namespace WebSocketFrames;
 
 namespace {
@@ -97,6 +105,10 @@ private slots:
     void slowSessionLayerStopsReading();
     void messagesBeforeTheEndAreHandedOnFirst();
     void httpAnswerArrivesAsAnEvent();
+    void httpAnswerSaysTheConnectionCloses_data();
+    void httpAnswerSaysTheConnectionCloses();
+    void httpEndIsNoResetWithUnreadBytes_data();
+    void httpEndIsNoResetWithUnreadBytes();
 };
 
 void TestWorker::closedBeforeSendingReportsKindZero()
@@ -258,6 +270,137 @@ void TestWorker::httpAnswerArrivesAsAnEvent()
     const QByteArray answer = c.client.readAll();
     QVERIFY2(answer.startsWith("HTTP/1.1 200 OK\r\n") && answer.contains("first") && !answer.contains("second"),
         answer.constData());
+}
+
+// A connection carries one request: its answer says so before the service closes it, so that a client never
+// reuses it for a request that would be lost ("other side closed", or a reset), and the whole answer
+// arrives before the end.
+void TestWorker::httpAnswerSaysTheConnectionCloses_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("answeredWith"); // what the session layer answers, empty when the worker does
+    QTest::addColumn<QByteArray>("connectionField"); // expected in the answer's header block, empty for none
+    QTest::addColumn<QByteArray>("answerEnd");
+
+    QTest::newRow("1.1 piece of a packed command")
+        << QByteArray("GET /?t=1&data=YWJj&sequence=closes-1 HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray()
+        << QByteArray("Connection: close\r\n") << QByteArray("\r\n0\r\n\r\n");
+    QTest::newRow("1.1 keep-alive asked, body form")
+        << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\n{}")
+        << QByteArray("answer") << QByteArray("Connection: close\r\n") << QByteArray("answer\r\n0\r\n\r\n");
+    QTest::newRow("1.0 keep-alive asked, piece")
+        << QByteArray("GET /?t=1&data=YWJj&sequence=closes-2 HTTP/1.0\r\nConnection: keep-alive\r\n\r\n")
+        << QByteArray() << QByteArray() << QByteArray();
+}
+
+void TestWorker::httpAnswerSaysTheConnectionCloses()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, answeredWith);
+    QFETCH(QByteArray, connectionField);
+    QFETCH(QByteArray, answerEnd);
+    Connection c;
+    QVERIFY(c.worker);
+    connect(c.worker.get(), &Worker::receiveHttpCommand, this, [&] { c.worker->answer(answeredWith); });
+    QSignalSpy peerClosed(&c.client, &QAbstractSocket::disconnected);
+    c.client.write(request);
+    QByteArray answer;
+    QTRY_VERIFY_WITH_TIMEOUT((answer += c.client.readAll(), !peerClosed.isEmpty()), 5000);
+    answer += c.client.readAll();
+    const int headEnd = answer.indexOf("\r\n\r\n");
+    QVERIFY2(headEnd > 0, answer.constData());
+    const QByteArray head = answer.left(headEnd + 2);
+    QVERIFY2(head.startsWith(request.contains("HTTP/1.0") ? "HTTP/1.0 200 OK\r\n" : "HTTP/1.1 200 OK\r\n"),
+        head.constData());
+    QVERIFY2(!head.toLower().contains("keep-alive"), head.constData());
+    if (!connectionField.isEmpty())
+        QVERIFY2(head.contains(connectionField), head.constData());
+    if (!answerEnd.isEmpty())
+        QVERIFY2(answer.endsWith(answerEnd), answer.constData());
+    const QByteArray length = "Content-Length: ";
+    if (head.contains(length)) {
+        const int at = head.indexOf(length) + length.size();
+        QCOMPARE(answer.size() - headEnd - 4, head.mid(at, head.indexOf("\r\n", at) - at).toInt());
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(c.closed->count(), 1, 5000);
+}
+
+// A client that sends more than the one request (pipelined, or ignoring "Connection: close") leaves bytes
+// the service never reads. Closing over them would reset the connection, and a reset may destroy the
+// answer before the client has read it: the client gets the whole answer, then the end, never a reset;
+// a client that then keeps its side open is dropped after the linger bound.
+void TestWorker::httpEndIsNoResetWithUnreadBytes_data()
+{
+    QTest::addColumn<bool>("clientCloses");
+    QTest::newRow("client closes after the end") << true;
+    QTest::newRow("client keeps its side open") << false;
+}
+
+void TestWorker::httpEndIsNoResetWithUnreadBytes()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(bool, clientCloses);
+    DescriptorServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(client >= 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server.serverPort());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(client, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    QVERIFY(QTest::qWaitFor([&] { return !server.descriptors.isEmpty(); }));
+    constexpr int lingerMs = 300;
+    Worker worker(QStringLiteral("{id}"), nullptr, WebSocket::kMaxUnsentBytes, Worker::kNoAnswerMs, lingerMs);
+    QSignalSpy closed(&worker, &Worker::connectionClose);
+    worker.start(server.descriptors.takeFirst());
+
+    bool asked = false;
+    connect(&worker, &Worker::receiveHttpCommand, this, [&] { asked = true; });
+    const QByteArray request = "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n{}";
+    QCOMPARE(::send(client, request.constData(), size_t(request.size()), 0), ssize_t(request.size()));
+    QTRY_VERIFY_WITH_TIMEOUT(asked, 5000);
+    // While the answer is awaited, more arrives than the service holds unread; the client reads nothing.
+    const QByteArray more = request + QByteArray(64 * 1024 - request.size(), 'x');
+    for (int i = 0; i < 8; ++i) {
+        ::send(client, more.constData(), size_t(more.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        QTest::qWait(2);
+    }
+    worker.answer("answer");
+    QTest::qWait(50); // the service answers and ends the connection
+
+    QByteArray answer;
+    ssize_t got = 0;
+    int error = 0;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 5000) {
+        char bytes[4096];
+        got = ::recv(client, bytes, sizeof bytes, MSG_DONTWAIT);
+        if (got > 0) {
+            answer.append(bytes, int(got));
+            continue;
+        }
+        error = errno;
+        if (got == 0 || (error != EAGAIN && error != EWOULDBLOCK))
+            break;
+        QTest::qWait(5);
+    }
+    QVERIFY2(got == 0, qPrintable(QStringLiteral("no end but %1 (%2)").arg(got).arg(qt_error_string(error))));
+    QVERIFY2(answer.startsWith("HTTP/1.1 200 OK\r\n") && answer.endsWith("answer\r\n0\r\n\r\n")
+            && answer.count("HTTP/1.1") == 1,
+        answer.constData());
+    QElapsedTimer ending;
+    ending.start();
+    if (clientCloses)
+        ::close(client);
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 5000);
+    QVERIFY(clientCloses ? ending.elapsed() < lingerMs : ending.elapsed() < 3 * lingerMs);
+    if (!clientCloses)
+        ::close(client);
+#else
+    QSKIP("needs POSIX sockets to tell the end of a connection from its reset");
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestWorker)
