@@ -1,6 +1,7 @@
 #include "standins/video_control/CellView.h"
 
 #include "standins/video_control/StandInLibrary.h"
+#include "standins/video_control/StreamPlayer.h"
 
 #include <QEvent>
 #include <QJsonObject>
@@ -30,7 +31,7 @@ CellView::CellView(QWidget *componentWidget)
         if (!state)
             return;
         for (const StandInCell &cell : state->cells) {
-            if (cell.playing && cell.state == QLatin1String("playing")) {
+            if (cell.playing && !cell.player && cell.state == QLatin1String("playing")) {
                 update();
                 return;
             }
@@ -51,6 +52,17 @@ void CellView::updateViewsOf(QWidget *componentWidget)
         return;
     for (CellView *view : componentWidget->findChildren<CellView *>(QString(), Qt::FindDirectChildrenOnly))
         view->update();
+}
+
+void CellView::updateCellOf(QWidget *componentWidget, int index)
+{
+    if (!componentWidget)
+        return;
+    for (CellView *view : componentWidget->findChildren<CellView *>(QString(), Qt::FindDirectChildrenOnly)) {
+        const QVector<QRect> rects = view->cellRects();
+        if (index >= 0 && index < rects.size() && !rects[index].isNull())
+            view->update(rects[index]);
+    }
 }
 
 bool CellView::eventFilter(QObject *watched, QEvent *event)
@@ -114,7 +126,9 @@ void CellView::paintEvent(QPaintEvent *)
         const StandInCell &cell = state->cells[i];
         const QRect inner = cellRect.adjusted(2, 2, -2, -2);
         painter.fillRect(inner, colours.subBackground);
-        if (cell.playing) {
+        if (cell.player) {
+            paintStream(painter, inner, cell, state->fit);
+        } else if (cell.playing) {
             painter.save();
             painter.setClipRect(inner);
             painter.setPen(QPen(colours.subBackground.lighter(250), 6));
@@ -131,6 +145,31 @@ void CellView::paintEvent(QPaintEvent *)
         painter.setPen(QPen(selected ? colours.selectedBorder : colours.border, 2));
         painter.drawRect(cellRect.adjusted(1, 1, -1, -1));
     }
+}
+
+void CellView::paintStream(QPainter &painter, const QRect &inner, const StandInCell &cell, bool fit)
+{
+    // The player scales to the cell; the frame is painted as it is, centred (bars where it keeps its shape).
+    cell.player->setTarget(inner.size(), fit);
+    PlayerFrame frame;
+    const bool fresh = cell.player->frameForPainting(frame);
+    painter.fillRect(inner, Qt::black);
+    if (!frame.image.isNull()) {
+        painter.save();
+        painter.setClipRect(inner);
+        const QSize size = frame.image.size();
+        painter.drawImage(QPoint(inner.left() + (inner.width() - size.width()) / 2,
+                              inner.top() + (inner.height() - size.height()) / 2),
+            frame.image);
+        painter.restore();
+        if (fresh)
+            cell.player->framePainted(frame);
+        return;
+    }
+    const PlayerStats stats = cell.player->stats();
+    painter.setPen(Qt::white);
+    painter.drawText(inner.adjusted(6, 6, -6, -6), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+        stats.reason.isEmpty() ? stats.state : stats.state + QLatin1String(": ") + stats.reason);
 }
 
 void CellView::mousePressEvent(QMouseEvent *event)

@@ -49,7 +49,7 @@ void TestComponentScreen::paintsCellsAndMovesPlayingOnes()
     component.setGeometry(0, 0, 400, 300);
     forward(component, "arrangeWindow", VC_FUNCTION(VC_ArrangeWindow), VideoCommandStep::Forward, { { "windowNum", 4 } });
     forward(component, "startPlay", VC_FUNCTION(VC_Play), VideoCommandStep::StartPlay,
-        { { "wndIndex", 3 }, { "url", "rtsp://camera/screen" } });
+        { { "wndIndex", 3 }, { "url", "pattern://camera/screen" } });
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTest::qWait(300);

@@ -1,0 +1,272 @@
+#include "standins/video_control/VideoControlTesting.h"
+
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTcpServer>
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+
+// The stand-in as a player: real streams from generated files played into a component widget's cells,
+// watched through the library's own functions and events.
+namespace {
+
+struct StreamEvent
+{
+    QWidget *widget;
+    QJsonObject info;
+    QThread *thread;
+};
+
+QMutex eventsMutex;
+QVector<StreamEvent> events;
+
+void record(VC_EventType type, QWidget *widget, const QJsonDocument *info)
+{
+    if (type != VC_EVENT_STREAM || info->object().value("event") == QLatin1String("streamInfo"))
+        return;
+    QMutexLocker lock(&eventsMutex);
+    events.append({ widget, info->object(), QThread::currentThread() });
+}
+
+// The stream events of a cell, by their "event", oldest first.
+QStringList eventsOf(int cell)
+{
+    QMutexLocker lock(&eventsMutex);
+    QStringList names;
+    for (const StreamEvent &event : qAsConst(events)) {
+        if (event.info.value("wndIndex").toInt() == cell)
+            names.append(event.info.value("event").toString());
+    }
+    return names;
+}
+
+QJsonObject lastEventOf(int cell, const QString &name)
+{
+    QMutexLocker lock(&eventsMutex);
+    for (auto it = events.crbegin(); it != events.crend(); ++it) {
+        if (it->info.value("wndIndex").toInt() == cell && it->info.value("event") == name)
+            return it->info;
+    }
+    return {};
+}
+
+QJsonObject call(QJsonDocument *(*function)(QWidget *, const QJsonDocument *), QWidget *widget, const QJsonObject &request)
+{
+    const QJsonDocument document(request);
+    QJsonDocument *result = function(widget, &document);
+    const QJsonObject object = result ? result->object() : QJsonObject();
+    VC_Release(result);
+    return object;
+}
+
+QJsonObject streamOf(QWidget *widget, int cell)
+{
+    return call(VC_QueryPlayStatus, widget, {}).value("cells").toArray().at(cell).toObject().value("stream").toObject();
+}
+
+// A component widget with its cells, as a plug-in window has it.
+struct Component
+{
+    explicit Component(int cells = 1)
+        : widget(new QWidget)
+    {
+        widget->setObjectName(QStringLiteral("{player}"));
+        widget->resize(640, 480);
+        VC_Release(VC_Initialize(widget.get()));
+        call(VC_ArrangeWindow, widget.get(), { { "windowNum", cells } });
+    }
+    // What the cells show now (painting takes the newest frames).
+    QImage paint() const
+    {
+        QWidget *view = widget->findChild<QWidget *>(QStringLiteral("VideoControlCellView"));
+        return view ? view->grab().toImage() : QImage();
+    }
+    std::unique_ptr<QWidget> widget;
+};
+
+bool hasProgram(const QString &name)
+{
+    return !QStandardPaths::findExecutable(name).isEmpty();
+}
+
+// Makes a test stream file with ffmpeg; answers its path, or an empty text with the reason in error.
+QString makeStream(const QTemporaryDir &dir, const QString &name, const QStringList &encode, double seconds,
+    QString *error)
+{
+    const QString path = dir.filePath(name);
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+        QStringList { "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-t", QString::number(seconds) }
+            + encode + QStringList { path });
+    if (!ffmpeg.waitForFinished(30000) || ffmpeg.exitCode() != 0) {
+        *error = QString::fromUtf8(ffmpeg.readAllStandardError());
+        return QString();
+    }
+    return path;
+}
+
+const QStringList kH264 { "-c:v", "libx264", "-pix_fmt", "yuv420p", "-g", "25", "-bf", "0" };
+
+int closedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return server.serverPort(); // closed again when server goes
+}
+
+} // namespace
+
+class TestStreamPlayer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void filePlaysIntoTheCellAndStops();
+    void fileEnds();
+    void failuresSayWhy_data();
+    void failuresSayWhy();
+    void patternAddressPaintsThePattern();
+
+private:
+    QTemporaryDir dir;
+    QString h264File;
+};
+
+void TestStreamPlayer::initTestCase()
+{
+    VC_InstallEventCallback(VC_EVENT_STREAM, &record);
+    VCT_SetTickPeriod(100000);
+    VCT_SetStreamTimeouts(2000, 1000);
+    if (!hasProgram("ffmpeg"))
+        QSKIP("ffmpeg is not installed: no test streams can be made (Debian package ffmpeg)");
+    QString error;
+    h264File = makeStream(dir, "h264.mp4", kH264, 3, &error);
+    QVERIFY2(!h264File.isEmpty(), qPrintable(error));
+}
+
+void TestStreamPlayer::init()
+{
+    QMutexLocker lock(&eventsMutex);
+    events.clear();
+}
+
+void TestStreamPlayer::filePlaysIntoTheCellAndStops()
+{
+    Component component(4);
+    const QImage before = component.paint();
+    QCOMPARE(call(VC_Play, component.widget.get(), { { "wndIndex", 1 }, { "url", h264File } }).value("wndIndex"), QJsonValue(1));
+    QTRY_VERIFY(eventsOf(1).contains("playing"));
+    QCOMPARE(eventsOf(1).first(), QStringLiteral("connecting"));
+    const QJsonObject playing = lastEventOf(1, "playing");
+    QCOMPARE(playing.value("codec"), QJsonValue("h264"));
+    QCOMPARE(playing.value("width"), QJsonValue(320));
+    QCOMPARE(playing.value("height"), QJsonValue(240));
+    {
+        QMutexLocker lock(&eventsMutex);
+        QVERIFY(events.first().thread != QThread::currentThread());
+        QCOMPARE(events.first().widget, component.widget.get());
+    }
+
+    // The cell shows the stream, and the stream moves (the test source has a moving counter).
+    QTRY_VERIFY(component.paint() != before);
+    const QImage first = component.paint();
+    QTRY_VERIFY(component.paint() != first);
+    // Only cell 1 (upper right of four) shows video; cell 2 (lower left) is as it was.
+    const QRect lowerLeft(20, 260, 280, 200);
+    QCOMPARE(component.paint().copy(lowerLeft), before.copy(lowerLeft));
+
+    const QJsonObject stream = streamOf(component.widget.get(), 1);
+    QCOMPARE(stream.value("state"), QJsonValue("playing"));
+    QCOMPARE(stream.value("codec"), QJsonValue("h264"));
+    QCOMPARE(stream.value("width"), QJsonValue(320));
+    QVERIFY(stream.value("framesDecoded").toDouble() >= 2);
+    QCOMPARE(stream.value("fps").toDouble(), 25.0);
+    QVERIFY(stream.value("latencyMs").toDouble() >= 0);
+
+    QCOMPARE(call(VC_Stop, component.widget.get(), { { "wndIndex", 1 } }).value("state"), QJsonValue("stopped"));
+    QVERIFY(!VC_IsWindowPlaying(component.widget.get(), 1));
+    const int count = eventsOf(1).size();
+    QTest::qWait(200);
+    QCOMPARE(eventsOf(1).size(), count);
+    QCOMPARE(component.paint(), before);
+}
+
+void TestStreamPlayer::fileEnds()
+{
+    QString error;
+    const QString file = makeStream(dir, "short.mkv", kH264, 0.4, &error);
+    QVERIFY2(!file.isEmpty(), qPrintable(error));
+    Component component;
+    call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", file } });
+    QTRY_VERIFY(eventsOf(0).contains("ended"));
+    QCOMPARE(eventsOf(0).join(","), QStringLiteral("connecting,playing,ended"));
+    QCOMPARE(streamOf(component.widget.get(), 0).value("state"), QJsonValue("ended"));
+    // An ended stream keeps its cell until it is stopped.
+    QVERIFY(VC_IsWindowPlaying(component.widget.get(), 0));
+}
+
+void TestStreamPlayer::failuresSayWhy_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("refused address") << "refused" << int(VCT_ERROR_ADDRESS_REFUSED) << "address refused";
+    QTest::newRow("no such file") << "missing" << int(VCT_ERROR_NOT_FOUND) << "not found";
+    QTest::newRow("unsupported codec") << "mpeg4" << int(VCT_ERROR_CODEC_NOT_SUPPORTED) << "codec not supported";
+}
+
+void TestStreamPlayer::failuresSayWhy()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, code);
+    QFETCH(QString, reason);
+    QString url;
+    if (kind == "refused") {
+        url = QStringLiteral("rtsp://127.0.0.1:%1/none").arg(closedPort());
+    } else if (kind == "missing") {
+        url = dir.filePath("missing.mp4");
+    } else {
+        QString error;
+        url = makeStream(dir, "mpeg4.avi", { "-c:v", "mpeg4" }, 1, &error);
+        QVERIFY2(!url.isEmpty(), qPrintable(error));
+    }
+    Component component;
+    call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", url } });
+    QTRY_VERIFY(eventsOf(0).contains("failed"));
+    QCOMPARE(eventsOf(0), (QStringList { "connecting", "failed" }));
+    const QJsonObject failed = lastEventOf(0, "failed");
+    QCOMPARE(failed.value("streamError"), QJsonValue(code));
+    QCOMPARE(failed.value("reason"), QJsonValue(reason));
+    QVERIFY(!failed.contains("errorCode"));
+    const QJsonObject stream = streamOf(component.widget.get(), 0);
+    QCOMPARE(stream.value("state"), QJsonValue("failed"));
+    QCOMPARE(stream.value("streamError"), QJsonValue(code));
+    // Nothing to capture or save from a stream that never showed a frame.
+    QCOMPARE(call(VC_Snapshot, component.widget.get(), { { "path", dir.filePath("none.png") } }).value("errorCode"),
+        QJsonValue(VCT_ERROR_NO_FRAME_YET));
+}
+
+void TestStreamPlayer::patternAddressPaintsThePattern()
+{
+    Component component;
+    call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", "pattern://camera" } });
+    QVERIFY(VC_IsWindowPlaying(component.widget.get(), 0));
+    QTest::qWait(100);
+    QVERIFY(eventsOf(0).isEmpty());
+    QVERIFY(!streamOf(component.widget.get(), 0).contains("state"));
+    QCOMPARE(call(VC_Snapshot, component.widget.get(), { { "path", dir.filePath("p.png") } }).value("errorCode"),
+        QJsonValue(QJsonValue::Undefined));
+}
+
+QTEST_MAIN(TestStreamPlayer)
+#include "tst_streamplayer.moc"
