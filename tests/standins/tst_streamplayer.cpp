@@ -37,12 +37,12 @@ void record(VC_EventType type, QWidget *widget, const QJsonDocument *info)
 }
 
 // The stream events of a cell, by their "event", oldest first.
-QStringList eventsOf(int cell)
+QStringList eventsOf(int cell, QWidget *widget = nullptr)
 {
     QMutexLocker lock(&eventsMutex);
     QStringList names;
     for (const StreamEvent &event : qAsConst(events)) {
-        if (event.info.value("wndIndex").toInt() == cell)
+        if (event.info.value("wndIndex").toInt() == cell && (!widget || event.widget == widget))
             names.append(event.info.value("event").toString());
     }
     return names;
@@ -195,6 +195,22 @@ std::pair<int, int> readStrip(const QImage &image, const QRect &frame)
     return { int(value & 0xffff), int(value >> 16) };
 }
 
+// ffprobe's view of a file: "codec_name" and "duration" (of the container).
+QMap<QString, QString> probe(const QString &path)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"), { "-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                 "stream=codec_name:format=duration", "-of", "default=nw=1", path });
+    ffprobe.waitForFinished(30000);
+    QMap<QString, QString> found;
+    for (const QByteArray &line : ffprobe.readAllStandardOutput().split('\n')) {
+        const int at = line.indexOf('=');
+        if (at > 0)
+            found.insert(QString::fromUtf8(line.left(at)), QString::fromUtf8(line.mid(at + 1)));
+    }
+    return found;
+}
+
 int closedPort()
 {
     QTcpServer server;
@@ -219,6 +235,10 @@ private slots:
     void rtspPlaysPausesAndCaptures_data();
     void rtspPlaysPausesAndCaptures();
     void rtspCredentials();
+    void saveWritesTheStreamAsItCame_data();
+    void saveWritesTheStreamAsItCame();
+    void lostServerIsReconnected();
+    void cellsStopAndStartWhileOthersPlay();
 
 private:
     QTemporaryDir dir;
@@ -420,6 +440,102 @@ void TestStreamPlayer::rtspCredentials()
     QCOMPARE(lastEventOf(0, "failed").value("streamError"), QJsonValue(VCT_ERROR_AUTHENTICATION_FAILED));
     QCOMPARE(lastEventOf(0, "failed").value("reason"), QJsonValue("authentication failed"));
     QTRY_VERIFY_WITH_TIMEOUT(eventsOf(1).contains("playing"), 10000);
+}
+
+void TestStreamPlayer::saveWritesTheStreamAsItCame_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("Matroska") << "saved.mkv";
+    QTest::newRow("MP4") << "saved.mp4";
+    QTest::newRow("no suffix: Matroska") << "saved";
+}
+
+void TestStreamPlayer::saveWritesTheStreamAsItCame()
+{
+    QFETCH(QString, file);
+    if (!hasProgram("ffprobe"))
+        QSKIP("ffprobe is not installed (Debian package ffmpeg)");
+    RtspServer server;
+    START_RTSP(server);
+    Component component;
+    const QString path = dir.filePath(file);
+    QCOMPARE(call(VC_StopSave, component.widget.get(), { { "wndIndex", 0 } }).value("errorCode"), QJsonValue(VCT_ERROR_NOT_PLAYING));
+    call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", server.url() } });
+    QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0).contains("playing"), 10000);
+    QCOMPARE(call(VC_StopSave, component.widget.get(), {}).value("errorCode"), QJsonValue(VCT_ERROR_NOT_SAVING));
+    QCOMPARE(call(VC_StartSave, component.widget.get(), { { "path", "/nonexistent/dir/x.mkv" } }).value("errorCode"),
+        QJsonValue(VCT_ERROR_FILE_NOT_WRITTEN));
+    QCOMPARE(call(VC_StartSave, component.widget.get(), { { "path", path } }).value("errorCode"), QJsonValue(QJsonValue::Undefined));
+    QCOMPARE(call(VC_StartSave, component.widget.get(), { { "path", path } }).value("errorCode"), QJsonValue(VCT_ERROR_ALREADY_SAVING));
+    QCOMPARE(streamOf(component.widget.get(), 0).value("saving"), QJsonValue(true));
+    // The server sends a key frame every second: the file starts at the next one and runs two seconds or so.
+    QTest::qWait(3000);
+    QCOMPARE(call(VC_StopSave, component.widget.get(), {}).value("errorCode"), QJsonValue(QJsonValue::Undefined));
+    QCOMPARE(streamOf(component.widget.get(), 0).value("saving"), QJsonValue(false));
+    const QMap<QString, QString> found = probe(path);
+    QCOMPARE(found.value("codec_name"), QStringLiteral("h264"));
+    const double duration = found.value("duration").toDouble();
+    QVERIFY2(duration > 1.5 && duration < 3.2, qPrintable(found.value("duration")));
+}
+
+void TestStreamPlayer::lostServerIsReconnected()
+{
+    RtspServer server;
+    START_RTSP(server);
+    Component reconnecting;
+    Component giving(1);
+    QCOMPARE(call(VC_SetReconnectInfo, reconnecting.widget.get(), { { "attempts", -1 }, { "interval", 200 } }).value("attempts"),
+        QJsonValue(-1));
+    QCOMPARE(call(VC_SetReconnectInfo, reconnecting.widget.get(), { { "interval", 5 } }).value("errorCode"),
+        QJsonValue(VCT_ERROR_BAD_VALUE));
+    call(VC_Play, reconnecting.widget.get(), { { "wndIndex", 0 }, { "url", server.url() } });
+    call(VC_Play, giving.widget.get(), { { "wndIndex", 0 }, { "url", server.url() } });
+    QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0, reconnecting.widget.get()).contains("playing"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0, giving.widget.get()).contains("playing"), 10000);
+
+    const int port = server.port();
+    server.kill();
+    QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0, reconnecting.widget.get()).contains("reconnecting"), 5000);
+    const QStringList lost = eventsOf(0, reconnecting.widget.get());
+    QVERIFY(lost.indexOf("stalled") > lost.indexOf("playing"));
+    QVERIFY(lost.indexOf("reconnecting") > lost.indexOf("stalled"));
+    QTRY_COMPARE_WITH_TIMEOUT(eventsOf(0, giving.widget.get()).join(","), QStringLiteral("connecting,playing,stalled,ended"), 5000);
+    // Refused while the server is away: still reconnecting, never failed.
+    QTest::qWait(500);
+    QVERIFY(!eventsOf(0, reconnecting.widget.get()).contains("failed"));
+
+    RtspServer back;
+    START_RTSP(back, port);
+    QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0, reconnecting.widget.get()).lastIndexOf("playing") > lost.indexOf("reconnecting"), 10000);
+    QCOMPARE(streamOf(reconnecting.widget.get(), 0).value("state"), QJsonValue("playing"));
+}
+
+void TestStreamPlayer::cellsStopAndStartWhileOthersPlay()
+{
+    RtspServer server;
+    START_RTSP(server);
+    auto component = std::make_unique<Component>(4);
+    QWidget *widget = component->widget.get();
+    call(VC_Play, widget, { { "wndIndex", 0 }, { "url", server.url() } });
+    call(VC_Play, widget, { { "wndIndex", 1 }, { "url", h264File } });
+    QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0).contains("playing") && eventsOf(1).contains("playing"), 10000);
+    // Cell 2 starts and stops while frames arrive everywhere, at every stage of opening and playing.
+    for (int round = 0; round < 12; ++round) {
+        call(VC_Play, widget, { { "wndIndex", 2 }, { "url", round % 2 ? server.url() : h264File } });
+        QTest::qWait(round * 25);
+        component->paint();
+        call(VC_Stop, widget, { { "wndIndex", 2 } });
+    }
+    const qint64 decoded = qint64(streamOf(widget, 0).value("framesDecoded").toDouble());
+    QTRY_VERIFY(qint64(streamOf(widget, 0).value("framesDecoded").toDouble()) > decoded);
+    QCOMPARE(streamOf(widget, 1).value("state"), QJsonValue("playing"));
+    // A smaller layout and the widget's end stop what plays in it.
+    call(VC_ArrangeWindow, widget, { { "windowNum", 1 } });
+    QVERIFY(!VC_IsWindowPlaying(widget, 1));
+    component.reset();
+    const int count = eventsOf(0).size();
+    QTest::qWait(150);
+    QCOMPARE(eventsOf(0).size(), count);
 }
 
 QTEST_MAIN(TestStreamPlayer)
