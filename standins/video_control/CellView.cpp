@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QJsonObject>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <cmath>
@@ -109,15 +110,24 @@ int CellView::cellAt(const QPoint &pos) const
     return -1;
 }
 
-void CellView::paintEvent(QPaintEvent *)
+void CellView::paintEvent(QPaintEvent *event)
 {
     const auto state = StandInLibrary::instance().snapshot(component);
     QPainter painter(this);
     const StandInColours colours = state ? state->colours : StandInColours();
-    painter.fillRect(rect(), colours.background);
-    if (!state)
+    if (!state) {
+        painter.fillRect(rect(), colours.background);
         return;
+    }
     const QVector<QRect> rects = cellRects();
+    // The background shows outside the cells' insides only: a cell paints all of its inside.
+    QRegion background(rect());
+    for (const QRect &cellRect : rects) {
+        if (!cellRect.isNull())
+            background -= cellRect.adjusted(2, 2, -2, -2);
+    }
+    for (const QRect &part : background)
+        painter.fillRect(part, colours.background);
     const int offset = int(clock.elapsed() / kAnimationMs) * kStripeSpeed % kStripePeriod;
     for (int i = 0; i < rects.size() && i < state->cells.size(); ++i) {
         const QRect cellRect = rects[i];
@@ -125,10 +135,15 @@ void CellView::paintEvent(QPaintEvent *)
             continue;
         const StandInCell &cell = state->cells[i];
         const QRect inner = cellRect.adjusted(2, 2, -2, -2);
-        painter.fillRect(inner, colours.subBackground);
+        // A cell outside what is repainted keeps its frame for its own repaint.
+        if (!event->region().intersects(cellRect))
+            continue;
         if (cell.player) {
             paintStream(painter, inner, cell, state->fit);
-        } else if (cell.playing) {
+        } else {
+            painter.fillRect(inner, colours.subBackground);
+        }
+        if (!cell.player && cell.playing) {
             painter.save();
             painter.setClipRect(inner);
             painter.setPen(QPen(colours.subBackground.lighter(250), 6));
@@ -153,20 +168,25 @@ void CellView::paintStream(QPainter &painter, const QRect &inner, const StandInC
     cell.player->setTarget(inner.size(), fit);
     PlayerFrame frame;
     const bool fresh = cell.player->frameForPainting(frame);
-    painter.fillRect(inner, Qt::black);
     if (!frame.image.isNull()) {
+        const QSize size = frame.image.size();
+        const QRect placed(QPoint(inner.left() + (inner.width() - size.width()) / 2,
+                               inner.top() + (inner.height() - size.height()) / 2),
+            size);
+        // Only the bars around the frame are filled: the frame itself is drawn once, as it came.
+        const QRegion bars = QRegion(inner).subtracted(QRegion(placed));
+        for (const QRect &bar : bars)
+            painter.fillRect(bar, Qt::black);
         painter.save();
         painter.setClipRect(inner);
-        const QSize size = frame.image.size();
-        painter.drawImage(QPoint(inner.left() + (inner.width() - size.width()) / 2,
-                              inner.top() + (inner.height() - size.height()) / 2),
-            frame.image);
+        painter.drawImage(placed.topLeft(), frame.image);
         painter.restore();
         if (fresh)
             cell.player->framePainted(frame);
         return;
     }
     const PlayerStats stats = cell.player->stats();
+    painter.fillRect(inner, Qt::black);
     painter.setPen(Qt::white);
     painter.drawText(inner.adjusted(6, 6, -6, -6), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
         stats.reason.isEmpty() ? stats.state : stats.state + QLatin1String(": ") + stats.reason);
