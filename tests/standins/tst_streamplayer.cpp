@@ -561,10 +561,13 @@ void TestStreamPlayer::cellsStopAndStartWhileOthersPlay()
 {
     RtspServer server;
     START_RTSP(server);
+    QString error;
+    const QString longFile = makeStream(dir, "long.mp4", kH264, 30, &error);
+    QVERIFY2(!longFile.isEmpty(), qPrintable(error));
     auto component = std::make_unique<Component>(4);
     QWidget *widget = component->widget.get();
     call(VC_Play, widget, { { "wndIndex", 0 }, { "url", server.url() } });
-    call(VC_Play, widget, { { "wndIndex", 1 }, { "url", h264File } });
+    call(VC_Play, widget, { { "wndIndex", 1 }, { "url", longFile } });
     QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0).contains("playing") && eventsOf(1).contains("playing"), 10000);
     // Cell 2 starts and stops while frames arrive everywhere, at every stage of opening and playing.
     for (int round = 0; round < 12; ++round) {
