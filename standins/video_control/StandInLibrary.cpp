@@ -434,10 +434,14 @@ QJsonObject StandInLibrary::cellCommand(const QString &function, QWidget *widget
         cell.state = QStringLiteral("playing");
         if (cell.player)
             cell.player->setPaused(false);
-    } else if (cell.player
-        && (function == QLatin1String("VC_Snapshot") || function == QLatin1String("VC_StartSave")
-            || function == QLatin1String("VC_StopSave"))) {
-        return streamCommand(function, cell, index, request);
+    } else if (function == QLatin1String("VC_Snapshot") || function == QLatin1String("VC_StartSave")
+        || function == QLatin1String("VC_StopSave")) {
+        if (cell.player)
+            return streamCommand(function, cell, index, request);
+        // Asked to write a file it cannot write, the pattern says so rather than answer success.
+        if (function != QLatin1String("VC_StopSave")
+            && (request.contains(QLatin1String("path")) || request.contains(QLatin1String("filePath"))))
+            return error(VCT_ERROR_NOT_A_STREAM);
     } else if (function == QLatin1String("VC_Slow")) {
         cell.speed = qMax(1.0 / 16, cell.speed / 2);
     } else if (function == QLatin1String("VC_Fast")) {

@@ -75,7 +75,8 @@
 //                       streams, running ones included
 //   VC_SetWndRatioMode  "mode" "fit" (keep the aspect ratio, the default) or "fill" (stretch to the
 //                       cell), for the widget's cells
-// On a cell that paints the pattern, these commands answer as for any cell (no file is written).
+// On a cell that paints the pattern, VC_Snapshot and VC_StartSave with a "path" answer errorCode 25 (no
+// file is written); without one they answer as for any cell.
 // Error codes ("errorCode" of an answer, "streamError" of an event): see VctError below.
 //
 // Results are allocated per call and must be handed back through VC_Release. VC_Initialize answers null.
@@ -119,6 +120,7 @@ enum VctError {
     VCT_ERROR_ALREADY_SAVING = 22,
     VCT_ERROR_NOT_SAVING = 23,
     VCT_ERROR_BAD_VALUE = 24, // a member the command needs is missing or out of range
+    VCT_ERROR_NOT_A_STREAM = 25, // the cell paints the pattern: there is no picture or stream to write
 };
 
 enum class VctThread {

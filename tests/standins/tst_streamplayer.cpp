@@ -415,7 +415,12 @@ void TestStreamPlayer::patternAddressPaintsThePattern()
     QVERIFY(eventsOf(0).isEmpty());
     QVERIFY(!streamOf(component.widget.get(), 0).contains("state"));
     QCOMPARE(call(VC_Snapshot, component.widget.get(), { { "path", dir.filePath("p.png") } }).value("errorCode"),
-        QJsonValue(QJsonValue::Undefined));
+        QJsonValue(VCT_ERROR_NOT_A_STREAM));
+    QCOMPARE(call(VC_StartSave, component.widget.get(), { { "filePath", dir.filePath("p.mkv") } }).value("errorCode"),
+        QJsonValue(VCT_ERROR_NOT_A_STREAM));
+    QVERIFY(!QFileInfo::exists(dir.filePath("p.png")));
+    // Without a file to write, the pattern answers as it always has.
+    QCOMPARE(call(VC_Snapshot, component.widget.get(), { { "wndIndex", 0 } }).value("state"), QJsonValue("playing"));
 }
 
 void TestStreamPlayer::rtspPlaysPausesAndCaptures_data()
