@@ -256,7 +256,8 @@ void TestStreamPlayer::initTestCase()
 {
     VC_InstallEventCallback(VC_EVENT_STREAM, &record);
     VCT_SetTickPeriod(100000);
-    VCT_SetStreamTimeouts(2000, 1000);
+    // Short enough for the tests to move on, long enough for a loaded machine to open a stream.
+    VCT_SetStreamTimeouts(5000, 1500);
     if (!hasProgram("ffmpeg"))
         QSKIP("ffmpeg is not installed: no test streams can be made (Debian package ffmpeg)");
     QString error;
