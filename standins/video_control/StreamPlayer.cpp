@@ -277,6 +277,7 @@ void StreamPlayer::announce(const QString &state, QJsonObject extra)
             current.reason = extra.value(QLatin1String("reason")).toString();
         }
     }
+    askForPaint(); // a cell without frames shows the state
     extra.insert(QStringLiteral("event"), state);
     // The event's own "errorCode" would replace the envelope's: the reason's code travels as "streamError".
     if (extra.contains(QLatin1String("errorCode")))
@@ -294,13 +295,21 @@ bool StreamPlayer::sleepFor(int ms)
 
 void StreamPlayer::deliver(PlayerFrame frame)
 {
-    bool post = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (slotFull)
             ++current.framesDropped;
         slot = std::move(frame);
         slotFull = true;
+    }
+    askForPaint();
+}
+
+void StreamPlayer::askForPaint()
+{
+    bool post = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
         post = !paintPosted;
         paintPosted = true;
     }

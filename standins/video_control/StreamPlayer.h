@@ -97,6 +97,8 @@ private:
     // Sets the state and raises its event (never with the lock held).
     void announce(const QString &state, QJsonObject extra = QJsonObject());
     void deliver(PlayerFrame frame);
+    // Posts one repaint of the cell to the GUI thread unless one is on its way.
+    void askForPaint();
     // Waits for ms unless stopped; answers false when stopped.
     bool sleepFor(int ms);
 
