@@ -107,7 +107,7 @@ QJsonObject statsObject(const PlayerStats &stats)
         { QLatin1String("saving"), stats.saving },
     };
     if (stats.errorCode != 0) {
-        object.insert(QLatin1String("streamError"), stats.errorCode);
+        object.insert(QLatin1String("errorCode"), stats.errorCode);
         object.insert(QLatin1String("reason"), stats.reason);
     }
     return object;

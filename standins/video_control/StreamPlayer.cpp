@@ -275,13 +275,13 @@ void StreamPlayer::announce(const QString &state, QJsonObject extra)
         if (extra.contains(QLatin1String("errorCode"))) {
             current.errorCode = extra.value(QLatin1String("errorCode")).toInt();
             current.reason = extra.value(QLatin1String("reason")).toString();
+        } else {
+            current.errorCode = 0; // playing again, or ended: the last failure is over
+            current.reason.clear();
         }
     }
     askForPaint(); // a cell without frames shows the state
     extra.insert(QStringLiteral("event"), state);
-    // The event's own "errorCode" would replace the envelope's: the reason's code travels as "streamError".
-    if (extra.contains(QLatin1String("errorCode")))
-        extra.insert(QStringLiteral("streamError"), extra.take(QLatin1String("errorCode")));
     if (raiseEvent)
         raiseEvent(VC_EVENT_STREAM, extra);
 }

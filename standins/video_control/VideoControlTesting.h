@@ -52,12 +52,12 @@
 //   "playing"           the first frame is out ("codec" "h264"/"hevc"/"mjpeg", "width", "height"), or
 //                       the cell resumed
 //   "paused"
-//   "stalled"           a live stream broke off or sent nothing for 3 s ("streamError", "reason")
+//   "stalled"           a live stream broke off or sent nothing for 3 s ("errorCode", "reason")
 //   "reconnecting"      after setReconnectInfo, "attempt" 1, 2, ...
 //   "ended"             the file (or a lost stream without reconnecting) ended
-//   "failed"            "streamError" (the codes below) and "reason": "address refused", "authentication
+//   "failed"            "errorCode" (the codes below) and "reason": "address refused", "authentication
 //                       failed", "codec not supported", "not found", or FFmpeg's own text
-// (The event's code is "streamError" because an "errorCode" would replace the envelope's.)
+// The "errorCode" of a stalled or failed stream replaces the event envelope's 0: the event reports a failure.
 // Commands on a cell that plays a stream (each takes "wndIndex", default the selected cell):
 //   VC_Pause, VC_Resume  stop reading the stream and go on
 //   VC_Snapshot         "path" (or "filePath"): the current frame at full size as an image file (PNG, JPEG
@@ -69,7 +69,7 @@
 //                       "width", "height", "fps", "framesDecoded", "framesDropped", "latencyMs" (a moving
 //                       estimate from the frame leaving the source, where RTSP says, or else from its
 //                       arrival, to its painting; -1 before the first painting), "saving", and after a
-//                       failure "streamError" and "reason"
+//                       failure "errorCode" and "reason"
 //   VC_SetReconnectInfo "attempts" (after a loss or a refused address; -1 without end, 0 never, the
 //                       default) and "interval" in ms (100 to 60,000; default 1,000); for the widget's
 //                       streams, running ones included
@@ -77,7 +77,7 @@
 //                       cell), for the widget's cells
 // On a cell that paints the pattern, VC_Snapshot and VC_StartSave with a "path" answer errorCode 25 (no
 // file is written); without one they answer as for any cell.
-// Error codes ("errorCode" of an answer, "streamError" of an event): see VctError below.
+// Error codes ("errorCode" of an answer or an event): see VctError below.
 //
 // Results are allocated per call and must be handed back through VC_Release. VC_Initialize answers null.
 //

@@ -396,12 +396,11 @@ void TestStreamPlayer::failuresSayWhy()
     QTRY_VERIFY(eventsOf(0).contains("failed"));
     QCOMPARE(eventsOf(0), (QStringList { "connecting", "failed" }));
     const QJsonObject failed = lastEventOf(0, "failed");
-    QCOMPARE(failed.value("streamError"), QJsonValue(code));
+    QCOMPARE(failed.value("errorCode"), QJsonValue(code));
     QCOMPARE(failed.value("reason"), QJsonValue(reason));
-    QVERIFY(!failed.contains("errorCode"));
     const QJsonObject stream = streamOf(component.widget.get(), 0);
     QCOMPARE(stream.value("state"), QJsonValue("failed"));
-    QCOMPARE(stream.value("streamError"), QJsonValue(code));
+    QCOMPARE(stream.value("errorCode"), QJsonValue(code));
     // Nothing to capture or save from a stream that never showed a frame.
     QCOMPARE(call(VC_Snapshot, component.widget.get(), { { "path", dir.filePath("none.png") } }).value("errorCode"),
         QJsonValue(VCT_ERROR_NO_FRAME_YET));
@@ -490,7 +489,7 @@ void TestStreamPlayer::rtspCredentials()
     call(VC_Play, component.widget.get(),
         { { "wndIndex", 1 }, { "url", server.url() }, { "user", "admin" }, { "password", "s3cret" } });
     QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0).contains("failed"), 10000);
-    QCOMPARE(lastEventOf(0, "failed").value("streamError"), QJsonValue(VCT_ERROR_AUTHENTICATION_FAILED));
+    QCOMPARE(lastEventOf(0, "failed").value("errorCode"), QJsonValue(VCT_ERROR_AUTHENTICATION_FAILED));
     QCOMPARE(lastEventOf(0, "failed").value("reason"), QJsonValue("authentication failed"));
     QTRY_VERIFY_WITH_TIMEOUT(eventsOf(1).contains("playing"), 10000);
 }
@@ -561,6 +560,8 @@ void TestStreamPlayer::lostServerIsReconnected()
     START_RTSP(back, port);
     QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0, reconnecting.widget.get()).lastIndexOf("playing") > lost.indexOf("reconnecting"), 10000);
     QCOMPARE(streamOf(reconnecting.widget.get(), 0).value("state"), QJsonValue("playing"));
+    QVERIFY(!streamOf(reconnecting.widget.get(), 0).contains("errorCode"));
+    QCOMPARE(lastEventOf(0, "stalled").value("errorCode"), QJsonValue(VCT_ERROR_STREAM));
 }
 
 void TestStreamPlayer::cellsStopAndStartWhileOthersPlay()
