@@ -1,10 +1,12 @@
 #include "standins/video_control/CellView.h"
 
 #include "standins/video_control/StandInLibrary.h"
+#include "standins/video_control/StreamPlayer.h"
 
 #include <QEvent>
 #include <QJsonObject>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <cmath>
@@ -30,7 +32,7 @@ CellView::CellView(QWidget *componentWidget)
         if (!state)
             return;
         for (const StandInCell &cell : state->cells) {
-            if (cell.playing && cell.state == QLatin1String("playing")) {
+            if (cell.playing && !cell.player && cell.state == QLatin1String("playing")) {
                 update();
                 return;
             }
@@ -51,6 +53,17 @@ void CellView::updateViewsOf(QWidget *componentWidget)
         return;
     for (CellView *view : componentWidget->findChildren<CellView *>(QString(), Qt::FindDirectChildrenOnly))
         view->update();
+}
+
+void CellView::updateCellOf(QWidget *componentWidget, int index)
+{
+    if (!componentWidget)
+        return;
+    for (CellView *view : componentWidget->findChildren<CellView *>(QString(), Qt::FindDirectChildrenOnly)) {
+        const QVector<QRect> rects = view->cellRects();
+        if (index >= 0 && index < rects.size() && !rects[index].isNull())
+            view->update(rects[index]);
+    }
 }
 
 bool CellView::eventFilter(QObject *watched, QEvent *event)
@@ -97,15 +110,24 @@ int CellView::cellAt(const QPoint &pos) const
     return -1;
 }
 
-void CellView::paintEvent(QPaintEvent *)
+void CellView::paintEvent(QPaintEvent *event)
 {
     const auto state = StandInLibrary::instance().snapshot(component);
     QPainter painter(this);
     const StandInColours colours = state ? state->colours : StandInColours();
-    painter.fillRect(rect(), colours.background);
-    if (!state)
+    if (!state) {
+        painter.fillRect(rect(), colours.background);
         return;
+    }
     const QVector<QRect> rects = cellRects();
+    // The background shows outside the cells' insides only: a cell paints all of its inside.
+    QRegion background(rect());
+    for (const QRect &cellRect : rects) {
+        if (!cellRect.isNull())
+            background -= cellRect.adjusted(2, 2, -2, -2);
+    }
+    for (const QRect &part : background)
+        painter.fillRect(part, colours.background);
     const int offset = int(clock.elapsed() / kAnimationMs) * kStripeSpeed % kStripePeriod;
     for (int i = 0; i < rects.size() && i < state->cells.size(); ++i) {
         const QRect cellRect = rects[i];
@@ -113,8 +135,15 @@ void CellView::paintEvent(QPaintEvent *)
             continue;
         const StandInCell &cell = state->cells[i];
         const QRect inner = cellRect.adjusted(2, 2, -2, -2);
-        painter.fillRect(inner, colours.subBackground);
-        if (cell.playing) {
+        // A cell outside what is repainted keeps its frame for its own repaint.
+        if (!event->region().intersects(cellRect))
+            continue;
+        if (cell.player) {
+            paintStream(painter, inner, cell, state->fit);
+        } else {
+            painter.fillRect(inner, colours.subBackground);
+        }
+        if (!cell.player && cell.playing) {
             painter.save();
             painter.setClipRect(inner);
             painter.setPen(QPen(colours.subBackground.lighter(250), 6));
@@ -131,6 +160,36 @@ void CellView::paintEvent(QPaintEvent *)
         painter.setPen(QPen(selected ? colours.selectedBorder : colours.border, 2));
         painter.drawRect(cellRect.adjusted(1, 1, -1, -1));
     }
+}
+
+void CellView::paintStream(QPainter &painter, const QRect &inner, const StandInCell &cell, bool fit)
+{
+    // The player scales to the cell; the frame is painted as it is, centred (bars where it keeps its shape).
+    cell.player->setTarget(inner.size(), fit);
+    PlayerFrame frame;
+    const bool fresh = cell.player->frameForPainting(frame);
+    if (!frame.image.isNull()) {
+        const QSize size = frame.image.size();
+        const QRect placed(QPoint(inner.left() + (inner.width() - size.width()) / 2,
+                               inner.top() + (inner.height() - size.height()) / 2),
+            size);
+        // Only the bars around the frame are filled: the frame itself is drawn once, as it came.
+        const QRegion bars = QRegion(inner).subtracted(QRegion(placed));
+        for (const QRect &bar : bars)
+            painter.fillRect(bar, Qt::black);
+        painter.save();
+        painter.setClipRect(inner);
+        painter.drawImage(placed.topLeft(), frame.image);
+        painter.restore();
+        if (fresh)
+            cell.player->framePainted(frame);
+        return;
+    }
+    const PlayerStats stats = cell.player->stats();
+    painter.fillRect(inner, Qt::black);
+    painter.setPen(Qt::white);
+    painter.drawText(inner.adjusted(6, 6, -6, -6), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+        stats.reason.isEmpty() ? stats.state : stats.state + QLatin1String(": ") + stats.reason);
 }
 
 void CellView::mousePressEvent(QMouseEvent *event)

@@ -4,6 +4,9 @@
 #include <QTimer>
 #include <QWidget>
 
+class QPainter;
+struct StandInCell;
+
 // The stand-in's own child of a component widget: it fills the widget, paints the visible cells and
 // turns clicks into the library's events. It goes with the widget, and the library forgets the widget's
 // state when it does.
@@ -15,8 +18,9 @@ public:
     explicit CellView(QWidget *componentWidget);
     ~CellView() override;
 
-    // Repaints the views of a component widget (GUI thread).
+    // Repaints the views of a component widget, or one of its cells (GUI thread).
     static void updateViewsOf(QWidget *componentWidget);
+    static void updateCellOf(QWidget *componentWidget, int index);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -29,6 +33,8 @@ private:
     int cellAt(const QPoint &pos) const;
     // The rectangles of the visible cells, by cell index (hidden cells get a null rectangle).
     QVector<QRect> cellRects() const;
+    // A cell that plays a stream: its newest frame, unscaled, or what the stream is doing.
+    void paintStream(QPainter &painter, const QRect &inner, const StandInCell &cell, bool fit);
 
     QWidget *component; // the parent
     QTimer animation; // moves the pattern of playing cells

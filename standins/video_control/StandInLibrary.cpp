@@ -1,6 +1,7 @@
 #include "standins/video_control/StandInLibrary.h"
 
 #include "standins/video_control/CellView.h"
+#include "standins/video_control/StreamPlayer.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -83,12 +84,33 @@ QColor colourOr(const QString &name, const QColor &fallback)
     return colour.isValid() ? colour : fallback;
 }
 
-// A stopped cell keeps only whether it is hidden.
-void stopCell(StandInCell &cell)
+constexpr int kMinReconnectIntervalMs = 100;
+constexpr int kMaxReconnectIntervalMs = 60000;
+
+// No address, or the pattern's own, paints the pattern.
+bool isPatternAddress(const QString &url)
 {
-    const bool hidden = cell.hidden;
-    cell = StandInCell();
-    cell.hidden = hidden;
+    return url.isEmpty() || url.startsWith(QLatin1String("pattern:"), Qt::CaseInsensitive);
+}
+
+QJsonObject statsObject(const PlayerStats &stats)
+{
+    QJsonObject object {
+        { QLatin1String("state"), stats.state },
+        { QLatin1String("codec"), stats.codec },
+        { QLatin1String("width"), stats.width },
+        { QLatin1String("height"), stats.height },
+        { QLatin1String("fps"), stats.fps },
+        { QLatin1String("framesDecoded"), double(stats.framesDecoded) },
+        { QLatin1String("framesDropped"), double(stats.framesDropped) },
+        { QLatin1String("latencyMs"), stats.latencyMs },
+        { QLatin1String("saving"), stats.saving },
+    };
+    if (stats.errorCode != 0) {
+        object.insert(QLatin1String("errorCode"), stats.errorCode);
+        object.insert(QLatin1String("reason"), stats.reason);
+    }
+    return object;
 }
 
 } // namespace
@@ -106,6 +128,14 @@ StandInLibrary::StandInLibrary()
 
 StandInLibrary::~StandInLibrary()
 {
+    {
+        QMutexLocker lock(&mutex);
+        for (StandInWidgetState &state : widgets) {
+            for (StandInCell &cell : state.cells)
+                stopCell(cell);
+        }
+    }
+    stopRetired();
     {
         std::lock_guard<std::mutex> lock(tickMutex);
         stopping = true;
@@ -164,9 +194,83 @@ QJsonDocument *StandInLibrary::call(const char *function, QWidget *widget, const
         hook(logged);
     if (delay > 0)
         QThread::msleep(static_cast<unsigned long>(delay));
+    stopRetired();
     for (const PendingEvent &event : qAsConst(events))
         raise(event.type, event.widget, event.info);
     return result;
+}
+
+void StandInLibrary::stopCell(StandInCell &cell)
+{
+    if (cell.player)
+        retired.push_back(std::move(cell.player));
+    const bool hidden = cell.hidden;
+    cell = StandInCell();
+    cell.hidden = hidden;
+}
+
+void StandInLibrary::resizeCells(StandInWidgetState &state, int count)
+{
+    for (int i = count; i < state.cells.size(); ++i)
+        stopCell(state.cells[i]);
+    state.cells.resize(count);
+}
+
+void StandInLibrary::stopRetired()
+{
+    std::vector<std::shared_ptr<StreamPlayer>> stopping;
+    {
+        QMutexLocker lock(&mutex);
+        stopping.swap(retired);
+    }
+    stopping.clear(); // joins the players' threads
+}
+
+void StandInLibrary::startPlayer(QWidget *widget, StandInWidgetState &state, int index)
+{
+    StandInCell &cell = state.cells[index];
+    StreamOptions options;
+    options.url = cell.request.value(QLatin1String("url")).toString();
+    options.user = cell.request.value(QLatin1String("user")).toString();
+    options.password = cell.request.value(QLatin1String("password")).toString();
+    options.tcp = cell.request.value(QLatin1String("transport")).toString() != QLatin1String("udp");
+    options.connectTimeoutMs = connectTimeoutMs;
+    options.stallTimeoutMs = stallTimeoutMs;
+    options.reconnectAttempts = state.reconnectAttempts;
+    options.reconnectIntervalMs = state.reconnectIntervalMs;
+    options.fit = state.fit;
+    cell.player = std::make_shared<StreamPlayer>(
+        options,
+        [this, widget, index](int type, const QJsonObject &info) {
+            QJsonObject withCell = info;
+            withCell.insert(QLatin1String("wndIndex"), index);
+            raise(VC_EventType(type), widget, withCell);
+        },
+        [widget, index] { CellView::updateCellOf(widget, index); });
+}
+
+QJsonObject StandInLibrary::streamCommand(const QString &function, StandInCell &cell, int index,
+    const QJsonObject &request)
+{
+    StreamPlayer &player = *cell.player;
+    const QString path = request.value(QLatin1String("path")).toString(request.value(QLatin1String("filePath")).toString());
+    int code = 0;
+    if (function == QLatin1String("VC_Snapshot"))
+        code = path.isEmpty() ? VCT_ERROR_BAD_VALUE : player.capture(path);
+    else if (function == QLatin1String("VC_StartSave"))
+        code = path.isEmpty() ? VCT_ERROR_BAD_VALUE : player.startSave(path);
+    else if (function == QLatin1String("VC_StopSave"))
+        code = player.stopSave();
+    QJsonObject answer {
+        { QLatin1String("wndIndex"), index },
+        { QLatin1String("state"), cell.state },
+        { QLatin1String("speed"), cell.speed },
+    };
+    if (code != 0)
+        answer.insert(QLatin1String("errorCode"), code);
+    else if (!path.isEmpty())
+        answer.insert(QLatin1String("path"), path);
+    return answer;
 }
 
 void StandInLibrary::release(void *result)
@@ -199,7 +303,12 @@ void StandInLibrary::initialize(QWidget *widget)
 void StandInLibrary::forget(QWidget *widget)
 {
     QMutexLocker lock(&mutex);
-    widgets.remove(widget);
+    const auto found = widgets.find(widget);
+    if (found != widgets.end()) {
+        for (StandInCell &cell : found->cells)
+            stopCell(cell);
+        widgets.erase(found);
+    }
     for (StandInJob &job : jobs) {
         if (job.widget == widget)
             job.widget = nullptr;
@@ -208,6 +317,8 @@ void StandInLibrary::forget(QWidget *widget)
         talkWidget = nullptr;
     if (audioWidget == widget)
         audioWidget = nullptr;
+    lock.unlock();
+    stopRetired();
 }
 
 VC_EventCallback StandInLibrary::install(VC_EventType type, VC_EventCallback callback)
@@ -296,25 +407,41 @@ std::optional<StandInWidgetState> StandInLibrary::snapshot(QWidget *widget)
     return *found;
 }
 
-QJsonObject StandInLibrary::cellCommand(const QString &function, StandInWidgetState &state, const QJsonObject &request)
+QJsonObject StandInLibrary::cellCommand(const QString &function, QWidget *widget, StandInWidgetState &state,
+    const QJsonObject &request)
 {
     const int index = request.value(QLatin1String("wndIndex")).toInt(state.selected);
     if (index < 0 || index >= state.cells.size())
         return error(2);
     StandInCell &cell = state.cells[index];
     if (function == QLatin1String("VC_Play")) {
+        stopCell(cell);
         cell.playing = true;
         cell.state = QStringLiteral("playing");
         cell.speed = 1.0;
         cell.request = withoutEnvelope(request);
+        if (widget && !isPatternAddress(cell.request.value(QLatin1String("url")).toString()))
+            startPlayer(widget, state, index);
     } else if (function == QLatin1String("VC_Stop")) {
         stopCell(cell);
     } else if (!cell.playing) {
         return error(3);
     } else if (function == QLatin1String("VC_Pause")) {
         cell.state = QStringLiteral("paused");
+        if (cell.player)
+            cell.player->setPaused(true);
     } else if (function == QLatin1String("VC_Resume") || function == QLatin1String("VC_ReversePlay")) {
         cell.state = QStringLiteral("playing");
+        if (cell.player)
+            cell.player->setPaused(false);
+    } else if (function == QLatin1String("VC_Snapshot") || function == QLatin1String("VC_StartSave")
+        || function == QLatin1String("VC_StopSave")) {
+        if (cell.player)
+            return streamCommand(function, cell, index, request);
+        // Asked to write a file it cannot write, the pattern says so rather than answer success.
+        if (function != QLatin1String("VC_StopSave")
+            && (request.contains(QLatin1String("path")) || request.contains(QLatin1String("filePath"))))
+            return error(VCT_ERROR_NOT_A_STREAM);
     } else if (function == QLatin1String("VC_Slow")) {
         cell.speed = qMax(1.0 / 16, cell.speed / 2);
     } else if (function == QLatin1String("VC_Fast")) {
@@ -413,7 +540,7 @@ QJsonObject StandInLibrary::behave(const QString &function, QWidget *widget, con
             count += row.toArray().size();
         if (count < 1 || count > kMaxCells)
             return error(2);
-        state.cells.resize(count);
+        resizeCells(state, count);
         state.selected = 0;
         repaint();
         return QJsonObject { { QLatin1String("windowNum"), count } };
@@ -422,7 +549,7 @@ QJsonObject StandInLibrary::behave(const QString &function, QWidget *widget, con
         const int count = request.value(QLatin1String("windowNum")).toInt(0);
         if (count < 1 || count > kMaxCells)
             return error(2);
-        state.cells.resize(count);
+        resizeCells(state, count);
         if (state.selected >= count)
             state.selected = 0;
         repaint();
@@ -451,7 +578,7 @@ QJsonObject StandInLibrary::behave(const QString &function, QWidget *widget, con
     };
     if (cellFunctions.contains(function)) {
         repaint();
-        return cellCommand(function, state, request);
+        return cellCommand(function, known ? widget : nullptr, state, request);
     }
     if (function == QLatin1String("VC_StopRealPlayAll")) {
         for (StandInCell &cell : state.cells)
@@ -459,17 +586,41 @@ QJsonObject StandInLibrary::behave(const QString &function, QWidget *widget, con
         repaint();
         return QJsonObject();
     }
+    if (function == QLatin1String("VC_SetReconnectInfo")) {
+        const int attempts = request.value(QLatin1String("attempts")).toInt(state.reconnectAttempts);
+        const int interval = request.value(QLatin1String("interval")).toInt(state.reconnectIntervalMs);
+        if (attempts < -1 || interval < kMinReconnectIntervalMs || interval > kMaxReconnectIntervalMs)
+            return error(VCT_ERROR_BAD_VALUE);
+        state.reconnectAttempts = attempts;
+        state.reconnectIntervalMs = interval;
+        for (StandInCell &cell : state.cells) {
+            if (cell.player)
+                cell.player->setReconnect(attempts, interval);
+        }
+        return QJsonObject { { QLatin1String("attempts"), attempts }, { QLatin1String("interval"), interval } };
+    }
+    if (function == QLatin1String("VC_SetWndRatioMode")) {
+        const QString mode = request.value(QLatin1String("mode")).toString();
+        if (mode != QLatin1String("fit") && mode != QLatin1String("fill"))
+            return error(VCT_ERROR_BAD_VALUE);
+        state.fit = mode == QLatin1String("fit");
+        repaint();
+        return QJsonObject { { QLatin1String("mode"), mode } };
+    }
     if (function == QLatin1String("VC_QueryPlayStatus")) {
         QJsonArray cells;
         for (int i = 0; i < state.cells.size(); ++i) {
             const StandInCell &cell = state.cells[i];
-            cells.append(QJsonObject {
+            QJsonObject entry {
                 { QLatin1String("wndIndex"), i },
                 { QLatin1String("playing"), cell.playing },
                 { QLatin1String("hidden"), cell.hidden },
                 { QLatin1String("state"), cell.state },
                 { QLatin1String("request"), cell.request },
-            });
+            };
+            if (cell.player)
+                entry.insert(QLatin1String("stream"), statsObject(cell.player->stats()));
+            cells.append(entry);
         }
         return QJsonObject {
             { QLatin1String("windowNum"), state.cells.size() },
@@ -613,12 +764,14 @@ void StandInLibrary::tick()
                 const StandInCell &cell = it->cells[i];
                 if (!cell.playing)
                     continue;
-                const QJsonObject info {
+                QJsonObject info {
                     { QLatin1String("wndIndex"), i },
                     { QLatin1String("event"), QStringLiteral("streamInfo") },
                     { QLatin1String("state"), cell.state },
                     { QLatin1String("tick"), double(count) },
                 };
+                if (cell.player)
+                    info.insert(QLatin1String("stream"), cell.player->stats().state);
                 events.append({ VC_EVENT_STREAM, it.key(), info });
                 if (count % 5 == 0)
                     events.append({ VC_EVENT_STREAM_EXTRA, it.key(), QJsonObject { { QLatin1String("wndIndex"), i },
@@ -710,6 +863,13 @@ void StandInLibrary::setJobDuration(int milliseconds)
 {
     QMutexLocker lock(&mutex);
     jobDuration = qMax(0, milliseconds);
+}
+
+void StandInLibrary::setStreamTimeouts(int connectMilliseconds, int stallMilliseconds)
+{
+    QMutexLocker lock(&mutex);
+    connectTimeoutMs = qMax(1, connectMilliseconds);
+    stallTimeoutMs = qMax(1, stallMilliseconds);
 }
 
 void StandInLibrary::reset()

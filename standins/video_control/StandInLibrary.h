@@ -13,12 +13,14 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 class QJsonDocument;
 class QWidget;
+class StreamPlayer;
 
 // What a cell shows; kept apart from the painting so that a player can take a cell's place later.
 struct StandInCell
@@ -28,6 +30,7 @@ struct StandInCell
     QString state = QStringLiteral("stopped"); // "playing", "paused", "stopped"
     double speed = 1.0;
     QJsonObject request; // what it plays
+    std::shared_ptr<StreamPlayer> player; // the stream's player; none for the pattern
 };
 
 struct StandInColours
@@ -47,6 +50,9 @@ struct StandInWidgetState
     QJsonObject stored; // what the VC_Set<X> functions stored, by "<x>"
     int volume = 50;
     bool sound = false;
+    bool fit = true; // frames keep their aspect ratio in the cell
+    int reconnectAttempts = 0;
+    int reconnectIntervalMs = 1000;
 };
 
 // An upload, download, upgrade or device HTTP request that ends by itself after the job duration.
@@ -102,7 +108,9 @@ public:
     int unknownReleases();
     void setTickPeriod(int milliseconds);
     void setJobDuration(int milliseconds);
+    void setStreamTimeouts(int connectMilliseconds, int stallMilliseconds);
     void reset();
+
 
 private:
     struct PendingEvent
@@ -115,7 +123,15 @@ private:
     StandInLibrary();
     QJsonObject behave(const QString &function, QWidget *widget, const QJsonObject &request,
         QVector<PendingEvent> &events);
-    QJsonObject cellCommand(const QString &function, StandInWidgetState &state, const QJsonObject &request);
+    QJsonObject cellCommand(const QString &function, QWidget *widget, StandInWidgetState &state,
+        const QJsonObject &request);
+    QJsonObject streamCommand(const QString &function, StandInCell &cell, int index, const QJsonObject &request);
+    void startPlayer(QWidget *widget, StandInWidgetState &state, int index);
+    // A stopped cell keeps only whether it is hidden. Its player is retired: stopped once the lock is
+    // released, since its thread may be waiting for the lock to raise an event.
+    void stopCell(StandInCell &cell);
+    void resizeCells(StandInWidgetState &state, int count);
+    void stopRetired();
     QJsonObject jobCommand(const QString &function, QWidget *widget, const QJsonObject &request);
     QJsonDocument *hand(const QJsonObject &result);
     // The component widget named uuid (GUI thread), or null.
@@ -145,6 +161,9 @@ private:
     VctCallHook callHook;
     QSet<void *> handedOut;
     int badReleases = 0;
+    std::vector<std::shared_ptr<StreamPlayer>> retired; // players to stop once the lock is released
+    int connectTimeoutMs = 5000;
+    int stallTimeoutMs = 3000;
 
     // The library thread.
     std::mutex tickMutex;

@@ -141,6 +141,11 @@ void VCT_SetTickPeriod(int milliseconds)
     StandInLibrary::instance().setTickPeriod(milliseconds);
 }
 
+void VCT_SetStreamTimeouts(int connectMilliseconds, int stallMilliseconds)
+{
+    StandInLibrary::instance().setStreamTimeouts(connectMilliseconds, stallMilliseconds);
+}
+
 void VCT_SetJobDuration(int milliseconds)
 {
     StandInLibrary::instance().setJobDuration(milliseconds);

@@ -7,8 +7,11 @@
 //                       call log shows it as the member "layout"
 //   VC_ArrangeWindow    "windowNum": number of cells, 1 to 64 (answers errorCode 2 outside)
 //   VC_SelectPlayWindow "wndIndex": the selected cell
-//   VC_Play             "wndIndex" (default: the selected cell), "url" shown in the cell, "playGroup";
-//                       the cell plays the whole request; answers "wndIndex"
+//   VC_Play             "wndIndex" (default: the selected cell), "url", "playGroup"; the cell plays the
+//                       whole request; answers "wndIndex". Without "url", or with an address that begins
+//                       with "pattern:", the cell paints a moving pattern and the address. Any other "url"
+//                       is played (see "Playing streams" below); the cell stays taken, and counts as
+//                       playing, until it is stopped, also when its stream has failed or ended.
 //   VC_Stop, VC_Pause, VC_Resume, VC_Slow, VC_Fast, VC_FrameForward, VC_ReversePlay, VC_Snapshot,
 //   VC_StartSave, VC_StopSave
 //                       "wndIndex" (default: the selected cell); answer "wndIndex" and the cell's "state"
@@ -38,6 +41,44 @@
 //   VC_SetSecretKey "key"; VC_GetEncryptString "original" -> "encrypted"; VC_GetDecryptString
 //                       "encrypted" -> "original"; VC_SetOriginalString stores "original"
 //   any other function answers an empty object and keeps its last request, answered by nothing.
+//
+// Playing streams. VC_Play reads, besides "url" (a file path, file:, rtsp:, http: or https: address):
+//   "user", "password"  credentials, put into the address when it carries none of its own
+//   "transport"         RTSP over "tcp" (the default) or "udp"
+// H.264, H.265 and MJPEG are played; frames are scaled to the cell and painted as they come (a frame that
+// arrives before the previous one was painted replaces it). Files play at their own frame rate.
+// Stream events (type 3, from the player's thread; "wndIndex" and "event"):
+//   "connecting"        the player opens the stream
+//   "playing"           the first frame is out ("codec" "h264"/"hevc"/"mjpeg", "width", "height"), or
+//                       the cell resumed
+//   "paused"
+//   "stalled"           a live stream broke off or sent nothing for 3 s ("errorCode", "reason")
+//   "reconnecting"      after setReconnectInfo, "attempt" 1, 2, ...
+//   "ended"             the file (or a lost stream without reconnecting) ended
+//   "failed"            "errorCode" (the codes below) and "reason": "address refused", "authentication
+//                       failed", "codec not supported", "not found", or FFmpeg's own text
+// The "errorCode" of a stalled or failed stream replaces the event envelope's 0: the event reports a failure.
+// Commands on a cell that plays a stream (each takes "wndIndex", default the selected cell):
+//   VC_Pause, VC_Resume  stop reading the stream and go on
+//   VC_Snapshot         "path" (or "filePath"): the current frame at full size as an image file (PNG, JPEG
+//                       or BMP by the file name, JPEG otherwise)
+//   VC_StartSave        "path" (or "filePath"): the stream written without re-encoding from the next key
+//                       frame (container by the file name: .mp4, .mkv, .ts, ...; Matroska otherwise);
+//                       VC_StopSave closes the file
+//   VC_QueryPlayStatus  adds "stream" to each cell that plays one: "state" (as the events), "codec",
+//                       "width", "height", "fps", "framesDecoded", "framesDropped", "latencyMs" (a moving
+//                       estimate from the frame leaving the source, where RTSP says, or else from its
+//                       arrival, to its painting; -1 before the first painting), "saving", and after a
+//                       failure "errorCode" and "reason"
+//   VC_SetReconnectInfo "attempts" (after a loss or a refused address; -1 without end, 0 never, the
+//                       default) and "interval" in ms (100 to 60,000; default 1,000); for the widget's
+//                       streams, running ones included
+//   VC_SetWndRatioMode  "mode" "fit" (keep the aspect ratio, the default) or "fill" (stretch to the
+//                       cell), for the widget's cells
+// On a cell that paints the pattern, VC_Snapshot and VC_StartSave with a "path" answer errorCode 25 (no
+// file is written); without one they answer as for any cell.
+// Error codes ("errorCode" of an answer or an event): see VctError below.
+//
 // Results are allocated per call and must be handed back through VC_Release. VC_Initialize answers null.
 //
 // Colours (VC_SetWndColor) are Qt colour names ("#102030", "red"); an unknown name keeps the default.
@@ -63,6 +104,23 @@ struct VctCall
     QWidget *widget = nullptr; // null for the shapes without one
     QJsonObject request; // the request document's object (empty without one)
     bool hasRequest = false;
+};
+
+enum VctError {
+    VCT_ERROR_NO_SUCH_CELL = 2, // "wndIndex" names no cell (or a layout asks for too many)
+    VCT_ERROR_NOT_PLAYING = 3, // the cell plays nothing
+    VCT_ERROR_NO_SUCH_JOB = 4,
+    VCT_ERROR_ADDRESS_REFUSED = 10, // the address cannot be reached or refused the connection
+    VCT_ERROR_AUTHENTICATION_FAILED = 11, // the source refused the credentials
+    VCT_ERROR_CODEC_NOT_SUPPORTED = 12, // not H.264, H.265 or MJPEG, or no video in it
+    VCT_ERROR_NOT_FOUND = 13, // no such file, or the server has no such stream
+    VCT_ERROR_STREAM = 14, // the stream broke off, or another failure of reading it
+    VCT_ERROR_NO_FRAME_YET = 20, // capture or save before the stream's first frame
+    VCT_ERROR_FILE_NOT_WRITTEN = 21, // the image or recording cannot be written at that path
+    VCT_ERROR_ALREADY_SAVING = 22,
+    VCT_ERROR_NOT_SAVING = 23,
+    VCT_ERROR_BAD_VALUE = 24, // a member the command needs is missing or out of range
+    VCT_ERROR_NOT_A_STREAM = 25, // the cell paints the pattern: there is no picture or stream to write
 };
 
 enum class VctThread {
@@ -96,6 +154,10 @@ VIDEO_CONTROL_API int VCT_UnknownReleases();
 // runs. Defaults: 500 ms, 1,000 ms.
 VIDEO_CONTROL_API void VCT_SetTickPeriod(int milliseconds);
 VIDEO_CONTROL_API void VCT_SetJobDuration(int milliseconds);
+
+// How long a player waits to open a stream and for the next packet before it counts it lost. Defaults:
+// 5,000 ms, 3,000 ms; players started from now on use them.
+VIDEO_CONTROL_API void VCT_SetStreamTimeouts(int connectMilliseconds, int stallMilliseconds);
 
 // Forgets the call log, the queued results, the delays, the hook and the counters.
 VIDEO_CONTROL_API void VCT_Reset();

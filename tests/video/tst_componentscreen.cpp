@@ -6,7 +6,10 @@
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -17,6 +20,7 @@ class TestComponentScreen : public QObject
 
 private slots:
     void paintsCellsAndMovesPlayingOnes();
+    void showsAPlayingStream();
 };
 
 namespace {
@@ -49,7 +53,7 @@ void TestComponentScreen::paintsCellsAndMovesPlayingOnes()
     component.setGeometry(0, 0, 400, 300);
     forward(component, "arrangeWindow", VC_FUNCTION(VC_ArrangeWindow), VideoCommandStep::Forward, { { "windowNum", 4 } });
     forward(component, "startPlay", VC_FUNCTION(VC_Play), VideoCommandStep::StartPlay,
-        { { "wndIndex", 3 }, { "url", "rtsp://camera/screen" } });
+        { { "wndIndex", 3 }, { "url", "pattern://camera/screen" } });
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTest::qWait(300);
@@ -68,6 +72,38 @@ void TestComponentScreen::paintsCellsAndMovesPlayingOnes()
     const QRect idle(10, 160, 180, 130);
     QVERIFY(first.copy(playing) != second.copy(playing));
     QCOMPARE(first.copy(idle), second.copy(idle));
+}
+
+void TestComponentScreen::showsAPlayingStream()
+{
+    if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
+        QSKIP("ffmpeg is not installed: no test stream can be made (Debian package ffmpeg)");
+    QTemporaryDir dir;
+    const QString file = dir.filePath("screen.mp4");
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", { "-v", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-t", "10", "-c:v",
+                               "libx264", "-pix_fmt", "yuv420p", file });
+    QVERIFY(ffmpeg.waitForFinished(30000) && ffmpeg.exitCode() == 0);
+
+    VC_SetWndColor("#102030", "#405060", "#708090", "#ffc000");
+    QWidget window;
+    window.setWindowFlags(Qt::FramelessWindowHint);
+    window.setGeometry(0, 0, 400, 300);
+    WebClientComponents component(&window, QStringLiteral("{screen-stream}"));
+    component.setGeometry(0, 0, 400, 300);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    forward(component, "startPlay", VC_FUNCTION(VC_Play), VideoCommandStep::StartPlay, { { "wndIndex", 0 }, { "url", file } });
+    // The test source is colourful and moves: the cell shows it, changing, on the screen.
+    const QRect picture(100, 80, 200, 140);
+    const QColor subBackground("#405060");
+    QImage first;
+    QTRY_VERIFY_WITH_TIMEOUT((first = grabScreen(window)).pixelColor(picture.center()) != subBackground
+            && first.pixelColor(picture.center()) != Qt::black,
+        10000);
+    QTRY_VERIFY(grabScreen(window).copy(picture) != first.copy(picture));
+    forward(component, "stop", VC_FUNCTION(VC_Stop), VideoCommandStep::Forward, { { "wndIndex", 0 } });
+    QTRY_COMPARE(grabScreen(window).pixelColor(picture.center()), subBackground);
 }
 
 QTEST_MAIN(TestComponentScreen)

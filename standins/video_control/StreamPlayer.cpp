@@ -1,0 +1,555 @@
+#include "standins/video_control/StreamPlayer.h"
+
+#include "standins/video_control/StreamRecorder.h"
+#include "standins/video_control/VideoControlTesting.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/time.h>
+#include <libswscale/swscale.h>
+}
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <cerrno>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kMaxLatePacingMs = 500; // a file frame later than this restarts the pacing clock
+constexpr qint64 kMaxPlausibleLatencyUs = 60 * 1000 * 1000; // a sender clock further off is not believed
+
+// The abort test FFmpeg calls while it waits for I/O: a stop, or the deadline of the current wait.
+struct IoGuard
+{
+    const std::atomic<bool> *abort = nullptr;
+    std::atomic<qint64> deadlineUs { 0 }; // av_gettime_relative() scale
+    std::atomic<bool> expired { false };
+};
+
+int interruptIo(void *opaque)
+{
+    auto *guard = static_cast<IoGuard *>(opaque);
+    if (guard->abort->load())
+        return 1;
+    if (av_gettime_relative() > guard->deadlineUs.load()) {
+        guard->expired = true;
+        return 1;
+    }
+    return 0;
+}
+
+struct FormatCloser
+{
+    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
+};
+struct CodecCloser
+{
+    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
+};
+struct PacketFree
+{
+    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+struct FrameFree
+{
+    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
+};
+struct ScalerFree
+{
+    void operator()(SwsContext *context) const { sws_freeContext(context); }
+};
+
+bool supportedCodec(AVCodecID id)
+{
+    return id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC || id == AV_CODEC_ID_MJPEG;
+}
+
+// The failure a page can act on, from what opening the stream answered.
+std::pair<int, QString> classifyOpenError(int error, bool timedOut)
+{
+    if (error == AVERROR_HTTP_UNAUTHORIZED || error == AVERROR_HTTP_FORBIDDEN)
+        return { VCT_ERROR_AUTHENTICATION_FAILED, QStringLiteral("authentication failed") };
+    if (error == AVERROR(ENOENT) || error == AVERROR_HTTP_NOT_FOUND)
+        return { VCT_ERROR_NOT_FOUND, QStringLiteral("not found") };
+    if (timedOut || error == AVERROR(ECONNREFUSED) || error == AVERROR(EHOSTUNREACH) || error == AVERROR(ENETUNREACH)
+        || error == AVERROR(ETIMEDOUT) || error == AVERROR(EIO) || error == AVERROR_EXIT)
+        return { VCT_ERROR_ADDRESS_REFUSED, QStringLiteral("address refused") };
+    if (error == AVERROR_INVALIDDATA || error == AVERROR_DECODER_NOT_FOUND || error == AVERROR_DEMUXER_NOT_FOUND)
+        return { VCT_ERROR_CODEC_NOT_SUPPORTED, QStringLiteral("codec not supported") };
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return { VCT_ERROR_STREAM, QString::fromUtf8(text) };
+}
+
+// The address with the credentials put in, when it has none of its own.
+QByteArray addressOf(const StreamOptions &options)
+{
+    QUrl url(options.url);
+    if (url.scheme().size() <= 1) // a plain path (or a drive letter)
+        return options.url.toUtf8();
+    if (url.userName().isEmpty() && !options.user.isEmpty()) {
+        url.setUserName(options.user);
+        url.setPassword(options.password);
+    }
+    return url.toString(QUrl::FullyEncoded).toUtf8();
+}
+
+// The frame's size inside target: the whole target, or the largest size of the frame's shape in it.
+QSize scaledSize(int width, int height, AVRational sampleAspect, QSize target, bool fit)
+{
+    if (!fit || width <= 0 || height <= 0)
+        return target;
+    double shape = double(width) / height;
+    if (sampleAspect.num > 0 && sampleAspect.den > 0)
+        shape *= av_q2d(sampleAspect);
+    int outWidth = target.width();
+    int outHeight = int(outWidth / shape + 0.5);
+    if (outHeight > target.height()) {
+        outHeight = target.height();
+        outWidth = int(outHeight * shape + 0.5);
+    }
+    return QSize(qMax(2, outWidth), qMax(2, outHeight));
+}
+
+QImage toImage(SwsContext **scaler, const AVFrame *frame, QSize size)
+{
+    *scaler = sws_getCachedContext(*scaler, frame->width, frame->height, AVPixelFormat(frame->format), size.width(),
+        size.height(), AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!*scaler)
+        return QImage();
+    QImage image(size, QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    uint8_t *planes[4] = { image.bits(), nullptr, nullptr, nullptr };
+    int strides[4] = { int(image.bytesPerLine()), 0, 0, 0 };
+    sws_scale(*scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
+    return image;
+}
+
+} // namespace
+
+StreamPlayer::StreamPlayer(StreamOptions options, std::function<void(int, const QJsonObject &)> raiseEvent,
+    std::function<void()> frameReady)
+    : options(std::move(options))
+    , raiseEvent(std::move(raiseEvent))
+    , frameReady(std::move(frameReady))
+    , notifier(new QObject)
+    , reconnectAttempts(this->options.reconnectAttempts)
+    , reconnectIntervalMs(this->options.reconnectIntervalMs)
+    , fit(this->options.fit)
+{
+    // Failures reach the page as events; FFmpeg's own console lines would only be noise there.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
+    thread = std::thread([this] { run(); });
+}
+
+StreamPlayer::~StreamPlayer()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    abortIo = true;
+    wake.notify_all();
+    thread.join();
+    av_frame_free(&lastDecoded);
+    avcodec_parameters_free(&parameters);
+    if (recorder)
+        recorder->finish();
+}
+
+void StreamPlayer::setTarget(QSize cellSize, bool fitInside)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    target = cellSize.expandedTo(QSize(2, 2));
+    fit = fitInside;
+}
+
+void StreamPlayer::setPaused(bool pause)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        paused = pause;
+    }
+    wake.notify_all();
+}
+
+void StreamPlayer::setReconnect(int attempts, int intervalMs)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    reconnectAttempts = attempts;
+    reconnectIntervalMs = intervalMs;
+}
+
+bool StreamPlayer::frameForPainting(PlayerFrame &frame)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const bool fresh = slotFull;
+    if (fresh) {
+        shown = std::move(slot);
+        slot = PlayerFrame();
+        slotFull = false;
+    }
+    frame = shown;
+    return fresh;
+}
+
+void StreamPlayer::framePainted(const PlayerFrame &frame)
+{
+    qint64 latencyUs = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - frame.arrived).count();
+    if (frame.sourceWallUs > 0) {
+        const qint64 sinceSent = QDateTime::currentMSecsSinceEpoch() * 1000 - frame.sourceWallUs;
+        if (sinceSent >= 0 && sinceSent < kMaxPlausibleLatencyUs)
+            latencyUs = sinceSent;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    const double ms = latencyUs / 1000.0;
+    // A moving estimate: the newest painting weighs a tenth.
+    current.latencyMs = current.latencyMs < 0 ? ms : current.latencyMs * 0.9 + ms * 0.1;
+}
+
+PlayerStats StreamPlayer::stats() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    PlayerStats copy = current;
+    copy.saving = recorder != nullptr;
+    return copy;
+}
+
+int StreamPlayer::capture(const QString &path) const
+{
+    std::unique_ptr<AVFrame, FrameFree> frame;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!lastDecoded)
+            return VCT_ERROR_NO_FRAME_YET;
+        frame.reset(av_frame_clone(lastDecoded));
+    }
+    if (!frame)
+        return VCT_ERROR_NO_FRAME_YET;
+    SwsContext *raw = nullptr;
+    const QImage image = toImage(&raw, frame.get(), QSize(frame->width, frame->height));
+    std::unique_ptr<SwsContext, ScalerFree> scaler(raw);
+    const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
+    const bool known = suffix == "png" || suffix == "jpg" || suffix == "jpeg" || suffix == "bmp";
+    if (image.isNull() || !image.save(path, known ? nullptr : "JPG"))
+        return VCT_ERROR_FILE_NOT_WRITTEN;
+    return 0;
+}
+
+int StreamPlayer::startSave(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (recorder)
+        return VCT_ERROR_ALREADY_SAVING;
+    if (!parameters)
+        return VCT_ERROR_NO_FRAME_YET;
+    QString error;
+    recorder = StreamRecorder::open(path, parameters, timeBase, &error);
+    return recorder ? 0 : VCT_ERROR_FILE_NOT_WRITTEN;
+}
+
+int StreamPlayer::stopSave()
+{
+    std::unique_ptr<StreamRecorder> finished;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        finished = std::move(recorder);
+    }
+    if (!finished)
+        return VCT_ERROR_NOT_SAVING;
+    return finished->finish() ? 0 : VCT_ERROR_FILE_NOT_WRITTEN;
+}
+
+void StreamPlayer::announce(const QString &state, QJsonObject extra)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        current.state = state;
+        if (extra.contains(QLatin1String("errorCode"))) {
+            current.errorCode = extra.value(QLatin1String("errorCode")).toInt();
+            current.reason = extra.value(QLatin1String("reason")).toString();
+        } else {
+            current.errorCode = 0; // playing again, or ended: the last failure is over
+            current.reason.clear();
+        }
+    }
+    askForPaint(); // a cell without frames shows the state
+    extra.insert(QStringLiteral("event"), state);
+    if (raiseEvent)
+        raiseEvent(VC_EVENT_STREAM, extra);
+}
+
+bool StreamPlayer::sleepFor(int ms)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
+    return !stopping;
+}
+
+void StreamPlayer::deliver(PlayerFrame frame)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (slotFull)
+            ++current.framesDropped;
+        slot = std::move(frame);
+        slotFull = true;
+    }
+    askForPaint();
+}
+
+void StreamPlayer::askForPaint()
+{
+    bool post = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        post = !paintPosted;
+        paintPosted = true;
+    }
+    if (post) {
+        QMetaObject::invokeMethod(notifier.get(), [this] {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                paintPosted = false;
+            }
+            if (frameReady)
+                frameReady();
+        }, Qt::QueuedConnection);
+    }
+}
+
+void StreamPlayer::run()
+{
+    int attemptsUsed = 0;
+    announce(QStringLiteral("connecting"));
+    for (;;) {
+        const Attempt attempt = playOnce();
+        if (attempt.outcome == Outcome::Stopped)
+            return;
+        if (attempt.outcome == Outcome::Ended) {
+            announce(QStringLiteral("ended"));
+            return;
+        }
+        if (attempt.decoded)
+            attemptsUsed = 0; // a new loss gets every attempt again
+        int attempts = 0;
+        int intervalMs = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            attempts = reconnectAttempts;
+            intervalMs = reconnectIntervalMs;
+        }
+        const bool retryable = attempt.outcome == Outcome::Lost || attempt.errorCode == VCT_ERROR_ADDRESS_REFUSED;
+        if (retryable && (attempts < 0 || attemptsUsed < attempts)) {
+            ++attemptsUsed;
+            if (!sleepFor(intervalMs))
+                return;
+            announce(QStringLiteral("reconnecting"), QJsonObject { { QStringLiteral("attempt"), attemptsUsed } });
+            continue;
+        }
+        if (attempt.outcome == Outcome::Lost)
+            announce(QStringLiteral("ended"));
+        else
+            announce(QStringLiteral("failed"), QJsonObject { { QStringLiteral("errorCode"), attempt.errorCode },
+                                                   { QStringLiteral("reason"), attempt.reason } });
+        return;
+    }
+}
+
+StreamPlayer::Attempt StreamPlayer::playOnce()
+{
+    Attempt attempt;
+    IoGuard guard;
+    guard.abort = &abortIo;
+    guard.deadlineUs = av_gettime_relative() + qint64(options.connectTimeoutMs) * 1000;
+
+    AVFormatContext *opening = avformat_alloc_context();
+    if (!opening)
+        return { Outcome::Failed, VCT_ERROR_STREAM, QStringLiteral("out of memory"), false };
+    opening->interrupt_callback.callback = &interruptIo;
+    opening->interrupt_callback.opaque = &guard;
+    AVDictionary *settings = nullptr;
+    av_dict_set(&settings, "rtsp_transport", options.tcp ? "tcp" : "udp", 0);
+    // Low latency: a short look at the stream before playing, no reordering wait beyond 100 ms on UDP.
+    av_dict_set(&settings, "probesize", "262144", 0);
+    av_dict_set(&settings, "analyzeduration", "500000", 0);
+    av_dict_set(&settings, "max_delay", "100000", 0);
+    const QByteArray address = addressOf(options);
+    int result = avformat_open_input(&opening, address.constData(), nullptr, &settings);
+    av_dict_free(&settings);
+    if (abortIo)
+        return { Outcome::Stopped, 0, QString(), false };
+    if (result < 0) {
+        const auto [code, reason] = classifyOpenError(result, guard.expired);
+        return { Outcome::Failed, code, reason, false };
+    }
+    std::unique_ptr<AVFormatContext, FormatCloser> input(opening);
+    result = avformat_find_stream_info(input.get(), nullptr);
+    if (abortIo)
+        return { Outcome::Stopped, 0, QString(), false };
+    if (result < 0 && guard.expired)
+        return { Outcome::Lost, VCT_ERROR_ADDRESS_REFUSED, QStringLiteral("address refused"), false };
+    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index < 0)
+        return { Outcome::Failed, VCT_ERROR_CODEC_NOT_SUPPORTED, QStringLiteral("codec not supported"), false };
+    AVStream *stream = input->streams[index];
+    const AVCodec *decoder = supportedCodec(stream->codecpar->codec_id) ? avcodec_find_decoder(stream->codecpar->codec_id) : nullptr;
+    if (!decoder)
+        return { Outcome::Failed, VCT_ERROR_CODEC_NOT_SUPPORTED, QStringLiteral("codec not supported"), false };
+    std::unique_ptr<AVCodecContext, CodecCloser> codec(avcodec_alloc_context3(decoder));
+    if (!codec || avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0)
+        return { Outcome::Failed, VCT_ERROR_STREAM, QStringLiteral("out of memory"), false };
+    // No frame threads: they hold frames back. Slices may still be decoded in parallel.
+    codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    codec->thread_type = FF_THREAD_SLICE;
+    codec->thread_count = 2;
+    if (avcodec_open2(codec.get(), decoder, nullptr) < 0)
+        return { Outcome::Failed, VCT_ERROR_CODEC_NOT_SUPPORTED, QStringLiteral("codec not supported"), false };
+
+    const bool live = (input->iformat->flags & AVFMT_NOFILE) != 0; // RTSP and the like
+    const double fps = stream->avg_frame_rate.num > 0 ? av_q2d(stream->avg_frame_rate)
+        : stream->r_frame_rate.num > 0                 ? av_q2d(stream->r_frame_rate)
+                                                       : 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        avcodec_parameters_free(&parameters);
+        parameters = avcodec_parameters_alloc();
+        if (parameters)
+            avcodec_parameters_copy(parameters, stream->codecpar);
+        timeBase = stream->time_base;
+        current.codec = QString::fromLatin1(avcodec_get_name(stream->codecpar->codec_id));
+        current.fps = fps;
+    }
+
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+    SwsContext *scalerRaw = nullptr;
+    std::unique_ptr<SwsContext, ScalerFree> scaler;
+    if (!packet || !frame)
+        return { Outcome::Failed, VCT_ERROR_STREAM, QStringLiteral("out of memory"), false };
+
+    // Files play at their own pace: a frame is shown when its time has come.
+    bool paced = false;
+    Clock::time_point paceStart;
+    qint64 paceStartUs = 0;
+    bool wasPaused = false;
+
+    auto receiveFrames = [&](Clock::time_point arrived) {
+        while (avcodec_receive_frame(codec.get(), frame.get()) >= 0) {
+            const qint64 pts = frame->best_effort_timestamp;
+            const qint64 ptsUs = pts == AV_NOPTS_VALUE ? -1 : av_rescale_q(pts, stream->time_base, AVRational { 1, 1000000 });
+            if (!live && ptsUs >= 0) {
+                const Clock::time_point now = Clock::now();
+                Clock::time_point due = paceStart + std::chrono::microseconds(ptsUs - paceStartUs);
+                if (!paced || due < now - std::chrono::milliseconds(kMaxLatePacingMs) || due > now + std::chrono::seconds(10)) {
+                    paced = true;
+                    paceStart = now;
+                    paceStartUs = ptsUs;
+                    due = now;
+                }
+                std::unique_lock<std::mutex> lock(mutex);
+                wake.wait_until(lock, due, [this] { return stopping || paused; });
+            }
+            QSize size;
+            bool fitInside = true;
+            bool first = false;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                size = target;
+                fitInside = fit;
+                ++current.framesDecoded;
+                first = !attempt.decoded;
+                current.width = frame->width;
+                current.height = frame->height;
+                av_frame_free(&lastDecoded);
+                lastDecoded = av_frame_clone(frame.get());
+            }
+            attempt.decoded = true;
+            if (first) {
+                announce(QStringLiteral("playing"), QJsonObject {
+                                                        { QStringLiteral("codec"), QString::fromLatin1(avcodec_get_name(stream->codecpar->codec_id)) },
+                                                        { QStringLiteral("width"), frame->width },
+                                                        { QStringLiteral("height"), frame->height },
+                                                    });
+            }
+            PlayerFrame out;
+            out.arrived = arrived;
+            if (live && input->start_time_realtime > 0 && ptsUs >= 0)
+                out.sourceWallUs = input->start_time_realtime + ptsUs;
+            out.image = toImage(&scalerRaw, frame.get(), scaledSize(frame->width, frame->height, frame->sample_aspect_ratio, size, fitInside));
+            if (scaler.get() != scalerRaw) {
+                scaler.release();
+                scaler.reset(scalerRaw);
+            }
+            av_frame_unref(frame.get());
+            if (!out.image.isNull())
+                deliver(std::move(out));
+        }
+    };
+
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (stopping)
+                return { Outcome::Stopped, 0, QString(), attempt.decoded };
+            if (paused) {
+                lock.unlock();
+                av_read_pause(input.get());
+                announce(QStringLiteral("paused"));
+                lock.lock();
+                wake.wait(lock, [this] { return stopping || !paused; });
+                if (stopping)
+                    return { Outcome::Stopped, 0, QString(), attempt.decoded };
+                wasPaused = true;
+            }
+        }
+        if (wasPaused) {
+            wasPaused = false;
+            paced = false;
+            av_read_play(input.get());
+            announce(QStringLiteral("playing"));
+        }
+        guard.deadlineUs = av_gettime_relative() + qint64(options.stallTimeoutMs) * 1000;
+        result = av_read_frame(input.get(), packet.get());
+        if (abortIo)
+            return { Outcome::Stopped, 0, QString(), attempt.decoded };
+        if (result < 0) {
+            if (result == AVERROR_EOF && !live) {
+                // Drain what the decoder still holds.
+                avcodec_send_packet(codec.get(), nullptr);
+                receiveFrames(Clock::now());
+                return { Outcome::Ended, 0, QString(), attempt.decoded };
+            }
+            announce(QStringLiteral("stalled"), QJsonObject { { QStringLiteral("errorCode"), VCT_ERROR_STREAM },
+                                                    { QStringLiteral("reason"),
+                                                        guard.expired ? QStringLiteral("no data")
+                                                                      : QStringLiteral("connection lost") } });
+            return { Outcome::Lost, VCT_ERROR_STREAM, QStringLiteral("connection lost"), attempt.decoded };
+        }
+        if (packet->stream_index != index) {
+            av_packet_unref(packet.get());
+            continue;
+        }
+        const Clock::time_point arrived = Clock::now();
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (recorder)
+                recorder->write(packet.get());
+        }
+        result = avcodec_send_packet(codec.get(), packet.get());
+        av_packet_unref(packet.get());
+        if (result < 0 && result != AVERROR(EAGAIN)) {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++current.framesDropped;
+            continue;
+        }
+        receiveFrames(arrived);
+    }
+}

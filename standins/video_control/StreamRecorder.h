@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+extern "C" {
+#include <libavutil/rational.h>
+}
+
+struct AVCodecParameters;
+struct AVFormatContext;
+struct AVPacket;
+
+// Writes one video stream's packets to a file as they come, without re-encoding. It starts at the first
+// key frame and counts time from there; the container follows the file name (.mp4, .mkv, .ts, ...;
+// Matroska for others).
+class StreamRecorder
+{
+public:
+    // A recorder writing to path, or null with the reason in error (the file cannot be written).
+    static std::unique_ptr<StreamRecorder> open(const QString &path, const AVCodecParameters *parameters,
+        AVRational inputTimeBase, QString *error);
+    ~StreamRecorder();
+    StreamRecorder(const StreamRecorder &) = delete;
+    StreamRecorder &operator=(const StreamRecorder &) = delete;
+
+    void write(const AVPacket *packet);
+    // Writes the trailer and closes the file; answers whether everything was written.
+    bool finish();
+
+private:
+    StreamRecorder() = default;
+
+    AVFormatContext *output = nullptr;
+    AVRational inputTimeBase { 1, 90000 };
+    bool started = false; // the first key frame was written
+    bool failed = false;
+    long long firstTimestamp = 0;
+    long long lastDts = 0;
+};
