@@ -78,9 +78,12 @@ QByteArray xorWithKey(const QByteArray &data, const QByteArray &key)
     return out;
 }
 
+// Pages send six hexadecimal digits without a prefix ("343434"); a Qt colour name ("#343434", "red") is
+// taken as well.
 QColor colourOr(const QString &name, const QColor &fallback)
 {
-    const QColor colour(name);
+    static const QRegularExpression sixHexDigits(QStringLiteral("^[0-9A-Fa-f]{6}$"));
+    const QColor colour(sixHexDigits.match(name).hasMatch() ? QLatin1Char('#') + name : name);
     return colour.isValid() ? colour : fallback;
 }
 

@@ -81,7 +81,8 @@
 //
 // Results are allocated per call and must be handed back through VC_Release. VC_Initialize answers null.
 //
-// Colours (VC_SetWndColor) are Qt colour names ("#102030", "red"); an unknown name keeps the default.
+// Colours (VC_SetWndColor) are six hexadecimal digits ("102030") or Qt colour names ("#102030", "red");
+// anything else keeps the default.
 // Painting: the widget gets a child of the library's own that fills it and shows the visible cells in a
 // grid (sub-background colour, border colour, the selected cell's border in the selected-border colour),
 // the rest in the background colour; a playing cell shows moving stripes and its "url". A click selects

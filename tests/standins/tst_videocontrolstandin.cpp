@@ -99,6 +99,8 @@ private slots:
     void clickSelectsAndDoubleClickAsksFullScreen();
     void drawingRaisesEvents();
     void encryptionRoundTrip();
+    void colourTexts_data();
+    void colourTexts();
 };
 
 void TestVideoControlStandIn::initTestCase()
@@ -326,6 +328,33 @@ void TestVideoControlStandIn::encryptionRoundTrip()
     QVERIFY(!encrypted.isEmpty());
     QVERIFY(encrypted != QLatin1String("pass word"));
     QCOMPARE(call(VC_GetDecryptString, { { "encrypted", encrypted } }).value("original"), QJsonValue("pass word"));
+}
+
+// The sub-background fills the middle of the one cell a fresh widget shows.
+void TestVideoControlStandIn::colourTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QColor>("painted");
+    const QColor defaultColour(0x30, 0x30, 0x38); // the stand-in's own sub-background
+    QTest::newRow("six hex digits, as pages send") << "343434" << QColor(0x34, 0x34, 0x34);
+    QTest::newRow("six hex digits, mixed case") << "FFcc0a" << QColor(0xff, 0xcc, 0x0a);
+    QTest::newRow("with #") << "#102030" << QColor(0x10, 0x20, 0x30);
+    QTest::newRow("Qt name") << "red" << QColor(Qt::red);
+    QTest::newRow("five digits") << "34343" << defaultColour;
+    QTest::newRow("not hex") << "34343g" << defaultColour;
+    QTest::newRow("seven digits") << "3434345" << defaultColour;
+    QTest::newRow("empty") << "" << defaultColour;
+}
+
+void TestVideoControlStandIn::colourTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(QColor, painted);
+    VC_SetWndColor(QStringLiteral("000000"), text, QStringLiteral("000000"), QStringLiteral("000000"));
+    Widget w;
+    VC_SetWndColor(QString(), QString(), QString(), QString()); // the defaults again, for later widgets
+    const QImage image = w.widget->grab().toImage();
+    QCOMPARE(image.pixelColor(image.rect().center()), painted);
 }
 
 QTEST_MAIN(TestVideoControlStandIn)
