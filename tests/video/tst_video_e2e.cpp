@@ -12,6 +12,10 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -189,6 +193,7 @@ private slots:
     void initTestCase();
     void playsAndHearsItsOwnEvents_data();
     void playsAndHearsItsOwnEvents();
+    void playsAStreamAndReportsAFailure();
 
 private:
     std::unique_ptr<ServiceProcess> service;
@@ -246,6 +251,67 @@ void TestVideoEndToEnd::playsAndHearsItsOwnEvents()
     // Without a window a video command answers the empty text, which is no JSON object.
     QVERIFY(page->ask(command("video.getPlayInfo", uuid, "gone")).isEmpty());
     QCOMPARE(bystander.ask(command("window.destroyWnd", other, "d")).value("errorCode"), QJsonValue(0));
+}
+
+void TestVideoEndToEnd::playsAStreamAndReportsAFailure()
+{
+    if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
+        QSKIP("ffmpeg is not installed: no test stream can be made (Debian package ffmpeg)");
+    QTemporaryDir dir;
+    const QString file = dir.filePath("e2e.mp4");
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", { "-v", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-t", "10", "-c:v",
+                               "libx264", "-pix_fmt", "yuv420p", file });
+    QVERIFY(ffmpeg.waitForFinished(30000) && ffmpeg.exitCode() == 0);
+    int closedPort = 0;
+    {
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost);
+        closedPort = server.serverPort();
+    }
+
+    WebSocketPage page(port);
+    const QString uuid = page.connect();
+    QCOMPARE(page.ask(createWnd(uuid)).value("errorCode"), QJsonValue(0));
+    QCOMPARE(page.ask(command("video.arrangeWindow", uuid, "a", { { "windowNum", 2 } })).value("windowNum"), QJsonValue(2));
+    QCOMPARE(page.ask(command("video.startPlay", uuid, "p", { { "wndIndex", 0 }, { "url", file } })).value("errorCode"),
+        QJsonValue(0));
+    const QString refused = QStringLiteral("rtsp://127.0.0.1:%1/camera").arg(closedPort);
+    page.ask(command("video.startPlay", uuid, "r", { { "wndIndex", 1 }, { "url", refused } }));
+
+    auto streamEvent = [&](int cell, const char *name) {
+        return [&, cell, name](const QJsonObject &event) {
+            return isStreamEventOf(event, uuid) && event.value("wndIndex") == cell && event.value("event") == QLatin1String(name);
+        };
+    };
+    QJsonObject playing;
+    QVERIFY(page.waitForEvent([&](const QJsonObject &event) {
+        if (!streamEvent(0, "playing")(event))
+            return false;
+        playing = event;
+        return true;
+    }, 10000));
+    QCOMPARE(playing.value("errorCode"), QJsonValue(0));
+    QCOMPARE(playing.value("codec"), QJsonValue("h264"));
+    QCOMPARE(playing.value("width"), QJsonValue(320));
+    // The failure's code stands in the event's errorCode.
+    QJsonObject failed;
+    QVERIFY(page.waitForEvent([&](const QJsonObject &event) {
+        if (!streamEvent(1, "failed")(event))
+            return false;
+        failed = event;
+        return true;
+    }, 10000));
+    QCOMPARE(failed.value("errorCode"), QJsonValue(10));
+    QCOMPARE(failed.value("reason"), QJsonValue("address refused"));
+
+    const QJsonArray cells = page.ask(command("video.getPlayInfo", uuid, "i")).value("cells").toArray();
+    const QJsonObject stream = cells.at(0).toObject().value("stream").toObject();
+    QCOMPARE(stream.value("state"), QJsonValue("playing"));
+    QVERIFY(stream.value("framesDecoded").toDouble() > 0);
+    QCOMPARE(cells.at(1).toObject().value("stream").toObject().value("state"), QJsonValue("failed"));
+    QCOMPARE(page.ask(command("video.stopAll", uuid, "s")).value("errorCode"), QJsonValue(0));
+    QCOMPARE(page.ask(command("window.destroyWnd", uuid, "d")).value("errorCode"), QJsonValue(0));
 }
 
 QTEST_MAIN(TestVideoEndToEnd)
