@@ -84,6 +84,7 @@ private slots:
     void onClose();
     void onHttpHead();
     void onHttpEnd();
+    void onReadDone();
 
 private:
     // How the parked request's answer is written.
@@ -96,6 +97,8 @@ private:
     // Hands a command text on and parks the request until its answer.
     void routeCommand(const QByteArray &command, HttpServerResponse *response, AnswerForm form);
     void deliverAnswer(const QByteArray &text);
+    // The status line, the fields and the body, in one write; then the connection ends.
+    void writeAnswer(HttpServerResponse &response, const QByteArray &contentType, const QByteArray &body);
     // One HTTP request per connection: it closes as soon as the event loop runs again.
     void endConnectionSoon();
 
@@ -123,6 +126,8 @@ private:
     std::deque<QByteArray> inbox; // messages from the peer not yet handed on, oldest first
     qint64 inboxBytes = 0;
     bool deliveryScheduled = false;
+    bool inSocketRead = false; // the WebSocket is reading the socket in this readyRead
+    bool delivering = false; // messages are being handed on; their answers wait for the end
     QList<QByteArray> outbox; // text for the peer, written at the next pass
     qint64 outboxBytes = 0;
     bool flushScheduled = false;
