@@ -18,11 +18,12 @@ class QTcpSocket;
 // One accepted connection: owns the socket and the transport objects and reports to the WebServer's session
 // layer through its signals. Workers live on the GUI thread, beside the session layer; nothing here ever
 // blocks, and everything that comes back arrives as a queued event:
-// - WebSocket messages from the peer wait in the worker's inbox and are handed on from the event loop,
-//   at most kMaxMessagesPerPass (or kMaxPassMs) per pass, so that one busy connection cannot starve the
-//   others. While more than kMaxWaitingMessages or kMaxWaitingBytes wait, the socket is not read.
-// - Text for the peer (queueText) is gathered and written from the event loop: everything queued for the
-//   worker in one pass leaves in one write.
+// - WebSocket messages from the peer wait in the worker's inbox and are handed on as soon as the socket
+//   read that found them is done, at most kMaxMessagesPerPass (or kMaxPassMs) at a time; the rest wait
+//   for later passes, so that one busy connection cannot starve the others. While more than
+//   kMaxWaitingMessages or kMaxWaitingBytes wait, the socket is not read.
+// - Text for the peer (queueText) is gathered: the answers to the messages being handed on leave in one
+//   write when the hand-over ends, anything else queued in a pass in one write from the next.
 // - An HTTP request is parked until its answer (answer) arrives from the event loop; its own timer
 //   answers "timeout" when none comes within noAnswerMs.
 class Worker : public QObject

@@ -2,6 +2,7 @@
 
 #include "base/JsonText.h"
 #include "video/VideoCommand.h"
+#include "window/WindowAnswerText.h"
 #include "window/WindowLog.h"
 
 #include <QCoreApplication>
@@ -12,7 +13,7 @@
 
 namespace {
 
-const QLatin1String kLocalServiceVersion("1.0.0.40");
+const QString kLocalServiceVersion = QStringLiteral("1.0.0.40");
 
 QString textOf(const QJsonObject &object, const char *key)
 {
@@ -46,30 +47,15 @@ bool boolOf(const QJsonObject &object, const char *key, bool absent)
     return value.isBool() && value.toBool();
 }
 
-QJsonObject windowForm(const QString &sequence, const QString &uuid, int errorModule, int errorCode)
-{
-    QJsonObject response;
-    response.insert(QLatin1String("sequence"), sequence);
-    response.insert(QLatin1String("uuid"), uuid);
-    response.insert(QLatin1String("errorModule"), errorModule);
-    response.insert(QLatin1String("errorCode"), errorCode);
-    return response;
-}
-
-QString compact(const QJsonObject &object)
-{
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-}
-
 QString answer(const QJsonObject &request, int errorModule, int errorCode)
 {
-    return compact(windowForm(textOf(request, "sequence"), textOf(request, "uuid"), errorModule, errorCode));
+    return WindowAnswerText::compose(textOf(request, "sequence"), textOf(request, "uuid"), errorModule, errorCode);
 }
 
 QString notAnObject()
 {
-    return compact(windowForm(QString(), QString(), WindowControlManager::kErrorModule,
-        WindowControlManager::kErrorNotAnObject));
+    return WindowAnswerText::compose(
+        QString(), QString(), WindowControlManager::kErrorModule, WindowControlManager::kErrorNotAnObject);
 }
 
 struct PageRect
@@ -306,9 +292,8 @@ QString WindowControlManager::updateParentWnd(const QJsonObject &request)
 
 QString WindowControlManager::getLocalServiceVersion(const QJsonObject &object)
 {
-    QJsonObject response = windowForm(textOf(object, "sequence"), textOf(object, "uuid"), 0, 0);
-    response.insert(QLatin1String("localServiceVersion"), kLocalServiceVersion);
-    return compact(response);
+    return WindowAnswerText::compose(
+        textOf(object, "sequence"), textOf(object, "uuid"), 0, 0, kLocalServiceVersion);
 }
 
 QString WindowControlManager::cuttingPartWindow(const QJsonObject &request)
