@@ -45,11 +45,11 @@ void TestWindowAnswerText::sameTextAsTheJsonObject()
     QFETCH(bool, withVersion);
 
     // The text in every string member, so that each position is covered.
-    QJsonObject object {{"sequence", text}, {"uuid", text}, {"errorModule", number}, {"errorCode", -number}};
+    QJsonObject object {{"sequence", text}, {"uuid", text}, {"errorModule", number / 2}, {"errorCode", number}};
     if (withVersion)
         object.insert(QLatin1String("localServiceVersion"), text);
     const QString expected = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-    QCOMPARE(WindowAnswerText::compose(text, text, number, -number, withVersion ? text : QString()), expected);
+    QCOMPARE(WindowAnswerText::compose(text, text, number / 2, number, withVersion ? text : QString()), expected);
 }
 
 QTEST_GUILESS_MAIN(TestWindowAnswerText)
