@@ -35,17 +35,17 @@ void MessageDispatch::dispatchMessage(const QString &message)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
     if (error.error == QJsonParseError::NoError)
-        dispatchMessage(message, document.object());
+        dispatchMessage(document.object());
 }
 
-void MessageDispatch::dispatchMessage(const QString &message, const QJsonObject &object)
+void MessageDispatch::dispatchMessage(const QJsonObject &object)
 {
     const QString cmd = object.value(QLatin1String("cmd")).toString();
     const QString module = cmd.section(QLatin1Char('.'), 0, 0);
     if (module == QLatin1String("window"))
-        windowDispatch->dispatchCommand(message, object);
+        windowDispatch->dispatchCommand(object);
     else if (module == QLatin1String("video"))
-        videoDispatch->dispatchCommand(message, object);
+        videoDispatch->dispatchCommand(object);
 }
 
 void MessageDispatch::releaseSession(const QString &uuid)

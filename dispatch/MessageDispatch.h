@@ -7,7 +7,7 @@
 class VideoMessageDispatch;
 class WindowMessageDispatch;
 
-// Routes a request text by the module word in front of the first dot of its "cmd" ("window" or "video");
+// Routes a request by the module word in front of the first dot of its "cmd" ("window" or "video");
 // every response and event of both modules leaves through messageResponse.
 class MessageDispatch : public QObject
 {
@@ -18,8 +18,8 @@ public:
 
     // Requests that are not JSON, or whose module is unknown, are dropped without a response.
     void dispatchMessage(const QString &message);
-    // The same, for a request whose text was parsed already.
-    void dispatchMessage(const QString &message, const QJsonObject &object);
+    // The same, for a request parsed already: the session layer parses each request once.
+    void dispatchMessage(const QJsonObject &request);
     void releaseSession(const QString &uuid);
 
     // The replies to "system.webconnect" and "detectport": exactly "errorModule" 0, "errorCode" 0 or -1,

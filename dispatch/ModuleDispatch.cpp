@@ -24,19 +24,19 @@ void ModuleDispatch::dispatchCommand(const QString &request)
 {
     QJsonObject object;
     if (Base::parseJsonObject(request, &object))
-        dispatchCommand(request, object);
+        dispatchCommand(object);
 }
 
-void ModuleDispatch::dispatchCommand(const QString &request, const QJsonObject &object)
+void ModuleDispatch::dispatchCommand(const QJsonObject &object)
 {
     const QString word = commandWord(object.value(QLatin1String("cmd")).toString());
     for (const Command &command : qAsConst(commandTable)) {
         if (command.name == word) {
             if (command.answersLater) {
-                command.handler(request, object);
+                command.handler(object);
                 return;
             }
-            const QString response = command.handler(request, object);
+            const QString response = command.handler(object);
             emit messageResponse(object.value(QLatin1String("uuid")).toString(), response);
             return;
         }

@@ -8,15 +8,14 @@
 #include <functional>
 
 // What the window and the video dispatchers share: a table from command word to handler, the routing of
-// a request text to its row, and the relay of event texts. A handler takes the whole request text and
-// returns the response text, which leaves through messageResponse under the request's "uuid".
+// a request to its row, and the relay of event texts. A handler takes the parsed request and returns the
+// response text, which leaves through messageResponse under the request's "uuid".
 class ModuleDispatch : public QObject
 {
     Q_OBJECT
 
 public:
-    // request is the whole request text, object its parsed JSON object.
-    using Handler = std::function<QString(const QString &request, const QJsonObject &object)>;
+    using Handler = std::function<QString(const QJsonObject &request)>;
     struct Command
     {
         QString name;
@@ -30,8 +29,8 @@ public:
     // Runs the handler named by the request's command word. A text that is not a JSON object, or a word
     // without a row, gets no response.
     void dispatchCommand(const QString &request);
-    // The same, for a request whose text was parsed already.
-    void dispatchCommand(const QString &request, const QJsonObject &object);
+    // The same, for a request parsed already.
+    void dispatchCommand(const QJsonObject &request);
 
 signals:
     void messageResponse(QString strUUID, QString message);

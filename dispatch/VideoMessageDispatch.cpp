@@ -67,7 +67,7 @@ VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry,
         const VideoCommand *command = &row;
         if (row.step == VideoCommandStep::PointList) {
             commands.append({ QString::fromLatin1(row.word),
-                [this](const QString &, const QJsonObject &request) {
+                [this](const QJsonObject &request) {
                     startPointList(request);
                     return QString();
                 },
@@ -75,7 +75,7 @@ VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry,
             continue;
         }
         commands.append({ QString::fromLatin1(row.word),
-            [this, command](const QString &, const QJsonObject &request) { return forward(*command, request); } });
+            [this, command](const QJsonObject &request) { return forward(*command, request); } });
     }
     setCommands(std::move(commands));
 

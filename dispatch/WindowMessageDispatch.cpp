@@ -4,7 +4,7 @@
 
 namespace {
 
-using Operation = QString (WindowControlManager::*)(const QString &request);
+using Operation = QString (WindowControlManager::*)(const QJsonObject &request);
 
 struct Row
 {
@@ -38,7 +38,7 @@ WindowMessageDispatch::WindowMessageDispatch(WindowControlManager &windowRegistr
     for (const Row &row : kCommands) {
         const Operation operation = row.operation;
         commands.append({QString::fromLatin1(row.word),
-            [&registry = registry, operation](const QString &request, const QJsonObject &) { return (registry.*operation)(request); }});
+            [&registry = registry, operation](const QJsonObject &request) { return (registry.*operation)(request); }});
     }
     setCommands(std::move(commands));
     connect(&registry, &WindowControlManager::sigWindowSelected, this, &WindowMessageDispatch::onMessageProcess);

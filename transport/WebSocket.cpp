@@ -10,6 +10,10 @@
 
 #include <iterator>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
 namespace {
 
 using Found = WebSocketFrameReader::Found;
@@ -365,8 +369,29 @@ void WebSocket::writeFrame(quint8 opcode, const QByteArray &payload)
 // A peer that stops reading must not make the service hold its frames without bound.
 void WebSocket::write(const QByteArray &frames)
 {
-    if (admitUnsent(frames.size()))
-        m_socket->write(frames);
+    if (!admitUnsent(frames.size()))
+        return;
+    const qint64 sent = sendWithoutQueue(frames);
+    if (sent < frames.size())
+        m_socket->write(sent == 0 ? frames : frames.mid(int(sent)));
+}
+
+// With nothing queued in the socket, frames go straight to the kernel: the socket's own write would
+// switch its write notifier on and off again, two more passes of the event loop (and two wake-ups) for
+// every answer. Whatever the kernel does not take now, or an error, is left to the socket.
+qint64 WebSocket::sendWithoutQueue(const QByteArray &frames)
+{
+#ifdef Q_OS_UNIX
+    if (m_socket->bytesToWrite() > 0 || m_socket->state() != QAbstractSocket::ConnectedState
+        || m_socket->socketDescriptor() < 0)
+        return 0;
+    const ssize_t sent = ::send(int(m_socket->socketDescriptor()), frames.constData(), size_t(frames.size()),
+        MSG_NOSIGNAL | MSG_DONTWAIT);
+    return sent > 0 ? qint64(sent) : 0;
+#else
+    Q_UNUSED(frames);
+    return 0;
+#endif
 }
 
 // False (and the connection dropped) when size more bytes would leave more than the bound unsent.

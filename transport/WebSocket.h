@@ -82,6 +82,8 @@ private:
     bool sendFrameWhenOpen(quint8 opcode, const QByteArray &payload);
     void writeFrame(quint8 opcode, const QByteArray &payload);
     void write(const QByteArray &frames);
+    // How much of frames the kernel took at once (0 when the socket queues bytes already).
+    qint64 sendWithoutQueue(const QByteArray &frames);
     bool admitUnsent(qint64 size);
     void closeWithStatus(quint16 status);
     void closeSocket();

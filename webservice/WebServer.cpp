@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
@@ -31,15 +30,6 @@ QJsonObject parseObject(const QByteArray &text, bool *ok)
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     *ok = error.error == QJsonParseError::NoError;
     return document.object();
-}
-
-// The text as QString::fromUtf8(QByteArray) gives it (cut at the first NUL byte), but found with memchr:
-// that overload (and QByteArray::indexOf) walk the bytes one at a time, a sixth of the work on a 16 MiB
-// message.
-QString textUpToNul(const QByteArray &utf8)
-{
-    const auto *nul = static_cast<const char *>(std::memchr(utf8.constData(), 0, size_t(utf8.size())));
-    return QString::fromUtf8(utf8.constData(), nul ? int(nul - utf8.constData()) : utf8.size());
 }
 
 // "iterations": an integral JSON number; anything else counts as 0.
@@ -255,7 +245,7 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID)
     } else if (cmd == QLatin1String("system.webconnect")) {
         sendConnectReply(szUUID);
     } else {
-        dispatcher->dispatchMessage(textUpToNul(strMessage), object);
+        dispatcher->dispatchMessage(object);
     }
 }
 
@@ -383,7 +373,7 @@ void WebServer::onHttpCommand(QString szUUID, QByteArray strMessage)
     else if (cmd == QLatin1String("system.disconnect"))
         onHttpDisconnect(szUUID, request);
     else
-        onHTTPMessage(szUUID, strMessage, request);
+        onHTTPMessage(szUUID, request);
 }
 
 void WebServer::onHttpConnect(const QString &szUUID)
@@ -397,7 +387,7 @@ void WebServer::onHttpConnect(const QString &szUUID)
 
 // The command waits for its response under the session it names, apart from that session's own entry: a
 // WebSocket session of that identifier keeps receiving its answers and events.
-void WebServer::onHTTPMessage(const QString &szUUID, const QByteArray &text, const QJsonObject &request)
+void WebServer::onHTTPMessage(const QString &szUUID, const QJsonObject &request)
 {
     const QPointer<Worker> worker = connections.take(szUUID);
     if (!worker)
@@ -408,7 +398,7 @@ void WebServer::onHTTPMessage(const QString &szUUID, const QByteArray &text, con
     const QString outerSession = dispatchingSession;
     dispatchingWorker = worker;
     dispatchingSession = session;
-    dispatcher->dispatchMessage(QString::fromUtf8(text), request);
+    dispatcher->dispatchMessage(request);
     dispatchingWorker = outerWorker;
     dispatchingSession = outerSession;
 }

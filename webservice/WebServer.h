@@ -89,7 +89,7 @@ private:
     void onHttpConnect(const QString &szUUID);
     void onHttpDisconnect(const QString &szUUID, const QJsonObject &request);
     void onHttpGet(const QString &szUUID, const QJsonObject &request);
-    void onHTTPMessage(const QString &szUUID, const QByteArray &text, const QJsonObject &request);
+    void onHTTPMessage(const QString &szUUID, const QJsonObject &request);
     // The waiting HTTP command a response for session belongs to, taken out of the registry (null if none).
     QPointer<Worker> takeHttpCommand(const QString &session, const QString &response);
 

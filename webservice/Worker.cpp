@@ -98,7 +98,7 @@ void Worker::onHttpRequest()
     connect(response, &HttpServerResponse::finished, response, &QObject::deleteLater);
     if (request->headers().contains("Expect", "100-continue"))
         response->writeContinue();
-    response->writeHead(HttpResponseStatus::Ok);
+    // The status line waits for the answer (writeAnswer), so that the whole answer leaves in one write.
     // A body still in transit (a client that waited for "100 Continue", or a slow one) is waited for:
     // the request is served when its end arrives.
     if (!httpMessageComplete) {
@@ -153,9 +153,18 @@ void Worker::deliverAnswer(const QByteArray &text)
     parkedResponse = nullptr;
     if (!response)
         return; // the peer went away meanwhile
-    response->headers().add("Content-Type", form == AnswerForm::Text ? "text/html" : "image/bmp");
-    response->headers().add("Access-Control-Allow-Origin", "*");
-    response->end(form == AnswerForm::Text ? text : ImageUtil::makeTextBitmap(text.constData()));
+    writeAnswer(*response, form == AnswerForm::Text ? "text/html" : "image/bmp",
+        form == AnswerForm::Text ? text : ImageUtil::makeTextBitmap(text.constData()));
+}
+
+void Worker::writeAnswer(HttpServerResponse &response, const QByteArray &contentType, const QByteArray &body)
+{
+    response.writeHead(HttpResponseStatus::Ok);
+    response.headers().add("Content-Type", contentType);
+    response.headers().add("Access-Control-Allow-Origin", "*");
+    response.end(body);
+    // Written now rather than from the socket's next pass.
+    response.flush();
     endConnection();
 }
 
@@ -179,10 +188,7 @@ void Worker::servePackageForm(const QString &query, const QString &data, HttpSer
     }
     PackageStore::shared().append(group, data.toLatin1());
     emit receiveHttpImgTmpMessage(connectionId);
-    response->headers().add("Content-Type", "image/bmp");
-    response->headers().add("Access-Control-Allow-Origin", "*");
-    response->end(ImageUtil::makeTextBitmap("continue"));
-    endConnection();
+    writeAnswer(*response, "image/bmp", ImageUtil::makeTextBitmap("continue"));
 }
 
 void Worker::serveDetectForm(const QString &query, HttpServerResponse *response)
@@ -196,10 +202,11 @@ void Worker::serveDetectForm(const QString &query, HttpServerResponse *response)
     // A failed check gets the status line only, and the end of the connection.
     if (verifyPageChallenge(sessionId, user, challenge, iterations, random) == 0) {
         emit receiveHttpImgDetectMessage(connectionId);
-        response->headers().add("Content-Type", "image/bmp");
-        response->headers().add("Access-Control-Allow-Origin", "*");
-        response->end(ImageUtil::makeTextBitmap("detect"));
+        writeAnswer(*response, "image/bmp", ImageUtil::makeTextBitmap("detect"));
+        return;
     }
+    response->writeHead(HttpResponseStatus::Ok);
+    response->flush();
     endConnection();
 }
 
@@ -209,6 +216,8 @@ void Worker::onWebsocketConnect()
     auto *request = qobject_cast<HttpServerRequest *>(sender());
     if (!request)
         return;
+    // Connected before the WebSocket's own reading: it tells what that reading finds from other reads.
+    connect(&request->socket(), &QIODevice::readyRead, this, [this] { inSocketRead = true; });
     webSocket = new WebSocket(this, maxUnsentBytes);
     if (!webSocket->acceptHandshake(*request, request->takeBody(), Headers())) {
         // A refused handshake leaves the connection open (what arrives is discarded), and neither the
@@ -221,6 +230,8 @@ void Worker::onWebsocketConnect()
     }
     webSocket->setMessageKind(WebSocket::Text);
     connect(webSocket, &WebSocket::newMessage, this, &Worker::onNewMessage);
+    // Connected after the WebSocket's own reading: the messages of a read are handed on in the same pass.
+    connect(&request->socket(), &QIODevice::readyRead, this, &Worker::onReadDone);
     connect(webSocket, &WebSocket::disconnected, this, &Worker::onClose);
     connect(webSocket, &WebSocket::disconnected, webSocket, &QObject::deleteLater);
     request->deleteLater();
@@ -233,7 +244,17 @@ void Worker::onNewMessage(QByteArray msg)
     // The kernel's buffers push back on the peer while the session layer catches up.
     if (webSocket && (int(inbox.size()) >= kMaxWaitingMessages || inboxBytes >= kMaxWaitingBytes))
         webSocket->setReadingPaused(true);
-    scheduleDelivery();
+    // Messages of a socket read are handed on as soon as the read is done (onReadDone); others (the bytes
+    // that came with the handshake, or a read resumed after a pause) from the next pass.
+    if (!inSocketRead)
+        scheduleDelivery();
+}
+
+void Worker::onReadDone()
+{
+    inSocketRead = false;
+    if (!inbox.empty() && !deliveryScheduled)
+        deliverMessages(kMaxMessagesPerPass, kMaxPassMs);
 }
 
 void Worker::scheduleDelivery()
@@ -253,6 +274,7 @@ void Worker::deliverMessages(int maxMessages, int maxMs)
     QElapsedTimer pass;
     pass.start();
     const QPointer<Worker> self(this);
+    const bool outerDelivery = std::exchange(delivering, true);
     for (int handed = 0; !inbox.empty() && handed < maxMessages; ++handed) {
         if (maxMs >= 0 && handed > 0 && pass.elapsed() >= maxMs)
             break;
@@ -263,6 +285,10 @@ void Worker::deliverMessages(int maxMessages, int maxMs)
         if (!self)
             return;
     }
+    delivering = outerDelivery;
+    // The answers to these messages leave together, now.
+    if (!delivering && !outbox.isEmpty())
+        flushQueuedText();
     if (!inbox.empty())
         scheduleDelivery();
     // Reading resumes once half the bound is free, not at every message.
@@ -283,7 +309,8 @@ void Worker::queueText(const QByteArray &text)
         flushQueuedText();
         return;
     }
-    if (flushScheduled)
+    // Answers to the messages being handed on leave when the hand-over ends.
+    if (flushScheduled || delivering)
         return;
     flushScheduled = true;
     QMetaObject::invokeMethod(this, &Worker::flushQueuedText, Qt::QueuedConnection);

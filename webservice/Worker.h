@@ -19,11 +19,12 @@ class QTcpSocket;
 // One accepted connection: owns the socket and the transport objects and reports to the WebServer's session
 // layer through its signals. Workers live on the GUI thread, beside the session layer; nothing here ever
 // blocks, and everything that comes back arrives as a queued event:
-// - WebSocket messages from the peer wait in the worker's inbox and are handed on from the event loop,
-//   at most kMaxMessagesPerPass (or kMaxPassMs) per pass, so that one busy connection cannot starve the
-//   others. While more than kMaxWaitingMessages or kMaxWaitingBytes wait, the socket is not read.
-// - Text for the peer (queueText) is gathered and written from the event loop: everything queued for the
-//   worker in one pass leaves in one write.
+// - WebSocket messages from the peer wait in the worker's inbox and are handed on as soon as the socket
+//   read that found them is done, at most kMaxMessagesPerPass (or kMaxPassMs) at a time; the rest wait
+//   for later passes, so that one busy connection cannot starve the others. While more than
+//   kMaxWaitingMessages or kMaxWaitingBytes wait, the socket is not read.
+// - Text for the peer (queueText) is gathered: the answers to the messages being handed on leave in one
+//   write when the hand-over ends, anything else queued in a pass in one write from the next.
 // - An HTTP request is parked until its answer (answer) arrives from the event loop; its own timer
 //   answers "timeout" when none comes within noAnswerMs.
 class Worker : public QObject
@@ -86,6 +87,7 @@ private slots:
     void onClose();
     void onHttpHead();
     void onHttpEnd();
+    void onReadDone();
 
 private:
     // How the parked request's answer is written.
@@ -98,6 +100,8 @@ private:
     // Hands a command text on and parks the request until its answer.
     void routeCommand(const QByteArray &command, HttpServerResponse *response, AnswerForm form);
     void deliverAnswer(const QByteArray &text);
+    // The status line, the fields and the body, in one write; then the connection ends.
+    void writeAnswer(HttpServerResponse &response, const QByteArray &contentType, const QByteArray &body);
     // One HTTP request per connection: once answered, the connection ends, without a reset.
     void endConnection();
 
@@ -125,6 +129,8 @@ private:
     std::deque<QByteArray> inbox; // messages from the peer not yet handed on, oldest first
     qint64 inboxBytes = 0;
     bool deliveryScheduled = false;
+    bool inSocketRead = false; // the WebSocket is reading the socket in this readyRead
+    bool delivering = false; // messages are being handed on; their answers wait for the end
     QList<QByteArray> outbox; // text for the peer, written at the next pass
     qint64 outboxBytes = 0;
     bool flushScheduled = false;

@@ -2,6 +2,7 @@
 
 #include "base/JsonText.h"
 #include "video/VideoCommand.h"
+#include "window/WindowAnswerText.h"
 #include "window/WindowLog.h"
 
 #include <QCoreApplication>
@@ -12,7 +13,7 @@
 
 namespace {
 
-const QLatin1String kLocalServiceVersion("1.0.0.40");
+const QString kLocalServiceVersion = QStringLiteral("1.0.0.40");
 
 QString textOf(const QJsonObject &object, const char *key)
 {
@@ -46,30 +47,15 @@ bool boolOf(const QJsonObject &object, const char *key, bool absent)
     return value.isBool() && value.toBool();
 }
 
-QJsonObject windowForm(const QString &sequence, const QString &uuid, int errorModule, int errorCode)
-{
-    QJsonObject response;
-    response.insert(QLatin1String("sequence"), sequence);
-    response.insert(QLatin1String("uuid"), uuid);
-    response.insert(QLatin1String("errorModule"), errorModule);
-    response.insert(QLatin1String("errorCode"), errorCode);
-    return response;
-}
-
-QString compact(const QJsonObject &object)
-{
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-}
-
 QString answer(const QJsonObject &request, int errorModule, int errorCode)
 {
-    return compact(windowForm(textOf(request, "sequence"), textOf(request, "uuid"), errorModule, errorCode));
+    return WindowAnswerText::compose(textOf(request, "sequence"), textOf(request, "uuid"), errorModule, errorCode);
 }
 
 QString notAnObject()
 {
-    return compact(windowForm(QString(), QString(), WindowControlManager::kErrorModule,
-        WindowControlManager::kErrorNotAnObject));
+    return WindowAnswerText::compose(
+        QString(), QString(), WindowControlManager::kErrorModule, WindowControlManager::kErrorNotAnObject);
 }
 
 struct PageRect
@@ -129,11 +115,77 @@ WindowControl *WindowControlManager::window(const QString &uuid) const
 
 // ---------------------------------------------------------------- window commands
 
-QString WindowControlManager::createWnd(const QString &request)
+// The text forms: parsed once, then the object forms below.
+QString WindowControlManager::onParsed(const QString &request, ObjectOperation operation)
 {
     QJsonObject object;
     if (!Base::parseJsonObject(request, &object))
         return notAnObject();
+    return (this->*operation)(object);
+}
+
+QString WindowControlManager::createWnd(const QString &request)
+{
+    return onParsed(request, &WindowControlManager::createWnd);
+}
+
+QString WindowControlManager::showWnd(const QString &request)
+{
+    return onParsed(request, &WindowControlManager::showWnd);
+}
+
+QString WindowControlManager::hideWnd(const QString &request)
+{
+    return onParsed(request, &WindowControlManager::hideWnd);
+}
+
+QString WindowControlManager::destroyWnd(const QString &request)
+{
+    return onParsed(request, &WindowControlManager::destroyWnd);
+}
+
+QString WindowControlManager::setWndGeometry(const QString &request)
+{
+    return onParsed(request, &WindowControlManager::setWndGeometry);
+}
+
+QString WindowControlManager::setWndZOrder(const QString &request)
+{
+    return onParsed(request, &WindowControlManager::setWndZOrder);
+}
+
+QString WindowControlManager::setWndCover(const QString &request)
+{
+    return onParsed(request, &WindowControlManager::setWndCover);
+}
+
+QString WindowControlManager::updateParentWnd(const QString &request)
+{
+    return onParsed(request, &WindowControlManager::updateParentWnd);
+}
+
+QString WindowControlManager::getLocalServiceVersion(const QString &request)
+{
+    return onParsed(request, &WindowControlManager::getLocalServiceVersion);
+}
+
+QString WindowControlManager::cuttingPartWindow(const QString &request)
+{
+    return onParsed(request, &WindowControlManager::cuttingPartWindow);
+}
+
+QString WindowControlManager::repairPartWindow(const QString &request)
+{
+    return onParsed(request, &WindowControlManager::repairPartWindow);
+}
+
+QString WindowControlManager::setWindowSelected(const QString &request)
+{
+    return onParsed(request, &WindowControlManager::setWindowSelected);
+}
+
+QString WindowControlManager::createWnd(const QJsonObject &object)
+{
     const QString uuid = textOf(object, "uuid");
     const PageRect rect = rectOf(object);
 
@@ -167,17 +219,14 @@ QString WindowControlManager::createWnd(const QString &request)
     return result == WindowControl::kInitOk ? answer(object, 0, 0) : answer(object, kErrorModule, result);
 }
 
-QString WindowControlManager::runOnWindow(const QString &request, WindowOperation operation)
+QString WindowControlManager::runOnWindow(const QJsonObject &request, WindowOperation operation)
 {
-    QJsonObject object;
-    if (!Base::parseJsonObject(request, &object))
-        return notAnObject();
-    if (WindowControl *found = window(textOf(object, "uuid")))
-        operation(*found, object);
-    return answer(object, 0, 0);
+    if (WindowControl *found = window(textOf(request, "uuid")))
+        operation(*found, request);
+    return answer(request, 0, 0);
 }
 
-QString WindowControlManager::showWnd(const QString &request)
+QString WindowControlManager::showWnd(const QJsonObject &request)
 {
     return runOnWindow(request, [](WindowControl &window, const QJsonObject &) {
         if (window.isFullScreen())
@@ -195,7 +244,7 @@ QString WindowControlManager::showWnd(const QString &request)
     });
 }
 
-QString WindowControlManager::hideWnd(const QString &request)
+QString WindowControlManager::hideWnd(const QJsonObject &request)
 {
     return runOnWindow(request, [](WindowControl &window, const QJsonObject &) {
         if (!window.isFullScreen())
@@ -203,20 +252,14 @@ QString WindowControlManager::hideWnd(const QString &request)
     });
 }
 
-QString WindowControlManager::destroyWnd(const QString &request)
+QString WindowControlManager::destroyWnd(const QJsonObject &object)
 {
-    QJsonObject object;
-    if (!Base::parseJsonObject(request, &object))
-        return notAnObject();
     teardown(textOf(object, "uuid"));
     return answer(object, 0, 0);
 }
 
-QString WindowControlManager::setWndGeometry(const QString &request)
+QString WindowControlManager::setWndGeometry(const QJsonObject &object)
 {
-    QJsonObject object;
-    if (!Base::parseJsonObject(request, &object))
-        return notAnObject();
     if (WindowControl *found = window(textOf(object, "uuid"))) {
         const PageRect rect = rectOf(object);
         found->setWindowGeometry(rect.left, rect.top, rect.width, rect.height, true);
@@ -229,35 +272,31 @@ QString WindowControlManager::setWndGeometry(const QString &request)
     return answer(object, 0, 0);
 }
 
-QString WindowControlManager::setWndZOrder(const QString &request)
+QString WindowControlManager::setWndZOrder(const QJsonObject &request)
 {
     // "flag" is read and changes nothing: the tracking timers own the z-order.
     return runOnWindow(request, [](WindowControl &, const QJsonObject &object) { Q_UNUSED(intOf(object, "flag")); });
 }
 
-QString WindowControlManager::setWndCover(const QString &request)
+QString WindowControlManager::setWndCover(const QJsonObject &request)
 {
     return runOnWindow(request, [](WindowControl &window, const QJsonObject &object) {
         window.setCover(textOf(object, "position"), pixelsOf(object, "size"));
     });
 }
 
-QString WindowControlManager::updateParentWnd(const QString &request)
+QString WindowControlManager::updateParentWnd(const QJsonObject &request)
 {
     return runOnWindow(request, [](WindowControl &window, const QJsonObject &) { window.updateParentWnd(); });
 }
 
-QString WindowControlManager::getLocalServiceVersion(const QString &request)
+QString WindowControlManager::getLocalServiceVersion(const QJsonObject &object)
 {
-    QJsonObject object;
-    if (!Base::parseJsonObject(request, &object))
-        return notAnObject();
-    QJsonObject response = windowForm(textOf(object, "sequence"), textOf(object, "uuid"), 0, 0);
-    response.insert(QLatin1String("localServiceVersion"), kLocalServiceVersion);
-    return compact(response);
+    return WindowAnswerText::compose(
+        textOf(object, "sequence"), textOf(object, "uuid"), 0, 0, kLocalServiceVersion);
 }
 
-QString WindowControlManager::cuttingPartWindow(const QString &request)
+QString WindowControlManager::cuttingPartWindow(const QJsonObject &request)
 {
     // "round" sits at the top level of the request, beside "rect".
     return runOnWindow(request, [](WindowControl &window, const QJsonObject &object) {
@@ -266,7 +305,7 @@ QString WindowControlManager::cuttingPartWindow(const QString &request)
     });
 }
 
-QString WindowControlManager::repairPartWindow(const QString &request)
+QString WindowControlManager::repairPartWindow(const QJsonObject &request)
 {
     return runOnWindow(request, [](WindowControl &window, const QJsonObject &object) {
         const PageRect rect = rectOf(object);
@@ -274,7 +313,7 @@ QString WindowControlManager::repairPartWindow(const QString &request)
     });
 }
 
-QString WindowControlManager::setWindowSelected(const QString &request)
+QString WindowControlManager::setWindowSelected(const QJsonObject &request)
 {
     return runOnWindow(
         request, [](WindowControl &window, const QJsonObject &object) { window.selectWindow(object); });

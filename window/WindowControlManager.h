@@ -18,9 +18,9 @@ struct VideoCommand;
 // session's window when the session ends, drives the two tracking timers, and relays every window's
 // events under the same signal names. GUI thread only.
 //
-// Window operations take the whole request text and answer in the window form: compact JSON with
-// "sequence" and "uuid" as texts and the integers "errorModule" and "errorCode". A text that is not a
-// JSON object answers errorModule 5, errorCode 1 with empty "sequence" and "uuid"; an identifier
+// Window operations take the parsed request (or its text) and answer in the window form: compact JSON
+// with "sequence" and "uuid" as texts and the integers "errorModule" and "errorCode". A text that is not
+// a JSON object answers errorModule 5, errorCode 1 with empty "sequence" and "uuid"; an identifier
 // without a window answers 0/0 and changes nothing.
 class WindowControlManager : public QObject, public Base::CSingleton<WindowControlManager>
 {
@@ -42,7 +42,7 @@ public:
     // Deletes every window at once and stops the timers.
     ~WindowControlManager() override;
 
-    // --- window commands
+    // --- window commands, on the request's text (parsed here) or on a request parsed already.
     // A second createWnd for an identifier tears its earlier window down first, as destroyWnd does.
     QString createWnd(const QString &request);
     QString showWnd(const QString &request);
@@ -56,11 +56,23 @@ public:
     QString cuttingPartWindow(const QString &request);
     QString repairPartWindow(const QString &request);
     QString setWindowSelected(const QString &request);
+    QString createWnd(const QJsonObject &request);
+    QString showWnd(const QJsonObject &request);
+    QString hideWnd(const QJsonObject &request);
+    QString destroyWnd(const QJsonObject &request);
+    QString setWndGeometry(const QJsonObject &request);
+    QString setWndZOrder(const QJsonObject &request);
+    QString setWndCover(const QJsonObject &request);
+    QString updateParentWnd(const QJsonObject &request);
+    QString getLocalServiceVersion(const QJsonObject &request);
+    QString cuttingPartWindow(const QJsonObject &request);
+    QString repairPartWindow(const QJsonObject &request);
+    QString setWindowSelected(const QJsonObject &request);
 
     // The session ended: its window gets destroyWnd's teardown; an identifier without one is ignored.
     void releaseWindow(const QString &uuid);
 
-    // --- video commands: one row of the video command table and the whole request text
+    // --- video commands: one row of the video command table and the request
     // Rows that need a window run on the window registered under "uuid" (the empty text without one);
     // the others run through the window class's static runner, always. A text that is not a JSON
     // object gives the empty text.
@@ -93,9 +105,11 @@ protected:
 
 private:
     using WindowOperation = void (*)(WindowControl &window, const QJsonObject &request);
-    // Parses the request, finds its window and runs the operation on it; answers 0/0, or 5/1 for a
-    // text that is not a JSON object.
-    QString runOnWindow(const QString &request, WindowOperation operation);
+    using ObjectOperation = QString (WindowControlManager::*)(const QJsonObject &request);
+    // Parses the request text and runs the operation on its object; 5/1 for a text that is not one.
+    QString onParsed(const QString &request, ObjectOperation operation);
+    // Finds the request's window and runs the operation on it; answers 0/0.
+    QString runOnWindow(const QJsonObject &request, WindowOperation operation);
     void teardown(const QString &uuid);
     void relayEvents(WindowControl *window);
 

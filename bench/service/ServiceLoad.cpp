@@ -10,6 +10,8 @@
 //
 //   bench_service_load [rounds]
 //   bench_service_load --big PORT [messages]   only the 16 MiB row, against a server already running
+//   bench_service_load --load PORT SESSIONS IN_FLIGHT TOTAL   one load against a server already running
+//                                               (for a profiler run: its CPU figure is not measured)
 
 #include <QCoreApplication>
 #include <QDir>
@@ -443,6 +445,12 @@ int main(int argc, char *argv[])
         const double rate = bigMessages(quint16(atoi(argv[2])), messages);
         std::printf("16 MiB requests: %.0f MB/s\n", rate / 1e6);
         return rate > 0 ? 0 : 1;
+    }
+    if (argc > 5 && std::strcmp(argv[1], "--load") == 0) {
+        const Result r = runLoad(quint16(atoi(argv[2])), 0, std::max(1, atoi(argv[3])), std::max(1, atoi(argv[4])),
+            std::max(1, atoi(argv[5])));
+        std::printf("req/s %.0f, p50 %.1f us, p99 %.1f us\n", r.requestsPerSecond, r.p50Us, r.p99Us);
+        return r.ok ? 0 : 1;
     }
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
 

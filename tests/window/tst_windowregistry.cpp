@@ -15,6 +15,12 @@ namespace {
 
 using Operation = QString (WindowControlManager::*)(const QString &);
 
+// The text form of an operation (each also has a form for a parsed request).
+constexpr Operation textForm(Operation operation)
+{
+    return operation;
+}
+
 const QString kOther = QStringLiteral("{00000000-0000-0000-0000-000000000000}");
 
 // The calls of the three teardown stops, in the order the stand-in saw them.
@@ -67,14 +73,14 @@ void TestWindowRegistry::unknownIdentifier_data()
     QTest::addColumn<QJsonObject>("members");
 
     const QJsonObject rect {{"rect", WindowScene::rect(0, 0, 50, 50)}};
-    QTest::newRow("showWnd") << "showWnd" << &WindowControlManager::showWnd << QJsonObject();
-    QTest::newRow("hideWnd") << "hideWnd" << &WindowControlManager::hideWnd << QJsonObject();
-    QTest::newRow("setWndGeometry") << "setWndGeometry" << &WindowControlManager::setWndGeometry << rect;
-    QTest::newRow("cuttingPartWindow") << "cuttingPartWindow" << &WindowControlManager::cuttingPartWindow << rect;
-    QTest::newRow("setWndCover") << "setWndCover" << &WindowControlManager::setWndCover
+    QTest::newRow("showWnd") << "showWnd" << textForm(&WindowControlManager::showWnd) << QJsonObject();
+    QTest::newRow("hideWnd") << "hideWnd" << textForm(&WindowControlManager::hideWnd) << QJsonObject();
+    QTest::newRow("setWndGeometry") << "setWndGeometry" << textForm(&WindowControlManager::setWndGeometry) << rect;
+    QTest::newRow("cuttingPartWindow") << "cuttingPartWindow" << textForm(&WindowControlManager::cuttingPartWindow) << rect;
+    QTest::newRow("setWndCover") << "setWndCover" << textForm(&WindowControlManager::setWndCover)
                                  << QJsonObject {{"position", "left"}, {"size", 30}};
-    QTest::newRow("destroyWnd") << "destroyWnd" << &WindowControlManager::destroyWnd << QJsonObject();
-    QTest::newRow("updateParentWnd") << "updateParentWnd" << &WindowControlManager::updateParentWnd << QJsonObject();
+    QTest::newRow("destroyWnd") << "destroyWnd" << textForm(&WindowControlManager::destroyWnd) << QJsonObject();
+    QTest::newRow("updateParentWnd") << "updateParentWnd" << textForm(&WindowControlManager::updateParentWnd) << QJsonObject();
 }
 
 // A command for an identifier without a window answers 0/0 and leaves the session's window alone.
@@ -103,12 +109,12 @@ void TestWindowRegistry::unknownIdentifier()
 void TestWindowRegistry::notAnObject_data()
 {
     QTest::addColumn<Operation>("operation");
-    QTest::newRow("createWnd") << &WindowControlManager::createWnd;
-    QTest::newRow("showWnd") << &WindowControlManager::showWnd;
-    QTest::newRow("destroyWnd") << &WindowControlManager::destroyWnd;
-    QTest::newRow("setWndGeometry") << &WindowControlManager::setWndGeometry;
-    QTest::newRow("getLocalServiceVersion") << &WindowControlManager::getLocalServiceVersion;
-    QTest::newRow("repairPartWindow") << &WindowControlManager::repairPartWindow;
+    QTest::newRow("createWnd") << textForm(&WindowControlManager::createWnd);
+    QTest::newRow("showWnd") << textForm(&WindowControlManager::showWnd);
+    QTest::newRow("destroyWnd") << textForm(&WindowControlManager::destroyWnd);
+    QTest::newRow("setWndGeometry") << textForm(&WindowControlManager::setWndGeometry);
+    QTest::newRow("getLocalServiceVersion") << textForm(&WindowControlManager::getLocalServiceVersion);
+    QTest::newRow("repairPartWindow") << textForm(&WindowControlManager::repairPartWindow);
 }
 
 void TestWindowRegistry::notAnObject()
