@@ -352,9 +352,12 @@ QString WindowControl::stopAlarmChan(const QJsonObject &request)
 void WindowControl::onQuitedFullScreen()
 {
     qCDebug(lcWindow) << "Quited FullScreen";
-    if (m_bEmbed)
+    if (m_bEmbed) {
         m_desktop.setParent(m_hSelfHwnd, m_hParentHwnd);
-    else
+        // Full screen left the native window without a size at the screen's corner: back to the
+        // page's place in the browser, so that it shows again without waiting for the page.
+        setWindowGeometry(m_rcWindow.left(), m_rcWindow.top(), m_rcWindow.width(), m_rcWindow.height(), false);
+    } else
         applyZOrder(false);
 }
 
@@ -569,7 +572,9 @@ void WindowControl::updateParentWnd()
     const NativeHandle before = m_hParentHwnd;
     m_hParentHwnd = m_desktop.foregroundWindow();
     qCDebug(lcWindow) << "updateParentWnd hParentWnd = " << handleText(m_hParentHwnd);
-    m_bParentChange = m_hParentHwnd != before;
+    // A browser destroyed under this window may hand its handle on to the next window made (an X
+    // server reuses a departed client's identifiers at once): that is a new parent all the same.
+    m_bParentChange = m_hParentHwnd != before || m_bHiddenByParent;
     if (m_bParentChange && m_bEmbed) {
         m_desktop.setParent(m_hSelfHwnd, m_hParentHwnd);
         if (m_bHiddenByParent) {

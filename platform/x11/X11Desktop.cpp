@@ -1235,8 +1235,16 @@ void X11Desktop::handleEvent(const void *message)
             // the root by the manager's own release of it: embed it again.
             if (reparented->parent == m_root && exists(embedding->second.parent)) {
                 qCDebug(lcX11) << "X11Desktop: window" << reparented->window << "embedded again";
+                // A window of this process may have been placed since it was embedded, and the
+                // manager's release withdraws it: where Qt has it now, and shown again when Qt shows it.
+                NativePoint position = embedding->second.position;
+                QWindow *own = qtWindow(reparented->window);
+                if (own)
+                    position = {own->geometry().x(), own->geometry().y()};
                 xcb_reparent_window(m_connection, reparented->window, embedding->second.parent,
-                    toCoordinate(embedding->second.position.x), toCoordinate(embedding->second.position.y));
+                    toCoordinate(position.x), toCoordinate(position.y));
+                if (own && own->isVisible())
+                    xcb_map_window(m_connection, reparented->window);
                 xcb_flush(m_connection);
                 break;
             }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QThread>
 
 #include <xcb/shape.h>
@@ -214,6 +215,63 @@ std::uint32_t X11TestClient::pixel(int x, int y)
         std::memcpy(&value, xcb_get_image_data(reply), 4);
     std::free(reply);
     return value & 0xffffff;
+}
+
+bool X11TestClient::saveScreen(const std::string &path)
+{
+    const NativeRect area = screen();
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    xcb_get_image_reply_t *reply = xcb_get_image_reply(m_connection,
+        xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root, 0, 0, std::uint16_t(width),
+            std::uint16_t(height), ~0u),
+        nullptr);
+    bool saved = false;
+    if (reply && xcb_get_image_data_length(reply) >= width * height * 4) {
+        const QImage image(xcb_get_image_data(reply), width, height, width * 4, QImage::Format_RGB32);
+        saved = image.save(QString::fromStdString(path), "PNG");
+    }
+    std::free(reply);
+    return saved;
+}
+
+bool X11TestClient::pressKey(std::uint32_t keysym)
+{
+    const xcb_setup_t *setup = xcb_get_setup(m_connection);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    xcb_get_keyboard_mapping_reply_t *mapping = xcb_get_keyboard_mapping_reply(
+        m_connection, xcb_get_keyboard_mapping(m_connection, setup->min_keycode, std::uint8_t(count)), nullptr);
+    xcb_keycode_t keycode = 0;
+    if (mapping) {
+        const xcb_keysym_t *symbols = xcb_get_keyboard_mapping_keysyms(mapping);
+        const int perKey = mapping->keysyms_per_keycode;
+        for (int i = 0; i < count * perKey && !keycode; ++i) {
+            if (symbols[i] == keysym)
+                keycode = xcb_keycode_t(setup->min_keycode + i / perKey);
+        }
+    }
+    std::free(mapping);
+    xcb_get_input_focus_reply_t *focus =
+        xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr);
+    const xcb_window_t target = focus ? focus->focus : 0;
+    std::free(focus);
+    if (!keycode || target == XCB_NONE || target == XCB_INPUT_FOCUS_POINTER_ROOT)
+        return false;
+    for (std::uint8_t type : {std::uint8_t(XCB_KEY_PRESS), std::uint8_t(XCB_KEY_RELEASE)}) {
+        xcb_key_press_event_t event {};
+        event.response_type = type;
+        event.detail = keycode;
+        event.time = XCB_CURRENT_TIME;
+        event.root = m_root;
+        event.event = target;
+        event.child = XCB_NONE;
+        event.same_screen = 1;
+        xcb_send_event(m_connection, 0, target,
+            type == XCB_KEY_PRESS ? XCB_EVENT_MASK_KEY_PRESS : XCB_EVENT_MASK_KEY_RELEASE,
+            reinterpret_cast<const char *>(&event));
+    }
+    xcb_flush(m_connection);
+    return true;
 }
 
 NativeRect X11TestClient::screen()

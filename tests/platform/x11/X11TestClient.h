@@ -39,6 +39,10 @@ public:
 
     std::vector<NativeRect> shapeRectangles(std::uint32_t window); // the bounding shape as the server has it
     std::uint32_t pixel(int x, int y); // 0xRRGGBB on the screen
+    bool saveScreen(const std::string &path); // the whole screen as a PNG file
+    // A key press and release (by keysym) sent to the window that has the input focus, as a keyboard
+    // would deliver them; false when no window has the focus.
+    bool pressKey(std::uint32_t keysym);
     NativeRect screen();
 
     // Waits until the window manager has been quiet for a moment (bounded), running Qt's events meanwhile.
