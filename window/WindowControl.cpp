@@ -354,9 +354,13 @@ void WindowControl::onQuitedFullScreen()
     qCDebug(lcWindow) << "Quited FullScreen";
     if (m_bEmbed) {
         m_desktop.setParent(m_hSelfHwnd, m_hParentHwnd);
-        // Full screen left the native window without a size at the screen's corner: back to the
-        // page's place in the browser, so that it shows again without waiting for the page.
-        setWindowGeometry(m_rcWindow.left(), m_rcWindow.top(), m_rcWindow.width(), m_rcWindow.height(), false);
+        // Full screen left the native window without a size at the screen's corner, behind Qt's back.
+        placeAgain();
+        // A window system may have withdrawn it on its way back into the browser.
+        if (isVisible()) {
+            hide();
+            show();
+        }
     } else
         applyZOrder(false);
 }
@@ -581,9 +585,18 @@ void WindowControl::updateParentWnd()
             m_bHiddenByParent = false;
             show();
         }
+        // The native window may have been made anew at a place Qt does not know of.
+        placeAgain();
         findD3dHwnd();
     }
     qCDebug(lcWindow) << "updateParentWnd m_bParentChange = " << m_bParentChange;
+}
+
+void WindowControl::placeAgain()
+{
+    // A step aside first, so that Qt applies the page's place even when it believes the window is there.
+    setGeometry(geometry().adjusted(0, 0, 1, 1));
+    setWindowGeometry(m_rcWindow.left(), m_rcWindow.top(), m_rcWindow.width(), m_rcWindow.height(), false);
 }
 
 void WindowControl::onNativeDestroy()

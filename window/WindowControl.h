@@ -145,6 +145,8 @@ protected:
 
 private:
     // The native parent is being destroyed: detach and hide, so that the window survives it.
+    // The page's place in the browser, applied to the native window again.
+    void placeAgain();
     void onNativeDestroy();
     static NativeRect cutRect(int x, int y, int width, int height);
     void showTaskbars();

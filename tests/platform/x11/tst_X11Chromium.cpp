@@ -418,8 +418,6 @@ void tst_X11Chromium::fullScreenByCommandAndEscape()
     // Escape on the full-screen window: back over the element, hole and all, and the page hears of it.
     QVERIFY(m_client->pressKey(kEscapeKeysym));
     QCOMPARE(waitForBrowser(QRegularExpression(ready().pattern() + " left full screen - ")), browser);
-    // Embedded again at its place and mapped, the window is not painted again yet: the page shows.
-    QEXPECT_FAIL("", "the plug-in window embedded again after full screen stays unpainted", Continue);
     QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkScreen(m_desktop->clientOrigin(browser), rect, hole)).isEmpty(),
         qPrintable(wrong), 5000);
     saveScreen("full-screen-left");
