@@ -603,8 +603,10 @@ void WindowControl::onNativeDestroy()
 {
     if (!m_bEmbed)
         return;
+    // Read before the window leaves its dead parent: a native window made anew on the way starts hidden.
+    const bool wasVisible = isVisible();
     m_desktop.setParent(m_hSelfHwnd, 0);
-    if (isVisible()) {
+    if (wasVisible) {
         m_bHiddenByParent = true;
         hide();
     }
