@@ -3,6 +3,7 @@
 #include "transport/Headers.h"
 #include "transport/HttpServerRequest.h"
 #include "transport/TransportLog.h"
+#include "transport/WebSocketFrame.h"
 
 #include <QAbstractSocket>
 #include <QCryptographicHash>
@@ -21,19 +22,8 @@ constexpr char kBadRequestAnswer[]
 constexpr char kUpgradeRequiredAnswer[] = "HTTP/1.1 426 Upgrade Required\r\nConnection: keep-alive\r\n"
                                           "Content-Length: 0\r\nSec-WebSocket-Version: 13\r\n\r\n";
 
-// Frame layout of what this side sends (RFC 6455 section 5.2): final, unmasked.
-constexpr quint8 kFinBit = 0x80;
-constexpr quint8 kLength16Marker = 126;
-constexpr quint8 kLength64Marker = 127;
-constexpr quint8 kMaxLength7 = 125;
-
-enum Opcode : quint8 {
-    TextFrame = 0x1,
-    BinaryFrame = 0x2,
-    CloseFrame = 0x8,
-    PingFrame = 0x9,
-    PongFrame = 0xA,
-};
+// What this side sends is final and unmasked.
+using namespace WebSocketFrame;
 
 constexpr int kInvalidFrameError = 17;
 

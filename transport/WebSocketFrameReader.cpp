@@ -1,28 +1,13 @@
 #include "transport/WebSocketFrameReader.h"
 
 #include "transport/FrameMask.h"
+#include "transport/WebSocketFrame.h"
 
 #include <cstring>
 
 namespace {
 
-// Frame layout (RFC 6455 section 5.2).
-constexpr quint8 kFinBit = 0x80;
-constexpr quint8 kReservedBits = 0x70;
-constexpr quint8 kOpcodeBits = 0x0F;
-constexpr quint8 kControlBit = 0x08; // opcodes 8 to 15 are control frames
-constexpr quint8 kMaskBit = 0x80;
-constexpr quint8 kLength7Bits = 0x7F;
-constexpr quint8 kLength16Marker = 126;
-constexpr quint8 kLength64Marker = 127;
-
-enum Opcode : quint8 {
-    ContinuationFrame = 0x0,
-    CloseFrame = 0x8,
-    PingFrame = 0x9,
-    PongFrame = 0xA,
-    FirstReservedControlFrame = 0xB,
-};
+using namespace WebSocketFrame;
 
 quint64 readBigEndian(const quint8 *bytes, int count)
 {

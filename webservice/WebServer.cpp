@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
@@ -30,6 +31,15 @@ QJsonObject parseObject(const QByteArray &text, bool *ok)
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     *ok = error.error == QJsonParseError::NoError;
     return document.object();
+}
+
+// The text as QString::fromUtf8(QByteArray) gives it (cut at the first NUL byte), but found with memchr:
+// that overload (and QByteArray::indexOf) walk the bytes one at a time, a sixth of the work on a 16 MiB
+// message.
+QString textUpToNul(const QByteArray &utf8)
+{
+    const auto *nul = static_cast<const char *>(std::memchr(utf8.constData(), 0, size_t(utf8.size())));
+    return QString::fromUtf8(utf8.constData(), nul ? int(nul - utf8.constData()) : utf8.size());
 }
 
 // "iterations": an integral JSON number; anything else counts as 0.
@@ -245,7 +255,7 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID)
     } else if (cmd == QLatin1String("system.webconnect")) {
         sendConnectReply(szUUID);
     } else {
-        dispatcher->dispatchMessage(QString::fromUtf8(strMessage), object);
+        dispatcher->dispatchMessage(textUpToNul(strMessage), object);
     }
 }
 

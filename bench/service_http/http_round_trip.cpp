@@ -18,6 +18,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -196,12 +197,19 @@ int main(int argc, char **argv)
     serviceProcess.setProcessEnvironment(environment);
     serviceProcess.setWorkingDirectory(dir.path());
     serviceProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    serviceProcess.start(service, QStringList());
+    // Both servers on the last core and this client on the first, as the WebSocket load runs.
+    const QString serverCpu = QString::number(std::max(0, int(sysconf(_SC_NPROCESSORS_ONLN)) - 1));
+    cpu_set_t clientCpu;
+    CPU_ZERO(&clientCpu);
+    CPU_SET(0, &clientCpu);
+    sched_setaffinity(0, sizeof clientCpu, &clientCpu);
+    serviceProcess.start(QStringLiteral("taskset"), {QStringLiteral("-c"), serverCpu, service});
 
     const quint16 peerPort = freePort();
     QProcess peerProcess;
-    peerProcess.start(QCoreApplication::applicationDirPath() + QStringLiteral("/http_peer_server"),
-        {QString::number(peerPort)});
+    peerProcess.start(QStringLiteral("taskset"),
+        {QStringLiteral("-c"), serverCpu, QCoreApplication::applicationDirPath() + QStringLiteral("/http_peer_server"),
+            QString::number(peerPort)});
 
     if (!waitForPort(servicePort) || !waitForPort(peerPort)) {
         std::fprintf(stderr, "http_round_trip: the service or the peer does not listen\n");

@@ -1,5 +1,7 @@
 #include "platform/x11/X11Desktop.h"
 
+#include "platform/RegionShapes.h"
+
 #include <QAbstractEventDispatcher>
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
@@ -80,15 +82,7 @@ NativeRegion fromQRegion(const QRegion &region)
     return NativeRegion(std::make_shared<const X11RegionData>(region));
 }
 
-// Corners given in any order span the same rectangle, as with the Windows region calls.
-QRect normalisedRect(const NativeRect &rect)
-{
-    const int left = std::min(rect.left, rect.right);
-    const int top = std::min(rect.top, rect.bottom);
-    const int right = std::max(rect.left, rect.right);
-    const int bottom = std::max(rect.top, rect.bottom);
-    return QRect(QPoint(left, top), QSize(right - left, bottom - top));
-}
+using RegionShapes::normalisedRect;
 
 long long overlapArea(const NativeRect &a, const NativeRect &b)
 {
@@ -955,39 +949,9 @@ NativeRegion X11Desktop::rectRegion(const NativeRect &rect)
     return fromQRegion(QRegion(normalisedRect(rect)));
 }
 
-// Each row is cut by the quarter ellipses at its ends, sampled at the row's middle; rows with the
-// same cut share one rectangle. The same shapes as the in-memory desktop's, pixel for pixel.
 NativeRegion X11Desktop::roundRectRegion(const NativeRect &rect, int ellipseWidth, int ellipseHeight)
 {
-    const QRect bounds = normalisedRect(rect);
-    if (ellipseWidth <= 0 || ellipseHeight <= 0 || bounds.isEmpty())
-        return fromQRegion(QRegion(bounds));
-    const double radiusX = std::min(ellipseWidth, bounds.width()) / 2.0;
-    const double radiusY = std::min(ellipseHeight, bounds.height()) / 2.0;
-    QRegion region;
-    int bandTop = 0;
-    int bandInset = -1;
-    for (int row = 0; row <= bounds.height(); ++row) {
-        int inset = -1;
-        if (row < bounds.height()) {
-            const double middle = row + 0.5;
-            double fromCentre = 0;
-            if (middle < radiusY)
-                fromCentre = radiusY - middle;
-            else if (middle > bounds.height() - radiusY)
-                fromCentre = middle - (bounds.height() - radiusY);
-            const double ratio = std::min(1.0, fromCentre / radiusY);
-            inset = int(std::lround(radiusX * (1.0 - std::sqrt(1.0 - ratio * ratio))));
-        }
-        if (inset != bandInset) {
-            if (bandInset >= 0 && bounds.width() > 2 * bandInset)
-                region += QRect(bounds.left() + bandInset, bounds.top() + bandTop,
-                    bounds.width() - 2 * bandInset, row - bandTop);
-            bandTop = row;
-            bandInset = inset;
-        }
-    }
-    return fromQRegion(region);
+    return fromQRegion(RegionShapes::roundRect(rect, ellipseWidth, ellipseHeight));
 }
 
 NativeRegion X11Desktop::regionDifference(const NativeRegion &from, const NativeRegion &removed)

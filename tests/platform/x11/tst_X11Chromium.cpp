@@ -116,7 +116,7 @@ private slots:
     void newBrowserTakesTheWindowBack();
 
 private:
-    bool startService();
+    QString startService();
     // Chromium on the test's page at a known place; `mode` is the page's: embed, top, full or still.
     void startChromium(QProcess &chromium, const QTemporaryDir &profile, const QString &mode);
     // The browser window whose title matches, within 30 s; 0 when none appeared.
@@ -144,15 +144,16 @@ private:
     std::unique_ptr<X11TestClient> m_client;
 };
 
-bool tst_X11Chromium::startService()
+// Empty once the service accepts connections; otherwise why not, with what it logged.
+QString tst_X11Chromium::startService()
 {
     const QString binary = m_dir.filePath("LocalService");
     if (!QFile::copy(QStringLiteral(LS_SERVICE_BINARY), binary))
-        return false;
+        return "cannot copy the service";
     m_port = quint16(20000 + QRandomGenerator::global()->bounded(40000));
     QFile config(m_dir.filePath("LocalServiceConfig.json"));
     if (!config.open(QIODevice::WriteOnly))
-        return false;
+        return "cannot write its configuration";
     config.write(QStringLiteral(R"({"ServicePortStart": %1, "ServicePortEnd": %2, "SingleInstance": "ls-x11-%3"})")
                      .arg(m_port)
                      .arg(m_port + 3)
@@ -168,22 +169,28 @@ bool tst_X11Chromium::startService()
     connect(&m_service, &QProcess::readyRead, this, [this] { m_serviceLog += m_service.readAll(); });
     m_service.start(binary, QStringList());
     if (!m_service.waitForStarted(5000))
-        return false;
-    // The first free port of the range: try them in turn until one accepts.
+        return "it did not start: " + m_service.errorString();
+    // The first free port of the range: try them in turn until one accepts. A machine busy with other
+    // tests (and a first start that fills the font caches) can take several seconds.
     QElapsedTimer waited;
     waited.start();
-    while (waited.elapsed() < 10000) {
+    while (waited.elapsed() < 30000 && m_service.state() == QProcess::Running) {
         for (quint16 port = m_port; port < m_port + 3; ++port) {
             QTcpSocket probe;
             probe.connectToHost("127.0.0.1", port);
             if (probe.waitForConnected(200)) {
                 m_port = port;
-                return true;
+                return QString();
             }
         }
         QTest::qWait(100);
     }
-    return false;
+    m_serviceLog += m_service.readAll();
+    const QString state = m_service.state() == QProcess::Running
+        ? QString("no listener after %1 ms").arg(waited.elapsed())
+        : QString("it ended with %1 after %2 ms").arg(m_service.exitCode()).arg(waited.elapsed());
+    return QString("%1 (DISPLAY %2); its log:\n%3")
+        .arg(state, qEnvironmentVariable("DISPLAY"), QString::fromUtf8(m_serviceLog));
 }
 
 void tst_X11Chromium::initTestCase()
@@ -203,7 +210,8 @@ void tst_X11Chromium::initTestCase()
     QVERIFY(m_desktop->isConnected() && m_client->isConnected());
     const NativeRect screen = m_client->screen();
     m_rootColour = m_client->pixel(screen.right - 1, screen.bottom - 1);
-    QVERIFY(startService());
+    const QString notStarted = startService();
+    QVERIFY2(notStarted.isEmpty(), qPrintable(notStarted));
 }
 
 void tst_X11Chromium::cleanupTestCase()

@@ -1,0 +1,50 @@
+#include "platform/RegionShapes.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace RegionShapes {
+
+QRect normalisedRect(const NativeRect &rect)
+{
+    const int left = std::min(rect.left, rect.right);
+    const int top = std::min(rect.top, rect.bottom);
+    const int right = std::max(rect.left, rect.right);
+    const int bottom = std::max(rect.top, rect.bottom);
+    return QRect(QPoint(left, top), QSize(right - left, bottom - top));
+}
+
+QRegion roundRect(const NativeRect &rect, int ellipseWidth, int ellipseHeight)
+{
+    const QRect bounds = normalisedRect(rect);
+    if (ellipseWidth <= 0 || ellipseHeight <= 0 || bounds.isEmpty())
+        return QRegion(bounds);
+    const double radiusX = std::min(ellipseWidth, bounds.width()) / 2.0;
+    const double radiusY = std::min(ellipseHeight, bounds.height()) / 2.0;
+    QRegion region;
+    int bandTop = 0;
+    int bandInset = -1;
+    for (int row = 0; row <= bounds.height(); ++row) {
+        int inset = -1;
+        if (row < bounds.height()) {
+            const double middle = row + 0.5;
+            double fromCentre = 0;
+            if (middle < radiusY)
+                fromCentre = radiusY - middle;
+            else if (middle > bounds.height() - radiusY)
+                fromCentre = middle - (bounds.height() - radiusY);
+            const double ratio = std::min(1.0, fromCentre / radiusY);
+            inset = int(std::lround(radiusX * (1.0 - std::sqrt(1.0 - ratio * ratio))));
+        }
+        if (inset != bandInset) {
+            if (bandInset >= 0 && bounds.width() > 2 * bandInset)
+                region += QRect(bounds.left() + bandInset, bounds.top() + bandTop,
+                    bounds.width() - 2 * bandInset, row - bandTop);
+            bandTop = row;
+            bandInset = inset;
+        }
+    }
+    return region;
+}
+
+} // namespace RegionShapes
