@@ -356,11 +356,6 @@ void WindowControl::onQuitedFullScreen()
         m_desktop.setParent(m_hSelfHwnd, m_hParentHwnd);
         // Full screen left the native window without a size at the screen's corner, behind Qt's back.
         placeAgain();
-        // A window system may have withdrawn it on its way back into the browser.
-        if (isVisible()) {
-            hide();
-            show();
-        }
     } else
         applyZOrder(false);
 }

@@ -161,23 +161,34 @@ void X11TestClient::map(std::uint32_t window)
     settle();
 }
 
+bool X11TestClient::isManaged(std::uint32_t window)
+{
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(m_connection,
+        xcb_get_property(m_connection, 0, m_root, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 65536), nullptr);
+    bool listed = false;
+    if (reply) {
+        const auto *clients = static_cast<const std::uint32_t *>(xcb_get_property_value(reply));
+        const auto *end = clients + xcb_get_property_value_length(reply) / 4;
+        listed = std::find(clients, end, window) != end;
+    }
+    std::free(reply);
+    return listed;
+}
+
+bool X11TestClient::isViewable(std::uint32_t window)
+{
+    xcb_get_window_attributes_reply_t *reply = xcb_get_window_attributes_reply(
+        m_connection, xcb_get_window_attributes(m_connection, window), nullptr);
+    const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(reply);
+    return viewable;
+}
+
 void X11TestClient::waitUntilManaged(std::uint32_t window)
 {
-    const std::uint32_t clientList = atom("_NET_CLIENT_LIST");
     QElapsedTimer waited;
     waited.start();
-    while (waited.elapsed() < kSettleLimitMs) {
-        xcb_get_property_reply_t *reply = xcb_get_property_reply(m_connection,
-            xcb_get_property(m_connection, 0, m_root, clientList, XCB_ATOM_WINDOW, 0, 65536), nullptr);
-        bool listed = false;
-        if (reply) {
-            const auto *clients = static_cast<const std::uint32_t *>(xcb_get_property_value(reply));
-            listed = std::find(clients, clients + xcb_get_property_value_length(reply) / 4, window)
-                != clients + xcb_get_property_value_length(reply) / 4;
-        }
-        std::free(reply);
-        if (listed)
-            return;
+    while (!isManaged(window) && waited.elapsed() < kSettleLimitMs) {
         QCoreApplication::processEvents();
         QThread::msleep(5);
     }

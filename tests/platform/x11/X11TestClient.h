@@ -36,6 +36,8 @@ public:
     void setProperty(std::uint32_t window, const char *name, const char *type, const std::vector<std::uint32_t> &items);
     void deleteProperty(std::uint32_t window, const char *name);
     std::uint32_t atom(const char *name);
+    bool isManaged(std::uint32_t window); // listed in the window manager's _NET_CLIENT_LIST
+    bool isViewable(std::uint32_t window); // mapped, and so are its ancestors
 
     std::vector<NativeRect> shapeRectangles(std::uint32_t window); // the bounding shape as the server has it
     std::uint32_t pixel(int x, int y); // 0xRRGGBB on the screen

@@ -29,6 +29,11 @@ constexpr std::uint32_t kVideoElement = 0xf0f000; // what the plug-in window mus
 constexpr std::uint32_t kMenuElement = 0xff00ff; // what the hole must show
 constexpr std::uint32_t kOtherApplication = 0x3060e0;
 constexpr std::uint32_t kEscapeKeysym = 0xff1b;
+// Deadlines of the polls, generous: the whole suite may be running beside this test on two cores.
+constexpr int kScreenTimeoutMs = 20000; // until the screen shows what is expected
+constexpr int kBrowserTimeoutMs = 60000; // until a browser's window has the expected title
+constexpr int kAnswerTimeoutMs = 20000; // until the service answers a command
+constexpr int kProcessTimeoutMs = 20000; // until a process has started or ended
 
 // The page puts its element's rectangle (in the window's client area, device pixels, as the README
 // says) and the hole's in its title once both commands are answered.
@@ -119,9 +124,11 @@ private:
     QString startService();
     // Chromium on the test's page at a known place; `mode` is the page's: embed, top, full or still.
     void startChromium(QProcess &chromium, const QTemporaryDir &profile, const QString &mode);
-    // The browser window whose title matches, within 30 s; 0 when none appeared.
-    NativeHandle waitForBrowser(const QRegularExpression &title, QRegularExpressionMatch *match = nullptr);
-    void saveScreen(const QString &name); // for a person to look at; the path goes to the log
+    // The browser window whose title matches, within a minute; 0 when none appeared.
+    NativeHandle waitForBrowser(
+        const QRegularExpression &title, QRegularExpressionMatch *match = nullptr, int timeoutMs = kBrowserTimeoutMs);
+    // For a person to look at, when LS_TEST_SCREENSHOT_DIR names a folder; the path goes to the log.
+    void saveScreen(const QString &name);
     // Every pixel that must show the plug-in window, the hole and the page around it; empty when right.
     QString checkScreen(NativePoint origin, const Rect &rect, const Rect &hole);
     // Points across the whole screen that must all show the plug-in window; empty when right.
@@ -130,6 +137,7 @@ private:
     // its right and bottom edges; empty when right.
     QString checkInParent(NativePoint origin, const Rect &rect);
     bool isPluginPixel(std::uint32_t seen) const;
+    QString xErrors(); // the lines of the service's log so far that report X errors
     // The answer to a command sent by a client outside the browser (events before it are passed over).
     QJsonObject command(RawWebSocketClient &client, QJsonObject request);
 
@@ -168,7 +176,7 @@ QString tst_X11Chromium::startService()
     m_service.setProcessChannelMode(QProcess::MergedChannels);
     connect(&m_service, &QProcess::readyRead, this, [this] { m_serviceLog += m_service.readAll(); });
     m_service.start(binary, QStringList());
-    if (!m_service.waitForStarted(5000))
+    if (!m_service.waitForStarted(kProcessTimeoutMs))
         return "it did not start: " + m_service.errorString();
     // The first free port of the range: try them in turn until one accepts. A machine busy with other
     // tests (and a first start that fills the font caches) can take several seconds.
@@ -218,7 +226,7 @@ void tst_X11Chromium::cleanupTestCase()
 {
     if (m_service.state() == QProcess::Running) {
         m_service.kill();
-        m_service.waitForFinished(5000);
+        m_service.waitForFinished(kProcessTimeoutMs);
     }
 }
 
@@ -259,10 +267,10 @@ void tst_X11Chromium::startChromium(QProcess &chromium, const QTemporaryDir &pro
             "--disable-component-update", "--disable-sync", "--test-type", "--user-data-dir=" + profile.path(),
             "--window-position=40,30", "--window-size=900,700",
             QUrl::fromLocalFile(m_dir.filePath("page.html")).toString() + QString("#%1,%2").arg(m_port).arg(mode)});
-    QVERIFY(chromium.waitForStarted(5000));
+    QVERIFY(chromium.waitForStarted(kProcessTimeoutMs));
 }
 
-NativeHandle tst_X11Chromium::waitForBrowser(const QRegularExpression &title, QRegularExpressionMatch *match)
+NativeHandle tst_X11Chromium::waitForBrowser(const QRegularExpression &title, QRegularExpressionMatch *match, int timeoutMs)
 {
     NativeHandle browser = 0;
     const auto findBrowser = [&] {
@@ -279,17 +287,31 @@ NativeHandle tst_X11Chromium::waitForBrowser(const QRegularExpression &title, QR
     };
     QElapsedTimer waited;
     waited.start();
-    while (!findBrowser() && waited.elapsed() < 30000)
+    while (!findBrowser() && waited.elapsed() < timeoutMs)
         QTest::qWait(50);
     return browser;
 }
 
 void tst_X11Chromium::saveScreen(const QString &name)
 {
-    const QString path = QDir(QDir::currentPath()).filePath(QString("x11-screens/%1.png").arg(name));
-    QDir().mkpath(QFileInfo(path).path());
+    const QString directory = qEnvironmentVariable("LS_TEST_SCREENSHOT_DIR");
+    if (directory.isEmpty())
+        return;
+    QDir().mkpath(directory);
+    const QString path = QDir(directory).filePath(name + ".png");
     if (m_client->saveScreen(path.toStdString()))
         qInfo("screenshot: %s", qPrintable(path));
+}
+
+QString tst_X11Chromium::xErrors()
+{
+    m_serviceLog += m_service.readAll();
+    QStringList errors;
+    for (const QByteArray &line : m_serviceLog.split('\n')) {
+        if (line.contains("XCB error"))
+            errors << QString::fromUtf8(line);
+    }
+    return errors.join('\n');
 }
 
 bool tst_X11Chromium::isPluginPixel(std::uint32_t seen) const
@@ -339,8 +361,8 @@ QJsonObject tst_X11Chromium::command(RawWebSocketClient &client, QJsonObject req
     client.sendText(QJsonDocument(request).toJson(QJsonDocument::Compact));
     QElapsedTimer waited;
     waited.start();
-    while (waited.elapsed() < 10000) {
-        const QByteArray text = client.readText(10000 - int(waited.elapsed()));
+    while (waited.elapsed() < kAnswerTimeoutMs) {
+        const QByteArray text = client.readText(kAnswerTimeoutMs - int(waited.elapsed()));
         if (text.isNull())
             break;
         const QJsonObject answer = QJsonDocument::fromJson(text).object();
@@ -370,13 +392,13 @@ void tst_X11Chromium::pluginWindowOverThePage()
     const Rect hole = capturedRect(match, 5);
     QString wrong;
     QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkScreen(m_desktop->clientOrigin(browser), rect, hole)).isEmpty(),
-        qPrintable(wrong), 5000);
+        qPrintable(wrong), kScreenTimeoutMs);
     saveScreen(mode + "-over-page");
 
     // Moved, the browser takes the plug-in window along (a top-level one follows it).
     m_client->move(std::uint32_t(browser), 160, 110);
     QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkScreen(m_desktop->clientOrigin(browser), rect, hole)).isEmpty(),
-        qPrintable(wrong), 5000);
+        qPrintable(wrong), kScreenTimeoutMs);
 
     // Another application brought to the front covers the plug-in window where they overlap, and
     // leaves the rest of it over the page.
@@ -386,26 +408,30 @@ void tst_X11Chromium::pluginWindowOverThePage()
     const std::uint32_t other = m_client->create(
         {u"Other application", u"LsOther", {otherLeft, otherTop, otherLeft + 400, otherTop + 300}}, kOtherApplication);
     QVERIFY(m_desktop->setForegroundWindow(other));
-    QTRY_COMPARE(m_client->pixel(otherLeft + 10, otherTop + 10), kOtherApplication);
-    QTest::qWait(300); // a few of the window code's 100 ms z-order ticks
-    QCOMPARE(m_client->pixel(otherLeft + 10, otherTop + 10), kOtherApplication);
-    QCOMPARE(m_desktop->foregroundWindow(), NativeHandle(other));
+    // The window code's 100 ms z-order ticks may restack once on the way (a tick that still saw the
+    // browser in front); where they settle is what counts.
+    const auto otherInFront = [&] {
+        return m_client->pixel(otherLeft + 10, otherTop + 10) == kOtherApplication
+            && m_desktop->foregroundWindow() == NativeHandle(other);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(otherInFront(), kScreenTimeoutMs);
+    QTest::qWait(300); // a few ticks more
+    QTRY_VERIFY_WITH_TIMEOUT(otherInFront(), kScreenTimeoutMs);
     QVERIFY2((wrong = checkScreen(origin, rect, hole)).isEmpty(), qPrintable(wrong));
     m_client->destroy(other);
     if (mode == "embed") {
         // The browser back in front, with its embedded plug-in window.
         QVERIFY(m_desktop->setForegroundWindow(browser));
-        QTRY_COMPARE(m_desktop->foregroundWindow(), browser);
-        QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkScreen(origin, rect, hole)).isEmpty(), qPrintable(wrong), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_desktop->foregroundWindow(), browser, kScreenTimeoutMs);
+        QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkScreen(origin, rect, hole)).isEmpty(), qPrintable(wrong), kScreenTimeoutMs);
     }
 
     // The browser killed: the service runs on, without X errors.
     chromium.kill();
-    QVERIFY(chromium.waitForFinished(5000));
+    QVERIFY(chromium.waitForFinished(kProcessTimeoutMs));
     QTest::qWait(500);
     QCOMPARE(m_service.state(), QProcess::Running);
-    m_serviceLog += m_service.readAll();
-    QVERIFY2(!m_serviceLog.contains("XCB error"), m_serviceLog.constData());
+    QVERIFY2(xErrors().isEmpty(), qPrintable(xErrors()));
 }
 
 void tst_X11Chromium::fullScreenByCommandAndEscape()
@@ -420,24 +446,27 @@ void tst_X11Chromium::fullScreenByCommandAndEscape()
     const Rect rect = capturedRect(match, 1);
     const Rect hole = capturedRect(match, 5);
     QString wrong;
-    QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkFullScreen()).isEmpty(), qPrintable(wrong), 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkFullScreen()).isEmpty(), qPrintable(wrong), kScreenTimeoutMs);
     saveScreen("full-screen");
 
     // Escape on the full-screen window: back over the element, hole and all, and the page hears of it.
-    QVERIFY(m_client->pressKey(kEscapeKeysym));
-    QCOMPARE(waitForBrowser(QRegularExpression(ready().pattern() + " left full screen - ")), browser);
-    // Back over the element: most runs; in some the window manager withdraws the window again on its
-    // way back into the browser, a race still open, which is reported here rather than failed.
+    // The key goes to the window with the input focus, which a busy window manager may hand to the
+    // full-screen window late: pressed again until the page hears of it.
+    const QRegularExpression left(ready().pattern() + " left full screen - ");
+    NativeHandle back = 0;
     QElapsedTimer waited;
     waited.start();
-    while (!(wrong = checkScreen(m_desktop->clientOrigin(browser), rect, hole)).isEmpty() && waited.elapsed() < 5000)
-        QTest::qWait(50);
-    if (!wrong.isEmpty())
-        qWarning("not back over the element after full screen: %s", qPrintable(wrong));
+    while (!back && waited.elapsed() < kBrowserTimeoutMs) {
+        m_client->pressKey(kEscapeKeysym);
+        back = waitForBrowser(left, nullptr, 3000);
+    }
+    QCOMPARE(back, browser);
+    QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkScreen(m_desktop->clientOrigin(browser), rect, hole)).isEmpty(),
+        qPrintable(wrong), kScreenTimeoutMs);
     saveScreen("full-screen-left");
 
     chromium.kill();
-    QVERIFY(chromium.waitForFinished(5000));
+    QVERIFY(chromium.waitForFinished(kProcessTimeoutMs));
 }
 
 void tst_X11Chromium::newBrowserTakesTheWindowBack()
@@ -463,14 +492,14 @@ void tst_X11Chromium::newBrowserTakesTheWindowBack()
     QCOMPARE(created.value("errorCode").toInt(-1), 0);
     QString wrong;
     QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkInParent(m_desktop->clientOrigin(browser), rect)).isEmpty(),
-        qPrintable(wrong), 5000);
+        qPrintable(wrong), kScreenTimeoutMs);
     saveScreen("in-first-browser");
 
     // The browser killed: the plug-in window goes with it, the service stays.
     const NativePoint gone = m_desktop->clientOrigin(browser);
     first.kill();
-    QVERIFY(first.waitForFinished(5000));
-    QTRY_COMPARE(m_client->pixel(gone.x + rect.width / 2, gone.y + rect.height / 2), m_rootColour);
+    QVERIFY(first.waitForFinished(kProcessTimeoutMs));
+    QTRY_COMPARE_WITH_TIMEOUT(m_client->pixel(gone.x + rect.width / 2, gone.y + rect.height / 2), m_rootColour, kScreenTimeoutMs);
     QCOMPARE(m_service.state(), QProcess::Running);
 
     // A new browser window in front, and the page's word: the plug-in window is back, inside it.
@@ -480,18 +509,17 @@ void tst_X11Chromium::newBrowserTakesTheWindowBack()
     const NativeHandle next = waitForBrowser(still);
     QVERIFY(next); // often the dead browser's identifier again
     QVERIFY(m_desktop->setForegroundWindow(next));
-    QTRY_COMPARE(m_desktop->foregroundWindow(), next);
+    QTRY_COMPARE_WITH_TIMEOUT(m_desktop->foregroundWindow(), next, kScreenTimeoutMs);
     const QJsonObject updated = command(client, {{"cmd", "window.updateParentWnd"}, {"uuid", uuid}});
     QCOMPARE(updated.value("errorCode").toInt(-1), 0);
     QTRY_VERIFY2_WITH_TIMEOUT((wrong = checkInParent(m_desktop->clientOrigin(next), rect)).isEmpty(),
-        qPrintable(wrong), 5000);
+        qPrintable(wrong), kScreenTimeoutMs);
     saveScreen("in-new-browser");
 
     command(client, {{"cmd", "window.destroyWnd"}, {"uuid", uuid}});
     second.kill();
-    QVERIFY(second.waitForFinished(5000));
-    m_serviceLog += m_service.readAll();
-    QVERIFY2(!m_serviceLog.contains("XCB error"), m_serviceLog.constData());
+    QVERIFY(second.waitForFinished(kProcessTimeoutMs));
+    QVERIFY2(xErrors().isEmpty(), qPrintable(xErrors()));
 }
 
 int main(int argc, char **argv)
