@@ -17,7 +17,7 @@ namespace {
 // How long the window manager must stay quiet, and the longest wait for it: generous, since the whole
 // suite may run beside the X11 tests on two cores.
 constexpr int kQuietMs = 200;
-constexpr int kSettleLimitMs = 5000;
+constexpr int kSettleLimitMs = 10000;
 
 constexpr std::uint32_t kUserPosition = 1;
 constexpr std::uint32_t kUserSize = 2;
@@ -292,6 +292,50 @@ NativeRect X11TestClient::screen()
     return {0, 0, screen->width_in_pixels, screen->height_in_pixels};
 }
 
+// The window manager answers a request for frame extents in turn with the requests sent to it before:
+// once it has set them on a window of ours, it has carried out what was asked of it up to now, however
+// busy the machine. Only when the manager says it supports the request.
+void X11TestClient::waitForWindowManager(const QElapsedTimer &total)
+{
+    const std::uint32_t request = atom("_NET_REQUEST_FRAME_EXTENTS");
+    const std::uint32_t extents = atom("_NET_FRAME_EXTENTS");
+    if (!m_probe) {
+        xcb_get_property_reply_t *reply = xcb_get_property_reply(m_connection,
+            xcb_get_property(m_connection, 0, m_root, atom("_NET_SUPPORTED"), XCB_ATOM_ATOM, 0, 65536), nullptr);
+        bool supported = false;
+        if (reply) {
+            const auto *atoms = static_cast<const std::uint32_t *>(xcb_get_property_value(reply));
+            const auto *end = atoms + xcb_get_property_value_length(reply) / 4;
+            supported = std::find(atoms, end, request) != end;
+        }
+        std::free(reply);
+        if (!supported)
+            return;
+        m_probe = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, 0, m_probe, m_root, -100, -100, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+            XCB_COPY_FROM_PARENT, 0, nullptr);
+    }
+    xcb_delete_property(m_connection, m_probe, extents);
+    xcb_client_message_event_t message {};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = m_probe;
+    message.type = request;
+    xcb_send_event(m_connection, 0, m_root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+        reinterpret_cast<const char *>(&message));
+    xcb_flush(m_connection);
+    while (total.elapsed() < kSettleLimitMs) {
+        xcb_get_property_reply_t *reply = xcb_get_property_reply(m_connection,
+            xcb_get_property(m_connection, 0, m_probe, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr);
+        const bool answered = reply && reply->type != XCB_NONE;
+        std::free(reply);
+        if (answered)
+            return;
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+}
+
 void X11TestClient::settle()
 {
     if (!m_connection)
@@ -299,6 +343,7 @@ void X11TestClient::settle()
     std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
     QElapsedTimer total;
     total.start();
+    waitForWindowManager(total);
     QElapsedTimer quiet;
     quiet.start();
     while (quiet.elapsed() < kQuietMs && total.elapsed() < kSettleLimitMs) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class QElapsedTimer;
+
 struct xcb_connection_t;
 
 // A second X client playing the other applications of the desktop (the browser among them): it makes
@@ -51,9 +53,11 @@ public:
     void settle();
 
 private:
+    void waitForWindowManager(const QElapsedTimer &total); // until it has handled what was sent to it
     void waitUntilManaged(std::uint32_t window); // listed in _NET_CLIENT_LIST, or the wait is over
 
     xcb_connection_t *m_connection = nullptr;
     std::uint32_t m_root = 0;
     std::uint32_t m_visual = 0;
+    std::uint32_t m_probe = 0; // an unmapped window the window manager is asked about in settle()
 };
