@@ -352,9 +352,11 @@ QString WindowControl::stopAlarmChan(const QJsonObject &request)
 void WindowControl::onQuitedFullScreen()
 {
     qCDebug(lcWindow) << "Quited FullScreen";
-    if (m_bEmbed)
+    if (m_bEmbed) {
         m_desktop.setParent(m_hSelfHwnd, m_hParentHwnd);
-    else
+        // Full screen left the native window without a size at the screen's corner, behind Qt's back.
+        placeAgain();
+    } else
         applyZOrder(false);
 }
 
@@ -569,24 +571,37 @@ void WindowControl::updateParentWnd()
     const NativeHandle before = m_hParentHwnd;
     m_hParentHwnd = m_desktop.foregroundWindow();
     qCDebug(lcWindow) << "updateParentWnd hParentWnd = " << handleText(m_hParentHwnd);
-    m_bParentChange = m_hParentHwnd != before;
+    // A browser destroyed under this window may hand its handle on to the next window made (an X
+    // server reuses a departed client's identifiers at once): that is a new parent all the same.
+    m_bParentChange = m_hParentHwnd != before || m_bHiddenByParent;
     if (m_bParentChange && m_bEmbed) {
         m_desktop.setParent(m_hSelfHwnd, m_hParentHwnd);
         if (m_bHiddenByParent) {
             m_bHiddenByParent = false;
             show();
         }
+        // The native window may have been made anew at a place Qt does not know of.
+        placeAgain();
         findD3dHwnd();
     }
     qCDebug(lcWindow) << "updateParentWnd m_bParentChange = " << m_bParentChange;
+}
+
+void WindowControl::placeAgain()
+{
+    // A step aside first, so that Qt applies the page's place even when it believes the window is there.
+    setGeometry(geometry().adjusted(0, 0, 1, 1));
+    setWindowGeometry(m_rcWindow.left(), m_rcWindow.top(), m_rcWindow.width(), m_rcWindow.height(), false);
 }
 
 void WindowControl::onNativeDestroy()
 {
     if (!m_bEmbed)
         return;
+    // Read before the window leaves its dead parent: a native window made anew on the way starts hidden.
+    const bool wasVisible = isVisible();
     m_desktop.setParent(m_hSelfHwnd, 0);
-    if (isVisible()) {
+    if (wasVisible) {
         m_bHiddenByParent = true;
         hide();
     }

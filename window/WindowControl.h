@@ -144,6 +144,8 @@ protected:
     bool nativeEvent(const QByteArray &eventType, void *message, long *result) override;
 
 private:
+    // The page's place in the browser, applied to the native window again.
+    void placeAgain();
     // The native parent is being destroyed: detach and hide, so that the window survives it.
     void onNativeDestroy();
     static NativeRect cutRect(int x, int y, int width, int height);

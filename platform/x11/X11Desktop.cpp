@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 #include <unistd.h>
 
@@ -43,6 +44,7 @@ constexpr int kMaxShapeRectangles = 8192;
 constexpr std::size_t kMaxDeadWindows = 64;
 // _NET_ACTIVE_WINDOW and _NET_RESTACK_WINDOW from a pager: the window manager carries them out as asked.
 constexpr std::uint32_t kSourcePager = 2;
+constexpr std::uint32_t kWmStateWithdrawn = 0;
 constexpr std::uint32_t kWmStateIconic = 3;
 constexpr std::uint32_t kNetWmStateRemove = 0;
 constexpr std::uint32_t kNetWmStateAdd = 1;
@@ -151,7 +153,8 @@ private:
     const std::map<std::uint32_t, Embedding> &m_embedded;
 };
 
-X11Desktop::X11Desktop()
+X11Desktop::X11Desktop(std::chrono::milliseconds releaseWait)
+    : m_releaseWait(releaseWait)
 {
     int screenNumber = 0;
     m_connection = xcb_connect(nullptr, &screenNumber);
@@ -308,6 +311,38 @@ bool X11Desktop::isManagedClient(std::uint32_t window)
 {
     const std::vector<std::uint32_t> clients = clientList();
     return std::find(clients.begin(), clients.end(), window) != clients.end();
+}
+
+bool X11Desktop::hasWmState(std::uint32_t window)
+{
+    const std::vector<std::uint32_t> state = atomList(window, m_atoms[WmState]);
+    return !state.empty() && state.front() != kWmStateWithdrawn;
+}
+
+// As a client withdraws a window: unmapped, and a synthetic UnmapNotify to the root for managers that
+// would not otherwise notice. The manager then takes the window out of its frame onto the root and
+// ends its WM_STATE, the last thing it does with it.
+bool X11Desktop::withdraw(std::uint32_t window)
+{
+    syncQt();
+    xcb_unmap_window(m_connection, window);
+    xcb_unmap_notify_event_t unmapped {};
+    unmapped.response_type = XCB_UNMAP_NOTIFY;
+    unmapped.event = m_root;
+    unmapped.window = window;
+    xcb_send_event(m_connection, 0, m_root,
+        XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+        reinterpret_cast<const char *>(&unmapped));
+    xcb_flush(m_connection);
+    const auto deadline = std::chrono::steady_clock::now() + m_releaseWait;
+    while (hasWmState(window) || xParent(window) != m_root) {
+        if (std::chrono::steady_clock::now() >= deadline || !exists(window)) {
+            qCDebug(lcX11) << "X11Desktop: the window manager did not let go of window" << window;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 // A window the manager has just framed is top-level before its client list says so.
@@ -781,10 +816,23 @@ bool X11Desktop::setParent(NativeHandle childHandle, NativeHandle parentHandle)
     // Selected before the move, so that a move back by the window manager cannot slip by unseen.
     const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb_change_window_attributes(m_connection, child, XCB_CW_EVENT_MASK, &mask);
+    // Out of the window manager's hands first; mapped again inside the new parent.
+    const bool managed = newParent && hasWmState(child);
+    const bool remap = managed && (own ? own->isVisible() : isMappedOnServer(child));
+    if (managed)
+        withdraw(child);
     if (own) {
         // Through Qt, so that Qt knows the window is a child now (or top-level again).
         own->setParent(newParent ? foreignWindow(newParent) : nullptr);
         syncQt();
+        if (managed) {
+            // The manager's release moved and sized it behind Qt's back: where Qt has it.
+            const QRect geometry = own->geometry();
+            const std::uint32_t values[] = {std::uint32_t(toCoordinate(geometry.x())),
+                std::uint32_t(toCoordinate(geometry.y())), toExtent(geometry.width()), toExtent(geometry.height())};
+            xcb_configure_window(m_connection, child,
+                XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
+        }
     } else {
         if (!exists(child))
             return false;
@@ -803,6 +851,13 @@ bool X11Desktop::setParent(NativeHandle childHandle, NativeHandle parentHandle)
             xcb_configure_window(m_connection, child, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
             xcb_flush(m_connection);
         }
+    }
+    if (remap)
+        xcb_map_window(m_connection, child);
+    if (managed) {
+        // A round trip: the server takes requests from several connections in no set order, and what
+        // Qt asks next of the window must come after this.
+        std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
     }
     if (newParent) {
         m_embeddings[child] = {newParent, origin};
@@ -1070,7 +1125,8 @@ void X11Desktop::watchDestroy(NativeHandle handle, DestroyObserver observer)
 
 void X11Desktop::unwatchDestroy(NativeHandle handle)
 {
-    m_watches.erase(resolve(handle));
+    const std::uint32_t window = resolve(handle);
+    m_watches.erase(window);
     m_watches.erase(std::uint32_t(handle));
 }
 
@@ -1195,12 +1251,27 @@ void X11Desktop::handleEvent(const void *message)
         const auto *reparented = reinterpret_cast<const xcb_reparent_notify_event_t *>(event);
         const auto embedding = m_embeddings.find(reparented->window);
         if (embedding != m_embeddings.end() && reparented->parent != embedding->second.parent) {
+            // Events are read late: what counts is where the window is now. Back in its parent after
+            // this event, it stays embedded.
+            const std::uint32_t now = xParent(reparented->window);
+            if (now == embedding->second.parent) {
+                watchParentOf(reparented->window);
+                break;
+            }
             // A window that the window manager was managing when it was embedded can be put back on
             // the root by the manager's own release of it: embed it again.
-            if (reparented->parent == m_root && exists(embedding->second.parent)) {
+            if (now == m_root && exists(embedding->second.parent)) {
                 qCDebug(lcX11) << "X11Desktop: window" << reparented->window << "embedded again";
+                // A window of this process may have been placed since it was embedded, and the
+                // manager's release withdraws it: where Qt has it now, and shown again when Qt shows it.
+                NativePoint position = embedding->second.position;
+                QWindow *own = qtWindow(reparented->window);
+                if (own)
+                    position = {own->geometry().x(), own->geometry().y()};
                 xcb_reparent_window(m_connection, reparented->window, embedding->second.parent,
-                    toCoordinate(embedding->second.position.x), toCoordinate(embedding->second.position.y));
+                    toCoordinate(position.x), toCoordinate(position.y));
+                if (own && own->isVisible())
+                    xcb_map_window(m_connection, reparented->window);
                 xcb_flush(m_connection);
                 break;
             }

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QRect>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -56,15 +57,19 @@ struct xcb_connection_t;
 // UnmapNotify that is not a minimisation). Detaching (setParent to 0) a Qt window whose native window
 // died gives the Qt window a new native window; the old handle keeps naming it, so the window code can
 // go on with the handle it has. The X errors Qt's own connection gets for the dead window are dropped.
-// A window made a child here that the window manager puts back on the root (it was managing it) is
-// made a child again.
+// A window the window manager manages (a top-level window shown) is withdrawn first when it is made a
+// child, and embedded once the manager has let it go; otherwise the manager's release, which unmaps the
+// window, moves it to where the manager had it and may put it back on the root, would land on the
+// embedded window a moment later. A window made a child here that the window manager still puts back
+// on the root is made a child again.
 class X11Desktop : public QObject, public NativeDesktop
 {
     Q_OBJECT
 
 public:
-    // Connects to the display Qt uses ($DISPLAY). Check isConnected() before use.
-    X11Desktop();
+    // Connects to the display Qt uses ($DISPLAY). Check isConnected() before use. `releaseWait` bounds
+    // how long setParent waits for the window manager to let go of a window it manages.
+    explicit X11Desktop(std::chrono::milliseconds releaseWait = std::chrono::milliseconds(2000));
     ~X11Desktop() override;
 
     bool isConnected() const;
@@ -142,6 +147,10 @@ private:
     std::vector<std::uint32_t> xChildren(std::uint32_t window); // bottom first
     std::vector<std::uint32_t> clientList();
     bool isManagedClient(std::uint32_t window);
+    bool hasWmState(std::uint32_t window); // WM_STATE normal or iconic: the window manager manages it
+    // Withdraws a managed window the way a client must before it reparents one, and waits (bounded)
+    // until the window manager has let it go; false when it did not in time.
+    bool withdraw(std::uint32_t window);
     bool isTopLevel(std::uint32_t window);
     bool isWindowManagerFrame(std::uint32_t window);
     std::uint32_t frameOf(std::uint32_t window); // the root's child that holds the window
@@ -184,6 +193,7 @@ private:
         AtomCount
     };
 
+    const std::chrono::milliseconds m_releaseWait;
     xcb_connection_t *m_connection = nullptr;
     std::uint32_t m_root = 0;
     std::uint32_t m_atoms[AtomCount] = {};

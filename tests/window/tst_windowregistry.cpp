@@ -8,6 +8,7 @@
 
 #include <QPointer>
 #include <climits>
+#include <tuple>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -358,13 +359,14 @@ void TestWindowRegistry::showAttachesToForeground()
 }
 
 // The fullScreen command takes an embedded window out of the browser, topmost; leaving full screen puts
-// it back.
+// it back, at its place.
 void TestWindowRegistry::fullScreenLeavesAndReturns()
 {
     WindowScene scene;
     const WindowScene::Browser browser = scene.openBrowser();
     QCOMPARE(scene.createWindow(), 0);
     WindowControl *window = scene.window();
+    const NativeRect placed = scene.desktop.windowRect(window->selfHandle());
     const VideoCommand *fullScreen = findVideoCommand(QStringLiteral("fullScreen"));
     QVERIFY(fullScreen);
 
@@ -379,6 +381,10 @@ void TestWindowRegistry::fullScreenLeavesAndReturns()
     scene.registry->forwardVideoCommand(*fullScreen, WindowScene::request("fullScreen", {{"full", false}}));
     QVERIFY(!window->isFullScreen());
     QCOMPARE(scene.desktop.parent(window->selfHandle()), browser.window);
+    // At its place over the page again, not left without a size.
+    const NativeRect back = scene.desktop.windowRect(window->selfHandle());
+    QCOMPARE(std::tie(back.left, back.top, back.right, back.bottom),
+        std::tie(placed.left, placed.top, placed.right, placed.bottom));
 }
 
 void TestWindowRegistry::browseUsesATemporaryWindow()

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QThread>
 
 #include <xcb/shape.h>
@@ -13,9 +14,10 @@
 
 namespace {
 
-// How long the window manager must stay quiet, and the longest wait for it.
-constexpr int kQuietMs = 100;
-constexpr int kSettleLimitMs = 1500;
+// How long the window manager must stay quiet, and the longest wait for it: generous, since the whole
+// suite may run beside the X11 tests on two cores.
+constexpr int kQuietMs = 200;
+constexpr int kSettleLimitMs = 10000;
 
 constexpr std::uint32_t kUserPosition = 1;
 constexpr std::uint32_t kUserSize = 2;
@@ -160,23 +162,34 @@ void X11TestClient::map(std::uint32_t window)
     settle();
 }
 
+bool X11TestClient::isManaged(std::uint32_t window)
+{
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(m_connection,
+        xcb_get_property(m_connection, 0, m_root, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 65536), nullptr);
+    bool listed = false;
+    if (reply) {
+        const auto *clients = static_cast<const std::uint32_t *>(xcb_get_property_value(reply));
+        const auto *end = clients + xcb_get_property_value_length(reply) / 4;
+        listed = std::find(clients, end, window) != end;
+    }
+    std::free(reply);
+    return listed;
+}
+
+bool X11TestClient::isViewable(std::uint32_t window)
+{
+    xcb_get_window_attributes_reply_t *reply = xcb_get_window_attributes_reply(
+        m_connection, xcb_get_window_attributes(m_connection, window), nullptr);
+    const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(reply);
+    return viewable;
+}
+
 void X11TestClient::waitUntilManaged(std::uint32_t window)
 {
-    const std::uint32_t clientList = atom("_NET_CLIENT_LIST");
     QElapsedTimer waited;
     waited.start();
-    while (waited.elapsed() < kSettleLimitMs) {
-        xcb_get_property_reply_t *reply = xcb_get_property_reply(m_connection,
-            xcb_get_property(m_connection, 0, m_root, clientList, XCB_ATOM_WINDOW, 0, 65536), nullptr);
-        bool listed = false;
-        if (reply) {
-            const auto *clients = static_cast<const std::uint32_t *>(xcb_get_property_value(reply));
-            listed = std::find(clients, clients + xcb_get_property_value_length(reply) / 4, window)
-                != clients + xcb_get_property_value_length(reply) / 4;
-        }
-        std::free(reply);
-        if (listed)
-            return;
+    while (!isManaged(window) && waited.elapsed() < kSettleLimitMs) {
         QCoreApplication::processEvents();
         QThread::msleep(5);
     }
@@ -216,10 +229,111 @@ std::uint32_t X11TestClient::pixel(int x, int y)
     return value & 0xffffff;
 }
 
+bool X11TestClient::saveScreen(const std::string &path)
+{
+    const NativeRect area = screen();
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    xcb_get_image_reply_t *reply = xcb_get_image_reply(m_connection,
+        xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root, 0, 0, std::uint16_t(width),
+            std::uint16_t(height), ~0u),
+        nullptr);
+    bool saved = false;
+    if (reply && xcb_get_image_data_length(reply) >= width * height * 4) {
+        const QImage image(xcb_get_image_data(reply), width, height, width * 4, QImage::Format_RGB32);
+        saved = image.save(QString::fromStdString(path), "PNG");
+    }
+    std::free(reply);
+    return saved;
+}
+
+bool X11TestClient::pressKey(std::uint32_t keysym)
+{
+    const xcb_setup_t *setup = xcb_get_setup(m_connection);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    xcb_get_keyboard_mapping_reply_t *mapping = xcb_get_keyboard_mapping_reply(
+        m_connection, xcb_get_keyboard_mapping(m_connection, setup->min_keycode, std::uint8_t(count)), nullptr);
+    xcb_keycode_t keycode = 0;
+    if (mapping) {
+        const xcb_keysym_t *symbols = xcb_get_keyboard_mapping_keysyms(mapping);
+        const int perKey = mapping->keysyms_per_keycode;
+        for (int i = 0; i < count * perKey && !keycode; ++i) {
+            if (symbols[i] == keysym)
+                keycode = xcb_keycode_t(setup->min_keycode + i / perKey);
+        }
+    }
+    std::free(mapping);
+    xcb_get_input_focus_reply_t *focus =
+        xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr);
+    const xcb_window_t target = focus ? focus->focus : 0;
+    std::free(focus);
+    if (!keycode || target == XCB_NONE || target == XCB_INPUT_FOCUS_POINTER_ROOT)
+        return false;
+    for (std::uint8_t type : {std::uint8_t(XCB_KEY_PRESS), std::uint8_t(XCB_KEY_RELEASE)}) {
+        xcb_key_press_event_t event {};
+        event.response_type = type;
+        event.detail = keycode;
+        event.time = XCB_CURRENT_TIME;
+        event.root = m_root;
+        event.event = target;
+        event.child = XCB_NONE;
+        event.same_screen = 1;
+        xcb_send_event(m_connection, 0, target,
+            type == XCB_KEY_PRESS ? XCB_EVENT_MASK_KEY_PRESS : XCB_EVENT_MASK_KEY_RELEASE,
+            reinterpret_cast<const char *>(&event));
+    }
+    xcb_flush(m_connection);
+    return true;
+}
+
 NativeRect X11TestClient::screen()
 {
     const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
     return {0, 0, screen->width_in_pixels, screen->height_in_pixels};
+}
+
+// The window manager answers a request for frame extents in turn with the requests sent to it before:
+// once it has set them on a window of ours, it has carried out what was asked of it up to now, however
+// busy the machine. Only when the manager says it supports the request.
+void X11TestClient::waitForWindowManager(const QElapsedTimer &total)
+{
+    const std::uint32_t request = atom("_NET_REQUEST_FRAME_EXTENTS");
+    const std::uint32_t extents = atom("_NET_FRAME_EXTENTS");
+    if (!m_probe) {
+        xcb_get_property_reply_t *reply = xcb_get_property_reply(m_connection,
+            xcb_get_property(m_connection, 0, m_root, atom("_NET_SUPPORTED"), XCB_ATOM_ATOM, 0, 65536), nullptr);
+        bool supported = false;
+        if (reply) {
+            const auto *atoms = static_cast<const std::uint32_t *>(xcb_get_property_value(reply));
+            const auto *end = atoms + xcb_get_property_value_length(reply) / 4;
+            supported = std::find(atoms, end, request) != end;
+        }
+        std::free(reply);
+        if (!supported)
+            return;
+        m_probe = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, 0, m_probe, m_root, -100, -100, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+            XCB_COPY_FROM_PARENT, 0, nullptr);
+    }
+    xcb_delete_property(m_connection, m_probe, extents);
+    xcb_client_message_event_t message {};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = m_probe;
+    message.type = request;
+    xcb_send_event(m_connection, 0, m_root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+        reinterpret_cast<const char *>(&message));
+    xcb_flush(m_connection);
+    while (total.elapsed() < kSettleLimitMs) {
+        xcb_get_property_reply_t *reply = xcb_get_property_reply(m_connection,
+            xcb_get_property(m_connection, 0, m_probe, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr);
+        const bool answered = reply && reply->type != XCB_NONE;
+        std::free(reply);
+        if (answered)
+            return;
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
 }
 
 void X11TestClient::settle()
@@ -229,6 +343,7 @@ void X11TestClient::settle()
     std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
     QElapsedTimer total;
     total.start();
+    waitForWindowManager(total);
     QElapsedTimer quiet;
     quiet.start();
     while (quiet.elapsed() < kQuietMs && total.elapsed() < kSettleLimitMs) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class QElapsedTimer;
+
 struct xcb_connection_t;
 
 // A second X client playing the other applications of the desktop (the browser among them): it makes
@@ -36,18 +38,26 @@ public:
     void setProperty(std::uint32_t window, const char *name, const char *type, const std::vector<std::uint32_t> &items);
     void deleteProperty(std::uint32_t window, const char *name);
     std::uint32_t atom(const char *name);
+    bool isManaged(std::uint32_t window); // listed in the window manager's _NET_CLIENT_LIST
+    bool isViewable(std::uint32_t window); // mapped, and so are its ancestors
 
     std::vector<NativeRect> shapeRectangles(std::uint32_t window); // the bounding shape as the server has it
     std::uint32_t pixel(int x, int y); // 0xRRGGBB on the screen
+    bool saveScreen(const std::string &path); // the whole screen as a PNG file
+    // A key press and release (by keysym) sent to the window that has the input focus, as a keyboard
+    // would deliver them; false when no window has the focus.
+    bool pressKey(std::uint32_t keysym);
     NativeRect screen();
 
     // Waits until the window manager has been quiet for a moment (bounded), running Qt's events meanwhile.
     void settle();
 
 private:
+    void waitForWindowManager(const QElapsedTimer &total); // until it has handled what was sent to it
     void waitUntilManaged(std::uint32_t window); // listed in _NET_CLIENT_LIST, or the wait is over
 
     xcb_connection_t *m_connection = nullptr;
     std::uint32_t m_root = 0;
     std::uint32_t m_visual = 0;
+    std::uint32_t m_probe = 0; // an unmapped window the window manager is asked about in settle()
 };

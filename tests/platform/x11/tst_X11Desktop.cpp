@@ -102,6 +102,7 @@ private slots:
     void docksAreTheTaskbars();
     void regionSeenOnTheServerAndOnScreen();
     void embeddedQtWindowGeometry();
+    void managedWindowEmbeddedStaysInItsParent();
     void topLevelQtWindowBetweenBrowserAndOtherApplication();
     void destroyNewsThroughQtsNativeEvents();
     void destroyObserverWhenTheBrowserGoes_data();
@@ -288,6 +289,36 @@ void tst_X11Desktop::embeddedQtWindowGeometry()
     QVERIFY(widget->windowHandle()->parent() == nullptr);
     QVERIFY(m_desktop->showWindow(self, false));
     QVERIFY(!m_desktop->isVisible(self));
+    m_client->destroy(browser);
+    QVERIFY2(g_xErrors.isEmpty(), qPrintable(g_xErrors.join("\n")));
+}
+
+// The way back from full screen: a window the window manager manages (shown top-level) is embedded
+// and placed at once. The manager's release of it must not undo that afterwards (unmap it, move it to
+// where the manager had it, or put it back on the root). A race, so several rounds.
+void tst_X11Desktop::managedWindowEmbeddedStaysInItsParent()
+{
+    const std::uint32_t browser = m_client->create({u"Page - Chromium", u"Chromium", {200, 150, 800, 600}}, kPageColour);
+    const std::unique_ptr<QWidget> widget = makePluginWidget();
+    const NativeHandle self = NativeHandle(widget->winId());
+    for (int round = 0; round < 8; ++round) {
+        QVERIFY(m_desktop->setParent(self, 0));
+        QVERIFY(m_desktop->placeWindow(self, ZOrderPlacement::intoTopmostBand().shown().withGeometry({0, 0, 0, 0})));
+        QTRY_VERIFY_WITH_TIMEOUT(m_client->isManaged(std::uint32_t(self)), 10000);
+        m_client->settle(); // full screen lasts a while
+
+        QVERIFY(m_desktop->setParent(self, browser));
+        widget->setGeometry(30, 20, 300, 200);
+        m_client->settle();
+        const QByteArray where = QByteArray("round ") + QByteArray::number(round);
+        QVERIFY2(!m_client->isManaged(std::uint32_t(self)), where);
+        QTRY_VERIFY2_WITH_TIMEOUT(m_client->pixel(200 + 30 + 150, 150 + 20 + 100) == kPluginColour, where, 10000);
+        QCOMPARE(m_desktop->parent(self), NativeHandle(browser));
+        QVERIFY2(m_client->isViewable(std::uint32_t(self)), where);
+        QCOMPARE(m_desktop->windowRect(self), (NativeRect {230, 170, 530, 370}));
+        QCOMPARE(m_client->pixel(229, 169), kPageColour);
+    }
+    m_desktop->setParent(self, 0);
     m_client->destroy(browser);
     QVERIFY2(g_xErrors.isEmpty(), qPrintable(g_xErrors.join("\n")));
 }
