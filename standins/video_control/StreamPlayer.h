@@ -67,7 +67,6 @@ public:
     void setPaused(bool paused);
     void setReconnect(int attempts, int intervalMs);
 
-    // The newest unpainted frame, if any; the caller paints it and reports the painting.
     // The frame to paint (GUI thread): the newest one when a new one came, else the one painted last.
     // Answers whether the frame is new; a new frame's painting is reported through framePainted.
     bool frameForPainting(PlayerFrame &frame);
