@@ -47,4 +47,37 @@ QRegion roundRect(const NativeRect &rect, int ellipseWidth, int ellipseHeight)
     return region;
 }
 
+namespace {
+
+long long overlapArea(const NativeRect &a, const NativeRect &b)
+{
+    const long long width = std::min(a.right, b.right) - std::max(a.left, b.left);
+    const long long height = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
+    return width > 0 && height > 0 ? width * height : 0;
+}
+
+long long squaredDistance(const NativeRect &a, const NativeRect &b)
+{
+    const long long dx = std::max({0, b.left - a.right, a.left - b.right});
+    const long long dy = std::max({0, b.top - a.bottom, a.top - b.bottom});
+    return dx * dx + dy * dy;
+}
+
+} // namespace
+
+std::optional<NativeMonitor> nearestMonitor(const std::vector<NativeMonitor> &monitors, const NativeRect &rect)
+{
+    const auto best = std::min_element(
+        monitors.begin(), monitors.end(), [&rect](const NativeMonitor &a, const NativeMonitor &b) {
+            const long long overlapA = overlapArea(a.rect, rect);
+            const long long overlapB = overlapArea(b.rect, rect);
+            if (overlapA != overlapB)
+                return overlapA > overlapB;
+            return squaredDistance(a.rect, rect) < squaredDistance(b.rect, rect);
+        });
+    if (best == monitors.end())
+        return std::nullopt;
+    return *best;
+}
+
 } // namespace RegionShapes

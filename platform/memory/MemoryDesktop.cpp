@@ -45,20 +45,6 @@ NativeRect offsetRect(const NativeRect &rect, const NativePoint &by)
     return {rect.left + by.x, rect.top + by.y, rect.right + by.x, rect.bottom + by.y};
 }
 
-long long overlapArea(const NativeRect &a, const NativeRect &b)
-{
-    const long long width = std::min(a.right, b.right) - std::max(a.left, b.left);
-    const long long height = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
-    return width > 0 && height > 0 ? width * height : 0;
-}
-
-long long squaredDistance(const NativeRect &a, const NativeRect &b)
-{
-    const long long dx = std::max({0, b.left - a.right, a.left - b.right});
-    const long long dy = std::max({0, b.top - a.bottom, a.top - b.bottom});
-    return dx * dx + dy * dy;
-}
-
 bool hostUserIsAdministrator()
 {
 #ifdef __unix__
@@ -565,16 +551,7 @@ std::optional<NativeMonitor> MemoryDesktop::monitorNearestWindow(NativeHandle ha
     ++m_interfaceCalls;
     if (!find(handle) || m_monitors.empty())
         return std::nullopt;
-    const NativeRect rect = windowRect(handle);
-    const auto best = std::min_element(
-        m_monitors.begin(), m_monitors.end(), [&rect](const NativeMonitor &a, const NativeMonitor &b) {
-            const long long overlapA = overlapArea(a.rect, rect);
-            const long long overlapB = overlapArea(b.rect, rect);
-            if (overlapA != overlapB)
-                return overlapA > overlapB;
-            return squaredDistance(a.rect, rect) < squaredDistance(b.rect, rect);
-        });
-    return *best;
+    return RegionShapes::nearestMonitor(m_monitors, windowRect(handle));
 }
 
 // ---------------------------------------------------------------- destruction

@@ -86,20 +86,6 @@ NativeRegion fromQRegion(const QRegion &region)
 
 using RegionShapes::normalisedRect;
 
-long long overlapArea(const NativeRect &a, const NativeRect &b)
-{
-    const long long width = std::min(a.right, b.right) - std::max(a.left, b.left);
-    const long long height = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
-    return width > 0 && height > 0 ? width * height : 0;
-}
-
-long long squaredDistance(const NativeRect &a, const NativeRect &b)
-{
-    const long long dx = std::max({0, b.left - a.right, a.left - b.right});
-    const long long dy = std::max({0, b.top - a.bottom, a.top - b.bottom});
-    return dx * dx + dy * dy;
-}
-
 std::int16_t toCoordinate(int value)
 {
     return std::int16_t(std::clamp(value, int(std::numeric_limits<std::int16_t>::min()),
@@ -1097,17 +1083,7 @@ std::optional<NativeMonitor> X11Desktop::monitorNearestWindow(NativeHandle handl
 {
     if (!isWindow(handle))
         return std::nullopt;
-    const NativeRect rect = windowRect(handle);
-    const std::vector<NativeMonitor> all = monitors();
-    const auto best
-        = std::min_element(all.begin(), all.end(), [&rect](const NativeMonitor &a, const NativeMonitor &b) {
-              const long long overlapA = overlapArea(a.rect, rect);
-              const long long overlapB = overlapArea(b.rect, rect);
-              if (overlapA != overlapB)
-                  return overlapA > overlapB;
-              return squaredDistance(a.rect, rect) < squaredDistance(b.rect, rect);
-          });
-    return *best;
+    return RegionShapes::nearestMonitor(monitors(), windowRect(handle));
 }
 
 // ---------------------------------------------------------------- destruction
