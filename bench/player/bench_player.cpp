@@ -12,6 +12,7 @@
 //   bench_player [seconds per phase, default 10]
 
 #include "standins/video_control/VideoControlTesting.h"
+#include "tests/standins/RtspTestServer.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -93,51 +94,6 @@ double percentile(std::vector<double> values, double p)
     return values[std::min(values.size() - 1, size_t(p * (values.size() - 1) + 0.5))];
 }
 
-// (frame index, sender clock ms mod 65536) from the strip of a frame painted filling rect, or -1.
-std::pair<int, int> readStrip(const QImage &image, const QRect &rect)
-{
-    // Below the strip the frame is grey: without it, this is no frame of the server.
-    const int below = qGray(image.pixel(rect.center()));
-    if (below < 90 || below > 165)
-        return { -1, -1 };
-    quint32 value = 0;
-    const int y = rect.top() + rect.height() / 20;
-    for (int bit = 0; bit < 32; ++bit) {
-        const int grey = qGray(image.pixel(rect.left() + int((bit + 0.5) * rect.width() / 32), y));
-        if (grey > 90 && grey < 165)
-            return { -1, -1 };
-        if (grey >= 165)
-            value |= 1u << bit;
-    }
-    return { int(value & 0xffff), int(value >> 16) };
-}
-
-struct Server
-{
-    bool start(int port = 0)
-    {
-        process = std::make_unique<QProcess>();
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process->start("/usr/bin/python3", { RTSP_TEST_SERVER, "--port", QString::number(port), "--width",
-                                                QString::number(kWidth), "--height", QString::number(kHeight), "--fps",
-                                                QString::number(kFps) });
-        if (!process->waitForReadyRead(15000))
-            return false;
-        const QByteArray line = process->readLine().trimmed();
-        if (!line.startsWith("ready "))
-            return false;
-        this->port = line.mid(6).toInt();
-        return true;
-    }
-    void kill()
-    {
-        process->kill();
-        process->waitForFinished();
-    }
-    QString url() const { return QStringLiteral("rtsp://127.0.0.1:%1/test").arg(port); }
-    std::unique_ptr<QProcess> process;
-    int port = 0;
-};
 
 struct Component
 {
@@ -167,9 +123,13 @@ int main(int argc, char **argv)
     VC_InstallEventCallback(VC_EVENT_STREAM, &record);
     VCT_SetTickPeriod(1000000);
 
-    Server server;
-    if (!server.start()) {
-        std::fprintf(stderr, "the RTSP test server does not start (python3-gi, gir1.2-gst-rtsp-server-1.0)\n");
+    RtspTestServer server;
+    QString whyNot;
+    if (!server.start(&whyNot, 0,
+            { "--width", QString::number(kWidth), "--height", QString::number(kHeight), "--fps",
+                QString::number(kFps) })) {
+        std::fprintf(stderr, "the RTSP test server does not start (python3-gi, gir1.2-gst-rtsp-server-1.0): %s\n",
+            qPrintable(whyNot));
         return 1;
     }
     std::printf("stream: H.264 %d x %d at %d fps from %s, %d s per phase\n", kWidth, kHeight, kFps,
@@ -184,7 +144,7 @@ int main(int argc, char **argv)
             QElapsedTimer clock;
             clock.start();
             call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", server.url() } });
-            while (readStrip(component.view->grab().toImage(), inner).first < 0 && clock.elapsed() < 10000)
+            while (RtspTestServer::readStrip(component.view->grab().toImage(), inner).first < 0 && clock.elapsed() < 10000)
                 waitMs(2);
             starts.push_back(clock.elapsed());
             if (round < 4)
@@ -195,7 +155,7 @@ int main(int argc, char **argv)
         QElapsedTimer run;
         run.start();
         while (run.elapsed() < seconds * 1000) {
-            const auto [index, sentMs] = readStrip(component.view->grab().toImage(), inner);
+            const auto [index, sentMs] = RtspTestServer::readStrip(component.view->grab().toImage(), inner);
             const qint64 now = QDateTime::currentMSecsSinceEpoch();
             if (index >= 0 && index != lastIndex) {
                 lastIndex = index;

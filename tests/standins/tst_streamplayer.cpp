@@ -1,4 +1,5 @@
 #include "standins/video_control/VideoControlTesting.h"
+#include "tests/standins/RtspTestServer.h"
 
 #include <QImage>
 #include <QJsonDocument>
@@ -116,89 +117,18 @@ QString makeStream(const QTemporaryDir &dir, const QString &name, const QStringL
 
 const QStringList kH264 { "-c:v", "libx264", "-pix_fmt", "yuv420p", "-g", "25", "-bf", "0" };
 
-// The test RTSP server beside this file, one process per test; stopped when it goes.
-class RtspServer
-{
-public:
-    // Starts it on port (0: a free one); error says why it did not start.
-    bool start(QString *error, int port = 0, const QStringList &extra = {})
-    {
-        if (!QFileInfo::exists(QStringLiteral("/usr/bin/python3"))) {
-            *error = QStringLiteral("no /usr/bin/python3");
-            return false;
-        }
-        process.reset(new QProcess);
-        process->start(QStringLiteral("/usr/bin/python3"),
-            QStringList { QStringLiteral(RTSP_TEST_SERVER), "--port", QString::number(port) } + extra);
-        if (!process->waitForStarted(5000)) {
-            *error = QStringLiteral("the server does not start");
-            return false;
-        }
-        QElapsedTimer clock;
-        clock.start();
-        while (!process->canReadLine() && process->state() == QProcess::Running && clock.elapsed() < 15000)
-            process->waitForReadyRead(200);
-        const QByteArray line = process->readLine().trimmed();
-        if (!line.startsWith("ready ")) {
-            process->waitForFinished(2000);
-            *error = QString::fromUtf8(process->readAllStandardError());
-            skip = process->exitCode() == 77;
-            return false;
-        }
-        boundPort = line.mid(6).toInt();
-        return true;
-    }
-    void kill()
-    {
-        if (process) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
-    }
-    ~RtspServer() { kill(); }
-    QString url(const QString &credentials = QString()) const
-    {
-        return QStringLiteral("rtsp://") + credentials + QStringLiteral("127.0.0.1:%1/test").arg(boundPort);
-    }
-    int port() const { return boundPort; }
-    bool skip = false; // GStreamer's RTSP server is not installed
-
-private:
-    std::unique_ptr<QProcess> process;
-    int boundPort = 0;
-};
 
 #define START_RTSP(server, ...)                                                                              \
     do {                                                                                                     \
         QString whyNot;                                                                                      \
         if (!(server).start(&whyNot, ##__VA_ARGS__)) {                                                       \
-            if ((server).skip)                                                                               \
+            if ((server).missing())                                                                               \
                 QSKIP(qPrintable(QStringLiteral("no RTSP test server (python3-gi, gir1.2-gst-rtsp-server-1.0, "  \
                                                 "gstreamer1.0-plugins-ugly): ") + whyNot));                  \
             QFAIL(qPrintable(whyNot));                                                                       \
         }                                                                                                    \
     } while (false)
 
-// The frame index and the sender's clock (ms modulo 65536) from the strip of 32 blocks across the top tenth
-// of a frame painted into frame (a frame of the test server); -1 when the strip is not there.
-std::pair<int, int> readStrip(const QImage &image, const QRect &frame)
-{
-    // Below the strip the frame is grey: without it, this is no frame of the server.
-    const int below = qGray(image.pixel(frame.center()));
-    if (below < 90 || below > 165)
-        return { -1, -1 };
-    quint32 value = 0;
-    const int y = frame.top() + frame.height() / 20;
-    for (int bit = 0; bit < 32; ++bit) {
-        const int x = frame.left() + int((bit + 0.5) * frame.width() / 32);
-        const int grey = qGray(image.pixel(x, y));
-        if (grey > 90 && grey < 165)
-            return { -1, -1 };
-        if (grey >= 165)
-            value |= 1u << bit;
-    }
-    return { int(value & 0xffff), int(value >> 16) };
-}
 
 // ffprobe's view of a file: "codec_name" and "duration" (of the container).
 QMap<QString, QString> probe(const QString &path)
@@ -433,7 +363,7 @@ void TestStreamPlayer::rtspPlaysPausesAndCaptures_data()
 void TestStreamPlayer::rtspPlaysPausesAndCaptures()
 {
     QFETCH(QString, transport);
-    RtspServer server;
+    RtspTestServer server;
     START_RTSP(server);
     Component component;
     QCOMPARE(call(VC_SetWndRatioMode, component.widget.get(), { { "mode", "fill" } }).value("mode"), QJsonValue("fill"));
@@ -447,8 +377,8 @@ void TestStreamPlayer::rtspPlaysPausesAndCaptures()
     // Filled, the frame covers the cell inside its border: the strip reads back and advances.
     const QRect inner = QRect(QPoint(0, 0), component.widget->size()).adjusted(2, 2, -2, -2);
     int first = -1;
-    QTRY_VERIFY((first = readStrip(component.paint(), inner).first) >= 0);
-    QTRY_VERIFY(readStrip(component.paint(), inner).first > first);
+    QTRY_VERIFY((first = RtspTestServer::readStrip(component.paint(), inner).first) >= 0);
+    QTRY_VERIFY(RtspTestServer::readStrip(component.paint(), inner).first > first);
 
     const QJsonObject stream = streamOf(component.widget.get(), 0);
     QCOMPARE(stream.value("codec"), QJsonValue("h264"));
@@ -462,11 +392,11 @@ void TestStreamPlayer::rtspPlaysPausesAndCaptures()
     QCOMPARE(call(VC_Pause, component.widget.get(), { { "wndIndex", 0 } }).value("state"), QJsonValue("paused"));
     QTRY_VERIFY(eventsOf(0).contains("paused"));
     QTest::qWait(100);
-    const int pausedAt = readStrip(component.paint(), inner).first;
+    const int pausedAt = RtspTestServer::readStrip(component.paint(), inner).first;
     QTest::qWait(300);
-    QCOMPARE(readStrip(component.paint(), inner).first, pausedAt);
+    QCOMPARE(RtspTestServer::readStrip(component.paint(), inner).first, pausedAt);
     call(VC_Resume, component.widget.get(), { { "wndIndex", 0 } });
-    QTRY_VERIFY(readStrip(component.paint(), inner).first > pausedAt);
+    QTRY_VERIFY(RtspTestServer::readStrip(component.paint(), inner).first > pausedAt);
 
     // The capture is the decoded frame at its own size.
     const QString image = dir.filePath("capture-" + transport + ".png");
@@ -474,7 +404,7 @@ void TestStreamPlayer::rtspPlaysPausesAndCaptures()
         QJsonValue(image));
     const QImage captured(image);
     QCOMPARE(captured.size(), QSize(320, 240));
-    QVERIFY(readStrip(captured, captured.rect()).first > pausedAt);
+    QVERIFY(RtspTestServer::readStrip(captured, captured.rect()).first > pausedAt);
     QCOMPARE(call(VC_Snapshot, component.widget.get(), { { "path", "/nonexistent/dir/x.png" } }).value("errorCode"),
         QJsonValue(VCT_ERROR_FILE_NOT_WRITTEN));
     QCOMPARE(call(VC_Snapshot, component.widget.get(), {}).value("errorCode"), QJsonValue(VCT_ERROR_BAD_VALUE));
@@ -482,7 +412,7 @@ void TestStreamPlayer::rtspPlaysPausesAndCaptures()
 
 void TestStreamPlayer::rtspCredentials()
 {
-    RtspServer server;
+    RtspTestServer server;
     START_RTSP(server, 0, { "--user", "admin", "--password", "s3cret" });
     Component component(2);
     call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", server.url("admin:wrong@") } });
@@ -507,7 +437,7 @@ void TestStreamPlayer::saveWritesTheStreamAsItCame()
     QFETCH(QString, file);
     if (!hasProgram("ffprobe"))
         QSKIP("ffprobe is not installed (Debian package ffmpeg)");
-    RtspServer server;
+    RtspTestServer server;
     START_RTSP(server);
     Component component;
     const QString path = dir.filePath(file);
@@ -532,7 +462,7 @@ void TestStreamPlayer::saveWritesTheStreamAsItCame()
 
 void TestStreamPlayer::lostServerIsReconnected()
 {
-    RtspServer server;
+    RtspTestServer server;
     START_RTSP(server);
     Component reconnecting;
     Component giving(1);
@@ -556,7 +486,7 @@ void TestStreamPlayer::lostServerIsReconnected()
     QTest::qWait(500);
     QVERIFY(!eventsOf(0, reconnecting.widget.get()).contains("failed"));
 
-    RtspServer back;
+    RtspTestServer back;
     START_RTSP(back, port);
     QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0, reconnecting.widget.get()).lastIndexOf("playing") > lost.indexOf("reconnecting"), 10000);
     QCOMPARE(streamOf(reconnecting.widget.get(), 0).value("state"), QJsonValue("playing"));
@@ -566,7 +496,7 @@ void TestStreamPlayer::lostServerIsReconnected()
 
 void TestStreamPlayer::cellsStopAndStartWhileOthersPlay()
 {
-    RtspServer server;
+    RtspTestServer server;
     START_RTSP(server);
     QString error;
     const QString longFile = makeStream(dir, "long.mp4", kH264, 30, &error);
