@@ -179,6 +179,7 @@ test('nothing but this session\'s own events and answers reaches the page', asyn
         { cmd: 'reconnecting', uuid: '{u}' },
         { cmd: '.close', uuid: '{u}' },
         { sequence, uuid: '{other}', errorCode: 0, forged: true }, // an answer under another identifier
+        { sequence: 'ls1', uuid: '{u}', errorCode: 0, forged: true }, // an answer to a command someone else sent
     ];
     for (const text of impostors)
         road.onText(JSON.stringify(text));

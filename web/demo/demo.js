@@ -101,8 +101,10 @@ $('connect').addEventListener('click', async () => {
         session.on('window.onGetSelectWndInfo', (event) => { selected = event.wndIndex ?? selected; drawCells(); });
         session.on('window.onPluginEventHandler', streamEvent);
         session.on('close', ({ reason }) => {
-            status(`Session closed: ${reason}. Press Connect to start again.`, 'error');
             setButtons(false);
+            // The demo closes the session itself after a failed step, whose error stays on show.
+            if (!$('status').classList.contains('error'))
+                status(`Session closed: ${reason}. Press Connect to start again.`, 'error');
         });
         session.on('error', (error) => showError('The plug-in window', error));
         session.on('reconnecting', ({ attempt, reason }) => {

@@ -282,13 +282,26 @@ export class Session {
             this.emit(event.cmd, event);
     }
 
+    /**
+     * Whether an answer may be one of this session's: not when it names another session, nor when it
+     * carries a sequence this session never sent (the answer to a command a third party sent under this
+     * session's identifier). Answers without either go to the oldest waiting command.
+     */
+    ownAnswer(value) {
+        if (!value || typeof value !== 'object')
+            return true;
+        if (typeof value.uuid === 'string' && value.uuid !== this.uuid)
+            return false;
+        return value.sequence === undefined || value.sequence === '' || String(value.sequence).startsWith(this.sequencePrefix);
+    }
+
     /** One text from the WebSocket: an event, or the answer of a waiting command. */
     receive(text) {
         const value = parseAnswer(text);
         if (isEvent(value))
             this.deliver(value);
-        else if (value && typeof value === 'object' && typeof value.uuid === 'string' && value.uuid !== this.uuid)
-            return; // the answer to a command sent under another session's identifier
+        else if (!this.ownAnswer(value))
+            return;
         else
             this.pending.settle(text);
     }
