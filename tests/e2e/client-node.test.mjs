@@ -1,6 +1,7 @@
 // The client library from Node against the real service: the WebSocket class and Web Crypto are handed
 // in (ws, node:crypto), as a Node program without browser globals would; the image channel packs with
-// Node's own CompressionStream, reads the service's own bitmaps and its decoder unpacks the library's packing, pieces included.
+// Node's own CompressionStream, reads the service's own bitmaps, and the service's decoder unpacks the
+// library's packing, pieces included.
 import assert from 'node:assert/strict';
 import { webcrypto } from 'node:crypto';
 import { after, before, test } from 'node:test';
