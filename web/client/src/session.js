@@ -213,9 +213,9 @@ export class Session {
             return;
         const cell = Number(args?.wndIndex ?? 0);
         if (cmd === 'video.arrangeWindow')
-            this.replay.layout = args;
+            this.replay.layout = { ...args };
         else if (cmd === 'video.startPlay')
-            this.replay.streams.set(cell, args);
+            this.replay.streams.set(cell, { ...args });
         else if (cmd === 'video.stop')
             this.replay.streams.delete(cell);
         else if (cmd === 'video.stopAll')

@@ -2,6 +2,7 @@
 // the service expects, following the element once per animation frame, hidden with the page, and with
 // holes cut where other page elements overlap it.
 import { LocalServiceError } from './errors.js';
+import { delay } from './roads.js';
 import { contentOffset, coversFor, holeIn, intersect, noCovers, placementSteps, sameRect, toDeviceRect } from './geometry.js';
 
 // The service finds the browser window by its title only while "createWnd" runs, so one attach at a
@@ -15,7 +16,6 @@ function takeTitleTurn(document, work) {
     return turn;
 }
 
-const delay = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const nextFrame = (view) => new Promise((resolve) => view.requestAnimationFrame(() => resolve()));
 
 function sameCovers(a, b) {
