@@ -19,11 +19,12 @@ namespace {
 const QString kDefaultInstance = QStringLiteral("Velora-Plugin.lock");
 const QString kDefaultPorts = QStringLiteral("ports 33686-33695");
 
-// The start-up line of a headless service that listens on port, of the range given as "ports A-B".
+// The start-up line of a headless service that listens on port (on one address or more), of the range
+// given as "ports A-B".
 QRegularExpression listeningLine(const QString &range, int port = -1)
 {
     const QString bound = port < 0 ? QStringLiteral("\\d+") : QString::number(port);
-    return QRegularExpression(QStringLiteral("^LocalService %1 listening on [0-9a-f.:\\[\\]]+:%2 \\(%3\\), desktop in-memory ")
+    return QRegularExpression(QStringLiteral("^LocalService %1 listening on .+:%2 \\(%3\\), desktop in-memory ")
                                   .arg(QRegularExpression::escape(QStringLiteral(LS_SERVICE_VERSION)), bound,
                                       QRegularExpression::escape(range)));
 }
