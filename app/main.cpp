@@ -1,7 +1,9 @@
 #include "app/AppLog.h"
 #include "app/Privileges.h"
+#include "app/QtPlatformChoice.h"
 #include "app/ServiceConfig.h"
 #include "app/SingleInstance.h"
+#include "app/StartupReport.h"
 #include "platform/DesktopBackend.h"
 #include "video/VideoControl.h"
 #include "webservice/WebServer.h"
@@ -9,10 +11,31 @@
 #include <QApplication>
 #include <QWidget>
 
+namespace {
+
+// Where the listener is bound, as the system has it (the port actually taken, not the range's start).
+QList<StartupReport::BoundAddress> boundAddresses(const WebServer &server)
+{
+    if (!server.isListening())
+        return {};
+    return {{server.serverAddress(), server.serverPort()}};
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     // Time and thread on every line; QT_MESSAGE_PATTERN still overrides this.
     qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} [%{threadid}] %{message}"));
+
+    QString platformReason;
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // Before the application object: Qt aborts when the platform it loads cannot start.
+    const QtPlatformChoice platform = chooseQtPlatform(
+        {qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"), qgetenv("WAYLAND_DISPLAY"), &xDisplayAnswers});
+    qputenv("QT_QPA_PLATFORM", platform.platform);
+    platformReason = platform.reason;
+#endif
 
     auto *app = new QApplication(argc, argv);
     if (enablePrivileges(currentDesktop())) {
@@ -24,13 +47,15 @@ int main(int argc, char *argv[])
     const ServiceConfig config = ServiceConfig::load(
         QApplication::applicationDirPath() + QStringLiteral("/LocalServiceConfig.json"));
     if (!claimSingleInstance(config.instanceName)) {
+        qCDebug(lcApp).noquote() << StartupReport::instanceTaken(config.instanceName);
         delete app;
         return -1;
     }
 
     auto *server = new WebServer();
-    qCDebug(lcApp) << config.portStart;
     server->listenInRange(config.portStart, config.effectivePortEnd());
+    qCDebug(lcApp).noquote() << StartupReport::started(boundAddresses(*server), config.portStart,
+        config.effectivePortEnd(), QString::fromStdString(desktopBackendName(currentDesktop())), platformReason);
     QApplication::setQuitOnLastWindowClosed(false);
     const int exitCode = QApplication::exec();
 

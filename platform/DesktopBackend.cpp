@@ -6,6 +6,8 @@
 #endif
 #ifdef LS_HAVE_X11
 #include "platform/x11/X11Desktop.h"
+
+#include <xcb/xcb.h>
 #endif
 
 #include <QGuiApplication>
@@ -49,6 +51,33 @@ std::unique_ptr<NativeDesktop> createDesktop(DesktopBackendKind kind)
     auto desktop = std::make_unique<MemoryDesktop>();
     desktop->createTaskbars();
     return desktop;
+}
+
+bool xDisplayAnswers()
+{
+#ifdef LS_HAVE_X11
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    const bool answers = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return answers;
+#else
+    return false;
+#endif
+}
+
+std::string desktopBackendName(const NativeDesktop &desktop)
+{
+#ifdef _WIN32
+    if (dynamic_cast<const Win32Desktop *>(&desktop))
+        return "win32";
+#endif
+#ifdef LS_HAVE_X11
+    if (dynamic_cast<const X11Desktop *>(&desktop))
+        return "x11";
+#endif
+    if (dynamic_cast<const MemoryDesktop *>(&desktop))
+        return "in-memory";
+    return "other";
 }
 
 NativeDesktop &currentDesktop()

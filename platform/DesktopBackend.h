@@ -20,6 +20,13 @@ DesktopBackendKind desktopBackendFor(const std::string &qtPlatformName);
 // A new in-memory desktop has the default monitor with the taskbars and the start button on it.
 std::unique_ptr<NativeDesktop> createDesktop(DesktopBackendKind kind);
 
+// Whether the X display named by $DISPLAY accepts a connection (always false in builds without xcb).
+// Asked before the Qt application exists, which would abort when Qt's "xcb" cannot connect.
+bool xDisplayAnswers();
+
+// The backend behind a desktop, for the start-up line: "win32", "x11", "in-memory", or "other".
+std::string desktopBackendName(const NativeDesktop &desktop);
+
 // The process's desktop, created on first use from the running Qt application's platform name.
 // Main thread only, like the window code that uses it.
 NativeDesktop &currentDesktop();

@@ -50,6 +50,17 @@ until takes_connections "$port"; do
 done
 echo "check-start: the service took a connection on port $port"
 
+# Its start-up line says where it listens (written right after the listener took the port).
+for _ in $(seq 20); do
+    grep -q "listening on .*:$port " "$log" && break
+    sleep 0.5
+done
+grep "listening on .*:$port " "$log" >&2 || {
+    tail -n 30 "$log" >&2
+    echo "check-start: no start-up line naming port $port" >&2
+    exit 1
+}
+
 added=$(comm -13 <(echo "$before") <(installed_test_tools) | tr '\n' ' ')
 if [ -n "${added// /}" ]; then
     echo "check-start: start.sh installed test tools: $added" >&2

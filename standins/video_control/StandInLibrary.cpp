@@ -116,6 +116,23 @@ QJsonObject statsObject(const PlayerStats &stats)
     return object;
 }
 
+// The "state" a cell reports. A cell that plays a stream says what its player knows ("connecting",
+// "stalled", "failed", ...), so that it never reads "playing" beside a failed stream. A pause or resume
+// asked for shows at once (the player carries it out on its thread a moment later), but no command
+// changes a stream that has ended or failed. A cell that paints the pattern: "playing", "paused" or
+// "stopped".
+QString reportedState(const StandInCell &cell)
+{
+    if (!cell.player)
+        return cell.state;
+    const QString stream = cell.player->stats().state;
+    if (stream == QLatin1String("ended") || stream == QLatin1String("failed"))
+        return stream;
+    if (cell.state == QLatin1String("paused") || stream == QLatin1String("paused"))
+        return cell.state;
+    return stream;
+}
+
 } // namespace
 
 StandInLibrary &StandInLibrary::instance()
@@ -266,7 +283,7 @@ QJsonObject StandInLibrary::streamCommand(const QString &function, StandInCell &
         code = player.stopSave();
     QJsonObject answer {
         { QLatin1String("wndIndex"), index },
-        { QLatin1String("state"), cell.state },
+        { QLatin1String("state"), reportedState(cell) },
         { QLatin1String("speed"), cell.speed },
     };
     if (code != 0)
@@ -452,7 +469,7 @@ QJsonObject StandInLibrary::cellCommand(const QString &function, QWidget *widget
     }
     return QJsonObject {
         { QLatin1String("wndIndex"), index },
-        { QLatin1String("state"), cell.state },
+        { QLatin1String("state"), reportedState(cell) },
         { QLatin1String("speed"), cell.speed },
     };
 }
@@ -618,7 +635,7 @@ QJsonObject StandInLibrary::behave(const QString &function, QWidget *widget, con
                 { QLatin1String("wndIndex"), i },
                 { QLatin1String("playing"), cell.playing },
                 { QLatin1String("hidden"), cell.hidden },
-                { QLatin1String("state"), cell.state },
+                { QLatin1String("state"), reportedState(cell) },
                 { QLatin1String("request"), cell.request },
             };
             if (cell.player)
@@ -765,16 +782,15 @@ void StandInLibrary::tick()
         for (auto it = widgets.constBegin(); it != widgets.constEnd(); ++it) {
             for (int i = 0; i < it->cells.size(); ++i) {
                 const StandInCell &cell = it->cells[i];
-                if (!cell.playing)
+                // A cell that plays a stream reports through its player's events alone.
+                if (!cell.playing || cell.player)
                     continue;
-                QJsonObject info {
+                const QJsonObject info {
                     { QLatin1String("wndIndex"), i },
                     { QLatin1String("event"), QStringLiteral("streamInfo") },
                     { QLatin1String("state"), cell.state },
                     { QLatin1String("tick"), double(count) },
                 };
-                if (cell.player)
-                    info.insert(QLatin1String("stream"), cell.player->stats().state);
                 events.append({ VC_EVENT_STREAM, it.key(), info });
                 if (count % 5 == 0)
                     events.append({ VC_EVENT_STREAM_EXTRA, it.key(), QJsonObject { { QLatin1String("wndIndex"), i },

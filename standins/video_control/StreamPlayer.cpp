@@ -16,6 +16,12 @@ extern "C" {
 
 #include <cerrno>
 
+#ifdef _WIN32
+#include <ws2tcpip.h>
+#else
+#include <netdb.h>
+#endif
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -84,6 +90,21 @@ std::pair<int, QString> classifyOpenError(int error, bool timedOut)
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(error, text, sizeof text);
     return { VCT_ERROR_STREAM, QString::fromUtf8(text) };
+}
+
+// Whether the address names a host that does not resolve (FFmpeg reports that as a plain I/O error).
+bool nameDoesNotResolve(const QString &url)
+{
+    const QByteArray host = QUrl(url).host().toUtf8();
+    if (host.isEmpty())
+        return false;
+    addrinfo hints = {};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    const int result = getaddrinfo(host.constData(), nullptr, &hints, &found);
+    if (found)
+        freeaddrinfo(found);
+    return result != 0;
 }
 
 // The address with the credentials put in, when it has none of its own.
@@ -346,7 +367,8 @@ void StreamPlayer::run()
             attempts = reconnectAttempts;
             intervalMs = reconnectIntervalMs;
         }
-        const bool retryable = attempt.outcome == Outcome::Lost || attempt.errorCode == VCT_ERROR_ADDRESS_REFUSED;
+        const bool retryable = attempt.outcome == Outcome::Lost || attempt.errorCode == VCT_ERROR_ADDRESS_REFUSED
+            || attempt.errorCode == VCT_ERROR_NAME_NOT_RESOLVED;
         if (retryable && (attempts < 0 || attemptsUsed < attempts)) {
             ++attemptsUsed;
             if (!sleepFor(intervalMs))
@@ -387,6 +409,8 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
     if (abortIo)
         return { Outcome::Stopped, 0, QString(), false };
     if (result < 0) {
+        if (result == AVERROR(EIO) && !guard.expired && nameDoesNotResolve(options.url))
+            return { Outcome::Failed, VCT_ERROR_NAME_NOT_RESOLVED, QStringLiteral("name not resolved"), false };
         const auto [code, reason] = classifyOpenError(result, guard.expired);
         return { Outcome::Failed, code, reason, false };
     }

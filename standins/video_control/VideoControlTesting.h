@@ -8,14 +8,17 @@
 //   VC_ArrangeWindow    "windowNum": number of cells, 1 to 64 (answers errorCode 2 outside)
 //   VC_SelectPlayWindow "wndIndex": the selected cell
 //   VC_Play             "wndIndex" (default: the selected cell), "url", "playGroup"; the cell plays the
-//                       whole request; answers "wndIndex". Without "url", or with an address that begins
-//                       with "pattern:", the cell paints a moving pattern and the address. Any other "url"
-//                       is played (see "Playing streams" below); the cell stays taken, and counts as
-//                       playing, until it is stopped, also when its stream has failed or ended.
+//                       whole request; answers "wndIndex" and "state" like the commands below. Without
+//                       "url", or with an address that begins with "pattern:", the cell paints a moving
+//                       pattern and the address. Any other "url" is played (see "Playing streams" below);
+//                       the cell stays taken, and counts as playing, until it is stopped, also when its
+//                       stream has failed or ended.
 //   VC_Stop, VC_Pause, VC_Resume, VC_Slow, VC_Fast, VC_FrameForward, VC_ReversePlay, VC_Snapshot,
 //   VC_StartSave, VC_StopSave
 //                       "wndIndex" (default: the selected cell); answer "wndIndex" and the cell's "state"
-//                       ("playing", "paused", "stopped"), "speed"; errorCode 2 for a cell that does not
+//                       ("playing", "paused", "stopped"; a cell that plays a stream: its stream's state,
+//                       "connecting" right after VC_Play, "failed" after a failure, only "paused" and
+//                       "playing" as the command set them), "speed"; errorCode 2 for a cell that does not
 //                       exist, 3 for one that does not play (all but VC_Stop)
 //   VC_StopRealPlayAll  stops every cell
 //   VC_QueryPlayStatus  answers "windowNum", "selectedIndex" and "cells": per cell "wndIndex", "playing",
@@ -55,8 +58,9 @@
 //   "stalled"           a live stream broke off or sent nothing for 3 s ("errorCode", "reason")
 //   "reconnecting"      after setReconnectInfo, "attempt" 1, 2, ...
 //   "ended"             the file (or a lost stream without reconnecting) ended
-//   "failed"            "errorCode" (the codes below) and "reason": "address refused", "authentication
-//                       failed", "codec not supported", "not found", or FFmpeg's own text
+//   "failed"            "errorCode" (the codes below) and "reason": "address refused", "name not
+//                       resolved", "authentication failed", "codec not supported", "not found", or
+//                       FFmpeg's own text
 // The "errorCode" of a stalled or failed stream replaces the event envelope's 0: the event reports a failure.
 // Commands on a cell that plays a stream (each takes "wndIndex", default the selected cell):
 //   VC_Pause, VC_Resume  stop reading the stream and go on
@@ -70,7 +74,8 @@
 //                       estimate from the frame leaving the source, where RTSP says, or else from its
 //                       arrival, to its painting; -1 before the first painting), "saving", and after a
 //                       failure "errorCode" and "reason"
-//   VC_SetReconnectInfo "attempts" (after a loss or a refused address; -1 without end, 0 never, the
+//   VC_SetReconnectInfo "attempts" (after a loss, a refused address or a name that does not resolve; -1
+//                       without end, 0 never, the
 //                       default) and "interval" in ms (100 to 60,000; default 1,000); for the widget's
 //                       streams, running ones included
 //   VC_SetWndRatioMode  "mode" "fit" (keep the aspect ratio, the default) or "fill" (stretch to the
@@ -87,7 +92,9 @@
 // grid (sub-background colour, border colour, the selected cell's border in the selected-border colour),
 // the rest in the background colour; a playing cell shows moving stripes and its "url". A click selects
 // a cell (event 0 and a mouse event 5), a double-click asks for full screen (event 1), both on the GUI
-// thread. Stream events (3 every tick, 4 every fifth) come from the library's own thread while cells play.
+// thread. A cell that paints the pattern raises stream events from the library's own thread while it
+// plays (3 "streamInfo" with its "state" every tick, 4 "bitrate" every fifth); a cell that plays a stream
+// raises only its player's events, each once, as they happen.
 
 #include "video/VideoControl.h"
 
@@ -116,6 +123,7 @@ enum VctError {
     VCT_ERROR_CODEC_NOT_SUPPORTED = 12, // not H.264, H.265 or MJPEG, or no video in it
     VCT_ERROR_NOT_FOUND = 13, // no such file, or the server has no such stream
     VCT_ERROR_STREAM = 14, // the stream broke off, or another failure of reading it
+    VCT_ERROR_NAME_NOT_RESOLVED = 15, // the address's host name does not resolve
     VCT_ERROR_NO_FRAME_YET = 20, // capture or save before the stream's first frame
     VCT_ERROR_FILE_NOT_WRITTEN = 21, // the image or recording cannot be written at that path
     VCT_ERROR_ALREADY_SAVING = 22,

@@ -42,6 +42,16 @@ void ServiceProcess::limitOpenFiles(int count)
     process.setArguments({QStringLiteral("--nofile=%1:%1").arg(count), binary});
 }
 
+void ServiceProcess::setEnvironmentVariable(const QString &name, const QString &value)
+{
+    QProcessEnvironment env = process.processEnvironment();
+    if (value.isNull())
+        env.remove(name);
+    else
+        env.insert(name, value);
+    process.setProcessEnvironment(env);
+}
+
 bool ServiceProcess::start()
 {
     process.start();
@@ -69,6 +79,21 @@ bool ServiceProcess::waitForLogLine(const QString &line, int timeoutMs)
         process.waitForReadyRead(20);
     }
     return true;
+}
+
+QString ServiceProcess::waitForLogMatch(const QRegularExpression &pattern, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const bool ended = process.state() == QProcess::NotRunning; // before the last read
+        const QStringList matching = log().filter(pattern);
+        if (!matching.isEmpty())
+            return matching.first();
+        if (ended || waited.elapsed() > timeoutMs)
+            return QString();
+        process.waitForReadyRead(20);
+    }
 }
 
 bool ServiceProcess::waitForListener(quint16 port, int timeoutMs)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -16,8 +17,13 @@ public:
 
     // Runs the service under a limit of open files (soft and hard), set before it starts.
     void limitOpenFiles(int count);
+    // Sets an environment variable for the start (a null value removes it); QT_QPA_PLATFORM is
+    // "offscreen" unless changed here.
+    void setEnvironmentVariable(const QString &name, const QString &value);
     bool start();
     bool waitForLogLine(const QString &line, int timeoutMs);
+    // Waits for a line that matches; answers it, or a null text.
+    QString waitForLogMatch(const QRegularExpression &pattern, int timeoutMs);
     // Waits until something accepts connections on 127.0.0.1:port.
     static bool waitForListener(quint16 port, int timeoutMs);
     bool waitForExit(int timeoutMs);

@@ -17,7 +17,22 @@
 namespace {
 
 const QString kDefaultInstance = QStringLiteral("Velora-Plugin.lock");
-const QString kDefaultStartPort = QStringLiteral("33686");
+const QString kDefaultPorts = QStringLiteral("ports 33686-33695");
+
+// The start-up line of a headless service that listens on port (on one address or more), of the range
+// given as "ports A-B".
+QRegularExpression listeningLine(const QString &range, int port = -1)
+{
+    const QString bound = port < 0 ? QStringLiteral("\\d+") : QString::number(port);
+    return QRegularExpression(QStringLiteral("^LocalService %1 listening on .+:%2 \\(%3\\), desktop in-memory ")
+                                  .arg(QRegularExpression::escape(QStringLiteral(LS_SERVICE_VERSION)), bound,
+                                      QRegularExpression::escape(range)));
+}
+
+QString ports(int first, int last)
+{
+    return QStringLiteral("ports %1-%2").arg(first).arg(last);
+}
 
 QJsonObject parse(const QByteArray &text)
 {
@@ -62,6 +77,7 @@ private slots:
     void killedInstanceDoesNotLockOut();
     void configurationFallbacks_data();
     void configurationFallbacks();
+    void waylandWithoutXRunsHeadless();
 
     void connectReplyAndCommands();
     void responseGoesToTheSessionNamedByUuid();
@@ -85,8 +101,9 @@ void TestServiceE2E::initTestCase()
         ServiceProcess::configJson(sharedPort, sharedPort + 3, ServiceProcess::uniqueInstanceName()));
     QVERIFY(shared->start());
     QVERIFY(ServiceProcess::waitForListener(sharedPort, 10000));
-    // The elevation step ran before the start port was logged, and the service went on, elevated or not.
-    QVERIFY(shared->waitForLogLine(QString::number(sharedPort), 5000));
+    // The elevation step ran before the start-up line, and the service went on, elevated or not.
+    QVERIFY2(!shared->waitForLogMatch(listeningLine(ports(sharedPort, sharedPort + 2), sharedPort), 5000).isNull(),
+        qPrintable(shared->log().join('\n')));
     const QStringList log = shared->log();
     QVERIFY2(log.contains(QStringLiteral("enablePrivileges::RunAsAdmin"))
             || log.contains(QStringLiteral("enablePrivileges::enablePrivileges")),
@@ -109,9 +126,11 @@ void TestServiceE2E::portProbeSkipsPortWithListener()
     QVERIFY(ServiceProcess::waitForListener(base + 1, 10000));
     RawWebSocketClient client;
     QVERIFY(client.open(base + 1));
-    // It stopped at the first usable port.
+    // It stopped at the first usable port, and says which it took.
     QTcpServer third;
     QVERIFY(third.listen(QHostAddress::Any, base + 2));
+    QVERIFY2(!service.waitForLogMatch(listeningLine(ports(base, base + 2), base + 1), 5000).isNull(),
+        qPrintable(service.log().join('\n')));
 }
 
 void TestServiceE2E::everyPortTakenKeepsRunningWithoutListener()
@@ -123,7 +142,9 @@ void TestServiceE2E::everyPortTakenKeepsRunningWithoutListener()
     const QString name = ServiceProcess::uniqueInstanceName();
     ServiceProcess service(ServiceProcess::configJson(base, base + 2, name));
     QVERIFY(service.start());
-    QVERIFY(service.waitForLogLine(QString::number(base), 10000));
+    const QRegularExpression notListening(
+        QStringLiteral("^LocalService \\S+ not listening: no usable port \\(%1\\), desktop ").arg(ports(base, base + 1)));
+    QVERIFY2(!service.waitForLogMatch(notListening, 10000).isNull(), qPrintable(service.log().join('\n')));
     // Both ports were probed (each probe is a connection to our listeners), and the service runs on.
     QTRY_VERIFY_WITH_TIMEOUT(first.hasPendingConnections() && second.hasPendingConnections(), 5000);
     QTest::qWait(200);
@@ -147,7 +168,11 @@ void TestServiceE2E::secondInstance()
     QVERIFY(sameName.start());
     QVERIFY(sameName.waitForExit(10000));
     QCOMPARE(sameName.exitCode(), 255); // -1
-    QVERIFY(!sameName.log().contains(QString::number(base))); // it never reached the listener
+    // It says which name is taken, and never reached the listener.
+    const QRegularExpression taken(
+        QStringLiteral("^LocalService \\S+ not started: the instance name \"%1\" is taken ").arg(QRegularExpression::escape(name)));
+    QVERIFY2(!sameName.waitForLogMatch(taken, 0).isNull(), qPrintable(sameName.log().join('\n')));
+    QVERIFY(sameName.log().filter("listening").isEmpty());
 
     ServiceProcess otherName(
         ServiceProcess::configJson(base, base + 3, ServiceProcess::uniqueInstanceName()));
@@ -177,41 +202,64 @@ void TestServiceE2E::killedInstanceDoesNotLockOut()
 void TestServiceE2E::configurationFallbacks_data()
 {
     QTest::addColumn<QByteArray>("config");
-    QTest::addColumn<QString>("startPort");
+    QTest::addColumn<QString>("range");
     QTest::addColumn<bool>("defaultName");
 
     const QString name = ServiceProcess::uniqueInstanceName();
     const int port = ServiceProcess::freePortRange(1);
-    QTest::newRow("no file") << QByteArray() << kDefaultStartPort << true;
-    QTest::newRow("array") << QByteArray(R"([{"ServicePortStart":40000,"SingleInstance":"x"}])")
-                           << kDefaultStartPort << true;
-    QTest::newRow("not JSON") << QByteArray(R"({"ServicePortStart":40000,)") << kDefaultStartPort << true;
+    QTest::newRow("no file") << QByteArray() << kDefaultPorts << true;
+    QTest::newRow("array") << QByteArray(R"([{"ServicePortStart":40000,"SingleInstance":"x"}])") << kDefaultPorts
+                           << true;
+    QTest::newRow("not JSON") << QByteArray(R"({"ServicePortStart":40000,)") << kDefaultPorts << true;
     QTest::newRow("port as a string")
-        << QStringLiteral(R"({"ServicePortStart":"40000","SingleInstance":"%1"})").arg(name).toUtf8()
-        << kDefaultStartPort << false;
+        << QStringLiteral(R"({"ServicePortStart":"40000","SingleInstance":"%1"})").arg(name).toUtf8() << kDefaultPorts
+        << false;
     QTest::newRow("name as a number")
         << QStringLiteral(R"({"ServicePortStart":%1,"ServicePortEnd":%2,"SingleInstance":5})")
                .arg(port)
                .arg(port + 1)
                .toUtf8()
-        << QString::number(port) << true;
+        << QStringLiteral("port %1").arg(port) << true;
 }
 
-// The start port in the log shows the port range; the marker, held once the port is logged, shows the name.
+// The start-up line shows the port range; the marker, held once the line is logged, shows the name.
 void TestServiceE2E::configurationFallbacks()
 {
     QFETCH(QByteArray, config);
-    QFETCH(QString, startPort);
+    QFETCH(QString, range);
     QFETCH(bool, defaultName);
     if (defaultName && isSingleInstanceHeld(kDefaultInstance))
         QSKIP("a service with the default instance name runs on this machine");
 
     ServiceProcess service(config);
     QVERIFY(service.start());
-    QVERIFY2(service.waitForLogLine(startPort, 10000), qPrintable(service.log().join('\n')));
+    QVERIFY2(!service.waitForLogMatch(listeningLine(range), 10000).isNull(), qPrintable(service.log().join('\n')));
     if (defaultName) {
         QVERIFY(isSingleInstanceHeld(kDefaultInstance));
     }
+}
+
+// A Wayland session without XWayland: the service runs headless instead of aborting in Qt's start, and
+// says so.
+void TestServiceE2E::waylandWithoutXRunsHeadless()
+{
+    const quint16 base = ServiceProcess::freePortRange(1);
+    ServiceProcess service(ServiceProcess::configJson(base, base + 1, ServiceProcess::uniqueInstanceName()));
+    service.setEnvironmentVariable("QT_QPA_PLATFORM", QString());
+    service.setEnvironmentVariable("DISPLAY", QString());
+    service.setEnvironmentVariable("WAYLAND_DISPLAY", "wayland-0");
+    QVERIFY(service.start());
+    const QString line = service.waitForLogMatch(listeningLine(QStringLiteral("port %1").arg(base), base), 10000);
+    QVERIFY2(!line.isNull(), qPrintable(service.log().join('\n')));
+    QVERIFY2(line.endsWith("desktop in-memory (no X display; Wayland cannot host the plug-in windows)"), qPrintable(line));
+    RawWebSocketClient client;
+    QVERIFY(client.open(base));
+    client.sendText(R"({"cmd":"system.webconnect"})");
+    const QString uuid = parse(client.readText()).value("uuid").toString();
+    QVERIFY(!uuid.isEmpty());
+    client.sendText(versionRequest(uuid, "s1"));
+    QCOMPARE(parse(client.readText()).value("sequence"), QJsonValue("s1"));
+    QVERIFY(service.isRunning());
 }
 
 void TestServiceE2E::connectReplyAndCommands()

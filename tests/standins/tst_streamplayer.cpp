@@ -22,6 +22,7 @@ namespace {
 
 struct StreamEvent
 {
+    VC_EventType type;
     QWidget *widget;
     QJsonObject info;
     QThread *thread;
@@ -32,19 +33,17 @@ QVector<StreamEvent> events;
 
 void record(VC_EventType type, QWidget *widget, const QJsonDocument *info)
 {
-    if (type != VC_EVENT_STREAM || info->object().value("event") == QLatin1String("streamInfo"))
-        return;
     QMutexLocker lock(&eventsMutex);
-    events.append({ widget, info->object(), QThread::currentThread() });
+    events.append({ type, widget, info->object(), QThread::currentThread() });
 }
 
-// The stream events of a cell, by their "event", oldest first.
-QStringList eventsOf(int cell, QWidget *widget = nullptr)
+// The stream events of a cell (of one type), by their "event", oldest first.
+QStringList eventsOf(int cell, QWidget *widget = nullptr, VC_EventType type = VC_EVENT_STREAM)
 {
     QMutexLocker lock(&eventsMutex);
     QStringList names;
     for (const StreamEvent &event : qAsConst(events)) {
-        if (event.info.value("wndIndex").toInt() == cell && (!widget || event.widget == widget))
+        if (event.type == type && event.info.value("wndIndex").toInt() == cell && (!widget || event.widget == widget))
             names.append(event.info.value("event").toString());
     }
     return names;
@@ -69,9 +68,14 @@ QJsonObject call(QJsonDocument *(*function)(QWidget *, const QJsonDocument *), Q
     return object;
 }
 
+QJsonObject cellOf(QWidget *widget, int cell)
+{
+    return call(VC_QueryPlayStatus, widget, {}).value("cells").toArray().at(cell).toObject();
+}
+
 QJsonObject streamOf(QWidget *widget, int cell)
 {
-    return call(VC_QueryPlayStatus, widget, {}).value("cells").toArray().at(cell).toObject().value("stream").toObject();
+    return cellOf(widget, cell).value("stream").toObject();
 }
 
 // A component widget with its cells, as a plug-in window has it.
@@ -168,6 +172,7 @@ private slots:
     void codecsAndHttpPlay();
     void failuresSayWhy_data();
     void failuresSayWhy();
+    void streamCellsReportThroughTheirPlayerOnly();
     void patternAddressPaintsThePattern();
     void rtspPlaysPausesAndCaptures_data();
     void rtspPlaysPausesAndCaptures();
@@ -185,6 +190,7 @@ private:
 void TestStreamPlayer::initTestCase()
 {
     VC_InstallEventCallback(VC_EVENT_STREAM, &record);
+    VC_InstallEventCallback(VC_EVENT_STREAM_EXTRA, &record);
     VCT_SetTickPeriod(100000);
     // Short enough for the tests to move on, long enough for a loaded machine to open a stream.
     VCT_SetStreamTimeouts(5000, 1500);
@@ -302,6 +308,7 @@ void TestStreamPlayer::failuresSayWhy_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("reason");
     QTest::newRow("refused address") << "refused" << int(VCT_ERROR_ADDRESS_REFUSED) << "address refused";
+    QTest::newRow("name not resolved") << "unresolved" << int(VCT_ERROR_NAME_NOT_RESOLVED) << "name not resolved";
     QTest::newRow("no such file") << "missing" << int(VCT_ERROR_NOT_FOUND) << "not found";
     QTest::newRow("unsupported codec") << "mpeg4" << int(VCT_ERROR_CODEC_NOT_SUPPORTED) << "codec not supported";
 }
@@ -314,6 +321,8 @@ void TestStreamPlayer::failuresSayWhy()
     QString url;
     if (kind == "refused") {
         url = QStringLiteral("rtsp://127.0.0.1:%1/none").arg(closedPort());
+    } else if (kind == "unresolved") {
+        url = QStringLiteral("rtsp://camera.invalid/live"); // a name that never resolves (RFC 6761)
     } else if (kind == "missing") {
         url = dir.filePath("missing.mp4");
     } else {
@@ -328,12 +337,43 @@ void TestStreamPlayer::failuresSayWhy()
     const QJsonObject failed = lastEventOf(0, "failed");
     QCOMPARE(failed.value("errorCode"), QJsonValue(code));
     QCOMPARE(failed.value("reason"), QJsonValue(reason));
-    const QJsonObject stream = streamOf(component.widget.get(), 0);
+    const QJsonObject cell = cellOf(component.widget.get(), 0);
+    const QJsonObject stream = cell.value("stream").toObject();
     QCOMPARE(stream.value("state"), QJsonValue("failed"));
     QCOMPARE(stream.value("errorCode"), QJsonValue(code));
+    // The cell says the same, also when a command asks it to pause.
+    QCOMPARE(cell.value("state"), QJsonValue("failed"));
+    QCOMPARE(call(VC_Pause, component.widget.get(), { { "wndIndex", 0 } }).value("state"), QJsonValue("failed"));
     // Nothing to capture or save from a stream that never showed a frame.
     QCOMPARE(call(VC_Snapshot, component.widget.get(), { { "path", dir.filePath("none.png") } }).value("errorCode"),
         QJsonValue(VCT_ERROR_NO_FRAME_YET));
+}
+
+// A cell that plays a stream raises its player's events, each once as it happens, and no tick events
+// beside them; a pattern cell ticks. The answer to VC_Play says what is known then.
+void TestStreamPlayer::streamCellsReportThroughTheirPlayerOnly()
+{
+    QTcpServer silent; // takes connections and never answers: the stream stays connecting
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    VCT_SetTickPeriod(50);
+    Component component(3);
+    QWidget *widget = component.widget.get();
+    const QJsonObject answer = call(VC_Play, widget,
+        { { "wndIndex", 0 }, { "url", QStringLiteral("rtsp://127.0.0.1:%1/live").arg(silent.serverPort()) } });
+    QCOMPARE(answer.value("state"), QJsonValue("connecting"));
+    call(VC_Play, widget, { { "wndIndex", 1 }, { "url", h264File } });
+    QCOMPARE(call(VC_Play, widget, { { "wndIndex", 2 }, { "url", "pattern:camera" } }).value("state"),
+        QJsonValue("playing"));
+    QTRY_VERIFY(eventsOf(1).contains("playing"));
+    QTRY_VERIFY(eventsOf(2).count("streamInfo") >= 3 && eventsOf(2, widget, VC_EVENT_STREAM_EXTRA).size() >= 1);
+    VCT_SetTickPeriod(100000);
+    for (int cell : { 0, 1 }) {
+        const QStringList seen = eventsOf(cell);
+        QVERIFY2(!seen.contains("streamInfo"), qPrintable(seen.join(",")));
+        QCOMPARE(seen.count("connecting"), 1);
+        QVERIFY(eventsOf(cell, widget, VC_EVENT_STREAM_EXTRA).isEmpty());
+    }
+    QCOMPARE(eventsOf(1).count("playing"), 1);
 }
 
 void TestStreamPlayer::patternAddressPaintsThePattern()

@@ -130,8 +130,8 @@ void TestVideoControlStandIn::cellsAndPlayInfo()
     QCOMPARE(VC_WindowCount(w.widget.get()), 9);
 
     call(VC_SelectPlayWindow, w.widget.get(), { { "wndIndex", 3 } });
-    call(VC_Play, w.widget.get(), { { "cmd", "video.startPlay" }, { "url", "rtsp://a" } });
-    call(VC_Play, w.widget.get(), { { "wndIndex", 5 }, { "url", "rtsp://b" } });
+    call(VC_Play, w.widget.get(), { { "cmd", "video.startPlay" }, { "url", "pattern:a" } });
+    call(VC_Play, w.widget.get(), { { "wndIndex", 5 }, { "url", "pattern:b" } });
     QVERIFY(VC_IsWindowPlaying(w.widget.get(), 3));
     QVERIFY(VC_IsWindowPlaying(w.widget.get(), 5));
     QVERIFY(!VC_IsWindowPlaying(w.widget.get(), 0));
@@ -145,7 +145,7 @@ void TestVideoControlStandIn::cellsAndPlayInfo()
     QCOMPARE(info.value("selectedIndex"), QJsonValue(3));
     const QJsonArray cells = info.value("cells").toArray();
     QCOMPARE(cells.size(), 9);
-    QCOMPARE(cells[3].toObject().value("request").toObject(), (QJsonObject { { "url", "rtsp://a" } }));
+    QCOMPARE(cells[3].toObject().value("request").toObject(), (QJsonObject { { "url", "pattern:a" } }));
     QCOMPARE(cells[5].toObject().value("state"), QJsonValue("paused"));
     QCOMPARE(cells[1].toObject().value("hidden"), QJsonValue(true));
 
