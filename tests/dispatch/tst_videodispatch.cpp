@@ -530,13 +530,14 @@ void TestVideoDispatch::pointListKeepsTheFirst500()
     QCOMPARE(points.last().toObject().value("x"), QJsonValue(499));
 }
 
-// Holds every thread of the global pool until released, so that point-list reads wait.
+// Holds every thread of the global pool until released, so that point-list reads wait. The gate is
+// shared with the task, which may start only after the test has let go of it.
 struct BusyPool
 {
     BusyPool()
     {
         pool->setMaxThreadCount(1);
-        pool->start([this] { gate.acquire(); });
+        pool->start([gate = gate] { gate->acquire(); });
     }
     ~BusyPool() { release(); }
     void release()
@@ -544,12 +545,12 @@ struct BusyPool
         if (released)
             return;
         released = true;
-        gate.release();
+        gate->release();
         pool->setMaxThreadCount(threads);
     }
     QThreadPool *pool = QThreadPool::globalInstance();
     const int threads = pool->maxThreadCount();
-    QSemaphore gate;
+    std::shared_ptr<QSemaphore> gate = std::make_shared<QSemaphore>();
     bool released = false;
 };
 
