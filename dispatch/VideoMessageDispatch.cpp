@@ -5,10 +5,12 @@
 #include "video/SlfLibrary.h"
 #include "window/WindowControlManager.h"
 
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QThreadPool>
+#include <QTimer>
 #include <QtConcurrent>
 
 #include <memory>
@@ -58,9 +60,11 @@ VideoMessageDispatch::VideoMessageDispatch(QObject *parent)
 {
 }
 
-VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry, QObject *parent)
+VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry, QObject *parent,
+    int pointListTimeout)
     : ModuleDispatch(parent)
     , registry(windowRegistry)
+    , pointListTimeoutMs(pointListTimeout)
 {
     QVector<Command> commands;
     for (const VideoCommand &row : videoCommandTable()) {
@@ -110,12 +114,24 @@ void VideoMessageDispatch::startPointList(const QJsonObject &request)
         return;
     }
     ++pendingPointLists;
-    // The watcher goes with the dispatcher; the task reads only its own copies.
+    // The watcher goes with the dispatcher; the task reads only its own copies. Whichever comes first,
+    // the read or its deadline, answers.
     auto *watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, uuid] {
+    auto answered = std::make_shared<bool>(false);
+    const auto answer = [this, uuid, answered](const QString &text) {
+        if (*answered)
+            return;
+        *answered = true;
+        emit messageResponse(uuid, text);
+    };
+    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, answer] {
         --pendingPointLists;
-        emit messageResponse(uuid, watcher->result());
+        answer(watcher->result());
         watcher->deleteLater();
+    });
+    QTimer::singleShot(pointListTimeoutMs, watcher, [answer, uuid, sequence] {
+        qCDebug(lcDispatch) << "getSlfPointList: not read in time, answered as failed";
+        answer(pointListAnswer(uuid, sequence, nullptr));
     });
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
         [uuid, filePath, key, sequence] { return readPointList(uuid, filePath, key, sequence); }));
@@ -124,6 +140,9 @@ void VideoMessageDispatch::startPointList(const QJsonObject &request)
 QString VideoMessageDispatch::readPointList(const QString &uuid, const QString &filePath, const QString &key,
     const QString &sequence)
 {
+    const QFileInfo file(filePath);
+    if (file.isSymLink() || !file.isFile())
+        return pointListAnswer(uuid, sequence, nullptr);
     // Zeroed, as the library expects; on the heap, being 10 KB.
     auto reply = std::make_unique<SlfReplyArea>();
     const bool read = ORVSLF_WebProcess(filePath.toUtf8().constData(), key.toUtf8().constData(), reply.get()) == 1;

@@ -19,11 +19,17 @@ public:
     // Point-list reads waiting or running at once; a request past this is answered with the failure
     // response at once.
     static constexpr int kMaxPendingPointLists = 64;
+    // A point list not read by then is answered with the failure response; the read, once it ends,
+    // still counts as pending until then.
+    static constexpr int kPointListTimeoutMs = 10000;
 
     explicit VideoMessageDispatch(QObject *parent = nullptr);
-    VideoMessageDispatch(WindowControlManager &registry, QObject *parent = nullptr);
+    VideoMessageDispatch(WindowControlManager &registry, QObject *parent = nullptr,
+        int pointListTimeoutMs = kPointListTimeoutMs);
 
     // The answer to "getSlfPointList" for those request members, read through the point-list library.
+    // Only a regular file, not reached through a symbolic link, is handed to the library: a FIFO or a
+    // device could hold the reading thread.
     static QString readPointList(const QString &uuid, const QString &filePath, const QString &key,
         const QString &sequence);
 
@@ -33,4 +39,5 @@ private:
 
     WindowControlManager &registry;
     int pendingPointLists = 0;
+    const int pointListTimeoutMs;
 };

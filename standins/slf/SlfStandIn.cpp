@@ -6,13 +6,42 @@
 #include <QFile>
 #include <QList>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The point file opened for reading, or -1. Only a regular file reached without a symbolic link at its
+// end is read: opening does not wait (a FIFO with no writer would hold the reading thread), and a FIFO,
+// device or directory is refused before anything is read.
+int openRegularFile(const char *path)
+{
+    const int descriptor = ::open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return -1;
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        return -1;
+    }
+    return descriptor;
+}
+
+} // namespace
+
 int ORVSLF_WebProcess(const char *filePath, const char *key, SlfReplyArea *reply)
 {
     if (!filePath || !key || !reply)
         return -1;
-    QFile file(QString::fromUtf8(filePath));
-    if (!file.open(QIODevice::ReadOnly))
+    const int descriptor = openRegularFile(filePath);
+    if (descriptor < 0)
         return -1;
+    QFile file;
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return -1;
+    }
     // In pieces, up to one past the bound, so that a larger file (or an endless device) is told apart
     // without holding more than the bound.
     QByteArray content;

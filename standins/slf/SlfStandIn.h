@@ -7,7 +7,8 @@
 //
 // ORVSLF_WebProcess answers 1 when the key matches and every point line is well formed. The count is
 // the number of point lines in the file; the first 500 of them are written to the reply area.
-// Failures: 0 the key does not match, -1 the file cannot be opened, -2 the file is not in this format
+// Failures: 0 the key does not match, -1 the file cannot be opened or is not a regular file (a FIFO, a
+// device, a directory, or a symbolic link as the last part of the path), -2 the file is not in this format
 // (first line, or a point line), -3 the file is larger than kSlfMaxFileBytes.
 
 constexpr long long kSlfMaxFileBytes = 16 * 1024 * 1024;

@@ -15,7 +15,6 @@
 namespace {
 
 constexpr int kMaxCalls = 10000; // the call log keeps the latest
-constexpr int kMaxCells = 64; // what "windowNum" may ask for
 constexpr int kMaxJobs = 1000; // the oldest job is forgotten past this
 constexpr int kEventTypes = 13;
 
@@ -86,9 +85,6 @@ QColor colourOr(const QString &name, const QColor &fallback)
     const QColor colour(sixHexDigits.match(name).hasMatch() ? QLatin1Char('#') + name : name);
     return colour.isValid() ? colour : fallback;
 }
-
-constexpr int kMinReconnectIntervalMs = 100;
-constexpr int kMaxReconnectIntervalMs = 60000;
 
 // No address, or the pattern's own, paints the pattern.
 bool isPatternAddress(const QString &url)
@@ -236,6 +232,16 @@ void StandInLibrary::resizeCells(StandInWidgetState &state, int count)
     state.cells.resize(count);
 }
 
+int StandInLibrary::decodingPlayers() const
+{
+    int count = 0;
+    for (const StandInWidgetState &state : widgets) {
+        for (const StandInCell &cell : state.cells)
+            count += cell.player ? 1 : 0;
+    }
+    return count;
+}
+
 void StandInLibrary::stopRetired()
 {
     std::vector<std::shared_ptr<StreamPlayer>> stopping;
@@ -259,6 +265,8 @@ void StandInLibrary::startPlayer(QWidget *widget, StandInWidgetState &state, int
     options.reconnectAttempts = state.reconnectAttempts;
     options.reconnectIntervalMs = state.reconnectIntervalMs;
     options.fit = state.fit;
+    options.maxRecordingBytes = maxRecordingBytes;
+    options.minFreeDiskBytes = minFreeDiskBytes;
     cell.player = std::make_shared<StreamPlayer>(
         options,
         [this, widget, index](int type, const QJsonObject &info) {
@@ -435,12 +443,15 @@ QJsonObject StandInLibrary::cellCommand(const QString &function, QWidget *widget
         return error(2);
     StandInCell &cell = state.cells[index];
     if (function == QLatin1String("VC_Play")) {
+        const bool decodes = widget && !isPatternAddress(request.value(QLatin1String("url")).toString());
+        if (decodes && decodingPlayers() - (cell.player ? 1 : 0) >= kMaxDecodingPlayers)
+            return error(VCT_ERROR_TOO_MANY_PLAYERS);
         stopCell(cell);
         cell.playing = true;
         cell.state = QStringLiteral("playing");
         cell.speed = 1.0;
         cell.request = withoutEnvelope(request);
-        if (widget && !isPatternAddress(cell.request.value(QLatin1String("url")).toString()))
+        if (decodes)
             startPlayer(widget, state, index);
     } else if (function == QLatin1String("VC_Stop")) {
         stopCell(cell);
@@ -558,7 +569,7 @@ QJsonObject StandInLibrary::behave(const QString &function, QWidget *widget, con
         int count = 0;
         for (const QJsonValue &row : request.value(QLatin1String("layout")).toArray())
             count += row.toArray().size();
-        if (count < 1 || count > kMaxCells)
+        if (count < 1 || count > kMaxCellsPerWindow)
             return error(2);
         resizeCells(state, count);
         state.selected = 0;
@@ -567,7 +578,7 @@ QJsonObject StandInLibrary::behave(const QString &function, QWidget *widget, con
     }
     if (function == QLatin1String("VC_ArrangeWindow")) {
         const int count = request.value(QLatin1String("windowNum")).toInt(0);
-        if (count < 1 || count > kMaxCells)
+        if (count < 1 || count > kMaxCellsPerWindow)
             return error(2);
         resizeCells(state, count);
         if (state.selected >= count)
@@ -889,6 +900,13 @@ void StandInLibrary::setStreamTimeouts(int connectMilliseconds, int stallMillise
     QMutexLocker lock(&mutex);
     connectTimeoutMs = qMax(1, connectMilliseconds);
     stallTimeoutMs = qMax(1, stallMilliseconds);
+}
+
+void StandInLibrary::setRecordingLimits(long long maxFileBytes, long long minFreeBytes)
+{
+    QMutexLocker lock(&mutex);
+    maxRecordingBytes = maxFileBytes;
+    minFreeDiskBytes = minFreeBytes;
 }
 
 void StandInLibrary::reset()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "standins/video_control/PlayerLimits.h"
 #include "standins/video_control/VideoControlTesting.h"
 
 #include <QColor>
@@ -109,6 +110,7 @@ public:
     void setTickPeriod(int milliseconds);
     void setJobDuration(int milliseconds);
     void setStreamTimeouts(int connectMilliseconds, int stallMilliseconds);
+    void setRecordingLimits(long long maxFileBytes, long long minFreeBytes);
     void reset();
 
 
@@ -132,6 +134,8 @@ private:
     void stopCell(StandInCell &cell);
     void resizeCells(StandInWidgetState &state, int count);
     void stopRetired();
+    // Cells that decode a stream, in every window (the lock is held).
+    int decodingPlayers() const;
     QJsonObject jobCommand(const QString &function, QWidget *widget, const QJsonObject &request);
     QJsonDocument *hand(const QJsonObject &result);
     // The component widget named uuid (GUI thread), or null.
@@ -164,6 +168,8 @@ private:
     std::vector<std::shared_ptr<StreamPlayer>> retired; // players to stop once the lock is released
     int connectTimeoutMs = 5000;
     int stallTimeoutMs = 3000;
+    long long maxRecordingBytes = kDefaultMaxRecordingBytes;
+    long long minFreeDiskBytes = kDefaultMinFreeDiskBytes;
 
     // The library thread.
     std::mutex tickMutex;

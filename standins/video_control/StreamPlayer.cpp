@@ -12,9 +12,12 @@ extern "C" {
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <QUrl>
 
 #include <cerrno>
+#include <cstring>
+#include <vector>
 
 #ifdef _WIN32
 #include <ws2tcpip.h>
@@ -69,6 +72,70 @@ struct ScalerFree
 {
     void operator()(SwsContext *context) const { sws_freeContext(context); }
 };
+
+// A whole file in memory, read by FFmpeg through a custom AVIOContext.
+struct MemoryInput
+{
+    QByteArray data;
+    qint64 position = 0;
+    AVIOContext *context = nullptr;
+
+    ~MemoryInput()
+    {
+        if (context) {
+            av_freep(&context->buffer);
+            avio_context_free(&context);
+        }
+    }
+};
+
+int readMemory(void *opaque, uint8_t *buffer, int size)
+{
+    auto *input = static_cast<MemoryInput *>(opaque);
+    const qint64 left = input->data.size() - input->position;
+    if (left <= 0)
+        return AVERROR_EOF;
+    const int count = int(qMin<qint64>(size, left));
+    std::memcpy(buffer, input->data.constData() + input->position, size_t(count));
+    input->position += count;
+    return count;
+}
+
+int64_t seekMemory(void *opaque, int64_t offset, int whence)
+{
+    auto *input = static_cast<MemoryInput *>(opaque);
+    const qint64 size = input->data.size();
+    whence &= ~AVSEEK_FORCE;
+    if (whence == AVSEEK_SIZE)
+        return size;
+    qint64 base = 0;
+    if (whence == SEEK_CUR)
+        base = input->position;
+    else if (whence == SEEK_END)
+        base = size;
+    else if (whence != SEEK_SET)
+        return AVERROR(EINVAL);
+    if (offset > size || offset < -size) // also keeps base + offset from overflowing
+        return AVERROR(EINVAL);
+    const qint64 target = base + offset;
+    if (target < 0 || target > size)
+        return AVERROR(EINVAL);
+    input->position = target;
+    return target;
+}
+
+bool tooLarge(int width, int height)
+{
+    return width > kMaxFrameSide || height > kMaxFrameSide || qint64(width) * height > kMaxFramePixels;
+}
+
+// The wait before the next reconnect after failures attempts without a steady picture: the page's
+// interval, doubled for each further one, up to the back-off cap (or the interval when that is longer).
+int reconnectDelayMs(int intervalMs, int failures)
+{
+    const qint64 cap = qMax<qint64>(intervalMs, kMaxReconnectBackoffMs);
+    return int(qMin<qint64>(cap, qint64(intervalMs) << qMin(failures, 20)));
+}
 
 bool supportedCodec(AVCodecID id)
 {
@@ -271,9 +338,40 @@ int StreamPlayer::startSave(const QString &path)
         return VCT_ERROR_ALREADY_SAVING;
     if (!parameters)
         return VCT_ERROR_NO_FRAME_YET;
+    const QStorageInfo disk(QFileInfo(path).absolutePath());
+    if (disk.isValid() && disk.bytesAvailable() < options.minFreeDiskBytes)
+        return VCT_ERROR_DISK_FULL;
     QString error;
     recorder = StreamRecorder::open(path, parameters, timeBase, &error);
-    return recorder ? 0 : VCT_ERROR_FILE_NOT_WRITTEN;
+    if (!recorder)
+        return VCT_ERROR_FILE_NOT_WRITTEN;
+    recorder->limit(options.maxRecordingBytes, options.minFreeDiskBytes);
+    return 0;
+}
+
+void StreamPlayer::record(const AVPacket *packet)
+{
+    std::unique_ptr<StreamRecorder> stopped;
+    StreamRecorder::Written written = StreamRecorder::Written::Ok;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!recorder)
+            return;
+        written = recorder->write(packet);
+        if (written != StreamRecorder::Written::Ok)
+            stopped = std::move(recorder);
+    }
+    if (!stopped)
+        return;
+    stopped->finish();
+    const bool full = written == StreamRecorder::Written::DiskFull;
+    if (raiseEvent) {
+        raiseEvent(VC_EVENT_STREAM, QJsonObject {
+                                        { QStringLiteral("event"), QStringLiteral("saveStopped") },
+                                        { QStringLiteral("errorCode"), full ? VCT_ERROR_DISK_FULL : VCT_ERROR_RECORDING_TOO_LARGE },
+                                        { QStringLiteral("reason"), full ? QStringLiteral("disk nearly full") : QStringLiteral("recording size limit") },
+                                    });
+    }
 }
 
 int StreamPlayer::stopSave()
@@ -349,6 +447,7 @@ void StreamPlayer::askForPaint()
 void StreamPlayer::run()
 {
     int attemptsUsed = 0;
+    int failures = 0; // attempts since the picture was last steady, for the back-off
     announce(QStringLiteral("connecting"));
     for (;;) {
         const Attempt attempt = playOnce();
@@ -360,6 +459,8 @@ void StreamPlayer::run()
         }
         if (attempt.decoded)
             attemptsUsed = 0; // a new loss gets every attempt again
+        if (attempt.steady)
+            failures = 0;
         int attempts = 0;
         int intervalMs = 0;
         {
@@ -371,9 +472,11 @@ void StreamPlayer::run()
             || attempt.errorCode == VCT_ERROR_NAME_NOT_RESOLVED;
         if (retryable && (attempts < 0 || attemptsUsed < attempts)) {
             ++attemptsUsed;
-            if (!sleepFor(intervalMs))
+            const int delayMs = reconnectDelayMs(qMax(intervalMs, kMinReconnectIntervalMs), failures++);
+            if (!sleepFor(delayMs))
                 return;
-            announce(QStringLiteral("reconnecting"), QJsonObject { { QStringLiteral("attempt"), attemptsUsed } });
+            announce(QStringLiteral("reconnecting"), QJsonObject { { QStringLiteral("attempt"), attemptsUsed },
+                                                         { QStringLiteral("delayMs"), delayMs } });
             continue;
         }
         if (attempt.outcome == Outcome::Lost)
@@ -392,18 +495,32 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
     guard.abort = &abortIo;
     guard.deadlineUs = av_gettime_relative() + qint64(options.connectTimeoutMs) * 1000;
 
+    MemoryInput memory; // outlives the format context that reads it
     AVFormatContext *opening = avformat_alloc_context();
     if (!opening)
         return { Outcome::Failed, VCT_ERROR_STREAM, QStringLiteral("out of memory"), false };
     opening->interrupt_callback.callback = &interruptIo;
     opening->interrupt_callback.opaque = &guard;
+    if (!options.memoryInput.isEmpty()) {
+        constexpr int kBufferBytes = 32 * 1024;
+        memory.data = options.memoryInput;
+        auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferBytes));
+        memory.context = buffer ? avio_alloc_context(buffer, kBufferBytes, 0, &memory, &readMemory, nullptr, &seekMemory) : nullptr;
+        if (!memory.context) {
+            av_free(buffer);
+            avformat_free_context(opening);
+            return { Outcome::Failed, VCT_ERROR_STREAM, QStringLiteral("out of memory"), false };
+        }
+        opening->pb = memory.context;
+        opening->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
     AVDictionary *settings = nullptr;
     av_dict_set(&settings, "rtsp_transport", options.tcp ? "tcp" : "udp", 0);
     // Low latency: a short look at the stream before playing, no reordering wait beyond 100 ms on UDP.
     av_dict_set(&settings, "probesize", "262144", 0);
     av_dict_set(&settings, "analyzeduration", "500000", 0);
     av_dict_set(&settings, "max_delay", "100000", 0);
-    const QByteArray address = addressOf(options);
+    const QByteArray address = options.memoryInput.isEmpty() ? addressOf(options) : QByteArray();
     int result = avformat_open_input(&opening, address.constData(), nullptr, &settings);
     av_dict_free(&settings);
     if (abortIo)
@@ -415,7 +532,19 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
         return { Outcome::Failed, code, reason, false };
     }
     std::unique_ptr<AVFormatContext, FormatCloser> input(opening);
-    result = avformat_find_stream_info(input.get(), nullptr);
+    const Attempt frameTooLarge { Outcome::Failed, VCT_ERROR_FRAME_TOO_LARGE, QStringLiteral("frame too large"), false };
+    // Sizes the container states are refused before any decoder sees a frame; the decoders that look
+    // at the stream first are held to the same pixel budget, for streams that say their size only there.
+    std::vector<AVDictionary *> probing(input->nb_streams, nullptr);
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVCodecParameters *stated = input->streams[i]->codecpar;
+        if (stated->codec_type == AVMEDIA_TYPE_VIDEO && tooLarge(stated->width, stated->height))
+            return frameTooLarge;
+        av_dict_set_int(&probing[i], "max_pixels", kMaxFramePixels, 0);
+    }
+    result = avformat_find_stream_info(input.get(), probing.empty() ? nullptr : probing.data());
+    for (AVDictionary *&entry : probing)
+        av_dict_free(&entry);
     if (abortIo)
         return { Outcome::Stopped, 0, QString(), false };
     if (result < 0 && guard.expired)
@@ -424,6 +553,8 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
     if (index < 0)
         return { Outcome::Failed, VCT_ERROR_CODEC_NOT_SUPPORTED, QStringLiteral("codec not supported"), false };
     AVStream *stream = input->streams[index];
+    if (tooLarge(stream->codecpar->width, stream->codecpar->height))
+        return frameTooLarge;
     const AVCodec *decoder = supportedCodec(stream->codecpar->codec_id) ? avcodec_find_decoder(stream->codecpar->codec_id) : nullptr;
     if (!decoder)
         return { Outcome::Failed, VCT_ERROR_CODEC_NOT_SUPPORTED, QStringLiteral("codec not supported"), false };
@@ -434,10 +565,13 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
     codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
     codec->thread_type = FF_THREAD_SLICE;
     codec->thread_count = 2;
+    // A size change inside the stream is held to the same budget: such frames are not decoded.
+    codec->max_pixels = kMaxFramePixels;
     if (avcodec_open2(codec.get(), decoder, nullptr) < 0)
         return { Outcome::Failed, VCT_ERROR_CODEC_NOT_SUPPORTED, QStringLiteral("codec not supported"), false };
 
     const bool live = (input->iformat->flags & AVFMT_NOFILE) != 0; // RTSP and the like
+    const bool paced = options.paced && !live;
     const double fps = stream->avg_frame_rate.num > 0 ? av_q2d(stream->avg_frame_rate)
         : stream->r_frame_rate.num > 0                 ? av_q2d(stream->r_frame_rate)
                                                        : 0;
@@ -459,25 +593,34 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
     if (!packet || !frame)
         return { Outcome::Failed, VCT_ERROR_STREAM, QStringLiteral("out of memory"), false };
 
-    // Files play at their own pace: a frame is shown when its time has come.
-    bool paced = false;
-    Clock::time_point paceStart;
-    qint64 paceStartUs = 0;
+    // Files play at their own pace: each frame is due one timestamp step after the one before (steps
+    // bounded as PlayerLimits.h says), and a frame that is late by more than kMaxLatePacingMs starts the
+    // clock again instead of hurrying the ones after it.
+    const qint64 nominalStepUs = fps >= 1 && fps <= 240 ? qint64(1000000 / fps) : 40000;
+    bool clockRuns = false;
+    Clock::time_point lastDue;
+    qint64 lastPtsUs = 0;
     bool wasPaused = false;
+    Clock::time_point firstFrameAt;
 
     auto receiveFrames = [&](Clock::time_point arrived) {
         while (avcodec_receive_frame(codec.get(), frame.get()) >= 0) {
             const qint64 pts = frame->best_effort_timestamp;
             const qint64 ptsUs = pts == AV_NOPTS_VALUE ? -1 : av_rescale_q(pts, stream->time_base, AVRational { 1, 1000000 });
-            if (!live && ptsUs >= 0) {
+            if (paced && ptsUs >= 0) {
                 const Clock::time_point now = Clock::now();
-                Clock::time_point due = paceStart + std::chrono::microseconds(ptsUs - paceStartUs);
-                if (!paced || due < now - std::chrono::milliseconds(kMaxLatePacingMs) || due > now + std::chrono::seconds(10)) {
-                    paced = true;
-                    paceStart = now;
-                    paceStartUs = ptsUs;
-                    due = now;
+                Clock::time_point due = now;
+                if (clockRuns) {
+                    qint64 stepUs = ptsUs - lastPtsUs;
+                    if (stepUs < 0 || stepUs > kMaxPacingStepUs)
+                        stepUs = nominalStepUs;
+                    due = lastDue + std::chrono::microseconds(qMax(stepUs, kMinPacingStepUs));
+                    if (due < now - std::chrono::milliseconds(kMaxLatePacingMs))
+                        due = now;
                 }
+                clockRuns = true;
+                lastDue = due;
+                lastPtsUs = ptsUs;
                 std::unique_lock<std::mutex> lock(mutex);
                 wake.wait_until(lock, due, [this] { return stopping || paused; });
             }
@@ -497,6 +640,7 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
             }
             attempt.decoded = true;
             if (first) {
+                firstFrameAt = Clock::now();
                 announce(QStringLiteral("playing"), QJsonObject {
                                                         { QStringLiteral("codec"), QString::fromLatin1(avcodec_get_name(stream->codecpar->codec_id)) },
                                                         { QStringLiteral("width"), frame->width },
@@ -536,7 +680,7 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
         }
         if (wasPaused) {
             wasPaused = false;
-            paced = false;
+            clockRuns = false;
             av_read_play(input.get());
             announce(QStringLiteral("playing"));
         }
@@ -555,18 +699,15 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
                                                     { QStringLiteral("reason"),
                                                         guard.expired ? QStringLiteral("no data")
                                                                       : QStringLiteral("connection lost") } });
-            return { Outcome::Lost, VCT_ERROR_STREAM, QStringLiteral("connection lost"), attempt.decoded };
+            const bool steady = attempt.decoded && Clock::now() - firstFrameAt >= std::chrono::milliseconds(kSteadyPlayMs);
+            return { Outcome::Lost, VCT_ERROR_STREAM, QStringLiteral("connection lost"), attempt.decoded, steady };
         }
         if (packet->stream_index != index) {
             av_packet_unref(packet.get());
             continue;
         }
         const Clock::time_point arrived = Clock::now();
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (recorder)
-                recorder->write(packet.get());
-        }
+        record(packet.get());
         result = avcodec_send_packet(codec.get(), packet.get());
         av_packet_unref(packet.get());
         if (result < 0 && result != AVERROR(EAGAIN)) {

@@ -22,6 +22,7 @@ extern "C" {
 
 struct AVCodecParameters;
 struct AVFrame;
+struct AVPacket;
 class StreamRecorder;
 
 // One frame ready for painting: already scaled to the cell and in the widget's format.
@@ -90,12 +91,16 @@ private:
         int errorCode = 0;
         QString reason;
         bool decoded = false; // at least one frame came out
+        bool steady = false; // frames came for kSteadyPlayMs or longer
     };
     void run();
     Attempt playOnce();
     // Sets the state and raises its event (never with the lock held).
     void announce(const QString &state, QJsonObject extra = QJsonObject());
     void deliver(PlayerFrame frame);
+    // Hands packet to the recorder, if one runs; past a recording limit the recording is closed and
+    // "saveStopped" raised.
+    void record(const AVPacket *packet);
     // Posts one repaint of the cell to the GUI thread unless one is on its way.
     void askForPaint();
     // Waits for ms unless stopped; answers false when stopped.

@@ -5,13 +5,17 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "standins/video_control/PlayerLimits.h"
+
 #include <QFileInfo>
+#include <QStorageInfo>
 
 std::unique_ptr<StreamRecorder> StreamRecorder::open(const QString &path, const AVCodecParameters *parameters,
     AVRational inputTimeBase, QString *error)
 {
     std::unique_ptr<StreamRecorder> recorder(new StreamRecorder);
     recorder->inputTimeBase = inputTimeBase;
+    recorder->directory = QFileInfo(path).absolutePath();
     const QByteArray file = path.toUtf8();
     const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
     const AVOutputFormat *format = av_guess_format(nullptr, file.constData(), nullptr);
@@ -37,6 +41,7 @@ std::unique_ptr<StreamRecorder> StreamRecorder::open(const QString &path, const 
         *error = QStringLiteral("the container does not take this stream");
         return nullptr;
     }
+    recorder->headerBytes = avio_tell(recorder->output->pb);
     return recorder;
 }
 
@@ -45,16 +50,33 @@ StreamRecorder::~StreamRecorder()
     finish();
 }
 
-void StreamRecorder::write(const AVPacket *packet)
+void StreamRecorder::limit(long long maxFileBytes, long long minFreeDiskBytes)
+{
+    maxBytes = maxFileBytes;
+    minFreeBytes = minFreeDiskBytes;
+}
+
+StreamRecorder::Written StreamRecorder::write(const AVPacket *packet)
 {
     if (!output || failed)
-        return;
+        return Written::Ok;
+    // Muxers may hold back what they write (a Matroska cluster): the stream's own bytes count as well.
+    const long long size = qMax<long long>(avio_tell(output->pb), headerBytes + payloadBytes);
+    // The container's framing and closing index come on top of the limit.
+    if (maxBytes >= 0 && size + packet->size > maxBytes)
+        return Written::SizeLimit;
+    if (minFreeBytes >= 0 && size >= nextDiskCheck) {
+        nextDiskCheck = size + kFreeDiskCheckBytes;
+        const QStorageInfo disk(directory);
+        if (disk.isValid() && disk.bytesAvailable() - kFreeDiskCheckBytes < minFreeBytes)
+            return Written::DiskFull;
+    }
     if (!started && !(packet->flags & AV_PKT_FLAG_KEY))
-        return;
+        return Written::Ok;
     const long long dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
     const long long pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     if (dts == AV_NOPTS_VALUE)
-        return;
+        return Written::Ok;
     if (!started) {
         started = true;
         firstTimestamp = dts;
@@ -62,7 +84,7 @@ void StreamRecorder::write(const AVPacket *packet)
     AVPacket *copy = av_packet_clone(packet);
     if (!copy) {
         failed = true;
-        return;
+        return Written::Ok;
     }
     copy->stream_index = 0;
     copy->pts = pts - firstTimestamp;
@@ -72,12 +94,14 @@ void StreamRecorder::write(const AVPacket *packet)
     av_packet_rescale_ts(copy, inputTimeBase, outputTimeBase);
     if (copy->dts < lastDts || copy->pts < copy->dts) {
         av_packet_free(&copy);
-        return;
+        return Written::Ok;
     }
     lastDts = copy->dts;
+    payloadBytes += copy->size;
     if (av_write_frame(output, copy) < 0)
         failed = true;
     av_packet_free(&copy);
+    return Written::Ok;
 }
 
 bool StreamRecorder::finish()

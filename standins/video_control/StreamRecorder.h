@@ -25,7 +25,13 @@ public:
     StreamRecorder(const StreamRecorder &) = delete;
     StreamRecorder &operator=(const StreamRecorder &) = delete;
 
-    void write(const AVPacket *packet);
+    // Stops the file before a packet takes it past maxBytes (its framing and closing index come on top), or before the disk it is on has less than
+    // minFreeBytes free (looked at again every kFreeDiskCheckBytes written).
+    void limit(long long maxBytes, long long minFreeBytes);
+
+    enum class Written { Ok, SizeLimit, DiskFull };
+    // Writes packet; past a limit the packet is left out and the recorder should be finished.
+    Written write(const AVPacket *packet);
     // Writes the trailer and closes the file; answers whether everything was written.
     bool finish();
 
@@ -38,4 +44,10 @@ private:
     bool failed = false;
     long long firstTimestamp = 0;
     long long lastDts = 0;
+    QString directory; // where the file is, for its disk's free space
+    long long maxBytes = -1; // -1: no limit
+    long long minFreeBytes = -1;
+    long long nextDiskCheck = 0; // bytes written when the free space is looked at next
+    long long headerBytes = 0;
+    long long payloadBytes = 0; // of the packets written
 };

@@ -146,6 +146,11 @@ void VCT_SetStreamTimeouts(int connectMilliseconds, int stallMilliseconds)
     StandInLibrary::instance().setStreamTimeouts(connectMilliseconds, stallMilliseconds);
 }
 
+void VCT_SetRecordingLimits(long long maxFileBytes, long long minFreeDiskBytes)
+{
+    StandInLibrary::instance().setRecordingLimits(maxFileBytes, minFreeDiskBytes);
+}
+
 void VCT_SetJobDuration(int milliseconds)
 {
     StandInLibrary::instance().setJobDuration(milliseconds);

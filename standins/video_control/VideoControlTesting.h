@@ -12,7 +12,8 @@
 //                       "url", or with an address that begins with "pattern:", the cell paints a moving
 //                       pattern and the address. Any other "url" is played (see "Playing streams" below);
 //                       the cell stays taken, and counts as playing, until it is stopped, also when its
-//                       stream has failed or ended.
+//                       stream has failed or ended. Past kMaxDecodingPlayers streams in all windows,
+//                       errorCode 31 and the cell is as it was.
 //   VC_Stop, VC_Pause, VC_Resume, VC_Slow, VC_Fast, VC_FrameForward, VC_ReversePlay, VC_Snapshot,
 //   VC_StartSave, VC_StopSave
 //                       "wndIndex" (default: the selected cell); answer "wndIndex" and the cell's "state"
@@ -56,11 +57,15 @@
 //                       the cell resumed
 //   "paused"
 //   "stalled"           a live stream broke off or sent nothing for 3 s ("errorCode", "reason")
-//   "reconnecting"      after setReconnectInfo, "attempt" 1, 2, ...
+//   "reconnecting"      after setReconnectInfo, "attempt" 1, 2, ..., and "delayMs", the wait before it
+//                       (the interval, doubled after each attempt that brought no steady picture)
 //   "ended"             the file (or a lost stream without reconnecting) ended
 //   "failed"            "errorCode" (the codes below) and "reason": "address refused", "name not
-//                       resolved", "authentication failed", "codec not supported", "not found", or
-//                       FFmpeg's own text
+//                       resolved", "authentication failed", "codec not supported", "not found", "frame
+//                       too large", or FFmpeg's own text
+//   "saveStopped"       a recording stopped at a limit ("errorCode" 32 or 33, "reason" "recording size
+//                       limit" or "disk nearly full"); the file is closed and complete
+// Limits (frame size, players, reconnect back-off, pacing, recording size and free disk): PlayerLimits.h.
 // The "errorCode" of a stalled or failed stream replaces the event envelope's 0: the event reports a failure.
 // Commands on a cell that plays a stream (each takes "wndIndex", default the selected cell):
 //   VC_Pause, VC_Resume  stop reading the stream and go on
@@ -68,7 +73,7 @@
 //                       or BMP by the file name, JPEG otherwise)
 //   VC_StartSave        "path" (or "filePath"): the stream written without re-encoding from the next key
 //                       frame (container by the file name: .mp4, .mkv, .ts, ...; Matroska otherwise);
-//                       VC_StopSave closes the file
+//                       VC_StopSave closes the file; errorCode 33 when the disk is below its free floor
 //   VC_QueryPlayStatus  adds "stream" to each cell that plays one: "state" (as the events), "codec",
 //                       "width", "height", "fps", "framesDecoded", "framesDropped", "latencyMs" (a moving
 //                       estimate from the frame leaving the source, where RTSP says, or else from its
@@ -130,6 +135,11 @@ enum VctError {
     VCT_ERROR_NOT_SAVING = 23,
     VCT_ERROR_BAD_VALUE = 24, // a member the command needs is missing or out of range
     VCT_ERROR_NOT_A_STREAM = 25, // the cell paints the pattern: there is no picture or stream to write
+    // Limits (PlayerLimits.h):
+    VCT_ERROR_FRAME_TOO_LARGE = 30, // the stream's frames are larger than the frame budget
+    VCT_ERROR_TOO_MANY_PLAYERS = 31, // as many streams as allowed are decoded already
+    VCT_ERROR_RECORDING_TOO_LARGE = 32, // the recording reached its size limit
+    VCT_ERROR_DISK_FULL = 33, // the disk of the recording has less free space than the floor
 };
 
 enum class VctThread {
@@ -167,6 +177,10 @@ VIDEO_CONTROL_API void VCT_SetJobDuration(int milliseconds);
 // How long a player waits to open a stream and for the next packet before it counts it lost. Defaults:
 // 5,000 ms, 3,000 ms; players started from now on use them.
 VIDEO_CONTROL_API void VCT_SetStreamTimeouts(int connectMilliseconds, int stallMilliseconds);
+
+// The recording limits of players started from now on (PlayerLimits.h; -1: none). Defaults: 2 GiB per
+// file, 1 GiB free on the disk.
+VIDEO_CONTROL_API void VCT_SetRecordingLimits(long long maxFileBytes, long long minFreeDiskBytes);
 
 // Forgets the call log, the queued results, the delays, the hook and the counters.
 VIDEO_CONTROL_API void VCT_Reset();

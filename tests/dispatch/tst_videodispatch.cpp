@@ -183,14 +183,14 @@ QString text(const QJsonObject &object)
 // A desktop with a browser whose title holds the session identifier, and the registry over it.
 struct Scene
 {
-    Scene()
+    explicit Scene(int pointListTimeoutMs = VideoMessageDispatch::kPointListTimeoutMs)
     {
         desktop.createTaskbars();
         browser = desktop.createWindow({ (QStringLiteral("Cameras ") + kUuid).toStdU16String(), u"Chrome",
             { 100, 100, 1100, 800 }, { 8, 30, 8, 8 }, 0, true, false });
         desktop.bringToFront(browser);
         registry = std::make_unique<WindowControlManager>(desktop, 0, 0);
-        dispatch = std::make_unique<VideoMessageDispatch>(*registry);
+        dispatch = std::make_unique<VideoMessageDispatch>(*registry, nullptr, pointListTimeoutMs);
         VCT_Reset();
     }
 
@@ -262,6 +262,8 @@ private slots:
     void pointListKeepsTheFirst500();
     void slowPointListLetsOthersAnswerFirst();
     void pendingPointListsAreBounded();
+    void pointListsNamingFifosTakeNoThread();
+    void pointListNotReadInTimeIsAnsweredFailed();
 };
 
 void TestVideoDispatch::initTestCase()
@@ -528,26 +530,46 @@ void TestVideoDispatch::pointListKeepsTheFirst500()
     QCOMPARE(points.last().toObject().value("x"), QJsonValue(499));
 }
 
+// Holds every thread of the global pool until released, so that point-list reads wait. The gate is
+// shared with the task, which may start only after the test has let go of it.
+struct BusyPool
+{
+    BusyPool()
+    {
+        pool->setMaxThreadCount(1);
+        pool->start([gate = gate] { gate->acquire(); });
+    }
+    ~BusyPool() { release(); }
+    void release()
+    {
+        if (released)
+            return;
+        released = true;
+        gate->release();
+        pool->setMaxThreadCount(threads);
+    }
+    QThreadPool *pool = QThreadPool::globalInstance();
+    const int threads = pool->maxThreadCount();
+    std::shared_ptr<QSemaphore> gate = std::make_shared<QSemaphore>();
+    bool released = false;
+};
+
 void TestVideoDispatch::slowPointListLetsOthersAnswerFirst()
 {
-    // A named pipe: the library's read waits until the test writes the points.
     QTemporaryDir dir;
-    const QString pipe = dir.filePath("slow.slf");
-    QCOMPARE(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+    const QString path = writePointFile(dir, "slow.slf", "SLF1 k\n1 2 3 4 5\n");
     Scene scene;
     scene.createWindow();
     QSignalSpy responses(scene.dispatch.get(), &VideoMessageDispatch::messageResponse);
+    BusyPool busy; // the read waits until the pool is free
     scene.dispatch->dispatchCommand(text({ { "cmd", "video.getSlfPointList" }, { "uuid", kUuid },
-        { "filePath", pipe }, { "key", "k" }, { "sequence", "1" } }));
+        { "filePath", path }, { "key", "k" }, { "sequence", "1" } }));
     QCOMPARE(responses.size(), 0);
     scene.dispatch->dispatchCommand(text({ { "cmd", "video.getPlayInfo" }, { "uuid", kUuid }, { "sequence", "2" } }));
     QCOMPARE(responses.size(), 1);
     QCOMPARE(parse(responses[0][1].toString()).value("sequence"), QJsonValue("2"));
 
-    QFile writer(pipe);
-    QVERIFY(writer.open(QIODevice::WriteOnly));
-    writer.write("SLF1 k\n1 2 3 4 5\n");
-    writer.close();
+    busy.release();
     QTRY_COMPARE(responses.size(), 2);
     const QJsonObject points = parse(responses[1][1].toString());
     QCOMPARE(points.value("sequence"), QJsonValue("1"));
@@ -560,12 +582,7 @@ void TestVideoDispatch::pendingPointListsAreBounded()
     const QString path = writePointFile(dir, "one.slf", "SLF1 k\n1 2 3 4 5\n");
     Scene scene;
     QSignalSpy responses(scene.dispatch.get(), &VideoMessageDispatch::messageResponse);
-    // The pool is busy, so every read waits.
-    QThreadPool *pool = QThreadPool::globalInstance();
-    const int threads = pool->maxThreadCount();
-    pool->setMaxThreadCount(1);
-    QSemaphore busy;
-    pool->start([&busy] { busy.acquire(); });
+    BusyPool busy; // every read waits
     const auto ask = [&](int sequence) {
         scene.dispatch->dispatchCommand(text({ { "cmd", "video.getSlfPointList" }, { "uuid", kUuid },
             { "filePath", path }, { "key", "k" }, { "sequence", QString::number(sequence) } }));
@@ -579,7 +596,6 @@ void TestVideoDispatch::pendingPointListsAreBounded()
         (QJsonObject { { "uuid", kUuid }, { "sequence", "999" }, { "errorModule", 0 }, { "errorCode", -1 } }));
 
     busy.release();
-    pool->setMaxThreadCount(threads);
     QTRY_COMPARE_WITH_TIMEOUT(responses.size(), 1 + VideoMessageDispatch::kMaxPendingPointLists, 30000);
     for (int i = 1; i < responses.size(); ++i)
         QCOMPARE(parse(responses[i][1].toString()).value("errorCode"), QJsonValue(0));
@@ -587,6 +603,50 @@ void TestVideoDispatch::pendingPointListsAreBounded()
     ask(1000);
     QTRY_COMPARE(responses.size(), 2 + VideoMessageDispatch::kMaxPendingPointLists);
     QCOMPARE(parse(responses.last()[1].toString()).value("errorCode"), QJsonValue(0));
+}
+
+void TestVideoDispatch::pointListsNamingFifosTakeNoThread()
+{
+    // Named pipes nobody writes to: reading one would hold a pool thread for as long as it stays open.
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath("pipe.slf");
+    QCOMPARE(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+    const QString path = writePointFile(dir, "p.slf", "SLF1 k\n1 2 3 4 5\n");
+    Scene scene;
+    QSignalSpy responses(scene.dispatch.get(), &VideoMessageDispatch::messageResponse);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 3; ++i) {
+        scene.dispatch->dispatchCommand(text({ { "cmd", "video.getSlfPointList" }, { "uuid", kUuid },
+            { "filePath", pipe }, { "key", "k" }, { "sequence", QString::number(i) } }));
+    }
+    scene.dispatch->dispatchCommand(text({ { "cmd", "video.getSlfPointList" }, { "uuid", kUuid },
+        { "filePath", path }, { "key", "k" }, { "sequence", "normal" } }));
+    QTRY_COMPARE(responses.size(), 4);
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    for (const QList<QVariant> &response : qAsConst(responses)) {
+        const QJsonObject answer = parse(response[1].toString());
+        QCOMPARE(answer.value("errorCode"), QJsonValue(answer.value("sequence") == "normal" ? 0 : -1));
+    }
+}
+
+void TestVideoDispatch::pointListNotReadInTimeIsAnsweredFailed()
+{
+    QTemporaryDir dir;
+    const QString path = writePointFile(dir, "p.slf", "SLF1 k\n1 2 3 4 5\n");
+    Scene scene(200);
+    QSignalSpy responses(scene.dispatch.get(), &VideoMessageDispatch::messageResponse);
+    BusyPool busy;
+    scene.dispatch->dispatchCommand(text({ { "cmd", "video.getSlfPointList" }, { "uuid", kUuid },
+        { "filePath", path }, { "key", "k" }, { "sequence", "1" } }));
+    QTRY_COMPARE(responses.size(), 1);
+    QCOMPARE(parse(responses[0][1].toString()),
+        (QJsonObject { { "uuid", kUuid }, { "sequence", "1" }, { "errorModule", 0 }, { "errorCode", -1 } }));
+    // The late read answers nothing more.
+    busy.release();
+    QThreadPool::globalInstance()->waitForDone(10000);
+    QCoreApplication::processEvents();
+    QCOMPARE(responses.size(), 1);
 }
 
 QTEST_MAIN(TestVideoDispatch)

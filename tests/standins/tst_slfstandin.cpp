@@ -1,8 +1,11 @@
+#include "standins/slf/SlfStandIn.h"
 #include "video/SlfLibrary.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 #include <cstring>
 #include <memory>
@@ -15,6 +18,8 @@ private slots:
     void readsPoints_data();
     void readsPoints();
     void keepsTheFirst500OfMore();
+    void refusesWhatIsNotARegularFile_data();
+    void refusesWhatIsNotARegularFile();
 
 private:
     QString write(const QByteArray &content);
@@ -80,8 +85,40 @@ void TestSlfStandIn::keepsTheFirst500OfMore()
     QCOMPARE(reply->points[499].x, 499.0f);
 
     QCOMPARE(ORVSLF_WebProcess(dir.filePath("missing.slf").toUtf8().constData(), "k", reply.get()), -1);
-    // An endless device is read up to the bound and no further.
-    QCOMPARE(ORVSLF_WebProcess("/dev/zero", "k", reply.get()), -3);
+    // A file past the bound is read up to it and no further (sparse: no disk is spent).
+    QFile big(dir.filePath("big.slf"));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(kSlfMaxFileBytes + 1));
+    big.close();
+    QCOMPARE(ORVSLF_WebProcess(big.fileName().toUtf8().constData(), "k", reply.get()), -3);
+}
+
+void TestSlfStandIn::refusesWhatIsNotARegularFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO without a writer") << "fifo";
+    QTest::newRow("endless device") << "device";
+    QTest::newRow("directory") << "directory";
+    QTest::newRow("symbolic link to a point file") << "link";
+}
+
+void TestSlfStandIn::refusesWhatIsNotARegularFile()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir scratch;
+    QString path = scratch.filePath("points.slf");
+    if (kind == "fifo")
+        QCOMPARE(mkfifo(path.toLocal8Bit().constData(), 0600), 0);
+    else if (kind == "device")
+        path = "/dev/zero";
+    else if (kind == "directory")
+        path = scratch.path();
+    else
+        QVERIFY(QFile::link(write("SLF1 k\n1 2 3 4 5\n"), path));
+    auto reply = std::make_unique<SlfReplyArea>();
+    std::memset(reply.get(), 0, sizeof(SlfReplyArea));
+    // Answered at once: a FIFO would otherwise wait here for a writer.
+    QCOMPARE(ORVSLF_WebProcess(path.toUtf8().constData(), "k", reply.get()), -1);
+    QCOMPARE(int(reply->count), 0);
 }
 
 QTEST_MAIN(TestSlfStandIn)

@@ -1,3 +1,4 @@
+#include "standins/video_control/PlayerLimits.h"
 #include "standins/video_control/VideoControlTesting.h"
 #include "tests/standins/RtspTestServer.h"
 
@@ -14,6 +15,8 @@
 #include <QThread>
 #include <QtTest>
 
+#include <cstring>
+#include <limits>
 #include <memory>
 
 // The stand-in as a player: real streams from generated files played into a component widget's cells,
@@ -103,20 +106,40 @@ bool hasProgram(const QString &name)
     return !QStandardPaths::findExecutable(name).isEmpty();
 }
 
-// Makes a test stream file with ffmpeg; answers its path, or an empty text with the reason in error.
-QString makeStream(const QTemporaryDir &dir, const QString &name, const QStringList &encode, double seconds,
+// Makes a test file with ffmpeg from its test source (source: its options) and the encoding arguments;
+// answers its path, or an empty text with the reason in error.
+QString makeClip(const QTemporaryDir &dir, const QString &name, const QString &source, const QStringList &encode,
     QString *error)
 {
     const QString path = dir.filePath(name);
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"),
-        QStringList { "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-t", QString::number(seconds) }
-            + encode + QStringList { path });
-    if (!ffmpeg.waitForFinished(30000) || ffmpeg.exitCode() != 0) {
+        QStringList { "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=" + source } + encode + QStringList { path });
+    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0) {
         *error = QString::fromUtf8(ffmpeg.readAllStandardError());
         return QString();
     }
     return path;
+}
+
+// A 320 x 240 test stream of that many seconds at 25 frames a second.
+QString makeStream(const QTemporaryDir &dir, const QString &name, const QStringList &encode, double seconds,
+    QString *error)
+{
+    return makeClip(dir, name, "size=320x240:rate=25", QStringList { "-t", QString::number(seconds) } + encode, error);
+}
+
+// The resident memory of this process, in MiB.
+double residentMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    }
+    return 0;
 }
 
 const QStringList kH264 { "-c:v", "libx264", "-pix_fmt", "yuv420p", "-g", "25", "-bf", "0" };
@@ -150,6 +173,41 @@ QMap<QString, QString> probe(const QString &path)
     return found;
 }
 
+// A deterministic mutant of clip: kind 0 flips bits, 1 cuts it short, 2 writes huge values where sizes
+// and lengths may sit, 3 copies a piece of the middle over an earlier part.
+QByteArray mutant(QByteArray clip, int kind, quint32 seed)
+{
+    const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    const int size = clip.size();
+    const int keep = qMin(64, size / 4); // the first bytes stay, so that the container is still recognised
+    switch (kind) {
+    case 0:
+        for (int i = 0; i < 24; ++i) {
+            const int at = keep + int(next() % quint32(size - keep));
+            clip[at] = char(clip[at] ^ (1 << (next() % 8)));
+        }
+        break;
+    case 1:
+        clip.truncate(size * 45 / 100);
+        break;
+    case 2: {
+        static const quint32 huge[] = { 0xffffffffu, 0x7fffffffu, 0x00ffffffu, 0x80000000u };
+        for (int i = 0; i < 12; ++i) {
+            const int at = keep + int(next() % quint32(size - keep - 4));
+            const quint32 value = huge[next() % 4];
+            std::memcpy(clip.data() + at, &value, 4);
+        }
+        break;
+    }
+    default: {
+        const int length = qMin(512, size / 4);
+        clip.replace(size / 5, length, clip.mid(size / 2, length));
+        break;
+    }
+    }
+    return clip;
+}
+
 int closedPort()
 {
     QTcpServer server;
@@ -181,6 +239,13 @@ private slots:
     void saveWritesTheStreamAsItCame();
     void lostServerIsReconnected();
     void cellsStopAndStartWhileOthersPlay();
+    void frameSizeIsBoundedBeforeDecoding_data();
+    void frameSizeIsBoundedBeforeDecoding();
+    void decodingPlayersAreBounded();
+    void reconnectingBacksOff();
+    void pacingSurvivesTimestampJumps();
+    void recordingStopsAtItsLimits();
+    void hostileMediaEndsCleanly();
 
 private:
     QTemporaryDir dir;
@@ -563,6 +628,242 @@ void TestStreamPlayer::cellsStopAndStartWhileOthersPlay()
     const int count = eventsOf(0).size();
     QTest::qWait(150);
     QCOMPARE(eventsOf(0).size(), count);
+}
+
+void TestStreamPlayer::frameSizeIsBoundedBeforeDecoding_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<int>("cells");
+    QTest::addColumn<bool>("plays");
+    // The budget is 4096 x 4096 pixels, a side at most 8192.
+    QTest::newRow("at the pixel budget") << "budget.mkv" << "4096x4096" << 1 << true;
+    QTest::newRow("two rows past the budget") << "past.mkv" << "4096x4098" << 1 << false;
+    QTest::newRow("a side past 8192") << "wide.mkv" << "8194x64" << 1 << false;
+    // The container does not say the size: the decoders that look at the stream first meet the budget.
+    QTest::newRow("8K in TS over four cells") << "8k.ts" << "8192x4320" << 4 << false;
+    QTest::newRow("8K in Matroska over four cells") << "8k.mkv" << "8192x4320" << 4 << false;
+}
+
+void TestStreamPlayer::frameSizeIsBoundedBeforeDecoding()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, size);
+    QFETCH(int, cells);
+    QFETCH(bool, plays);
+    QString error;
+    const QString path = makeClip(dir, file, "size=" + size + ":rate=25",
+        { "-frames:v", "3", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" }, &error);
+    QVERIFY2(!path.isEmpty(), qPrintable(error));
+    Component component(cells);
+    const double before = residentMiB();
+    double peak = before;
+    for (int i = 0; i < cells; ++i)
+        call(VC_Play, component.widget.get(), { { "wndIndex", i }, { "url", path } });
+    QDeadlineTimer deadline(30000);
+    const auto over = [&] {
+        for (int i = 0; i < cells; ++i) {
+            if (!eventsOf(i).contains(plays ? "playing" : "failed"))
+                return false;
+        }
+        return true;
+    };
+    while (!over() && !deadline.hasExpired()) {
+        peak = qMax(peak, residentMiB());
+        QTest::qWait(5);
+    }
+    QVERIFY(over());
+    if (plays) {
+        QCOMPARE(lastEventOf(0, "playing").value("width"), QJsonValue(4096));
+        return;
+    }
+    for (int i = 0; i < cells; ++i)
+        QCOMPARE(eventsOf(i), (QStringList { "connecting", "failed" }));
+    QCOMPARE(lastEventOf(0, "failed").value("errorCode"), QJsonValue(VCT_ERROR_FRAME_TOO_LARGE));
+    QCOMPARE(lastEventOf(0, "failed").value("reason"), QJsonValue("frame too large"));
+#if !defined(__SANITIZE_ADDRESS__) // the sanitizer keeps freed memory in quarantine
+    // One decoded 8K picture alone is 50 MiB; before the bound, four cells took some 700 MiB. What is
+    // left is the probing decoders' tables, some 15 MiB a cell, for a moment.
+    QVERIFY2(peak - before < 120, qPrintable(QStringLiteral("%1 MiB more").arg(peak - before)));
+#endif
+}
+
+void TestStreamPlayer::decodingPlayersAreBounded()
+{
+    QString error;
+    const QString file = makeStream(dir, "tiny.mkv", kH264, 0.2, &error);
+    QVERIFY2(!file.isEmpty(), qPrintable(error));
+    Component first(kMaxDecodingPlayers);
+    Component second(2);
+    for (int i = 0; i < kMaxDecodingPlayers; ++i)
+        QVERIFY(!call(VC_Play, first.widget.get(), { { "wndIndex", i }, { "url", file } }).contains("errorCode"));
+    // At the bound: another stream in any window is refused, and the cell stays as it was.
+    QCOMPARE(call(VC_Play, second.widget.get(), { { "wndIndex", 0 }, { "url", file } }).value("errorCode"),
+        QJsonValue(VCT_ERROR_TOO_MANY_PLAYERS));
+    QVERIFY(!VC_IsWindowPlaying(second.widget.get(), 0));
+    // The pattern decodes nothing; a cell that plays may play something else.
+    QVERIFY(!call(VC_Play, second.widget.get(), { { "wndIndex", 1 }, { "url", "pattern:" } }).contains("errorCode"));
+    QVERIFY(!call(VC_Play, first.widget.get(), { { "wndIndex", 0 }, { "url", file } }).contains("errorCode"));
+    // A stopped stream makes room.
+    call(VC_Stop, first.widget.get(), { { "wndIndex", 3 } });
+    QVERIFY(!call(VC_Play, second.widget.get(), { { "wndIndex", 0 }, { "url", file } }).contains("errorCode"));
+    QVERIFY(VC_IsWindowPlaying(second.widget.get(), 0));
+}
+
+void TestStreamPlayer::reconnectingBacksOff()
+{
+    Component component;
+    // The interval's floor: 100 ms is taken, 99 is not.
+    QCOMPARE(call(VC_SetReconnectInfo, component.widget.get(), { { "attempts", -1 }, { "interval", 99 } }).value("errorCode"),
+        QJsonValue(VCT_ERROR_BAD_VALUE));
+    QCOMPARE(call(VC_SetReconnectInfo, component.widget.get(), { { "attempts", -1 }, { "interval", 100 } }).value("interval"),
+        QJsonValue(100));
+    call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", QStringLiteral("rtsp://127.0.0.1:%1/none").arg(closedPort()) } });
+    // Refused at once every time: without the back-off this would be 10 attempts a second, forever.
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0).count("reconnecting") >= 5, 15000);
+    QVERIFY2(clock.elapsed() >= 2900, qPrintable(QString::number(clock.elapsed())));
+    QList<int> delays;
+    {
+        QMutexLocker lock(&eventsMutex);
+        for (const StreamEvent &event : qAsConst(events)) {
+            if (event.info.value("event") == QLatin1String("reconnecting"))
+                delays.append(event.info.value("delayMs").toInt());
+        }
+    }
+    QCOMPARE(delays.mid(0, 5), (QList<int> { 100, 200, 400, 800, 1600 }));
+    QVERIFY(!eventsOf(0).contains("failed"));
+}
+
+void TestStreamPlayer::pacingSurvivesTimestampJumps()
+{
+    // Thirty frames, each stamped 20 s after the one before: every step is a jump.
+    QString error;
+    const QString file = makeClip(dir, "jumps.mkv", "size=160x120:rate=25",
+        QStringList { "-frames:v", "30", "-vf", "setpts=N*20/TB" } + kH264, &error);
+    QVERIFY2(!file.isEmpty(), qPrintable(error));
+    Component component;
+    call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", file } });
+    QTRY_VERIFY(eventsOf(0).contains("playing"));
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0).contains("ended"), 20000);
+    // Each jump counts as one frame at 25 a second: 29 steps of 40 ms. Unpaced, it took a few ms.
+    QVERIFY2(clock.elapsed() >= 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(streamOf(component.widget.get(), 0).value("framesDecoded"), QJsonValue(30));
+}
+
+void TestStreamPlayer::recordingStopsAtItsLimits()
+{
+    if (!hasProgram("ffprobe"))
+        QSKIP("ffprobe is not installed (Debian package ffmpeg)");
+    constexpr long long kLimit = 10 * 1024;
+    const QString path = dir.filePath("limited.mkv");
+    {
+        VCT_SetRecordingLimits(kLimit, -1);
+        Component component;
+        call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", h264File } });
+        QTRY_VERIFY(eventsOf(0).contains("playing"));
+        QVERIFY(!call(VC_StartSave, component.widget.get(), { { "path", path } }).contains("errorCode"));
+        QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0).contains("saveStopped"), 10000);
+        QCOMPARE(lastEventOf(0, "saveStopped").value("errorCode"), QJsonValue(VCT_ERROR_RECORDING_TOO_LARGE));
+        QCOMPARE(lastEventOf(0, "saveStopped").value("reason"), QJsonValue("recording size limit"));
+        QCOMPARE(streamOf(component.widget.get(), 0).value("saving"), QJsonValue(false));
+        QCOMPARE(call(VC_StopSave, component.widget.get(), {}).value("errorCode"), QJsonValue(VCT_ERROR_NOT_SAVING));
+    }
+    // Closed properly at the limit; only the closing index comes on top.
+    QVERIFY2(QFileInfo(path).size() <= kLimit + 4096, qPrintable(QString::number(QFileInfo(path).size())));
+    QVERIFY(QFileInfo(path).size() > kLimit / 2);
+    QCOMPARE(probe(path).value("codec_name"), QStringLiteral("h264"));
+
+    // A disk below the free floor takes no recording at all.
+    VCT_SetRecordingLimits(-1, std::numeric_limits<long long>::max());
+    Component component;
+    call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", h264File } });
+    QTRY_VERIFY(eventsOf(0, component.widget.get()).contains("playing"));
+    const QString refused = dir.filePath("refused.mkv");
+    QCOMPARE(call(VC_StartSave, component.widget.get(), { { "path", refused } }).value("errorCode"),
+        QJsonValue(VCT_ERROR_DISK_FULL));
+    QVERIFY(!QFileInfo::exists(refused));
+    VCT_SetRecordingLimits(kDefaultMaxRecordingBytes, kDefaultMinFreeDiskBytes);
+}
+
+void TestStreamPlayer::hostileMediaEndsCleanly()
+{
+    // Small clips of each codec in each container, and four kinds of damage to each: 36 mutants, played
+    // four at a time, captured and saved while they play. Each must end in "ended" or "failed", and every
+    // answer must be success or one of the documented errors.
+    const QStringList codecs[] = {
+        { "-c:v", "libx264", "-pix_fmt", "yuv420p", "-bf", "0" },
+        { "-c:v", "libx265", "-x265-params", "log-level=none", "-pix_fmt", "yuv420p" },
+        { "-c:v", "mjpeg", "-pix_fmt", "yuvj420p" },
+    };
+    QStringList mutants;
+    for (const QStringList &codec : codecs) {
+        for (const QString container : { "ts", "mkv", "avi" }) {
+            QString error;
+            const QString name = codec[1] + "." + container;
+            const QString clip = makeClip(dir, name, "size=96x64:rate=25", QStringList { "-t", "0.6", "-g", "5" } + codec, &error);
+            QVERIFY2(!clip.isEmpty(), qPrintable(error));
+            QFile in(clip);
+            QVERIFY(in.open(QIODevice::ReadOnly));
+            const QByteArray bytes = in.readAll();
+            for (int kind = 0; kind < 4; ++kind) {
+                const QString path = dir.filePath(QStringLiteral("mutant-%1-%2").arg(kind).arg(name));
+                QFile out(path);
+                QVERIFY(out.open(QIODevice::WriteOnly));
+                out.write(mutant(bytes, kind, quint32(mutants.size() + 1)));
+                mutants.append(path);
+            }
+        }
+    }
+    const QSet<int> captureAnswers { 0, VCT_ERROR_NO_FRAME_YET, VCT_ERROR_FILE_NOT_WRITTEN };
+    const QSet<int> saveAnswers { 0, VCT_ERROR_NO_FRAME_YET, VCT_ERROR_FILE_NOT_WRITTEN, VCT_ERROR_NOT_SAVING };
+    constexpr int kCells = 4;
+    Component component(kCells);
+    QWidget *widget = component.widget.get();
+    for (int first = 0; first < mutants.size(); first += kCells) {
+        {
+            QMutexLocker lock(&eventsMutex);
+            events.clear();
+        }
+        const int count = qMin(kCells, int(mutants.size()) - first);
+        for (int cell = 0; cell < count; ++cell)
+            call(VC_Play, widget, { { "wndIndex", cell }, { "url", mutants[first + cell] } });
+        QVector<bool> handled(count, false);
+        const auto over = [&](int cell) {
+            const QStringList seen = eventsOf(cell);
+            return seen.contains("ended") || seen.contains("failed");
+        };
+        QDeadlineTimer deadline(60000);
+        for (;;) {
+            bool all = true;
+            for (int cell = 0; cell < count; ++cell) {
+                if (!handled[cell] && eventsOf(cell).contains("playing")) {
+                    handled[cell] = true;
+                    const QString base = QFileInfo(mutants[first + cell]).fileName();
+                    const int captured = call(VC_Snapshot, widget, { { "wndIndex", cell }, { "path", dir.filePath(base + ".png") } })
+                                             .value("errorCode").toInt();
+                    QVERIFY2(captureAnswers.contains(captured), qPrintable(base));
+                    const int saved = call(VC_StartSave, widget, { { "wndIndex", cell }, { "path", dir.filePath(base + ".mkv") } })
+                                          .value("errorCode").toInt();
+                    QVERIFY2(saveAnswers.contains(saved), qPrintable(base));
+                }
+                all = all && over(cell);
+            }
+            if (all || deadline.hasExpired())
+                break;
+            component.paint();
+            QTest::qWait(10);
+        }
+        for (int cell = 0; cell < count; ++cell) {
+            QVERIFY2(over(cell), qPrintable(mutants[first + cell] + ": " + eventsOf(cell).join(",")));
+            const int stopped = call(VC_StopSave, widget, { { "wndIndex", cell } }).value("errorCode").toInt();
+            QVERIFY2(saveAnswers.contains(stopped), qPrintable(mutants[first + cell]));
+            call(VC_Stop, widget, { { "wndIndex", cell } });
+        }
+    }
 }
 
 QTEST_MAIN(TestStreamPlayer)

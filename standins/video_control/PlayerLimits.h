@@ -1,0 +1,40 @@
+#pragma once
+// What pages can make the video stand-in spend. Each bound is checked before the resource is taken;
+// beyond it the command is answered, or the stream stopped, with an error code of VideoControlTesting.h.
+
+// Streams decoded at once, over every window: each holds a decoder, its frames and a thread. A VC_Play
+// past this answers VCT_ERROR_TOO_MANY_PLAYERS (the pattern is not counted: it decodes nothing).
+constexpr int kMaxDecodingPlayers = 16;
+
+// Cells in one window ("windowNum", or the cells of a layout); more answers VCT_ERROR_NO_SUCH_CELL.
+constexpr int kMaxCellsPerWindow = 64;
+
+// Frame size: a side longer than 8192 pixels, or more pixels than 4096 x 4096 (12-megapixel fisheye
+// cameras fit, 8K frames do not), is refused before the decoder allocates a frame: "failed" with
+// VCT_ERROR_FRAME_TOO_LARGE. An 8K frame costs some 50 MiB per decoded picture and a decoder holds
+// several.
+constexpr int kMaxFrameSide = 8192;
+constexpr long long kMaxFramePixels = 4096LL * 4096;
+
+// Reconnecting: the page's interval (100 ms to 60 s) is the first wait; every further attempt without a
+// steady picture doubles it, up to 30 s (or the page's interval when that is longer). A stream that has
+// played for 10 s starts again from the page's interval.
+constexpr int kMinReconnectIntervalMs = 100;
+constexpr int kMaxReconnectIntervalMs = 60000;
+constexpr int kMaxReconnectBackoffMs = 30000;
+constexpr int kSteadyPlayMs = 10000;
+
+// Files play at their own pace. A timestamp step that goes back, or forward by more than 10 s, is a jump:
+// it counts as one frame at the stream's rate. Steps shorter than 1/240 s count as 1/240 s, so that no
+// pattern of timestamps makes a file decode faster than 240 frames a second.
+constexpr long long kMaxPacingStepUs = 10LL * 1000 * 1000;
+constexpr long long kMinPacingStepUs = 1000 * 1000 / 240;
+
+// Recordings: a file stops at 2 GiB of stream (with the container's framing and index on top it stays
+// below the 4 GiB every file system takes), and before the disk it is on has less than 1 GiB free;
+// startSave is refused when the disk is already below that. Either stop raises the stream event
+// "saveStopped" with its error code, and the file is closed properly.
+constexpr long long kDefaultMaxRecordingBytes = 2LL * 1024 * 1024 * 1024;
+constexpr long long kDefaultMinFreeDiskBytes = 1LL * 1024 * 1024 * 1024;
+// How often, in bytes written, the free space is looked at again.
+constexpr long long kFreeDiskCheckBytes = 1024 * 1024;
