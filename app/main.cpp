@@ -29,6 +29,7 @@ int main(int argc, char *argv[])
     }
 
     auto *server = new WebServer();
+    server->setAccess({config.listenAddress, config.allowedHosts, config.allowedOrigins});
     qCDebug(lcApp) << config.portStart;
     server->listenInRange(config.portStart, config.effectivePortEnd());
     QApplication::setQuitOnLastWindowClosed(false);
