@@ -246,8 +246,9 @@ RequestGate::Verdict RequestGate::check(const Headers &headers) const
     if (pageOrigins.size() == 1)
         return originAllowed(pageOrigins.first()) ? Verdict::Allowed : Verdict::OriginRefused;
 
-    const bool fromBrowser = headers.contains("Sec-Fetch-Site") || headers.contains("Sec-Fetch-Mode")
-        || headers.contains("Sec-Fetch-Dest") || headers.contains("Sec-Fetch-User");
+    // Browsers send Sec-Fetch-Site with every request; programs' fetch implementations may send
+    // Sec-Fetch-Mode alone (Node's does), which tells nothing about a page.
+    const bool fromBrowser = headers.contains("Sec-Fetch-Site");
     if (!fromBrowser || anyOrigin)
         return Verdict::Allowed;
     return pageOfHostAllowed(hosts.value(0), headers.value("Sec-Fetch-Site")) ? Verdict::Allowed

@@ -19,10 +19,10 @@ class Headers;
 // served from this machine or a private network is let in: loopback, RFC 1918 and link-local IPv4,
 // IPv6 unique-local and link-local, "localhost" and names ending in ".localhost" or ".local". "null"
 // (sandboxed frames, files) only when listed. A browser request without Origin is told from a local
-// program's by its Sec-Fetch-* fields (which no page can set or remove): a same-origin (or, for an
+// program's by its Sec-Fetch-Site field (which no page can set or remove): a same-origin (or, for an
 // address or "localhost", same-site) request comes from a page of the Host it names; any other is an
-// unknown page and counts as a public origin. Without Origin and Sec-Fetch-* fields it is a local
-// program, which is let in.
+// unknown page and counts as a public origin. Without Origin and Sec-Fetch-Site it is a local program,
+// which is let in.
 class RequestGate
 {
 public:

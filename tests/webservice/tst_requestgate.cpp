@@ -134,7 +134,7 @@ void TestRequestGate::origins_data()
     QTest::newRow("img from another site") << QByteArrayList {host, "Sec-Fetch-Site: cross-site", "Sec-Fetch-Mode: no-cors"} << none << refused;
     QTest::newRow("navigation from another site") << QByteArrayList {host, "Sec-Fetch-Site: cross-site", "Sec-Fetch-Mode: navigate"} << none << refused;
     QTest::newRow("typed in the address bar") << QByteArrayList {host, "Sec-Fetch-Site: none", "Sec-Fetch-Mode: navigate"} << none << refused;
-    QTest::newRow("fetch metadata without site") << QByteArrayList {host, "Sec-Fetch-Mode: no-cors"} << none << refused;
+    QTest::newRow("program's fetch: mode without site") << QByteArrayList {host, "Sec-Fetch-Mode: cors"} << none << ok;
     QTest::newRow("img of a page on the same address") << QByteArrayList {host, "Sec-Fetch-Site: same-site", "Sec-Fetch-Mode: no-cors"} << none << ok;
     QTest::newRow("same origin") << QByteArrayList {host, "Sec-Fetch-Site: same-origin"} << none << ok;
     QTest::newRow("same site of a listed name") << QByteArrayList {"Host: nvr.example.com", "Sec-Fetch-Site: same-site"} << none << refused;
