@@ -154,6 +154,11 @@ void Worker::answerFromGate(HttpServerRequest &request, const QByteArray &answer
     request.disconnect(this);
     request.deleteLater();
     connect(&requestSocket, &QAbstractSocket::disconnected, this, &Worker::onClose);
+    if (requestSocket.state() != QAbstractSocket::ConnectedState) {
+        // Gone already: nothing will report the end any more.
+        QMetaObject::invokeMethod(this, &Worker::onClose, Qt::QueuedConnection);
+        return;
+    }
     requestSocket.write(answer);
     endConnection();
 }
