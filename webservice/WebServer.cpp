@@ -264,6 +264,8 @@ void WebServer::startLivenessTimer(const QString &session)
     const auto mark = livenessMarks.find(session);
     if (mark != livenessMarks.end() && mark.value() > 0)
         killTimer(mark.value());
+    else if (mark != livenessMarks.end())
+        --expiredMarks;
     livenessMarks.insert(session, startTimer(timings.livenessMs));
 }
 
@@ -541,6 +543,8 @@ void WebServer::onHttpGet(const QString &szUUID, const QJsonObject &request)
             // The page came back in time.
             killTimer(mark.value());
         }
+        if (mark.value() < 0)
+            --expiredMarks;
         livenessMarks.erase(mark);
     }
 
@@ -548,6 +552,7 @@ void WebServer::onHttpGet(const QString &szUUID, const QJsonObject &request)
     for (auto it = livenessMarks.begin(); it != livenessMarks.end(); ++it) {
         if (it.value() == -1) {
             livenessMarks.erase(it);
+            --expiredMarks;
             break;
         }
         if (it.value() < -1)
@@ -631,7 +636,13 @@ void WebServer::timerEvent(QTimerEvent *event)
             qCDebug(lcWebService) << "timerEvent get timeout";
             const QString session = it.key();
             killTimer(timerId);
-            it.value() = kExpiredMarker;
+            // Past the bound the session simply goes: its next poll is parked like any other.
+            if (expiredMarks < kMaxExpiredMarks) {
+                it.value() = kExpiredMarker;
+                ++expiredMarks;
+            } else {
+                livenessMarks.erase(it);
+            }
             httpSessions.remove(session);
             dispatcher->releaseSession(session);
             return;

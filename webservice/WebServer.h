@@ -61,6 +61,8 @@ public:
 
     // A session whose liveness timer ran out; later polls of any session count it up to -1, then away.
     static constexpr int kExpiredMarker = -5;
+    // Expired markers kept at once: every HTTP session that goes leaves one until polls count it away.
+    static constexpr int kMaxExpiredMarks = 10000;
 
     explicit WebServer(QObject *parent = nullptr, WebServerTimings timings = WebServerTimings(),
         int maxConnections = kMaxConnections);
@@ -147,6 +149,7 @@ private:
     QMap<QString, QPointer<Worker>> connections; // live workers by identifier
     QMap<QString, QPointer<Worker>> pendingGets; // parked long-polls by session identifier
     QMap<QString, int> livenessMarks; // liveness timer ids and expired-session markers
+    int expiredMarks = 0; // entries of livenessMarks below 0
     EventQueue eventQueue; // event texts waiting for long-polls
     QHash<QString, QList<HttpCommand>> httpCommands; // HTTP commands awaiting a response, by session, oldest first
     QPointer<Worker> dispatchingWorker; // the worker of the HTTP command being dispatched now, if any
