@@ -234,6 +234,22 @@ bool RequestGate::pageOfHostAllowed(const QByteArray &hostField, const QByteArra
     return (sameOrigin || sameSiteOfHost) && originAllowed("http://" + hostField);
 }
 
+// The page's origin as its browser names it in Referer (which a page may leave out, never forge).
+bool RequestGate::refererAllowed(const Headers &headers) const
+{
+    const QList<QByteArray> referers = headers.values("Referer");
+    if (referers.size() != 1 || referers.first().size() > kMaxFieldLength)
+        return false;
+    const QUrl page(QString::fromLatin1(referers.first()), QUrl::StrictMode);
+    if (!page.isValid() || page.host().isEmpty())
+        return false;
+    QUrl origin;
+    origin.setScheme(page.scheme());
+    origin.setHost(page.host());
+    origin.setPort(page.port());
+    return originAllowed(origin.toString(QUrl::FullyEncoded).toLatin1());
+}
+
 RequestGate::Verdict RequestGate::check(const Headers &headers) const
 {
     const QList<QByteArray> hosts = headers.values("Host");
@@ -251,8 +267,9 @@ RequestGate::Verdict RequestGate::check(const Headers &headers) const
     const bool fromBrowser = headers.contains("Sec-Fetch-Site");
     if (!fromBrowser || anyOrigin)
         return Verdict::Allowed;
-    return pageOfHostAllowed(hosts.value(0), headers.value("Sec-Fetch-Site")) ? Verdict::Allowed
-                                                                              : Verdict::OriginRefused;
+    return pageOfHostAllowed(hosts.value(0), headers.value("Sec-Fetch-Site")) || refererAllowed(headers)
+        ? Verdict::Allowed
+        : Verdict::OriginRefused;
 }
 
 QByteArray RequestGate::refusal(Verdict verdict)

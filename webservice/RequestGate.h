@@ -19,10 +19,10 @@ class Headers;
 // served from this machine or a private network is let in: loopback, RFC 1918 and link-local IPv4,
 // IPv6 unique-local and link-local, "localhost" and names ending in ".localhost" or ".local". "null"
 // (sandboxed frames, files) only when listed. A browser request without Origin is told from a local
-// program's by its Sec-Fetch-Site field (which no page can set or remove): a same-origin (or, for an
-// address or "localhost", same-site) request comes from a page of the Host it names; any other is an
-// unknown page and counts as a public origin. Without Origin and Sec-Fetch-Site it is a local program,
-// which is let in.
+// program's by its Sec-Fetch-Site field (which no page can set or remove). Its page is known from its
+// Referer (an <img> of a private page carries one), or when it is same-origin (or, for an address or
+// "localhost" as Host, same-site): then it is a page of that Host. Any other is an unknown page and
+// counts as a public origin. Without Origin and Sec-Fetch-Site it is a local program, which is let in.
 class RequestGate
 {
 public:
@@ -61,6 +61,7 @@ public:
 
 private:
     bool pageOfHostAllowed(const QByteArray &host, const QByteArray &fetchSite) const;
+    bool refererAllowed(const Headers &headers) const;
 
     bool anyHost = false;
     QStringList hostNames; // listed Host names, lower case, without brackets

@@ -135,6 +135,10 @@ void TestRequestGate::origins_data()
     QTest::newRow("navigation from another site") << QByteArrayList {host, "Sec-Fetch-Site: cross-site", "Sec-Fetch-Mode: navigate"} << none << refused;
     QTest::newRow("typed in the address bar") << QByteArrayList {host, "Sec-Fetch-Site: none", "Sec-Fetch-Mode: navigate"} << none << refused;
     QTest::newRow("program's fetch: mode without site") << QByteArrayList {host, "Sec-Fetch-Mode: cors"} << none << ok;
+    QTest::newRow("img of a private page, Referer") << QByteArrayList {host, "Sec-Fetch-Site: cross-site", "Referer: http://192.168.1.64/live.html?x=1"} << none << ok;
+    QTest::newRow("img of a public page, Referer") << QByteArrayList {host, "Sec-Fetch-Site: cross-site", "Referer: https://pages.example.com/"} << none << refused;
+    QTest::newRow("img of a listed page, Referer") << QByteArrayList {host, "Sec-Fetch-Site: cross-site", "Referer: https://cloud.example.com/app"} << QStringList {"https://cloud.example.com"} << ok;
+    QTest::newRow("two Referer fields") << QByteArrayList {host, "Sec-Fetch-Site: cross-site", "Referer: http://10.0.0.1/", "Referer: http://10.0.0.1/"} << none << refused;
     QTest::newRow("img of a page on the same address") << QByteArrayList {host, "Sec-Fetch-Site: same-site", "Sec-Fetch-Mode: no-cors"} << none << ok;
     QTest::newRow("same origin") << QByteArrayList {host, "Sec-Fetch-Site: same-origin"} << none << ok;
     QTest::newRow("same site of a listed name") << QByteArrayList {"Host: nvr.example.com", "Sec-Fetch-Site: same-site"} << none << refused;
