@@ -2,18 +2,14 @@
 // under a public name (mapped to loopback by the browser's resolver, so nothing leaves the machine) try
 // the WebSocket, a fetch POST and a plain <img> of the image channel (no crossOrigin: no Origin sent).
 import assert from 'node:assert/strict';
-import fs from 'node:fs';
 import http from 'node:http';
-import os from 'node:os';
-import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { chromium } from 'playwright-core';
 import { startService } from './service-process.mjs';
 
 let service;
 let pageServer;
-let context;
-let userDataDir;
+let browser;
 
 before(async () => {
     service = await startService();
@@ -21,27 +17,21 @@ before(async () => {
         response.writeHead(200, { 'Content-Type': 'text/html' }).end('<!doctype html><title>page</title>');
     });
     await new Promise((resolve) => pageServer.listen(0, '127.0.0.1', resolve));
-    userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'ls-chromium-'));
-    context = await chromium.launchPersistentContext(userDataDir, {
+    browser = await chromium.launch({
         executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-        headless: true,
-        args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-               '--disable-background-networking', '--disable-component-update', '--disable-sync',
-               '--host-resolver-rules=MAP pages.example.com 127.0.0.1'],
+        args: ['--no-sandbox', '--disable-gpu', '--host-resolver-rules=MAP pages.example.com 127.0.0.1'],
     });
 });
 
 after(async () => {
-    await context?.close();
+    await browser?.close();
     pageServer?.close();
     service?.stop();
-    if (userDataDir)
-        fs.rmSync(userDataDir, { recursive: true, force: true });
 });
 
 // What a page at pageOrigin gets on each road: true where the service served it.
 async function tryEveryRoad(pageOrigin, { imageReferrer = 'strict-origin-when-cross-origin' } = {}) {
-    const page = await context.newPage();
+    const page = await browser.newPage();
     await page.goto(`${pageOrigin}/`);
     const outcome = await page.evaluate(async ({ base, imageReferrer }) => {
         const webSocket = await new Promise((resolve) => {
