@@ -1,6 +1,7 @@
 #include "app/ServiceConfig.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -17,6 +18,19 @@ int toInt(const QJsonValue &value)
     if (number >= INT_MAX)
         return INT_MAX;
     return static_cast<int>(number);
+}
+
+// The string entries of a JSON array; a lone string counts as a list of one.
+QStringList stringList(const QJsonValue &value)
+{
+    if (value.isString())
+        return {value.toString()};
+    QStringList list;
+    for (const QJsonValue &entry : value.toArray()) {
+        if (entry.isString())
+            list.append(entry.toString());
+    }
+    return list;
 }
 
 } // namespace
@@ -38,6 +52,12 @@ ServiceConfig ServiceConfig::fromJson(const QByteArray &text)
     const QJsonValue name = object.value(QLatin1String("SingleInstance"));
     if (name.isString())
         config.instanceName = name.toString();
+
+    const QJsonValue listenAddress = object.value(QLatin1String("ListenAddress"));
+    if (listenAddress.isString())
+        config.listenAddress = listenAddress.toString();
+    config.allowedHosts = stringList(object.value(QLatin1String("AllowedHosts")));
+    config.allowedOrigins = stringList(object.value(QLatin1String("AllowedOrigins")));
     return config;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // LocalServiceConfig.json beside the executable. Every member is optional and only taken with its JSON
 // type; anything else (no file, not JSON, not an object, a member of another type) keeps the default.
@@ -14,6 +15,11 @@ struct ServiceConfig
     int portStart = kDefaultPortStart; // "ServicePortStart", first port to try
     int portEnd = kDefaultPortEnd; // "ServicePortEnd", exclusive
     QString instanceName = QStringLiteral("Velora-Plugin.lock"); // "SingleInstance"
+
+    // Who may reach the service. Lists take their string entries and skip the others.
+    QString listenAddress; // "ListenAddress": empty is loopback (127.0.0.1 and ::1)
+    QStringList allowedHosts; // "AllowedHosts": Host names accepted besides the loopback names
+    QStringList allowedOrigins; // "AllowedOrigins": page origins let in besides private ones; "*" any
 
     static ServiceConfig fromJson(const QByteArray &text);
     static ServiceConfig load(const QString &path);

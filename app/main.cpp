@@ -16,9 +16,10 @@ namespace {
 // Where the listener is bound, as the system has it (the port actually taken, not the range's start).
 QList<StartupReport::BoundAddress> boundAddresses(const WebServer &server)
 {
-    if (!server.isListening())
-        return {};
-    return {{server.serverAddress(), server.serverPort()}};
+    QList<StartupReport::BoundAddress> bound;
+    for (const QHostAddress &address : server.listeningAddresses())
+        bound.append({address, server.serverPort()});
+    return bound;
 }
 
 } // namespace
@@ -53,6 +54,7 @@ int main(int argc, char *argv[])
     }
 
     auto *server = new WebServer();
+    server->setAccess({config.listenAddress, config.allowedHosts, config.allowedOrigins});
     server->listenInRange(config.portStart, config.effectivePortEnd());
     qCDebug(lcApp).noquote() << StartupReport::started(boundAddresses(*server), config.portStart,
         config.effectivePortEnd(), QString::fromStdString(desktopBackendName(currentDesktop())), platformReason);

@@ -53,6 +53,11 @@ void MessageDispatch::releaseSession(const QString &uuid)
     windowDispatch->releaseWindow(uuid);
 }
 
+void MessageDispatch::setSessionCheck(std::function<bool(const QString &uuid)> check)
+{
+    windowDispatch->setSessionCheck(std::move(check));
+}
+
 QString MessageDispatch::makeConnectReply(const QString &uuid)
 {
     return connectReply(uuid, 0);

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class VideoMessageDispatch;
 class WindowMessageDispatch;
 
@@ -21,6 +23,8 @@ public:
     // The same, for a request parsed already: the session layer parses each request once.
     void dispatchMessage(const QJsonObject &request);
     void releaseSession(const QString &uuid);
+    // Windows are made only for identifiers this says are live sessions (every one without it).
+    void setSessionCheck(std::function<bool(const QString &uuid)> check);
 
     // The replies to "system.webconnect" and "detectport": exactly "errorModule" 0, "errorCode" 0 or -1,
     // "uuid" and "version" "1.0", compact.

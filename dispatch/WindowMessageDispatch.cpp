@@ -1,5 +1,6 @@
 #include "dispatch/WindowMessageDispatch.h"
 
+#include "window/WindowAnswerText.h"
 #include "window/WindowControlManager.h"
 
 namespace {
@@ -37,11 +38,31 @@ WindowMessageDispatch::WindowMessageDispatch(WindowControlManager &windowRegistr
     QVector<Command> commands;
     for (const Row &row : kCommands) {
         const Operation operation = row.operation;
+        if (qstrcmp(row.word, "createWnd") == 0) {
+            commands.append({QString::fromLatin1(row.word), [this](const QJsonObject &request) { return createWnd(request); }});
+            continue;
+        }
         commands.append({QString::fromLatin1(row.word),
             [&registry = registry, operation](const QJsonObject &request) { return (registry.*operation)(request); }});
     }
     setCommands(std::move(commands));
     connect(&registry, &WindowControlManager::sigWindowSelected, this, &WindowMessageDispatch::onMessageProcess);
+}
+
+void WindowMessageDispatch::setSessionCheck(SessionCheck check)
+{
+    sessionIsLive = std::move(check);
+}
+
+// A window made for no live session would outlive every page: nothing would ever release it.
+QString WindowMessageDispatch::createWnd(const QJsonObject &request)
+{
+    const QString uuid = request.value(QLatin1String("uuid")).toString();
+    if (sessionIsLive && !sessionIsLive(uuid)) {
+        return WindowAnswerText::compose(request.value(QLatin1String("sequence")).toString(), uuid,
+            WindowControlManager::kErrorModule, kErrorNoLiveSession);
+    }
+    return registry.createWnd(request);
 }
 
 void WindowMessageDispatch::releaseWindow(const QString &uuid)

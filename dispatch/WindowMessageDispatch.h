@@ -2,6 +2,8 @@
 
 #include "dispatch/ModuleDispatch.h"
 
+#include <functional>
+
 class WindowControlManager;
 
 // Commands of the module word "window": one row per command word, each run by the window registry
@@ -13,11 +15,23 @@ class WindowMessageDispatch : public ModuleDispatch
     Q_OBJECT
 
 public:
+    // Whether an identifier names a session that is live now; windows are made only for those.
+    using SessionCheck = std::function<bool(const QString &uuid)>;
+
+    // createWnd for an identifier that is no live session: errorModule 5 with this code, and no window.
+    static constexpr int kErrorNoLiveSession = 5002;
+
     explicit WindowMessageDispatch(WindowControlManager &registry, QObject *parent = nullptr);
+
+    // Without a check every identifier counts as live.
+    void setSessionCheck(SessionCheck check);
 
     // A page's session ended: its plug-in window, if any, is released.
     void releaseWindow(const QString &uuid);
 
 private:
+    QString createWnd(const QJsonObject &request);
+
     WindowControlManager &registry;
+    SessionCheck sessionIsLive;
 };

@@ -1,6 +1,7 @@
 #include "webservice/WebServer.h"
 
 #include "dispatch/MessageDispatch.h"
+#include "webservice/AddressListener.h"
 #include "webservice/PageChallenge.h"
 #include "webservice/WebServiceLog.h"
 #include "webservice/Worker.h"
@@ -69,10 +70,13 @@ WebServer::WebServer(QObject *parent, WebServerTimings timings, int maxConnectio
     , dispatcher(new MessageDispatch(this))
     , timings(timings)
     , maxConnections(maxConnections)
+    , listenPlan(ListenPlan::fromSetting(QString()))
+    , requestGate(std::make_shared<const RequestGate>())
 {
     setMaxPendingConnections(kMaxPendingConnections);
     descriptorLimit = raiseOpenFilesLimit();
     connect(dispatcher, &MessageDispatch::messageResponse, this, &WebServer::onMessageResponse);
+    dispatcher->setSessionCheck([this](const QString &uuid) { return isLiveSession(uuid); });
     connect(this, &QTcpServer::acceptError, this, &WebServer::onAcceptError);
 }
 
@@ -80,7 +84,7 @@ WebServer::WebServer(QObject *parent, WebServerTimings timings, int maxConnectio
 // deletion reports nothing here any more.
 WebServer::~WebServer()
 {
-    close();
+    closeListeners();
     const QList<Worker *> workers = findChildren<Worker *>(QString(), Qt::FindDirectChildrenOnly);
     for (Worker *worker : workers)
         disconnect(worker, nullptr, this, nullptr);
@@ -119,21 +123,37 @@ bool WebServer::descriptorsRunningOut() const
 
 // The listener's own backlog is short; a burst of pages connecting at once waits in the kernel instead of
 // being turned away and retried seconds later.
-void WebServer::widenListenBacklog()
+void WebServer::widenListenBacklog(QTcpServer &listener)
 {
 #ifdef Q_OS_UNIX
-    ::listen(int(socketDescriptor()), kMaxPendingConnections);
+    ::listen(int(listener.socketDescriptor()), kMaxPendingConnections);
+#else
+    Q_UNUSED(listener);
 #endif
+}
+
+void WebServer::pauseAllAccepting()
+{
+    pauseAccepting();
+    for (AddressListener *listener : qAsConst(extraListeners))
+        listener->pauseAccepting();
+}
+
+void WebServer::resumeAllAccepting()
+{
+    resumeAccepting();
+    for (AddressListener *listener : qAsConst(extraListeners))
+        listener->resumeAccepting();
 }
 
 void WebServer::onAcceptError(QAbstractSocket::SocketError error)
 {
     // The server has stopped accepting; it tries again shortly instead of spinning or giving up.
     qCDebug(lcWebService) << "accept failed, pausing" << error << errorString();
-    pauseAccepting();
+    pauseAllAccepting();
     QTimer::singleShot(kAcceptRetryMs, this, [this] {
         if (!descriptorsRunningOut())
-            resumeAccepting();
+            resumeAllAccepting();
     });
 }
 
@@ -160,12 +180,101 @@ void WebServer::listenInRange(int start, int end)
         }
         // A port that passed the probe but cannot be listened on (held by a listener on another address)
         // is passed over like a taken one.
-        if (listen(QHostAddress::Any, port16)) {
-            widenListenBacklog();
+        if (listenOnPlan(port16))
             return;
-        }
-        qCDebug(lcWebService) << "listen failed" << port16 << errorString();
     }
+}
+
+void WebServer::setAccess(const AccessSettings &settings)
+{
+    listenPlan = ListenPlan::fromSetting(settings.listenAddress);
+    if (!listenPlan.understood)
+        qCDebug(lcWebService) << "ListenAddress is no address, listening on loopback" << settings.listenAddress;
+    requestGate = std::make_shared<const RequestGate>(
+        RequestGate::Settings {listenPlan.widened, settings.allowedHosts, settings.allowedOrigins});
+}
+
+bool WebServer::listenOnPlan(quint16 port)
+{
+    for (const QHostAddress &address : qAsConst(listenPlan.addresses)) {
+        QTcpServer *listener = this;
+        if (isListening()) {
+            auto *extra = new AddressListener(this);
+            extra->setMaxPendingConnections(kMaxPendingConnections);
+            connect(extra, &AddressListener::accepted, this, &WebServer::incomingConnection);
+            connect(extra, &QTcpServer::acceptError, this, &WebServer::onAcceptError);
+            extraListeners.append(extra);
+            listener = extra;
+        }
+        if (listener->listen(address, port)) {
+            widenListenBacklog(*listener);
+            continue;
+        }
+        const QAbstractSocket::SocketError error = listener->serverError();
+        qCDebug(lcWebService) << "listen failed" << address.toString() << port << listener->errorString();
+        if (listener != this)
+            delete extraListeners.takeLast();
+        if (error == QAbstractSocket::AddressInUseError) {
+            closeListeners();
+            return false;
+        }
+        // An address this machine cannot listen on (IPv6 switched off, an address it does not have) is
+        // left out; the others serve.
+    }
+    return isListening();
+}
+
+void WebServer::closeListeners()
+{
+    close();
+    qDeleteAll(extraListeners);
+    extraListeners.clear();
+}
+
+QList<QHostAddress> WebServer::listeningAddresses() const
+{
+    QList<QHostAddress> addresses;
+    if (isListening())
+        addresses.append(serverAddress());
+    for (const AddressListener *listener : extraListeners)
+        addresses.append(listener->serverAddress());
+    return addresses;
+}
+
+QStringList WebServer::listeningEndpoints() const
+{
+    QStringList endpoints;
+    for (const QHostAddress &address : listeningAddresses()) {
+        // The dual-stack any-address is a socket bound to "::".
+        const QString text = address.protocol() == QAbstractSocket::AnyIPProtocol ? QStringLiteral("::") : address.toString();
+        endpoints.append((text.contains(QLatin1Char(':')) ? QLatin1Char('[') + text + QLatin1Char(']') : text)
+            + QLatin1Char(':') + QString::number(serverPort()));
+    }
+    return endpoints;
+}
+
+bool WebServer::isLiveSession(const QString &uuid) const
+{
+    const QPointer<Worker> worker = connections.value(uuid);
+    return (worker && worker->isWebSocket()) || httpSessions.contains(uuid);
+}
+
+void WebServer::startLivenessTimer(const QString &session)
+{
+    const auto mark = livenessMarks.find(session);
+    if (mark != livenessMarks.end() && mark.value() > 0)
+        killTimer(mark.value());
+    else if (mark != livenessMarks.end())
+        --expiredMarks;
+    livenessMarks.insert(session, startTimer(timings.livenessMs));
+}
+
+// A page that stops asking is gone after the liveness time, whether it polls or only sends commands;
+// while a poll of it is parked, it is there.
+void WebServer::keepHttpSessionAlive(const QString &session)
+{
+    if (httpSessions.contains(session) && !pendingGets.contains(session))
+        startLivenessTimer(session);
 }
 
 void WebServer::incomingConnection(qintptr socketDescriptor)
@@ -177,6 +286,7 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     }
     const QString id = QUuid::createUuid().toString(QUuid::WithBraces);
     auto *worker = new Worker(id, this, WebSocket::kMaxUnsentBytes, timings.noAnswerMs);
+    worker->setRequestGate(requestGate);
     ++openWorkers;
     connect(worker, &Worker::receiveWebsocketMessage, this, &WebServer::onWebsocketMessage);
     connect(worker, &Worker::receiveHttpCommand, this, &WebServer::onHttpCommand);
@@ -188,21 +298,26 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     worker->start(socketDescriptor);
     if (descriptorsRunningOut()) {
         qCDebug(lcWebService) << "descriptors running out, accepting paused" << openWorkers;
-        pauseAccepting();
+        pauseAllAccepting();
     }
 }
 
 void WebServer::retireWorker(Worker *worker)
 {
     stopPollTimer(worker);
-    for (auto *registry : {&connections, &pendingGets}) {
-        for (auto it = registry->begin(); it != registry->end();) {
-            if (it.value() == worker)
-                it = registry->erase(it);
-            else
-                ++it;
+    for (auto it = connections.begin(); it != connections.end();)
+        it = it.value() == worker ? connections.erase(it) : std::next(it);
+    QStringList abandonedPolls; // their page went away while they were parked
+    for (auto it = pendingGets.begin(); it != pendingGets.end();) {
+        if (it.value() == worker) {
+            abandonedPolls.append(it.key());
+            it = pendingGets.erase(it);
+        } else {
+            ++it;
         }
     }
+    for (const QString &session : qAsConst(abandonedPolls))
+        keepHttpSessionAlive(session);
     for (auto it = httpCommands.begin(); it != httpCommands.end();) {
         it->erase(std::remove_if(it->begin(), it->end(),
                       [worker](const HttpCommand &command) { return command.worker == worker; }),
@@ -212,7 +327,7 @@ void WebServer::retireWorker(Worker *worker)
     --openWorkers;
     worker->deleteLater();
     if (isListening() && openWorkers == descriptorLimit - kReservedDescriptors - 1)
-        resumeAccepting();
+        resumeAllAccepting();
 }
 
 void WebServer::sendTo(const QPointer<Worker> &worker, const QString &text)
@@ -348,7 +463,9 @@ void WebServer::completePendingGet(const QString &session, bool startLiveness)
         return;
     answer(worker, QStringLiteral("timeout"));
     if (startLiveness)
-        livenessMarks.insert(session, startTimer(timings.livenessMs));
+        startLivenessTimer(session);
+    else
+        keepHttpSessionAlive(session);
     stopPollTimer(worker);
 }
 
@@ -383,6 +500,8 @@ void WebServer::onHttpConnect(const QString &szUUID)
         return;
     answer(it.value(), MessageDispatch::makeConnectReply(szUUID));
     connections.erase(it);
+    httpSessions.insert(szUUID);
+    startLivenessTimer(szUUID);
 }
 
 // The command waits for its response under the session it names, apart from that session's own entry: a
@@ -393,6 +512,7 @@ void WebServer::onHTTPMessage(const QString &szUUID, const QJsonObject &request)
     if (!worker)
         return;
     const QString session = request.value(QLatin1String("uuid")).toString();
+    keepHttpSessionAlive(session);
     httpCommands[session].append({worker, request.value(QLatin1String("sequence"))});
     const QPointer<Worker> outerWorker = dispatchingWorker;
     const QString outerSession = dispatchingSession;
@@ -423,6 +543,8 @@ void WebServer::onHttpGet(const QString &szUUID, const QJsonObject &request)
             // The page came back in time.
             killTimer(mark.value());
         }
+        if (mark.value() < 0)
+            --expiredMarks;
         livenessMarks.erase(mark);
     }
 
@@ -430,6 +552,7 @@ void WebServer::onHttpGet(const QString &szUUID, const QJsonObject &request)
     for (auto it = livenessMarks.begin(); it != livenessMarks.end(); ++it) {
         if (it.value() == -1) {
             livenessMarks.erase(it);
+            --expiredMarks;
             break;
         }
         if (it.value() < -1)
@@ -453,6 +576,7 @@ void WebServer::onHttpGet(const QString &szUUID, const QJsonObject &request)
         answer(worker, *event);
         stopPollTimer(worker);
         pendingGets.remove(session);
+        keepHttpSessionAlive(session);
     }
 }
 
@@ -467,6 +591,14 @@ void WebServer::onHttpDisconnect(const QString &szUUID, const QJsonObject &reque
         return;
     answer(worker, QStringLiteral("disconnect"));
     const QString session = request.value(QLatin1String("uuid")).toString();
+    // The session has ended: nothing is left for its liveness timer to release.
+    if (httpSessions.remove(session)) {
+        const auto mark = livenessMarks.find(session);
+        if (mark != livenessMarks.end() && mark.value() > 0) {
+            killTimer(mark.value());
+            livenessMarks.erase(mark);
+        }
+    }
     dispatcher->releaseSession(session);
     const auto parked = pendingGets.find(session);
     if (parked != pendingGets.end()) {
@@ -504,7 +636,14 @@ void WebServer::timerEvent(QTimerEvent *event)
             qCDebug(lcWebService) << "timerEvent get timeout";
             const QString session = it.key();
             killTimer(timerId);
-            it.value() = kExpiredMarker;
+            // Past the bound the session simply goes: its next poll is parked like any other.
+            if (expiredMarks < kMaxExpiredMarks) {
+                it.value() = kExpiredMarker;
+                ++expiredMarks;
+            } else {
+                livenessMarks.erase(it);
+            }
+            httpSessions.remove(session);
             dispatcher->releaseSession(session);
             return;
         }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "webservice/EventQueue.h"
+#include "webservice/ListenPlan.h"
+#include "webservice/RequestGate.h"
 #include "webservice/Worker.h"
 
 #include <QAbstractSocket>
@@ -10,8 +12,13 @@
 #include <QList>
 #include <QMap>
 #include <QPointer>
+#include <QSet>
+#include <QStringList>
 #include <QTcpServer>
 
+#include <memory>
+
+class AddressListener;
 class MessageDispatch;
 
 // The waits of the HTTP road; tests pass short ones.
@@ -20,6 +27,16 @@ struct WebServerTimings
     int longPollMs = 15000; // a parked "system.get" ends with "timeout"
     int livenessMs = 60000; // a session that stops polling is released
     int noAnswerMs = Worker::kNoAnswerMs; // an HTTP command without an answer ends with "timeout"
+};
+
+// Who may reach the service: where it listens and which requests may run (configuration members
+// "ListenAddress", "AllowedHosts", "AllowedOrigins"). The defaults take pages of this machine and of
+// private networks, on loopback only.
+struct AccessSettings
+{
+    QString listenAddress; // ListenPlan::fromSetting
+    QStringList allowedHosts; // RequestGate
+    QStringList allowedOrigins; // RequestGate
 };
 
 // The service's TCP listener and session layer. Every accepted connection gets an identifier and a Worker;
@@ -44,14 +61,29 @@ public:
 
     // A session whose liveness timer ran out; later polls of any session count it up to -1, then away.
     static constexpr int kExpiredMarker = -5;
+    // Expired markers kept at once: every HTTP session that goes leaves one until polls count it away.
+    static constexpr int kMaxExpiredMarks = 10000;
 
     explicit WebServer(QObject *parent = nullptr, WebServerTimings timings = WebServerTimings(),
         int maxConnections = kMaxConnections);
     ~WebServer() override;
 
-    // Listens on the first port of [start, end) that nothing answers on 127.0.0.1 (ports as 16 bits).
-    // Without one the server does not listen, and nothing is reported.
+    // Where the next listenInRange binds and which requests may run from now on.
+    void setAccess(const AccessSettings &settings);
+
+    // Listens on the first port of [start, end) that nothing answers on 127.0.0.1 (ports as 16 bits), on
+    // every address of the listen plan (loopback, 127.0.0.1 and ::1, unless widened). A port where one
+    // of them is in use is passed over; an address this machine cannot bind at all (no IPv6) is left out.
+    // Without a port the server does not listen, and nothing is reported.
     void listenInRange(int start, int end);
+
+    // What is bound now, every address on the same port: "127.0.0.1:33686", "[::1]:33686".
+    QStringList listeningEndpoints() const;
+    QList<QHostAddress> listeningAddresses() const;
+
+    // A WebSocket connection that is open, or an HTTP session that has neither disconnected nor let its
+    // liveness run out. Only live sessions get windows, and their windows end with them.
+    bool isLiveSession(const QString &uuid) const;
 
     // Answers "system.webconnect": the connect reply goes to the connection's worker, if it is registered.
     void sendConnectReply(QString uuid);
@@ -101,21 +133,36 @@ private:
     static void answer(const QPointer<Worker> &worker, const QString &text);
     // Ends a worker's long-poll timer, if it runs.
     void stopPollTimer(Worker *worker);
-    void widenListenBacklog();
+    static void widenListenBacklog(QTcpServer &listener);
     bool descriptorsRunningOut() const;
+    // Binds every address of the plan on port; false (and nothing bound) when the port is taken.
+    bool listenOnPlan(quint16 port);
+    void closeListeners();
+    void pauseAllAccepting();
+    void resumeAllAccepting();
+    // (Re)starts the session's liveness timer.
+    void startLivenessTimer(const QString &session);
+    // An HTTP session with no poll parked: its liveness starts again from now.
+    void keepHttpSessionAlive(const QString &session);
 
     // Session registries (GUI thread only).
     QMap<QString, QPointer<Worker>> connections; // live workers by identifier
     QMap<QString, QPointer<Worker>> pendingGets; // parked long-polls by session identifier
     QMap<QString, int> livenessMarks; // liveness timer ids and expired-session markers
+    int expiredMarks = 0; // entries of livenessMarks below 0
     EventQueue eventQueue; // event texts waiting for long-polls
     QHash<QString, QList<HttpCommand>> httpCommands; // HTTP commands awaiting a response, by session, oldest first
     QPointer<Worker> dispatchingWorker; // the worker of the HTTP command being dispatched now, if any
     QString dispatchingSession; // the session that command names
 
+    QSet<QString> httpSessions; // HTTP sessions connected and not yet ended
+
     MessageDispatch *dispatcher; // child of this object
     const WebServerTimings timings; // long-poll, liveness and no-answer bounds
     const int maxConnections;
+    ListenPlan listenPlan; // addresses listenInRange binds
+    std::shared_ptr<const RequestGate> requestGate; // shared with the workers
+    QList<AddressListener *> extraListeners; // children: the plan's addresses beyond this server's own
     int openWorkers = 0; // accepted and not yet retired
     int descriptorLimit = 0; // open files allowed to the process
 };

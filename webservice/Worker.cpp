@@ -34,6 +34,7 @@ Worker::Worker(QString id, QObject *parent, qint64 maxUnsentBytes, int noAnswerM
     , connectionId(std::move(id))
     , maxUnsentBytes(maxUnsentBytes)
     , lingerMs(lingerMs)
+    , requestGate(std::make_shared<const RequestGate>())
 {
     noAnswerTimer.setSingleShot(true);
     noAnswerTimer.setInterval(noAnswerMs);
@@ -41,6 +42,11 @@ Worker::Worker(QString id, QObject *parent, qint64 maxUnsentBytes, int noAnswerM
         qCDebug(lcWebService) << "onHttpRequest no answer" << connectionId;
         deliverAnswer(QByteArrayLiteral("timeout"));
     });
+}
+
+void Worker::setRequestGate(std::shared_ptr<const RequestGate> gate)
+{
+    requestGate = std::move(gate);
 }
 
 void Worker::start(qintptr socketDescriptor)
@@ -87,6 +93,17 @@ void Worker::onHttpRequest()
     auto *request = qobject_cast<HttpServerRequest *>(sender());
     if (!request)
         return;
+    const Headers headers = request->headers();
+    const RequestGate::Verdict verdict = requestGate->check(headers);
+    if (verdict != RequestGate::Verdict::Allowed) {
+        qCDebug(lcWebService) << "request refused" << int(verdict) << headers.value("Host") << headers.value("Origin");
+        answerFromGate(*request, RequestGate::refusal(verdict));
+        return;
+    }
+    if (RequestGate::isPreflight(request->method(), headers)) {
+        answerFromGate(*request, RequestGate::preflightAnswer(headers));
+        return;
+    }
     QAbstractSocket &socket = request->socket();
     // The connection carries this one request, so its answer says "Connection: close" and ends it. An
     // answer that promised "keep-alive" would have a client send its next request on a connection that
@@ -127,6 +144,23 @@ void Worker::endConnection()
 {
     if (socket)
         GracefulClose::start(*socket, lingerMs);
+}
+
+void Worker::answerFromGate(HttpServerRequest &request, const QByteArray &answer)
+{
+    QAbstractSocket &requestSocket = request.socket();
+    // Nothing more of this connection is parsed or announced; what still arrives is dropped.
+    requestSocket.disconnect(&request);
+    request.disconnect(this);
+    request.deleteLater();
+    connect(&requestSocket, &QAbstractSocket::disconnected, this, &Worker::onClose);
+    if (requestSocket.state() != QAbstractSocket::ConnectedState) {
+        // Gone already: nothing will report the end any more.
+        QMetaObject::invokeMethod(this, &Worker::onClose, Qt::QueuedConnection);
+        return;
+    }
+    requestSocket.write(answer);
+    endConnection();
 }
 
 void Worker::routeCommand(const QByteArray &command, HttpServerResponse *response, AnswerForm form)
@@ -216,6 +250,13 @@ void Worker::onWebsocketConnect()
     auto *request = qobject_cast<HttpServerRequest *>(sender());
     if (!request)
         return;
+    const RequestGate::Verdict verdict = requestGate->check(request->headers());
+    if (verdict != RequestGate::Verdict::Allowed) {
+        qCDebug(lcWebService) << "handshake refused" << int(verdict) << request->headers().value("Host")
+                              << request->headers().value("Origin");
+        answerFromGate(*request, RequestGate::refusal(verdict));
+        return;
+    }
     // Connected before the WebSocket's own reading: it tells what that reading finds from other reads.
     connect(&request->socket(), &QIODevice::readyRead, this, [this] { inSocketRead = true; });
     webSocket = new WebSocket(this, maxUnsentBytes);

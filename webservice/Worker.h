@@ -2,6 +2,7 @@
 
 #include "transport/WebSocket.h"
 #include "webservice/GracefulClose.h"
+#include "webservice/RequestGate.h"
 
 #include <QByteArray>
 #include <QList>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <memory>
 
 class HttpServerRequest;
 class HttpServerResponse;
@@ -27,6 +29,8 @@ class QTcpSocket;
 //   write when the hand-over ends, anything else queued in a pass in one write from the next.
 // - An HTTP request is parked until its answer (answer) arrives from the event loop; its own timer
 //   answers "timeout" when none comes within noAnswerMs.
+// - Before any of that, the request gate judges each request's head (HTTP request, handshake, preflight):
+//   a refused one gets the gate's short fixed answer, and the connection ends without anything run.
 class Worker : public QObject
 {
     Q_OBJECT
@@ -48,6 +52,11 @@ public:
 
     const QString &id() const { return connectionId; }
     int kind() const { return connectionKind; }
+    // The WebSocket handshake was accepted and the connection has not ended.
+    bool isWebSocket() const { return !webSocket.isNull(); }
+
+    // The gate every request's head passes first; loopback defaults until set.
+    void setRequestGate(std::shared_ptr<const RequestGate> gate);
 
     // The long-poll timer the WebServer started for this worker (0 when none).
     int pollTimer() const { return pollTimerId; }
@@ -104,6 +113,9 @@ private:
     void writeAnswer(HttpServerResponse &response, const QByteArray &contentType, const QByteArray &body);
     // One HTTP request per connection: once answered, the connection ends, without a reset.
     void endConnection();
+    // Writes a whole answer of the gate's straight to the socket and ends the connection: the request
+    // reads no further, and the worker ends when the peer has closed.
+    void answerFromGate(HttpServerRequest &request, const QByteArray &answer);
 
     void scheduleDelivery();
     void deliverMessages(int maxMessages, int maxMs);
@@ -117,6 +129,7 @@ private:
     const int lingerMs;
     QPointer<QTcpSocket> socket;
     QPointer<WebSocket> webSocket; // once the handshake was accepted
+    std::shared_ptr<const RequestGate> requestGate;
 
     // HTTP
     bool httpMessageComplete = false; // the request's body has fully arrived

@@ -9,6 +9,8 @@ class TestServiceConfig : public QObject
 private slots:
     void members_data();
     void members();
+    void accessMembers_data();
+    void accessMembers();
     void missingFile();
 };
 
@@ -49,6 +51,36 @@ void TestServiceConfig::members()
     QCOMPARE(config.portStart, start);
     QCOMPARE(config.effectivePortEnd(), end);
     QCOMPARE(config.instanceName, name);
+}
+
+void TestServiceConfig::accessMembers_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("listenAddress");
+    QTest::addColumn<QStringList>("hosts");
+    QTest::addColumn<QStringList>("origins");
+
+    QTest::newRow("absent: loopback, no lists") << QByteArray("{}") << QString() << QStringList() << QStringList();
+    QTest::newRow("lists of strings")
+        << QByteArray(R"({"ListenAddress":"any","AllowedHosts":["nvr.local"],"AllowedOrigins":["https://cloud.example","null"]})")
+        << "any" << QStringList {"nvr.local"} << QStringList {"https://cloud.example", "null"};
+    QTest::newRow("a lone string is a list of one")
+        << QByteArray(R"({"AllowedOrigins":"*"})") << QString() << QStringList() << QStringList {"*"};
+    QTest::newRow("entries of other types skipped, address of another type ignored")
+        << QByteArray(R"({"ListenAddress":0,"AllowedHosts":[1,"a",null,{}],"AllowedOrigins":{"x":"y"}})") << QString()
+        << QStringList {"a"} << QStringList();
+}
+
+void TestServiceConfig::accessMembers()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, listenAddress);
+    QFETCH(QStringList, hosts);
+    QFETCH(QStringList, origins);
+    const ServiceConfig config = ServiceConfig::fromJson(json);
+    QCOMPARE(config.listenAddress, listenAddress);
+    QCOMPARE(config.allowedHosts, hosts);
+    QCOMPARE(config.allowedOrigins, origins);
 }
 
 void TestServiceConfig::missingFile()

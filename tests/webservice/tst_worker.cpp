@@ -22,7 +22,7 @@ using namespace WebSocketFrames;
 
 namespace {
 
-const QByteArray kUpgrade = "GET / HTTP/1.1\r\nHost: x\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+const QByteArray kUpgrade = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
                             "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
 
 // Hands accepted descriptors out instead of wrapping them in sockets.
@@ -137,7 +137,7 @@ void TestWorker::refusedHandshakeEndsWhenPeerCloses()
 {
     Connection c;
     QVERIFY(c.worker);
-    c.client.write("GET / HTTP/1.1\r\nHost: x\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+    c.client.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
                    "Sec-WebSocket-Version: 8\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
     QTRY_VERIFY_WITH_TIMEOUT(c.client.bytesAvailable() > 0, 5000);
     QVERIFY(c.client.readAll().startsWith("HTTP/1.1 426 Upgrade Required\r\n"));
@@ -258,7 +258,7 @@ void TestWorker::httpAnswerArrivesAsAnEvent()
         from = id;
         command = body;
     });
-    c.client.write("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n{}");
+    c.client.write("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\n{}");
     QTRY_COMPARE_WITH_TIMEOUT(command, QByteArray("{}"), 5000);
     QCOMPARE(from, QStringLiteral("{id}"));
     QTest::qWait(50);
@@ -283,10 +283,10 @@ void TestWorker::httpAnswerSaysTheConnectionCloses_data()
     QTest::addColumn<QByteArray>("answerEnd");
 
     QTest::newRow("1.1 piece of a packed command")
-        << QByteArray("GET /?t=1&data=YWJj&sequence=closes-1 HTTP/1.1\r\nHost: x\r\n\r\n") << QByteArray()
+        << QByteArray("GET /?t=1&data=YWJj&sequence=closes-1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n") << QByteArray()
         << QByteArray("Connection: close\r\n") << QByteArray("\r\n0\r\n\r\n");
     QTest::newRow("1.1 keep-alive asked, body form")
-        << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\n{}")
+        << QByteArray("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\n{}")
         << QByteArray("answer") << QByteArray("Connection: close\r\n") << QByteArray("answer\r\n0\r\n\r\n");
     QTest::newRow("1.0 keep-alive asked, piece")
         << QByteArray("GET /?t=1&data=YWJj&sequence=closes-2 HTTP/1.0\r\nConnection: keep-alive\r\n\r\n")
@@ -357,7 +357,7 @@ void TestWorker::httpEndIsNoResetWithUnreadBytes()
 
     bool asked = false;
     connect(&worker, &Worker::receiveHttpCommand, this, [&] { asked = true; });
-    const QByteArray request = "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n{}";
+    const QByteArray request = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\n{}";
     QCOMPARE(::send(client, request.constData(), size_t(request.size()), 0), ssize_t(request.size()));
     QTRY_VERIFY_WITH_TIMEOUT(asked, 5000);
     // While the answer is awaited, more arrives than the service holds unread; the client reads nothing.
