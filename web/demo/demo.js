@@ -63,9 +63,13 @@ function drawCells() {
     cells.forEach((cell, i) => setCell(i, cell.state, cell.detail));
 }
 
-/** A stream event of the player: its state, and the failure's code when it failed. */
+// What a cell's player says of its stream ("event"), or a pattern cell's tick ("state"); the events of
+// captures and recordings ("captured", "saveFailed", ...) are logged but leave the cell's state alone.
+const streamStates = new Set(['connecting', 'playing', 'paused', 'stalled', 'reconnecting', 'ended', 'failed']);
+
+/** A stream event of a cell: its state, and the failure's code when it failed. */
 function streamEvent(event) {
-    const state = event.stream ?? event.state;
+    const state = streamStates.has(event.event) ? event.event : event.state;
     if (typeof state !== 'string' || !('wndIndex' in event))
         return;
     setCell(Number(event.wndIndex), state, event.errorCode ? `error ${event.errorCode}` : '');
