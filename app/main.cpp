@@ -1,4 +1,5 @@
 #include "app/AppLog.h"
+#include "app/ConfigLocation.h"
 #include "app/Privileges.h"
 #include "app/ServiceConfig.h"
 #include "app/SingleInstance.h"
@@ -21,8 +22,13 @@ int main(int argc, char *argv[])
     }
     VC_Initialize(static_cast<QWidget *>(nullptr));
 
-    const ServiceConfig config = ServiceConfig::load(
-        QApplication::applicationDirPath() + QStringLiteral("/LocalServiceConfig.json"));
+    const QString configPath = firstReadableFile(
+        configFileCandidates(QApplication::applicationDirPath(), QProcessEnvironment::systemEnvironment()));
+    if (configPath.isEmpty())
+        qCDebug(lcApp) << "configuration file: none found, defaults used";
+    else
+        qCDebug(lcApp).noquote() << "configuration file:" << configPath;
+    const ServiceConfig config = ServiceConfig::load(configPath);
     if (!claimSingleInstance(config.instanceName)) {
         delete app;
         return -1;
