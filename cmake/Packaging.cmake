@@ -31,15 +31,20 @@ file(CREATE_LINK ../${LS_PACKAGE_NAME}.service ${LS_PACKAGE_FILES}/wants/${LS_PA
 install(FILES ${LS_PACKAGE_FILES}/wants/${LS_PACKAGE_NAME}.service
         DESTINATION lib/systemd/user/graphical-session.target.wants)
 
-# Copyright and change log; the log's date honours SOURCE_DATE_EPOCH, so the same sources give the
-# same package.
+# Copyright, change log and manual page; the log's date honours SOURCE_DATE_EPOCH, so the same sources
+# give the same package.
 string(TIMESTAMP LS_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(cmake/package/changelog.in ${LS_PACKAGE_FILES}/changelog @ONLY)
-add_custom_command(OUTPUT ${LS_PACKAGE_FILES}/changelog.gz
-    COMMAND gzip -9 -n -c ${LS_PACKAGE_FILES}/changelog > ${LS_PACKAGE_FILES}/changelog.gz
-    DEPENDS ${LS_PACKAGE_FILES}/changelog VERBATIM)
-add_custom_target(ls_package_files DEPENDS LocalService ${LS_PACKAGE_FILES}/changelog.gz)
+configure_file(cmake/package/LocalService.1.in ${LS_PACKAGE_FILES}/LocalService.1 @ONLY)
+foreach(name changelog LocalService.1)
+  add_custom_command(OUTPUT ${LS_PACKAGE_FILES}/${name}.gz
+      COMMAND gzip -9 -n -c ${LS_PACKAGE_FILES}/${name} > ${LS_PACKAGE_FILES}/${name}.gz
+      DEPENDS ${LS_PACKAGE_FILES}/${name} VERBATIM)
+endforeach()
+add_custom_target(ls_package_files
+    DEPENDS LocalService ${LS_PACKAGE_FILES}/changelog.gz ${LS_PACKAGE_FILES}/LocalService.1.gz)
 install(FILES cmake/package/copyright ${LS_PACKAGE_FILES}/changelog.gz DESTINATION ${LS_DOCDIR})
+install(FILES ${LS_PACKAGE_FILES}/LocalService.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The package: dependencies from what the installed files link (dpkg-shlibdeps); the stand-in
 # libraries are the package's own. Removal stops every running instance (prerm); the autostart entry
