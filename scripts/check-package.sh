@@ -54,7 +54,7 @@ new_dev=$(comm -13 <(echo "$dev_before") <(installed_dev_packages) | tr '\n' ' '
 [ -z "${new_dev// /}" ] || fail "installing the package pulled development packages: $new_dev"
 ldd /usr/bin/LocalService | grep -E 'libvideo_control|libslf|not found'
 ldd /usr/bin/LocalService | grep -q 'not found' && fail "a library of the service is not found"
-ldd /usr/bin/LocalService | grep -q '/usr/lib/x86_64-linux-gnu/localservice/libvideo_control.so' ||
+ldd /usr/bin/LocalService | grep -q 'lib/x86_64-linux-gnu/localservice/libvideo_control.so' ||
     fail "the video library is not taken from the package's private folder"
 ! ldconfig -p | grep -E 'libvideo_control|libslf' || fail "a stand-in library is on the system's library path"
 mapfile -t package_files < <(dpkg -L localservice)
