@@ -61,11 +61,13 @@ mapfile -t package_files < <(dpkg -L localservice)
 conffile=/etc/xdg/autostart/localservice.desktop
 
 takes_connections() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+# A port below the ephemeral range (from 32768) that no socket of this machine uses, listening or not.
 free_port() {
     local candidate
     for _ in $(seq 50); do
-        candidate=$((20000 + RANDOM % 30000))
-        takes_connections "$candidate" || { echo "$candidate"; return; }
+        candidate=$((20000 + RANDOM % 12000))
+        awk -v port="$(printf '%04X' "$candidate")" 'FNR > 1 && split($2, local, ":") && local[2] == port { found = 1 }
+            END { exit !found }' /proc/net/tcp /proc/net/tcp6 || { echo "$candidate"; return; }
     done
     fail "no free port found"
 }
