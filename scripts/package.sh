@@ -8,6 +8,9 @@ cd "$(dirname "$0")/.."
 exec 3>&1 1>&2
 ./scripts/deps.sh package
 dir=build-package
+# Dates inside the package (the change log's) are the last commit's, so a commit always gives the same.
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
+export SOURCE_DATE_EPOCH
 # Installing must not build the tests: only what the package holds is built.
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DLS_BENCH=OFF \
     -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
