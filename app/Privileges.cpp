@@ -10,6 +10,10 @@ bool enablePrivileges(NativeDesktop &desktop)
         return false;
     }
     qCDebug(lcApp) << "enablePrivileges::enablePrivileges";
+#ifndef Q_OS_WIN
+    // A Linux desktop service runs as the user of the session that started it and asks for no more.
+    return false;
+#else
     switch (desktop.relaunchElevated()) {
     case ElevationOutcome::Started:
         qCDebug(lcApp) << "enablePrivileges::success";
@@ -25,4 +29,5 @@ bool enablePrivileges(NativeDesktop &desktop)
         break;
     }
     return false;
+#endif
 }

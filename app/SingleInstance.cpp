@@ -19,11 +19,13 @@
 // after the instance has neither fault: the kernel drops it with the process that holds it.
 namespace {
 
+// The user's id is part of the name: every user of the machine runs an instance of their own (as a
+// Windows session does), and one user's lock file cannot lock another user out.
 QByteArray lockPath(const QString &instanceName)
 {
     const QByteArray digest = QCryptographicHash::hash(instanceName.toUtf8(), QCryptographicHash::Sha1).toHex();
-    return QFile::encodeName(
-        QDir(QDir::tempPath()).filePath(QStringLiteral("LocalService-%1.lock").arg(QString::fromLatin1(digest))));
+    return QFile::encodeName(QDir(QDir::tempPath()).filePath(
+        QStringLiteral("LocalService-%1-%2.lock").arg(::getuid()).arg(QString::fromLatin1(digest))));
 }
 
 // An open descriptor holding the lock, or -1 when it is taken or cannot be made.

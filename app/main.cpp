@@ -1,4 +1,5 @@
 #include "app/AppLog.h"
+#include "app/ConfigLocation.h"
 #include "app/Privileges.h"
 #include "app/QtPlatformChoice.h"
 #include "app/ServiceConfig.h"
@@ -45,8 +46,13 @@ int main(int argc, char *argv[])
     }
     VC_Initialize(static_cast<QWidget *>(nullptr));
 
-    const ServiceConfig config = ServiceConfig::load(
-        QApplication::applicationDirPath() + QStringLiteral("/LocalServiceConfig.json"));
+    const QString configPath = firstReadableFile(
+        configFileCandidates(QApplication::applicationDirPath(), QProcessEnvironment::systemEnvironment()));
+    if (configPath.isEmpty())
+        qCDebug(lcApp) << "configuration file: none found, defaults used";
+    else
+        qCDebug(lcApp).noquote() << "configuration file:" << configPath;
+    const ServiceConfig config = ServiceConfig::load(configPath);
     if (!claimSingleInstance(config.instanceName)) {
         qCDebug(lcApp).noquote() << StartupReport::instanceTaken(config.instanceName);
         delete app;

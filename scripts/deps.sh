@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks: deps.sh [run|test]
+# Installs what a fresh Debian 12 machine lacks: deps.sh [run|package|test]
 #   run   what building and running the service needs (scripts/packages-run.txt)
+#   package  that and what building the Debian package needs (scripts/packages-package.txt)
 #   test  that and what the tests, benchmarks, fuzzers and the Windows check need
 #         (scripts/packages-test.txt), then the npm packages of the end-to-end tests
 # Quick when everything is there: it asks dpkg first and only runs apt-get for missing packages.
@@ -9,8 +10,9 @@ cd "$(dirname "$0")/.."
 purpose=${1:-test}
 case "$purpose" in
     run)  lists=(scripts/packages-run.txt) ;;
+    package) lists=(scripts/packages-run.txt scripts/packages-package.txt) ;;
     test) lists=(scripts/packages-run.txt scripts/packages-test.txt) ;;
-    *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+    *) echo "usage: $0 [run|package|test]" >&2; exit 2 ;;
 esac
 
 # Installed packages and what they provide: a Node from another archive provides "npm", for example.

@@ -21,6 +21,8 @@ ServiceProcess::ServiceProcess(const QByteArray &config)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("%{message}"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config-home")));
+    env.insert(QStringLiteral("XDG_CONFIG_DIRS"), dir.filePath(QStringLiteral("config-dirs")));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(dir.path());
     process.setProgram(binary);
@@ -33,6 +35,17 @@ ServiceProcess::~ServiceProcess()
         process.kill();
         process.waitForFinished(5000);
     }
+}
+
+QString ServiceProcess::writeUserConfig(const QByteArray &config)
+{
+    const QString folder = dir.filePath(QStringLiteral("config-home/LocalService"));
+    QDir().mkpath(folder);
+    const QString path = folder + QStringLiteral("/LocalServiceConfig.json");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size())
+        return QString();
+    return path;
 }
 
 void ServiceProcess::limitOpenFiles(int count)

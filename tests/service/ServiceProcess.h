@@ -7,7 +7,8 @@
 #include <QTemporaryDir>
 
 // The real LocalService, copied into a temp dir of its own with its own LocalServiceConfig.json and run
-// headless. Its debug log is collected line by line, bare messages only.
+// headless; its XDG configuration folders lie inside that dir too, so no file of this machine counts.
+// Its debug log is collected line by line, bare messages only.
 class ServiceProcess
 {
 public:
@@ -15,6 +16,9 @@ public:
     explicit ServiceProcess(const QByteArray &config);
     ~ServiceProcess();
 
+    // Writes a configuration into the user's configuration folder the service is given
+    // ($XDG_CONFIG_HOME/LocalService, inside the temp dir); returns its path.
+    QString writeUserConfig(const QByteArray &config);
     // Runs the service under a limit of open files (soft and hard), set before it starts.
     void limitOpenFiles(int count);
     // Sets an environment variable for the start (a null value removes it); QT_QPA_PLATFORM is

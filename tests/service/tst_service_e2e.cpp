@@ -78,6 +78,7 @@ private slots:
     void configurationFallbacks_data();
     void configurationFallbacks();
     void waylandWithoutXRunsHeadless();
+    void configurationFromUserFolder();
 
     void connectReplyAndCommands();
     void responseGoesToTheSessionNamedByUuid();
@@ -260,6 +261,20 @@ void TestServiceE2E::waylandWithoutXRunsHeadless()
     client.sendText(versionRequest(uuid, "s1"));
     QCOMPARE(parse(client.readText()).value("sequence"), QJsonValue("s1"));
     QVERIFY(service.isRunning());
+}
+
+// Without a file beside the executable, the user's XDG folder is read, and the log says so.
+void TestServiceE2E::configurationFromUserFolder()
+{
+    const quint16 port = ServiceProcess::freePortRange(1);
+    ServiceProcess service{QByteArray()};
+    const QString path
+        = service.writeUserConfig(ServiceProcess::configJson(port, port + 1, ServiceProcess::uniqueInstanceName()));
+    QVERIFY(!path.isEmpty());
+    QVERIFY(service.start());
+    QVERIFY2(ServiceProcess::waitForListener(port, 10000), qPrintable(service.log().join('\n')));
+    QVERIFY2(service.waitForLogLine(QStringLiteral("configuration file: ") + path, 5000),
+        qPrintable(service.log().join('\n')));
 }
 
 void TestServiceE2E::connectReplyAndCommands()
