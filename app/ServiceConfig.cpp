@@ -1,6 +1,7 @@
 #include "app/ServiceConfig.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -38,6 +39,14 @@ ServiceConfig ServiceConfig::fromJson(const QByteArray &text)
     const QJsonValue name = object.value(QLatin1String("SingleInstance"));
     if (name.isString())
         config.instanceName = name.toString();
+
+    const QJsonValue saveDirectory = object.value(QLatin1String("SaveDirectory"));
+    if (saveDirectory.isString() && !saveDirectory.toString().isEmpty())
+        config.mediaPlaces.saveDirectory = saveDirectory.toString();
+    for (const QJsonValue &directory : object.value(QLatin1String("MediaDirectories")).toArray()) {
+        if (directory.isString() && !directory.toString().isEmpty())
+            config.mediaPlaces.mediaDirectories.append(directory.toString());
+    }
     return config;
 }
 

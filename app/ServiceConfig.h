@@ -1,7 +1,10 @@
 #pragma once
 
+#include "dispatch/MediaPlaces.h"
+
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // LocalServiceConfig.json beside the executable. Every member is optional and only taken with its JSON
 // type; anything else (no file, not JSON, not an object, a member of another type) keeps the default.
@@ -14,6 +17,12 @@ struct ServiceConfig
     int portStart = kDefaultPortStart; // "ServicePortStart", first port to try
     int portEnd = kDefaultPortEnd; // "ServicePortEnd", exclusive
     QString instanceName = QStringLiteral("Velora-Plugin.lock"); // "SingleInstance"
+
+    // Where page-named files may be: outputs are created inside the save directory only (made on demand);
+    // local inputs are read from it and from the media directories.
+    // "SaveDirectory" (a string; default: the user's videos folder with a "LocalService" folder in it) and
+    // "MediaDirectories" (an array of strings; other values in it are skipped).
+    MediaPlaces mediaPlaces;
 
     static ServiceConfig fromJson(const QByteArray &text);
     static ServiceConfig load(const QString &path);

@@ -29,6 +29,7 @@ int main(int argc, char *argv[])
     }
 
     auto *server = new WebServer();
+    server->setMediaPlaces(config.mediaPlaces);
     qCDebug(lcApp) << config.portStart;
     server->listenInRange(config.portStart, config.effectivePortEnd());
     QApplication::setQuitOnLastWindowClosed(false);

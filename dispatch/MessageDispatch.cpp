@@ -53,6 +53,11 @@ void MessageDispatch::releaseSession(const QString &uuid)
     windowDispatch->releaseWindow(uuid);
 }
 
+void MessageDispatch::setMediaPlaces(const MediaPlaces &places)
+{
+    videoDispatch->setMediaPlaces(places);
+}
+
 QString MessageDispatch::makeConnectReply(const QString &uuid)
 {
     return connectReply(uuid, 0);

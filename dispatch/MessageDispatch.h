@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dispatch/MediaPlaces.h"
+
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -21,6 +23,8 @@ public:
     // The same, for a request parsed already: the session layer parses each request once.
     void dispatchMessage(const QJsonObject &request);
     void releaseSession(const QString &uuid);
+    // Where page-named files may be (the video commands' path policy).
+    void setMediaPlaces(const MediaPlaces &places);
 
     // The replies to "system.webconnect" and "detectport": exactly "errorModule" 0, "errorCode" 0 or -1,
     // "uuid" and "version" "1.0", compact.

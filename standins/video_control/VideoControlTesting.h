@@ -122,6 +122,7 @@ enum VctError {
     VCT_ERROR_NOT_SAVING = 23,
     VCT_ERROR_BAD_VALUE = 24, // a member the command needs is missing or out of range
     VCT_ERROR_NOT_A_STREAM = 25, // the cell paints the pattern: there is no picture or stream to write
+    VCT_ERROR_BUSY = 26, // captures of the cell are still being written
 };
 
 enum class VctThread {
