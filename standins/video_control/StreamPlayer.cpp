@@ -16,7 +16,10 @@ extern "C" {
 #include <QFileInfo>
 #include <QUrl>
 
+#include <arpa/inet.h>
 #include <cerrno>
+#include <netdb.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -99,6 +102,54 @@ bool isNetworkAddress(const QString &url)
 // recorders send. Nothing that listens, runs a program, reads another file or a playlist.
 constexpr const char *kNetworkProtocols = "tcp,udp,rtp,tls,http,https";
 constexpr const char *kFileProtocols = "file";
+constexpr int kMaxLookups = 16; // host lookups in flight in the process; beyond, an address counts as refused
+
+std::atomic<int> lookupsInFlight { 0 };
+
+// Looks host up on a thread of its own and waits for it at most until deadlineUs or a stop: FFmpeg's own
+// lookup cannot be interrupted, and a resolver that never answers must not hold the player. A lookup that
+// was given up on ends by itself, holding only its own state.
+bool hostResolves(const QString &host, qint64 deadlineUs, const std::atomic<bool> &abort)
+{
+    const QByteArray name = host.toUtf8();
+    unsigned char numeric[sizeof(in6_addr)];
+    if (name.isEmpty() || ::inet_pton(AF_INET, name.constData(), numeric) == 1
+        || ::inet_pton(AF_INET6, name.constData(), numeric) == 1)
+        return true; // nothing to look up
+    struct Lookup
+    {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool found = false;
+    };
+    if (lookupsInFlight.fetch_add(1) >= kMaxLookups) {
+        --lookupsInFlight;
+        return false;
+    }
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, name] {
+        addrinfo hints {};
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *result = nullptr;
+        const bool found = ::getaddrinfo(name.constData(), nullptr, &hints, &result) == 0;
+        if (result)
+            ::freeaddrinfo(result);
+        --lookupsInFlight;
+        std::lock_guard<std::mutex> lock(lookup->mutex);
+        lookup->finished = true;
+        lookup->found = found;
+        lookup->done.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> lock(lookup->mutex);
+    while (!lookup->finished) {
+        if (abort.load() || av_gettime_relative() > deadlineUs)
+            return false;
+        lookup->done.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    return lookup->found;
+}
+
 constexpr const char *kStreamFormats = "rtsp,mov,mp4,matroska,webm,mpegts,h264,hevc,mjpeg,mpjpeg,avi,flv";
 
 // The address with the credentials put in, when it has none of its own.
@@ -497,6 +548,12 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
     av_dict_set(&settings, "protocol_whitelist", isNetworkAddress(options.url) ? kNetworkProtocols : kFileProtocols, 0);
     av_dict_set(&settings, "format_whitelist", kStreamFormats, 0);
     const QByteArray address = addressOf(options);
+    if (isNetworkAddress(options.url) && !hostResolves(QUrl(options.url).host(), guard.deadlineUs, abortIo)) {
+        avformat_free_context(opening);
+        if (abortIo)
+            return { Outcome::Stopped, 0, QString(), false };
+        return { Outcome::Failed, VCT_ERROR_ADDRESS_REFUSED, QStringLiteral("address refused"), false };
+    }
     int result = avformat_open_input(&opening, address.constData(), nullptr, &settings);
     av_dict_free(&settings);
     if (abortIo)

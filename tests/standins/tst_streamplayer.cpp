@@ -407,14 +407,18 @@ void TestStreamPlayer::rtspPlaysPausesAndCaptures()
     const QImage captured(image);
     QCOMPARE(captured.size(), QSize(320, 240));
     QVERIFY(RtspTestServer::readStrip(captured, captured.rect()).first > pausedAt);
-    // A name that exists is never written over; a folder that does not exist is not made.
-    for (const QString &refused : { image, QStringLiteral("/nonexistent/dir/x.png") }) {
+    // A name that exists is never written over, a link on the way is not followed, a folder that does not
+    // exist is not made.
+    const QString link = dir.filePath("link-" + transport);
+    QVERIFY(QFile::link(dir.path(), link));
+    for (const QString &refused : { image, link + "/x.png", QStringLiteral("/nonexistent/dir/x.png") }) {
         const int failures = eventsOf(0).count("captureFailed");
         QCOMPARE(call(VC_Snapshot, component.widget.get(), { { "path", refused } }).value("errorCode"), QJsonValue(QJsonValue::Undefined));
         QTRY_COMPARE(eventsOf(0).count("captureFailed"), failures + 1);
         QCOMPARE(lastEventOf(0, "captureFailed").value("errorCode"), QJsonValue(VCT_ERROR_FILE_NOT_WRITTEN));
     }
     QCOMPARE(QImage(image).size(), QSize(320, 240));
+    QVERIFY(!QFileInfo::exists(dir.filePath("x.png")));
     QCOMPARE(call(VC_Snapshot, component.widget.get(), {}).value("errorCode"), QJsonValue(VCT_ERROR_BAD_VALUE));
 }
 
