@@ -102,6 +102,21 @@ bool isNetworkAddress(const QString &url)
 // recorders send. Nothing that listens, runs a program, reads another file or a playlist.
 constexpr const char *kNetworkProtocols = "tcp,udp,rtp,tls,http,https";
 constexpr const char *kFileProtocols = "file";
+// The events of captures and recordings: done (with the file's path, when there is one), or failed.
+QJsonObject fileDone(const char *event, const QString &path = QString())
+{
+    QJsonObject info { { QStringLiteral("event"), QLatin1String(event) } };
+    if (!path.isEmpty())
+        info.insert(QStringLiteral("path"), path);
+    return info;
+}
+
+QJsonObject fileFailed(const char *event)
+{
+    return QJsonObject { { QStringLiteral("event"), QLatin1String(event) }, { QStringLiteral("errorCode"), VCT_ERROR_FILE_NOT_WRITTEN },
+        { QStringLiteral("reason"), QStringLiteral("file not written") } };
+}
+
 constexpr int kMaxLookups = 16; // host lookups in flight in the process; beyond, an address counts as refused
 
 std::atomic<int> lookupsInFlight { 0 };
@@ -366,11 +381,7 @@ void StreamPlayer::writeCapture(const AVFrame &frame, const QString &path)
         else if (descriptor >= 0)
             ::close(descriptor);
     }
-    if (written)
-        raise(QJsonObject { { QStringLiteral("event"), QStringLiteral("captured") }, { QStringLiteral("path"), path } });
-    else
-        raise(QJsonObject { { QStringLiteral("event"), QStringLiteral("captureFailed") },
-            { QStringLiteral("errorCode"), VCT_ERROR_FILE_NOT_WRITTEN }, { QStringLiteral("reason"), QStringLiteral("file not written") } });
+    raise(written ? fileDone("captured", path) : fileFailed("captureFailed"));
 }
 
 int StreamPlayer::startSave(const QString &path)
@@ -399,16 +410,9 @@ int StreamPlayer::startSave(const QString &path)
             if (!cancelled)
                 recorder = std::move(opened);
         }
-        const QJsonObject event = ok ? QJsonObject { { QStringLiteral("event"), QStringLiteral("saving") }, { QStringLiteral("path"), path } }
-                                     : QJsonObject { { QStringLiteral("event"), QStringLiteral("saveFailed") },
-                                           { QStringLiteral("errorCode"), VCT_ERROR_FILE_NOT_WRITTEN },
-                                           { QStringLiteral("reason"), QStringLiteral("file not written") } };
-        raise(event);
-        if (ok && cancelled) {
-            const bool finished = opened->finish();
-            raise(QJsonObject { { QStringLiteral("event"), finished ? QStringLiteral("saved") : QStringLiteral("saveFailed") },
-                { QStringLiteral("path"), path } });
-        }
+        raise(ok ? fileDone("saving", path) : fileFailed("saveFailed"));
+        if (ok && cancelled)
+            raise(opened->finish() ? fileDone("saved", path) : fileFailed("saveFailed"));
     });
     return 0;
 }
@@ -423,13 +427,7 @@ int StreamPlayer::stopSave()
     if (!recorder)
         return VCT_ERROR_NOT_SAVING;
     std::shared_ptr<StreamRecorder> finished(std::move(recorder));
-    queueSideJob([this, finished] {
-        if (finished->finish())
-            raise(QJsonObject { { QStringLiteral("event"), QStringLiteral("saved") } });
-        else
-            raise(QJsonObject { { QStringLiteral("event"), QStringLiteral("saveFailed") },
-                { QStringLiteral("errorCode"), VCT_ERROR_FILE_NOT_WRITTEN }, { QStringLiteral("reason"), QStringLiteral("file not written") } });
-    });
+    queueSideJob([this, finished] { raise(finished->finish() ? fileDone("saved") : fileFailed("saveFailed")); });
     return 0;
 }
 
