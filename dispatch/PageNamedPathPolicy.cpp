@@ -208,8 +208,13 @@ PathRefusal PageNamedPathPolicy::checkLocal(QString *value) const
     };
     if (!insideAny(path, places) && !insideAny(path, canonicalPlaces))
         return PathRefusal::FileNotAllowed;
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    if (!canonical.isEmpty() && !insideAny(canonical, canonicalPlaces))
+    // Where links lead: from the path itself, or from the nearest folder of it that exists (a missing file
+    // behind a link out of the places answers as an existing one would).
+    QString existing = path;
+    while (!QFileInfo::exists(existing) && existing != QDir::rootPath() && !existing.isEmpty())
+        existing = QFileInfo(existing).path();
+    const QString canonical = QFileInfo(existing).canonicalFilePath();
+    if (canonical.isEmpty() || !insideAny(canonical, canonicalPlaces))
         return PathRefusal::FileNotAllowed;
     *value = path;
     return PathRefusal::None;

@@ -178,6 +178,7 @@ void TestMediaPolicyEndToEnd::refusals_data()
     row("file address", "video.startPlay", "url", "file:///etc/passwd", 46, "file not allowed");
     row("relative way out", "video.startPlay", "url", "../outside/private.mkv", 46, "file not allowed");
     row("link out of the save directory", "video.startPlay", "url", save + "/private-link.mkv", 46, "file not allowed");
+    row("missing file behind a link", "video.startPlay", "url", "linked/missing.mkv", 46, "file not allowed");
     row("point file outside", "video.getSlfPointList", "filePath", outside + "/points.slf", 46, "file not allowed");
     row("upload of a private file", "video.uploadFile", "filePath", outside + "/private.mkv", 46, "file not allowed");
     row("folder view of the root", "video.openDirectory", "path", "/", 46, "file not allowed");
