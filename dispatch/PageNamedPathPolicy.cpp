@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -64,6 +65,15 @@ QString schemeOf(const QString &address)
     return address.left(colon).toLower();
 }
 
+// A name Windows takes for a device ("nul.mp4" is the null device), or one it would silently shorten
+// ("clip.mp4." and "clip.mp4 " are "clip.mp4").
+bool isWindowsSpecial(const QString &segment)
+{
+    static const QRegularExpression device(QStringLiteral("^(con|prn|aux|nul|com[0-9]|lpt[0-9])(\\..*)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return segment.endsWith(QLatin1Char('.')) || segment.endsWith(QLatin1Char(' ')) || device.match(segment).hasMatch();
+}
+
 bool isInside(const QString &path, const QString &place)
 {
     return !place.isEmpty() && (path == place || path.startsWith(place + QLatin1Char('/')));
@@ -118,7 +128,7 @@ PathRefusal PageNamedPathPolicy::checkOutput(PageNamed kind, QString *value) con
         return PathRefusal::NameNotAllowed;
     for (const QString &segment : segments) {
         if (segment.isEmpty() || segment == QLatin1String(".") || segment == QLatin1String("..")
-            || segment.toUtf8().size() > kMaxSegmentBytes)
+            || segment.toUtf8().size() > kMaxSegmentBytes || isWindowsSpecial(segment))
             return PathRefusal::NameNotAllowed;
     }
     const QString &file = segments.last();

@@ -11,7 +11,7 @@
 enum class PathRefusal {
     None = 0,
     NameNotAllowed = 40, // "name not allowed": absolute, "..", a drive letter or UNC path, a scheme, empty,
-                         // control characters, too long or too deep
+                         // control characters, a Windows device name, too long or too deep
     ExtensionNotAllowed = 41, // "extension not allowed"
     NameExists = 42, // "name exists": outputs never overwrite
     LinkInTheWay = 43, // "link in the way": a symbolic link on the way to an output

@@ -159,6 +159,7 @@ void TestMediaPolicyEndToEnd::refusals_data()
     row("UNC path", "video.startSave", "path", "\\\\server\\share\\x.mkv", 40, "name not allowed");
     row("network target", "video.startSave", "path", tcp + "/x.mkv", 40, "name not allowed");
     row("pipe", "video.startSave", "path", "pipe:9", 40, "name not allowed");
+    row("Windows device name", "video.capture", "path", "shots/NUL.jpg", 40, "name not allowed");
     row("key file", "video.startSave", "path", "authorized_keys", 41, "extension not allowed");
     row("text file", "video.capture", "path", "notes.txt", 41, "extension not allowed");
     row("existing name", "video.startSave", "path", "existing.mkv", 42, "name exists");
