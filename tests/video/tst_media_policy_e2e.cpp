@@ -211,7 +211,7 @@ void TestMediaPolicyEndToEnd::refusals()
     // Nothing appeared: no file, no byte, no connection, no listener.
     QCOMPARE(page.ask(command("video.getPlayInfo", uuid, "i")).value("windowNum"), QJsonValue(1));
     QCOMPARE(filesUnder(root.path()), before);
-    QVERIFY(!target.hasPendingConnections());
+    QVERIFY(!target.waitForNewConnection(200));
     QTcpSocket probe;
     probe.connectToHost(QHostAddress::LocalHost, quietPort);
     QVERIFY(!probe.waitForConnected(200));
