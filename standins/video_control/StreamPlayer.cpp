@@ -547,6 +547,7 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
     av_dict_set(&settings, "format_whitelist", kStreamFormats, 0);
     const QByteArray address = addressOf(options);
     if (isNetworkAddress(options.url) && !hostResolves(QUrl(options.url).host(), guard.deadlineUs, abortIo)) {
+        av_dict_free(&settings);
         avformat_free_context(opening);
         if (abortIo)
             return { Outcome::Stopped, 0, QString(), false };
