@@ -25,7 +25,7 @@ constexpr int kMaxSecretHolders = 4096; // components whose keys and strings are
 QString withoutCredentials(const QString &address)
 {
     QUrl url(address);
-    if (!url.isValid() || (url.userInfo().isEmpty()))
+    if (!url.isValid() || url.userInfo().isEmpty())
         return address;
     url.setUserInfo(QString());
     return url.toString();
