@@ -58,6 +58,13 @@ ServiceConfig ServiceConfig::fromJson(const QByteArray &text)
         config.listenAddress = listenAddress.toString();
     config.allowedHosts = stringList(object.value(QLatin1String("AllowedHosts")));
     config.allowedOrigins = stringList(object.value(QLatin1String("AllowedOrigins")));
+    const QJsonValue saveDirectory = object.value(QLatin1String("SaveDirectory"));
+    if (saveDirectory.isString() && !saveDirectory.toString().isEmpty())
+        config.mediaPlaces.saveDirectory = saveDirectory.toString();
+    for (const QJsonValue &directory : object.value(QLatin1String("MediaDirectories")).toArray()) {
+        if (directory.isString() && !directory.toString().isEmpty())
+            config.mediaPlaces.mediaDirectories.append(directory.toString());
+    }
     return config;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dispatch/MediaPlaces.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -20,6 +22,11 @@ struct ServiceConfig
     QString listenAddress; // "ListenAddress": empty is loopback (127.0.0.1 and ::1)
     QStringList allowedHosts; // "AllowedHosts": Host names accepted besides the loopback names
     QStringList allowedOrigins; // "AllowedOrigins": page origins let in besides private ones; "*" any
+    // Where page-named files may be: outputs are created inside the save directory only (made on demand);
+    // local inputs are read from it and from the media directories.
+    // "SaveDirectory" (a string; default: the user's videos folder with a "LocalService" folder in it) and
+    // "MediaDirectories" (an array of strings; other values in it are skipped).
+    MediaPlaces mediaPlaces;
 
     static ServiceConfig fromJson(const QByteArray &text);
     static ServiceConfig load(const QString &path);

@@ -61,6 +61,7 @@ int main(int argc, char *argv[])
 
     auto *server = new WebServer();
     server->setAccess({config.listenAddress, config.allowedHosts, config.allowedOrigins});
+    server->setMediaPlaces(config.mediaPlaces);
     server->listenInRange(config.portStart, config.effectivePortEnd());
     qCDebug(lcApp).noquote() << StartupReport::started(boundAddresses(*server), config.portStart,
         config.effectivePortEnd(), QString::fromStdString(desktopBackendName(currentDesktop())), platformReason);

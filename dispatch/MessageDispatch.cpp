@@ -58,6 +58,11 @@ void MessageDispatch::setSessionCheck(std::function<bool(const QString &uuid)> c
     windowDispatch->setSessionCheck(std::move(check));
 }
 
+void MessageDispatch::setMediaPlaces(const MediaPlaces &places)
+{
+    videoDispatch->setMediaPlaces(places);
+}
+
 QString MessageDispatch::makeConnectReply(const QString &uuid)
 {
     return connectReply(uuid, 0);

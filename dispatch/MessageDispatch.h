@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dispatch/MediaPlaces.h"
+
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -25,6 +27,8 @@ public:
     void releaseSession(const QString &uuid);
     // Windows are made only for identifiers this says are live sessions (every one without it).
     void setSessionCheck(std::function<bool(const QString &uuid)> check);
+    // Where page-named files may be (the video commands' path policy).
+    void setMediaPlaces(const MediaPlaces &places);
 
     // The replies to "system.webconnect" and "detectport": exactly "errorModule" 0, "errorCode" 0 or -1,
     // "uuid" and "version" "1.0", compact.

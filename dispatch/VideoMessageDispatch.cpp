@@ -69,17 +69,25 @@ VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry,
     QVector<Command> commands;
     for (const VideoCommand &row : videoCommandTable()) {
         const VideoCommand *command = &row;
-        if (row.step == VideoCommandStep::PointList) {
-            commands.append({ QString::fromLatin1(row.word),
-                [this](const QJsonObject &request) {
-                    startPointList(request);
-                    return QString();
-                },
-                true });
-            continue;
-        }
+        const bool pointList = row.step == VideoCommandStep::PointList;
         commands.append({ QString::fromLatin1(row.word),
-            [this, command](const QJsonObject &request) { return forward(*command, request); } });
+            [this, command, pointList](const QJsonObject &request) {
+                QJsonObject checked = request;
+                const PathCheck refused = pathPolicy.check(*command, checked);
+                if (refused.refusal != PathRefusal::None) {
+                    qCDebug(lcDispatch) << command->word << "refused:" << PageNamedPathPolicy::reasonOf(refused.refusal)
+                                        << refused.member;
+                    const QString answer = PageNamedPathPolicy::refusalAnswer(request, refused);
+                    if (pointList)
+                        emit messageResponse(stringOf(request, "uuid"), answer);
+                    return answer;
+                }
+                if (!pointList)
+                    return forward(*command, checked);
+                startPointList(checked);
+                return QString();
+            },
+            pointList });
     }
     setCommands(std::move(commands));
 
@@ -92,6 +100,11 @@ VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry,
     connect(&registry, &WindowControlManager::sigAudioInfoEvent, this, &VideoMessageDispatch::onMessageProcess);
     connect(&registry, &WindowControlManager::sigUploadAlarmInfo, this, &VideoMessageDispatch::onMessageProcess);
     connect(&registry, &WindowControlManager::sigHttpInfo, this, &VideoMessageDispatch::onMessageProcess);
+}
+
+void VideoMessageDispatch::setMediaPlaces(const MediaPlaces &places)
+{
+    pathPolicy = PageNamedPathPolicy(places);
 }
 
 QString VideoMessageDispatch::forward(const VideoCommand &command, const QJsonObject &request)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dispatch/ModuleDispatch.h"
+#include "dispatch/PageNamedPathPolicy.h"
 
 class WindowControlManager;
 struct VideoCommand;
@@ -9,6 +10,9 @@ struct VideoCommand;
 // the window registry runs the row on the session's plug-in window (or without one), and the answer
 // leaves through messageResponse in the video form (indented JSON; the empty text where the row or a
 // missing window says so). The library's events from the registry are relayed under their "uuid".
+//
+// The files and addresses a request names are checked by the path policy before anything else: a refusal
+// is answered at once with its errorCode and reason, and the library is not called.
 //
 // "getSlfPointList" is read on a pool thread; its answer leaves later, while other requests are served.
 class VideoMessageDispatch : public ModuleDispatch
@@ -27,6 +31,9 @@ public:
     VideoMessageDispatch(WindowControlManager &registry, QObject *parent = nullptr,
         int pointListTimeoutMs = kPointListTimeoutMs);
 
+    // Where page-named files may be, from the configuration.
+    void setMediaPlaces(const MediaPlaces &places);
+
     // The answer to "getSlfPointList" for those request members, read through the point-list library.
     // Only a regular file, not reached through a symbolic link, is handed to the library: a FIFO or a
     // device could hold the reading thread.
@@ -38,6 +45,7 @@ private:
     void startPointList(const QJsonObject &request);
 
     WindowControlManager &registry;
+    PageNamedPathPolicy pathPolicy;
     int pendingPointLists = 0;
     const int pointListTimeoutMs;
 };

@@ -2,6 +2,8 @@
 
 #include "video/VideoControl.h"
 
+#include <array>
+
 // One row of the video command table. Every layer that a video command passes has one generic runner
 // that reads only its own column:
 //   dispatcher (dispatch/VideoMessageDispatch)  -> word, step (the point list, the logged answer)
@@ -9,6 +11,7 @@
 //   window     (window/WindowControl)            -> needs, step (empty answer, full-screen preparation,
 //                                                   temporary window), windowLogLine
 //   component  (video/WebClientComponents)       -> function and its shape, step (component logic)
+//   path policy (dispatch/PageNamedPathPolicy)   -> named: the members that name files and addresses
 // The table itself is dispatch/VideoCommandTable.
 
 class QJsonDocument;
@@ -86,6 +89,29 @@ struct VideoLibraryFunction
 // VC_FUNCTION(VC_Pause): the function with its shape and its name.
 #define VC_FUNCTION(function) VideoLibraryFunction(&function, #function)
 
+// What a request member names, for the members a page fills with a file or an address. The path policy
+// checks each before any library call; the extension lists and address schemes are its own.
+enum class PageNamed {
+    None,
+    RecordingFile, // output: a new file in the save directory, .mp4 .mkv .ts
+    ImageFile, // output: .jpg .jpeg .png .bmp
+    DownloadFile, // output: a recording or an image
+    ExportFile, // output: .txt .log .json .bin
+    AudioFile, // output: .wav .aac
+    StreamAddress, // input: rtsp, rtsps, http, https, "pattern:", or a local file (LocalPath)
+    DeviceAddress, // input: rtsp, rtsps, http, https
+    LocalPath, // input: a file or folder inside the save directory or a media directory
+};
+
+struct PageNamedMember
+{
+    const char *member = nullptr; // "path"; null ends the list
+    PageNamed kind = PageNamed::None;
+};
+
+// The page-named members of one command, at most four.
+using PageNamedMembers = std::array<PageNamedMember, 4>;
+
 struct VideoCommand
 {
     const char *word; // the command word after "video." ("pause")
@@ -93,4 +119,5 @@ struct VideoCommand
     VideoLibraryFunction function; // shape None when the step does all the work
     VideoCommandStep step;
     const char *windowLogLine; // the window's debug line before the call ("WindowControl::startAlarmChan"), or null
+    PageNamedMembers named = {}; // members naming files and addresses, checked before the library is called
 };

@@ -364,6 +364,11 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID)
     }
 }
 
+void WebServer::setMediaPlaces(const MediaPlaces &places)
+{
+    dispatcher->setMediaPlaces(places);
+}
+
 void WebServer::sendConnectReply(QString uuid)
 {
     const QPointer<Worker> worker = connections.value(uuid);

@@ -20,6 +20,7 @@
 
 class AddressListener;
 class MessageDispatch;
+struct MediaPlaces;
 
 // The waits of the HTTP road; tests pass short ones.
 struct WebServerTimings
@@ -91,6 +92,9 @@ public:
     void completePendingGet(const QString &session, bool startLiveness);
 
     int openConnections() const { return openWorkers; }
+
+    // Where page-named files may be (the configuration's save and media directories).
+    void setMediaPlaces(const MediaPlaces &places);
 
     // Where the platform has one, raises the soft limit on open files to the hard limit: every connection
     // takes a descriptor. Returns the limit now in force (INT_MAX when there is none).

@@ -8,6 +8,7 @@
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QThread>
+#include <QUrl>
 #include <QWidget>
 
 #include <chrono>
@@ -17,6 +18,26 @@ namespace {
 constexpr int kMaxCalls = 10000; // the call log keeps the latest
 constexpr int kMaxJobs = 1000; // the oldest job is forgotten past this
 constexpr int kEventTypes = 13;
+constexpr int kMaxSecretHolders = 4096; // components whose keys and strings are kept
+
+// An address without its user name and password: nothing the library answers or raises repeats them.
+QString withoutCredentials(const QString &address)
+{
+    QUrl url(address);
+    if (!url.isValid() || url.userInfo().isEmpty())
+        return address;
+    url.setUserInfo(QString());
+    return url.toString();
+}
+
+// A request as it may be shown again: no credentials.
+QJsonObject shownRequest(QJsonObject request)
+{
+    request.remove(QLatin1String("password"));
+    if (request.value(QLatin1String("url")).isString())
+        request.insert(QLatin1String("url"), withoutCredentials(request.value(QLatin1String("url")).toString()));
+    return request;
+}
 
 // The envelope members a set function does not store.
 QJsonObject withoutEnvelope(QJsonObject request)
@@ -138,7 +159,8 @@ StandInLibrary &StandInLibrary::instance()
 }
 
 StandInLibrary::StandInLibrary()
-    : tickThread([this] { runTicks(); })
+    : reaperThread([this] { runReaper(); })
+    , tickThread([this] { runTicks(); })
 {
 }
 
@@ -153,11 +175,45 @@ StandInLibrary::~StandInLibrary()
     }
     stopRetired();
     {
+        std::lock_guard<std::mutex> lock(reaperMutex);
+        reaperStopping = true;
+    }
+    reaperWake.notify_all();
+    reaperThread.join();
+    {
         std::lock_guard<std::mutex> lock(tickMutex);
         stopping = true;
     }
     tickWake.notify_all();
     tickThread.join();
+}
+
+void StandInLibrary::runReaper()
+{
+    std::unique_lock<std::mutex> lock(reaperMutex);
+    for (;;) {
+        reaperWake.wait(lock, [this] { return reaperStopping || !reaping.empty(); });
+        std::vector<std::shared_ptr<StreamPlayer>> batch;
+        batch.swap(reaping);
+        if (batch.empty() && reaperStopping)
+            return;
+        lock.unlock();
+        batch.clear(); // stops and joins the players' threads
+        lock.lock();
+    }
+}
+
+StandInLibrary::Secrets &StandInLibrary::secretsOf(const QJsonObject &request)
+{
+    const QString uuid = request.value(QLatin1String("uuid")).toString();
+    if (!secrets.contains(uuid)) {
+        secretHolders.push_back(uuid);
+        if (secretHolders.size() > size_t(kMaxSecretHolders)) {
+            secrets.remove(secretHolders.front());
+            secretHolders.pop_front();
+        }
+    }
+    return secrets[uuid];
 }
 
 QWidget *StandInLibrary::widgetNamed(const QString &uuid) const
@@ -249,7 +305,15 @@ void StandInLibrary::stopRetired()
         QMutexLocker lock(&mutex);
         stopping.swap(retired);
     }
-    stopping.clear(); // joins the players' threads
+    if (stopping.empty())
+        return;
+    for (const std::shared_ptr<StreamPlayer> &player : stopping)
+        player->detach();
+    {
+        std::lock_guard<std::mutex> lock(reaperMutex);
+        reaping.insert(reaping.end(), stopping.begin(), stopping.end());
+    }
+    reaperWake.notify_all();
 }
 
 void StandInLibrary::startPlayer(QWidget *widget, StandInWidgetState &state, int index)
@@ -453,6 +517,7 @@ QJsonObject StandInLibrary::cellCommand(const QString &function, QWidget *widget
         cell.request = withoutEnvelope(request);
         if (decodes)
             startPlayer(widget, state, index);
+        cell.request = shownRequest(cell.request); // what getPlayInfo shows: no credentials
     } else if (function == QLatin1String("VC_Stop")) {
         stopCell(cell);
     } else if (!cell.playing) {
@@ -507,7 +572,7 @@ QJsonObject StandInLibrary::jobCommand(const QString &function, QWidget *widget,
             job.id = nextJobId++;
             // Uploads come without a widget: their events go to the widget of the request's session.
             job.widget = widget ? widget : widgetNamed(request.value(QLatin1String("uuid")).toString());
-            job.request = request;
+            job.request = shownRequest(request);
             job.started.start();
             jobs.push_back(job);
             if (jobs.size() > kMaxJobs)
@@ -660,14 +725,14 @@ QJsonObject StandInLibrary::behave(const QString &function, QWidget *widget, con
         };
     }
     if (isSetter(function)) {
-        QJsonObject &store = function == QLatin1String("VC_SetLocalConfig") ? globalStored : state.stored;
+        QJsonObject &store = function == QLatin1String("VC_SetLocalConfig") ? secretsOf(request).localConfig : state.stored;
         store.insert(storedKey(function), withoutEnvelope(request));
         repaint();
         return QJsonObject();
     }
     if (isGetter(function)) {
         const QString key = storedKey(function);
-        const QJsonObject &store = function == QLatin1String("VC_GetLocalConfig") ? globalStored : state.stored;
+        const QJsonObject &store = function == QLatin1String("VC_GetLocalConfig") ? secretsOf(request).localConfig : state.stored;
         return QJsonObject { { key, store.value(key) } };
     }
     if (function == QLatin1String("VC_ClearGraphics")) {
@@ -736,26 +801,28 @@ QJsonObject StandInLibrary::behave(const QString &function, QWidget *widget, con
     if (function == QLatin1String("VC_SyncHttpTransmission")) {
         return QJsonObject {
             { QLatin1String("status"), 200 },
-            { QLatin1String("url"), request.value(QLatin1String("url")) },
+            { QLatin1String("url"), withoutCredentials(request.value(QLatin1String("url")).toString()) },
         };
     }
+    // Keys and strings belong to the component named by the request's "uuid".
     if (function == QLatin1String("VC_SetSecretKey")) {
-        secretKey = request.value(QLatin1String("key")).toString();
+        secretsOf(request).key = request.value(QLatin1String("key")).toString();
         return QJsonObject();
     }
     if (function == QLatin1String("VC_SetOriginalString")) {
-        originalString = request.value(QLatin1String("original")).toString();
+        secretsOf(request).original = request.value(QLatin1String("original")).toString();
         return QJsonObject();
     }
     if (function == QLatin1String("VC_GetEncryptString")) {
-        const QString original = request.value(QLatin1String("original")).toString(originalString);
+        const Secrets &own = secretsOf(request);
+        const QString original = request.value(QLatin1String("original")).toString(own.original);
         return QJsonObject { { QLatin1String("encrypted"),
-            QString::fromLatin1(xorWithKey(original.toUtf8(), secretKey.toUtf8()).toHex()) } };
+            QString::fromLatin1(xorWithKey(original.toUtf8(), own.key.toUtf8()).toHex()) } };
     }
     if (function == QLatin1String("VC_GetDecryptString")) {
         const QByteArray encrypted = QByteArray::fromHex(request.value(QLatin1String("encrypted")).toString().toLatin1());
         return QJsonObject { { QLatin1String("original"),
-            QString::fromUtf8(xorWithKey(encrypted, secretKey.toUtf8())) } };
+            QString::fromUtf8(xorWithKey(encrypted, secretsOf(request).key.toUtf8())) } };
     }
     if (function == QLatin1String("VC_OpenFileBrowser") || function == QLatin1String("VC_ChangeSaveFilePath2")
         || function == QLatin1String("VC_OpenDirectory")) {
@@ -824,7 +891,7 @@ void StandInLibrary::tick()
                 { QLatin1String("jobId"), job.id },
                 { QLatin1String("status"), job.kind == StandInJob::Http ? QJsonValue(200) : QJsonValue(QStringLiteral("finished")) },
                 { QLatin1String("uuid"), job.request.value(QLatin1String("uuid")) },
-                { QLatin1String("url"), job.request.value(QLatin1String("url")) },
+                { QLatin1String("url"), withoutCredentials(job.request.value(QLatin1String("url")).toString()) },
             };
             if (!widgets.contains(job.widget))
                 continue;

@@ -129,13 +129,24 @@ private:
         const QJsonObject &request);
     QJsonObject streamCommand(const QString &function, StandInCell &cell, int index, const QJsonObject &request);
     void startPlayer(QWidget *widget, StandInWidgetState &state, int index);
-    // A stopped cell keeps only whether it is hidden. Its player is retired: stopped once the lock is
-    // released, since its thread may be waiting for the lock to raise an event.
+    // A stopped cell keeps only whether it is hidden. Its player is retired: detached once the lock is
+    // released (its thread may be waiting for the lock to raise an event), then stopped and joined on the
+    // reaper thread, so that a player stuck in a host lookup or a slow disk never holds up the caller.
     void stopCell(StandInCell &cell);
     void resizeCells(StandInWidgetState &state, int count);
     void stopRetired();
     // Cells that decode a stream, in every window (the lock is held).
     int decodingPlayers() const;
+    void runReaper();
+    // The secrets of the component named by a request's "uuid"; the oldest holder is forgotten past
+    // kMaxSecretHolders.
+    struct Secrets
+    {
+        QString key;
+        QString original;
+        QJsonObject localConfig;
+    };
+    Secrets &secretsOf(const QJsonObject &request);
     QJsonObject jobCommand(const QString &function, QWidget *widget, const QJsonObject &request);
     QJsonDocument *hand(const QJsonObject &result);
     // The component widget named uuid (GUI thread), or null.
@@ -147,9 +158,8 @@ private:
     VC_EventCallback callbacks[13] = {};
     StandInColours colours; // for widgets initialised from now on
     QHash<QWidget *, StandInWidgetState> widgets;
-    QJsonObject globalStored; // the local config and the other settings of the library as a whole
-    QString secretKey;
-    QString originalString;
+    QHash<QString, Secrets> secrets; // by the requests' "uuid": a page never sees another page's
+    std::deque<QString> secretHolders; // oldest first
     bool talking = false; // voice talk runs, for talkWidget
     QString talkUuid;
     QWidget *talkWidget = nullptr;
@@ -166,6 +176,13 @@ private:
     QSet<void *> handedOut;
     int badReleases = 0;
     std::vector<std::shared_ptr<StreamPlayer>> retired; // players to stop once the lock is released
+
+    // The reaper thread: destroys retired players.
+    std::mutex reaperMutex;
+    std::condition_variable reaperWake;
+    std::vector<std::shared_ptr<StreamPlayer>> reaping;
+    bool reaperStopping = false;
+    std::thread reaperThread;
     int connectTimeoutMs = 5000;
     int stallTimeoutMs = 3000;
     long long maxRecordingBytes = kDefaultMaxRecordingBytes;

@@ -1,5 +1,6 @@
 #include "standins/video_control/StreamPlayer.h"
 
+#include "standins/video_control/NewFile.h"
 #include "standins/video_control/StreamRecorder.h"
 #include "standins/video_control/VideoControlTesting.h"
 
@@ -11,10 +12,12 @@ extern "C" {
 }
 
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <QUrl>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -23,6 +26,8 @@ extern "C" {
 #include <ws2tcpip.h>
 #else
 #include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -154,25 +159,87 @@ std::pair<int, QString> classifyOpenError(int error, bool timedOut)
         return { VCT_ERROR_ADDRESS_REFUSED, QStringLiteral("address refused") };
     if (error == AVERROR_INVALIDDATA || error == AVERROR_DECODER_NOT_FOUND || error == AVERROR_DEMUXER_NOT_FOUND)
         return { VCT_ERROR_CODEC_NOT_SUPPORTED, QStringLiteral("codec not supported") };
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return { VCT_ERROR_STREAM, QString::fromUtf8(text) };
+    // Never the system's own text: it would tell a page about this machine.
+    return { VCT_ERROR_STREAM, QStringLiteral("stream error") };
 }
 
-// Whether the address names a host that does not resolve (FFmpeg reports that as a plain I/O error).
-bool nameDoesNotResolve(const QString &url)
+bool isNetworkAddress(const QString &url)
 {
-    const QByteArray host = QUrl(url).host().toUtf8();
-    if (host.isEmpty())
-        return false;
-    addrinfo hints = {};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    const int result = getaddrinfo(host.constData(), nullptr, &hints, &found);
-    if (found)
-        freeaddrinfo(found);
-    return result != 0;
+    const QString scheme = QUrl(url).scheme().toLower();
+    return scheme == QLatin1String("rtsp") || scheme == QLatin1String("rtsps") || scheme == QLatin1String("http")
+        || scheme == QLatin1String("https");
 }
+
+// What FFmpeg may open for a stream: the protocols of its address only, and the containers cameras and
+// recorders send. Nothing that listens, runs a program, reads another file or a playlist.
+constexpr const char *kNetworkProtocols = "tcp,udp,rtp,tls,http,https";
+constexpr const char *kFileProtocols = "file";
+// The events of captures and recordings: done (with the file's path, when there is one), or failed.
+QJsonObject fileDone(const char *event, const QString &path = QString())
+{
+    QJsonObject info { { QStringLiteral("event"), QLatin1String(event) } };
+    if (!path.isEmpty())
+        info.insert(QStringLiteral("path"), path);
+    return info;
+}
+
+QJsonObject fileFailed(const char *event)
+{
+    return QJsonObject { { QStringLiteral("event"), QLatin1String(event) }, { QStringLiteral("errorCode"), VCT_ERROR_FILE_NOT_WRITTEN },
+        { QStringLiteral("reason"), QStringLiteral("file not written") } };
+}
+
+constexpr int kMaxLookups = 16; // host lookups in flight in the process; beyond, an address counts as refused
+
+std::atomic<int> lookupsInFlight { 0 };
+
+enum class Lookup { Found, NotFound, GaveUp };
+
+// Looks host up on a thread of its own and waits for it at most until deadlineUs or a stop: FFmpeg's own
+// lookup cannot be interrupted, and a resolver that never answers must not hold the player. A lookup that
+// was given up on ends by itself, holding only its own state.
+Lookup lookUpHost(const QString &host, qint64 deadlineUs, const std::atomic<bool> &abort)
+{
+    const QByteArray name = host.toUtf8();
+    unsigned char numeric[sizeof(in6_addr)];
+    if (name.isEmpty() || ::inet_pton(AF_INET, name.constData(), numeric) == 1
+        || ::inet_pton(AF_INET6, name.constData(), numeric) == 1)
+        return Lookup::Found; // nothing to look up
+    struct Pending
+    {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool found = false;
+    };
+    if (lookupsInFlight.fetch_add(1) >= kMaxLookups) {
+        --lookupsInFlight;
+        return Lookup::GaveUp;
+    }
+    auto lookup = std::make_shared<Pending>();
+    std::thread([lookup, name] {
+        addrinfo hints {};
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *result = nullptr;
+        const bool found = ::getaddrinfo(name.constData(), nullptr, &hints, &result) == 0;
+        if (result)
+            ::freeaddrinfo(result);
+        --lookupsInFlight;
+        std::lock_guard<std::mutex> lock(lookup->mutex);
+        lookup->finished = true;
+        lookup->found = found;
+        lookup->done.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> lock(lookup->mutex);
+    while (!lookup->finished) {
+        if (abort.load() || av_gettime_relative() > deadlineUs)
+            return Lookup::GaveUp;
+        lookup->done.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    return lookup->found ? Lookup::Found : Lookup::NotFound;
+}
+
+constexpr const char *kStreamFormats = "rtsp,mov,mp4,matroska,webm,mpegts,h264,hevc,mjpeg,mpjpeg,avi,flv";
 
 // The address with the credentials put in, when it has none of its own.
 QByteArray addressOf(const StreamOptions &options)
@@ -224,9 +291,7 @@ QImage toImage(SwsContext **scaler, const AVFrame *frame, QSize size)
 StreamPlayer::StreamPlayer(StreamOptions options, std::function<void(int, const QJsonObject &)> raiseEvent,
     std::function<void()> frameReady)
     : options(std::move(options))
-    , raiseEvent(std::move(raiseEvent))
-    , frameReady(std::move(frameReady))
-    , notifier(new QObject)
+    , outlet(std::make_shared<Outlet>())
     , reconnectAttempts(this->options.reconnectAttempts)
     , reconnectIntervalMs(this->options.reconnectIntervalMs)
     , fit(this->options.fit)
@@ -234,7 +299,11 @@ StreamPlayer::StreamPlayer(StreamOptions options, std::function<void(int, const 
     // Failures reach the page as events; FFmpeg's own console lines would only be noise there.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
+    outlet->raiseEvent = std::move(raiseEvent);
+    outlet->frameReady = std::move(frameReady);
+    outlet->notifier = std::make_unique<QObject>();
     thread = std::thread([this] { run(); });
+    sideThread = std::thread([this] { runSideJobs(); });
 }
 
 StreamPlayer::~StreamPlayer()
@@ -245,7 +314,10 @@ StreamPlayer::~StreamPlayer()
     }
     abortIo = true;
     wake.notify_all();
+    sideWake.notify_all();
     thread.join();
+    sideThread.join();
+    detach();
     av_frame_free(&lastDecoded);
     avcodec_parameters_free(&parameters);
     if (recorder)
@@ -306,49 +378,123 @@ PlayerStats StreamPlayer::stats() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     PlayerStats copy = current;
-    copy.saving = recorder != nullptr;
+    copy.saving = recorder != nullptr || saveOpening;
     return copy;
 }
 
-int StreamPlayer::capture(const QString &path) const
+void StreamPlayer::detach()
 {
-    std::unique_ptr<AVFrame, FrameFree> frame;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!lastDecoded)
-            return VCT_ERROR_NO_FRAME_YET;
-        frame.reset(av_frame_clone(lastDecoded));
+    std::lock_guard<std::mutex> lock(outlet->mutex);
+    outlet->open = false;
+    outlet->raiseEvent = nullptr;
+    outlet->frameReady = nullptr;
+    outlet->notifier.reset(); // takes the paint requests on their way with it
+}
+
+void StreamPlayer::raise(const QJsonObject &info)
+{
+    std::lock_guard<std::mutex> lock(outlet->mutex);
+    if (outlet->open && outlet->raiseEvent)
+        outlet->raiseEvent(VC_EVENT_STREAM, info);
+}
+
+void StreamPlayer::queueSideJob(std::function<void()> job)
+{
+    sideJobs.push_back(std::move(job));
+    sideWake.notify_all();
+}
+
+// Jobs left when the player stops still run: a recording gets its trailer, a capture its file.
+void StreamPlayer::runSideJobs()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        sideWake.wait(lock, [this] { return stopping || !sideJobs.empty(); });
+        if (sideJobs.empty())
+            return;
+        std::function<void()> job = std::move(sideJobs.front());
+        sideJobs.pop_front();
+        lock.unlock();
+        job();
+        lock.lock();
     }
+}
+
+int StreamPlayer::capture(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!lastDecoded)
+        return VCT_ERROR_NO_FRAME_YET;
+    if (pendingCaptures >= kMaxPendingCaptures)
+        return VCT_ERROR_BUSY;
+    std::shared_ptr<AVFrame> frame(av_frame_clone(lastDecoded), [](AVFrame *f) { av_frame_free(&f); });
     if (!frame)
         return VCT_ERROR_NO_FRAME_YET;
+    ++pendingCaptures;
+    queueSideJob([this, frame, path] {
+        writeCapture(*frame, path);
+        std::lock_guard<std::mutex> lock(mutex);
+        --pendingCaptures;
+    });
+    return 0;
+}
+
+void StreamPlayer::writeCapture(const AVFrame &frame, const QString &path)
+{
     SwsContext *raw = nullptr;
-    const QImage image = toImage(&raw, frame.get(), QSize(frame->width, frame->height));
+    const QImage image = toImage(&raw, &frame, QSize(frame.width, frame.height));
     std::unique_ptr<SwsContext, ScalerFree> scaler(raw);
     const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
-    const bool known = suffix == "png" || suffix == "jpg" || suffix == "jpeg" || suffix == "bmp";
-    if (image.isNull() || !image.save(path, known ? nullptr : "JPG"))
-        return VCT_ERROR_FILE_NOT_WRITTEN;
-    return 0;
+    const char *format = suffix == "png" ? "PNG" : suffix == "bmp" ? "BMP" : "JPG";
+    bool written = false;
+    if (!image.isNull()) {
+        const int descriptor = createNewFile(path);
+        QFile file;
+        if (descriptor >= 0 && file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+            written = image.save(&file, format) && file.flush();
+        else if (descriptor >= 0)
+            ::close(descriptor);
+    }
+    raise(written ? fileDone("captured", path) : fileFailed("captureFailed"));
 }
 
 int StreamPlayer::startSave(const QString &path)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (recorder)
+    if (recorder || saveOpening)
         return VCT_ERROR_ALREADY_SAVING;
     if (!parameters)
         return VCT_ERROR_NO_FRAME_YET;
     const QStorageInfo disk(QFileInfo(path).absolutePath());
     if (disk.isValid() && disk.bytesAvailable() < options.minFreeDiskBytes)
         return VCT_ERROR_DISK_FULL;
-    QString error;
-    recorder = StreamRecorder::open(path, parameters, timeBase, &error);
-    if (!recorder)
+    std::shared_ptr<AVCodecParameters> copy(avcodec_parameters_alloc(),
+        [](AVCodecParameters *p) { avcodec_parameters_free(&p); });
+    if (!copy || avcodec_parameters_copy(copy.get(), parameters) < 0)
         return VCT_ERROR_FILE_NOT_WRITTEN;
-    recorder->limit(options.maxRecordingBytes, options.minFreeDiskBytes);
+    saveOpening = true;
+    saveCancelled = false;
+    const AVRational base = timeBase;
+    queueSideJob([this, copy, base, path] {
+        QString error;
+        std::unique_ptr<StreamRecorder> opened = StreamRecorder::open(path, copy.get(), base, &error);
+        const bool ok = opened != nullptr;
+        if (ok)
+            opened->limit(options.maxRecordingBytes, options.minFreeDiskBytes);
+        bool cancelled = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            saveOpening = false;
+            cancelled = saveCancelled;
+            if (!cancelled)
+                recorder = std::move(opened);
+        }
+        raise(ok ? fileDone("saving", path) : fileFailed("saveFailed"));
+        if (ok && cancelled)
+            raise(opened->finish() ? fileDone("saved", path) : fileFailed("saveFailed"));
+    });
     return 0;
 }
-
 void StreamPlayer::record(const AVPacket *packet)
 {
     std::unique_ptr<StreamRecorder> stopped;
@@ -365,25 +511,25 @@ void StreamPlayer::record(const AVPacket *packet)
         return;
     stopped->finish();
     const bool full = written == StreamRecorder::Written::DiskFull;
-    if (raiseEvent) {
-        raiseEvent(VC_EVENT_STREAM, QJsonObject {
-                                        { QStringLiteral("event"), QStringLiteral("saveStopped") },
-                                        { QStringLiteral("errorCode"), full ? VCT_ERROR_DISK_FULL : VCT_ERROR_RECORDING_TOO_LARGE },
-                                        { QStringLiteral("reason"), full ? QStringLiteral("disk nearly full") : QStringLiteral("recording size limit") },
-                                    });
-    }
+    raise(QJsonObject {
+        { QStringLiteral("event"), QStringLiteral("saveStopped") },
+        { QStringLiteral("errorCode"), full ? VCT_ERROR_DISK_FULL : VCT_ERROR_RECORDING_TOO_LARGE },
+        { QStringLiteral("reason"), full ? QStringLiteral("disk nearly full") : QStringLiteral("recording size limit") },
+    });
 }
 
 int StreamPlayer::stopSave()
 {
-    std::unique_ptr<StreamRecorder> finished;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        finished = std::move(recorder);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (saveOpening) {
+        saveCancelled = true;
+        return 0;
     }
-    if (!finished)
+    if (!recorder)
         return VCT_ERROR_NOT_SAVING;
-    return finished->finish() ? 0 : VCT_ERROR_FILE_NOT_WRITTEN;
+    std::shared_ptr<StreamRecorder> finished(std::move(recorder));
+    queueSideJob([this, finished] { raise(finished->finish() ? fileDone("saved") : fileFailed("saveFailed")); });
+    return 0;
 }
 
 void StreamPlayer::announce(const QString &state, QJsonObject extra)
@@ -401,8 +547,7 @@ void StreamPlayer::announce(const QString &state, QJsonObject extra)
     }
     askForPaint(); // a cell without frames shows the state
     extra.insert(QStringLiteral("event"), state);
-    if (raiseEvent)
-        raiseEvent(VC_EVENT_STREAM, extra);
+    raise(extra);
 }
 
 bool StreamPlayer::sleepFor(int ms)
@@ -426,22 +571,21 @@ void StreamPlayer::deliver(PlayerFrame frame)
 
 void StreamPlayer::askForPaint()
 {
-    bool post = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        post = !paintPosted;
-        paintPosted = true;
-    }
-    if (post) {
-        QMetaObject::invokeMethod(notifier.get(), [this] {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                paintPosted = false;
-            }
-            if (frameReady)
-                frameReady();
-        }, Qt::QueuedConnection);
-    }
+    std::lock_guard<std::mutex> lock(outlet->mutex);
+    if (!outlet->open || outlet->paintPosted)
+        return;
+    outlet->paintPosted = true;
+    QMetaObject::invokeMethod(outlet->notifier.get(), [link = outlet] {
+        std::function<void()> paint;
+        {
+            std::lock_guard<std::mutex> lock(link->mutex);
+            link->paintPosted = false;
+            if (link->open)
+                paint = link->frameReady;
+        }
+        if (paint)
+            paint();
+    }, Qt::QueuedConnection);
 }
 
 void StreamPlayer::run()
@@ -520,14 +664,28 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
     av_dict_set(&settings, "probesize", "262144", 0);
     av_dict_set(&settings, "analyzeduration", "500000", 0);
     av_dict_set(&settings, "max_delay", "100000", 0);
-    const QByteArray address = options.memoryInput.isEmpty() ? addressOf(options) : QByteArray();
+    const bool fromMemory = !options.memoryInput.isEmpty();
+    if (!fromMemory)
+        av_dict_set(&settings, "protocol_whitelist", isNetworkAddress(options.url) ? kNetworkProtocols : kFileProtocols, 0);
+    av_dict_set(&settings, "format_whitelist", kStreamFormats, 0);
+    const QByteArray address = fromMemory ? QByteArray() : addressOf(options);
+    const Lookup lookup = fromMemory || !isNetworkAddress(options.url)
+        ? Lookup::Found
+        : lookUpHost(QUrl(options.url).host(), guard.deadlineUs, abortIo);
+    if (lookup != Lookup::Found) {
+        av_dict_free(&settings);
+        avformat_free_context(opening);
+        if (abortIo)
+            return { Outcome::Stopped, 0, QString(), false };
+        if (lookup == Lookup::NotFound)
+            return { Outcome::Failed, VCT_ERROR_NAME_NOT_RESOLVED, QStringLiteral("name not resolved"), false };
+        return { Outcome::Failed, VCT_ERROR_ADDRESS_REFUSED, QStringLiteral("address refused"), false };
+    }
     int result = avformat_open_input(&opening, address.constData(), nullptr, &settings);
     av_dict_free(&settings);
     if (abortIo)
         return { Outcome::Stopped, 0, QString(), false };
     if (result < 0) {
-        if (result == AVERROR(EIO) && !guard.expired && nameDoesNotResolve(options.url))
-            return { Outcome::Failed, VCT_ERROR_NAME_NOT_RESOLVED, QStringLiteral("name not resolved"), false };
         const auto [code, reason] = classifyOpenError(result, guard.expired);
         return { Outcome::Failed, code, reason, false };
     }

@@ -15,6 +15,7 @@ extern "C" {
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -52,7 +53,10 @@ struct PlayerStats
 // Plays one stream into one cell. Demuxing, decoding and scaling run on a thread of the player's own,
 // which never touches a widget: it leaves the newest frame in a one-frame slot (a newer frame replaces an
 // unpainted one) and asks the GUI thread to paint through frameReady. Stream events go out through
-// raiseEvent on the player's thread. Destroying the player stops the thread and joins it.
+// raiseEvent on the player's threads. A second thread of the player's own encodes captures and opens and
+// closes recordings, so that the caller never waits for a disk or an encoder: those commands answer at
+// once and raise their event when done. Destroying the player stops both threads and joins them; detach()
+// first (on the thread that made the player) lets that happen on any thread.
 class StreamPlayer
 {
 public:
@@ -75,13 +79,23 @@ public:
 
     PlayerStats stats() const;
 
-    // The current frame at full size, written to path; the format follows the file name (default JPEG).
-    // Answers 0 or an error code of VideoControlTesting.h.
-    int capture(const QString &path) const;
-    // Writes the stream to path without re-encoding from the next key frame on; the container follows the
-    // file name (default Matroska). Answers 0 or an error code.
+    // At most this many captures wait to be encoded; one more answers VCT_ERROR_BUSY.
+    static constexpr int kMaxPendingCaptures = 2;
+
+    // The current frame at full size, written to a new file at path; the format follows the file name
+    // (PNG, BMP, JPEG otherwise). Answers 0 when the capture is taken (event "captured" with "path", or
+    // "captureFailed" with "errorCode" and "reason", follows) or an error code of VideoControlTesting.h.
+    int capture(const QString &path);
+    // Writes the stream to a new file at path without re-encoding from the next key frame on; the container
+    // follows the file name (default Matroska). Answers 0 when taken (event "saving" or "saveFailed"
+    // follows) or an error code.
     int startSave(const QString &path);
+    // Closes the recording (event "saved", or "saveFailed"); answers 0 or VCT_ERROR_NOT_SAVING.
     int stopSave();
+
+    // Raises no event and asks for no painting from now on; waits for an event being raised to finish.
+    // Called on the thread that made the player.
+    void detach();
 
 private:
     enum class Outcome { Stopped, Ended, Lost, Failed };
@@ -93,7 +107,23 @@ private:
         bool decoded = false; // at least one frame came out
         bool steady = false; // frames came for kSteadyPlayMs or longer
     };
+    // Where events and paint requests leave; closed by detach(). Shared with paint requests on their way.
+    struct Outlet
+    {
+        std::mutex mutex; // guards everything below; held while an event is raised, so detach() waits for it
+        bool open = true;
+        bool paintPosted = false;
+        std::function<void(int, const QJsonObject &)> raiseEvent;
+        std::function<void()> frameReady;
+        std::unique_ptr<QObject> notifier; // lives on the thread that made the player; frameReady is posted to it
+    };
+
     void run();
+    void runSideJobs();
+    // Queues work for the side thread (mutex held).
+    void queueSideJob(std::function<void()> job);
+    void raise(const QJsonObject &info);
+    void writeCapture(const AVFrame &frame, const QString &path);
     Attempt playOnce();
     // Sets the state and raises its event (never with the lock held).
     void announce(const QString &state, QJsonObject extra = QJsonObject());
@@ -107,9 +137,7 @@ private:
     bool sleepFor(int ms);
 
     const StreamOptions options;
-    std::function<void(int, const QJsonObject &)> raiseEvent;
-    std::function<void()> frameReady;
-    std::unique_ptr<QObject> notifier; // lives on the GUI thread; frameReady is posted to it
+    const std::shared_ptr<Outlet> outlet;
 
     mutable std::mutex mutex; // guards everything below
     std::condition_variable wake;
@@ -122,13 +150,18 @@ private:
     PlayerFrame slot;
     PlayerFrame shown; // painted last
     bool slotFull = false;
-    bool paintPosted = false;
     PlayerStats current;
     AVFrame *lastDecoded = nullptr; // the newest decoded frame, for capture
     AVCodecParameters *parameters = nullptr; // of the video stream, once open (for saving)
     AVRational timeBase { 1, 90000 };
     std::unique_ptr<StreamRecorder> recorder;
+    bool saveOpening = false; // the side thread opens a recording
+    bool saveCancelled = false; // stopSave came while it opened
+    std::deque<std::function<void()>> sideJobs;
+    int pendingCaptures = 0;
+    std::condition_variable sideWake;
 
     std::atomic<bool> abortIo { false };
     std::thread thread;
+    std::thread sideThread;
 };

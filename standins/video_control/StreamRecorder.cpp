@@ -5,10 +5,52 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "standins/video_control/NewFile.h"
 #include "standins/video_control/PlayerLimits.h"
 
 #include <QFileInfo>
 #include <QStorageInfo>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kIoBufferBytes = 64 * 1024;
+
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using IoBytes = const uint8_t *;
+#else
+using IoBytes = uint8_t *;
+#endif
+
+int writeToDescriptor(void *opaque, IoBytes bytes, int size)
+{
+    return writeAll(*static_cast<int *>(opaque), reinterpret_cast<const char *>(bytes), size) ? size : AVERROR(EIO);
+}
+
+int64_t seekDescriptor(void *opaque, int64_t offset, int whence)
+{
+    const int descriptor = *static_cast<int *>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat status;
+        return ::fstat(descriptor, &status) == 0 ? int64_t(status.st_size) : AVERROR(EIO);
+    }
+    const off_t at = ::lseek(descriptor, off_t(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(EIO) : int64_t(at);
+}
+
+const char *containerFor(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("mp4"))
+        return "mp4";
+    if (suffix == QLatin1String("ts"))
+        return "mpegts";
+    return "matroska";
+}
+
+} // namespace
 
 std::unique_ptr<StreamRecorder> StreamRecorder::open(const QString &path, const AVCodecParameters *parameters,
     AVRational inputTimeBase, QString *error)
@@ -16,12 +58,7 @@ std::unique_ptr<StreamRecorder> StreamRecorder::open(const QString &path, const 
     std::unique_ptr<StreamRecorder> recorder(new StreamRecorder);
     recorder->inputTimeBase = inputTimeBase;
     recorder->directory = QFileInfo(path).absolutePath();
-    const QByteArray file = path.toUtf8();
-    const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
-    const AVOutputFormat *format = av_guess_format(nullptr, file.constData(), nullptr);
-    if (!format || suffix.isEmpty())
-        format = av_guess_format("matroska", nullptr, nullptr);
-    if (avformat_alloc_output_context2(&recorder->output, format, nullptr, file.constData()) < 0) {
+    if (avformat_alloc_output_context2(&recorder->output, nullptr, containerFor(path), nullptr) < 0) {
         *error = QStringLiteral("no container for the file");
         return nullptr;
     }
@@ -32,12 +69,24 @@ std::unique_ptr<StreamRecorder> StreamRecorder::open(const QString &path, const 
     }
     stream->codecpar->codec_tag = 0;
     stream->time_base = inputTimeBase;
-    if (avio_open(&recorder->output->pb, file.constData(), AVIO_FLAG_WRITE) < 0) {
+    recorder->descriptor = createNewFile(path);
+    if (recorder->descriptor < 0) {
         *error = QStringLiteral("the file cannot be written");
         return nullptr;
     }
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferBytes));
+    recorder->io = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 1, &recorder->descriptor, nullptr,
+                                &writeToDescriptor, &seekDescriptor)
+                          : nullptr;
+    if (!recorder->io) {
+        av_free(buffer);
+        *error = QStringLiteral("out of memory");
+        return nullptr;
+    }
+    recorder->output->pb = recorder->io;
+    recorder->output->flags |= AVFMT_FLAG_CUSTOM_IO;
     if (avformat_write_header(recorder->output, nullptr) < 0) {
-        avio_closep(&recorder->output->pb); // no header, so no trailer
+        recorder->output->pb = nullptr; // no header, so no trailer
         *error = QStringLiteral("the container does not take this stream");
         return nullptr;
     }
@@ -106,14 +155,23 @@ StreamRecorder::Written StreamRecorder::write(const AVPacket *packet)
 
 bool StreamRecorder::finish()
 {
-    if (!output)
-        return !failed;
-    if (output->pb) {
-        if (av_write_trailer(output) < 0)
+    if (output) {
+        if (output->pb && av_write_trailer(output) < 0)
             failed = true;
-        avio_closep(&output->pb);
+        avformat_free_context(output);
+        output = nullptr;
     }
-    avformat_free_context(output);
-    output = nullptr;
+    if (io) {
+        avio_flush(io);
+        if (io->error < 0)
+            failed = true;
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+    if (descriptor >= 0) {
+        if (::close(descriptor) != 0)
+            failed = true;
+        descriptor = -1;
+    }
     return !failed;
 }

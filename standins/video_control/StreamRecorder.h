@@ -10,11 +10,13 @@ extern "C" {
 
 struct AVCodecParameters;
 struct AVFormatContext;
+struct AVIOContext;
 struct AVPacket;
 
 // Writes one video stream's packets to a file as they come, without re-encoding. It starts at the first
-// key frame and counts time from there; the container follows the file name (.mp4, .mkv, .ts, ...;
-// Matroska for others).
+// key frame and counts time from there; the container follows the file name (.mp4 MP4, .ts MPEG-TS,
+// Matroska for others). The file is created new, without following links (NewFile.h), and FFmpeg writes
+// to its descriptor: its protocols never see the path.
 class StreamRecorder
 {
 public:
@@ -39,6 +41,8 @@ private:
     StreamRecorder() = default;
 
     AVFormatContext *output = nullptr;
+    AVIOContext *io = nullptr; // writes to descriptor
+    int descriptor = -1;
     AVRational inputTimeBase { 1, 90000 };
     bool started = false; // the first key frame was written
     bool failed = false;

@@ -23,10 +23,12 @@
 //                       exist, 3 for one that does not play (all but VC_Stop)
 //   VC_StopRealPlayAll  stops every cell
 //   VC_QueryPlayStatus  answers "windowNum", "selectedIndex" and "cells": per cell "wndIndex", "playing",
-//                       "hidden", "state" and "request" (what it plays)
+//                       "hidden", "state" and "request" (what it plays, without "password" and without the
+//                       user name and password of its "url")
 //   VC_Set<X>/VC_Get<X> the get answers what the set stored, as "<x>" (for example VC_SetGridInfo's
 //                       request comes back from VC_GetGridInfo as "gridInfo"); shapes, grids, overlays,
-//                       points, fisheye boxes and presets are per widget, the local config is global
+//                       points, fisheye boxes and presets are per widget, the local config is per request
+//                       "uuid"
 //   VC_SetVolume        "volume" 0 to 100; VC_OpenSound/VC_CloseSound switch "sound"
 //   VC_SetDrawShapeInfo raises event 7 with the shape; VC_SelectShape raises event 8;
 //   VC_SetDrawStatus    "status" 0 ends drawing and raises event 2 with the shapes drawn
@@ -43,7 +45,10 @@
 //                       request's "uuid" when it ends; VC_StopHttpRequest ("jobId") stops it
 //   VC_SyncHttpTransmission: answers "status" 200 and "url" at once
 //   VC_SetSecretKey "key"; VC_GetEncryptString "original" -> "encrypted"; VC_GetDecryptString
-//                       "encrypted" -> "original"; VC_SetOriginalString stores "original"
+//                       "encrypted" -> "original"; VC_SetOriginalString stores "original"; the key and the
+//                       original string are kept per request "uuid" (a component's own), for the latest
+//                       4,096 of them
+//   Events and answers that carry a "url" carry it without user name and password.
 //   any other function answers an empty object and keeps its last request, answered by nothing.
 //
 // Playing streams. VC_Play reads, besides "url" (a file path, file:, rtsp:, http: or https: address):
@@ -62,7 +67,7 @@
 //   "ended"             the file (or a lost stream without reconnecting) ended
 //   "failed"            "errorCode" (the codes below) and "reason": "address refused", "name not
 //                       resolved", "authentication failed", "codec not supported", "not found", "frame
-//                       too large", or FFmpeg's own text
+//                       too large", or "stream error"
 //   "saveStopped"       a recording stopped at a limit ("errorCode" 32 or 33, "reason" "recording size
 //                       limit" or "disk nearly full"); the file is closed and complete
 // Limits (frame size, players, reconnect back-off, pacing, recording size and free disk): PlayerLimits.h.
@@ -70,10 +75,20 @@
 // Commands on a cell that plays a stream (each takes "wndIndex", default the selected cell):
 //   VC_Pause, VC_Resume  stop reading the stream and go on
 //   VC_Snapshot         "path" (or "filePath"): the current frame at full size as an image file (PNG, JPEG
-//                       or BMP by the file name, JPEG otherwise)
+//                       or BMP by the file name, JPEG otherwise). Answers at once with "path"; the image is
+//                       encoded on a thread of the player's own, then event "captured" ("path") or
+//                       "captureFailed" ("errorCode" 21, "reason" "file not written"); errorCode 26 while two
+//                       captures of the cell still wait
 //   VC_StartSave        "path" (or "filePath"): the stream written without re-encoding from the next key
-//                       frame (container by the file name: .mp4, .mkv, .ts, ...; Matroska otherwise);
-//                       VC_StopSave closes the file; errorCode 33 when the disk is below its free floor
+//                       frame (container by the file name: .mp4 MP4, .ts MPEG-TS, Matroska otherwise);
+//                       answers at once, then event "saving" ("path") or "saveFailed"; VC_StopSave closes
+//                       the file, then event "saved" (or "saveFailed"); errorCode 33 when the disk is
+//                       below its free floor
+//                       Files are created new: a name that exists, a link anywhere on the way or a missing
+//                       folder fails ("captureFailed", "saveFailed"); FFmpeg writes to the descriptor.
+// Streams are opened with FFmpeg's protocol whitelist (file for a file; tcp, udp, rtp, tls, http, https
+// for an address) and format whitelist (RTSP, MP4, Matroska, MPEG-TS, raw H.264/H.265/MJPEG, multipart
+// JPEG, AVI, FLV). A host name is looked up within the connect timeout ("failed", "address refused").
 //   VC_QueryPlayStatus  adds "stream" to each cell that plays one: "state" (as the events), "codec",
 //                       "width", "height", "fps", "framesDecoded", "framesDropped", "latencyMs" (a moving
 //                       estimate from the frame leaving the source, where RTSP says, or else from its
@@ -135,6 +150,7 @@ enum VctError {
     VCT_ERROR_NOT_SAVING = 23,
     VCT_ERROR_BAD_VALUE = 24, // a member the command needs is missing or out of range
     VCT_ERROR_NOT_A_STREAM = 25, // the cell paints the pattern: there is no picture or stream to write
+    VCT_ERROR_BUSY = 26, // captures of the cell are still being written
     // Limits (PlayerLimits.h):
     VCT_ERROR_FRAME_TOO_LARGE = 30, // the stream's frames are larger than the frame budget
     VCT_ERROR_TOO_MANY_PLAYERS = 31, // as many streams as allowed are decoded already

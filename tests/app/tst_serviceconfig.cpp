@@ -12,6 +12,7 @@ private slots:
     void accessMembers_data();
     void accessMembers();
     void missingFile();
+    void mediaPlaces();
 };
 
 void TestServiceConfig::members_data()
@@ -90,6 +91,20 @@ void TestServiceConfig::missingFile()
     QCOMPARE(config.portStart, 33686);
     QCOMPARE(config.effectivePortEnd(), 33696);
     QCOMPARE(config.instanceName, QStringLiteral("Velora-Plugin.lock"));
+}
+
+void TestServiceConfig::mediaPlaces()
+{
+    const ServiceConfig defaults = ServiceConfig::fromJson("{}");
+    QVERIFY(defaults.mediaPlaces.saveDirectory.endsWith(QStringLiteral("/LocalService")));
+    QVERIFY(defaults.mediaPlaces.mediaDirectories.isEmpty());
+    const ServiceConfig set = ServiceConfig::fromJson(
+        R"({"SaveDirectory":"/data/saved","MediaDirectories":["/data/a",5,"","/data/b"]})");
+    QCOMPARE(set.mediaPlaces.saveDirectory, QStringLiteral("/data/saved"));
+    QCOMPARE(set.mediaPlaces.mediaDirectories, (QStringList { "/data/a", "/data/b" }));
+    // An empty or non-string save directory keeps the default.
+    for (const char *json : { R"({"SaveDirectory":""})", R"({"SaveDirectory":7})" })
+        QCOMPARE(ServiceConfig::fromJson(json).mediaPlaces.saveDirectory, defaults.mediaPlaces.saveDirectory);
 }
 
 QTEST_GUILESS_MAIN(TestServiceConfig)

@@ -18,6 +18,7 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QThreadPool>
+#include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -191,6 +192,8 @@ struct Scene
         desktop.bringToFront(browser);
         registry = std::make_unique<WindowControlManager>(desktop, 0, 0);
         dispatch = std::make_unique<VideoMessageDispatch>(*registry, nullptr, pointListTimeoutMs);
+        // Point files and the dialogs' places are in the temp folder.
+        dispatch->setMediaPlaces({ saveDirectory.path(), { QDir::tempPath() } });
         VCT_Reset();
     }
 
@@ -215,6 +218,7 @@ struct Scene
     MemoryDesktop desktop;
     NativeHandle browser = 0;
     std::unique_ptr<WindowControlManager> registry;
+    QTemporaryDir saveDirectory;
     std::unique_ptr<VideoMessageDispatch> dispatch;
 };
 
@@ -437,13 +441,13 @@ void TestVideoDispatch::browseHoldsATemporaryWindow()
         responses.clear();
         scene.dispatch->dispatchCommand(
             text({ { "cmd", QStringLiteral("video.") + QLatin1String(word) }, { "uuid", kStranger },
-                { "defaultPath", "/videos" } }));
+                { "defaultPath", QDir::tempPath() + "/videos" } }));
         VCT_SetCallHook(nullptr);
         QCOMPARE(during, 1);
         QVERIFY(belowTaskbar);
         QCOMPARE(temporaryWindows(), 0);
         QCOMPARE(responses.size(), 1);
-        QCOMPARE(parse(responses[0][1].toString()).value("filePath"), QJsonValue("/videos"));
+        QCOMPARE(parse(responses[0][1].toString()).value("filePath"), QJsonValue(QDir::tempPath() + "/videos"));
     }
 }
 

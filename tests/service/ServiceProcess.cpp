@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -150,13 +151,12 @@ quint16 ServiceProcess::freePortRange(int count)
     return 0;
 }
 
-QByteArray ServiceProcess::configJson(int portStart, int portEnd, const QString &instanceName)
+QByteArray ServiceProcess::configJson(int portStart, int portEnd, const QString &instanceName, QJsonObject more)
 {
-    return QStringLiteral(R"({"ServicePortStart":%1,"ServicePortEnd":%2,"SingleInstance":"%3"})")
-        .arg(portStart)
-        .arg(portEnd)
-        .arg(instanceName)
-        .toUtf8();
+    more.insert(QStringLiteral("ServicePortStart"), portStart);
+    more.insert(QStringLiteral("ServicePortEnd"), portEnd);
+    more.insert(QStringLiteral("SingleInstance"), instanceName);
+    return QJsonDocument(more).toJson(QJsonDocument::Compact);
 }
 
 QString ServiceProcess::uniqueInstanceName()

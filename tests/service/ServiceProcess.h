@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
@@ -39,7 +40,8 @@ public:
 
     // count consecutive ports from a random high base, none of them in use on this machine now.
     static quint16 freePortRange(int count);
-    static QByteArray configJson(int portStart, int portEnd, const QString &instanceName);
+    // The configuration with those members, and the further members of more.
+    static QByteArray configJson(int portStart, int portEnd, const QString &instanceName, QJsonObject more = {});
     static QString uniqueInstanceName();
 
 private:

@@ -503,15 +503,27 @@ void TestStreamPlayer::rtspPlaysPausesAndCaptures()
     call(VC_Resume, component.widget.get(), { { "wndIndex", 0 } });
     QTRY_VERIFY(RtspTestServer::readStrip(component.paint(), inner).first > pausedAt);
 
-    // The capture is the decoded frame at its own size.
+    // The capture is the decoded frame at its own size, written off the caller's thread: an event says when.
     const QString image = dir.filePath("capture-" + transport + ".png");
     QCOMPARE(call(VC_Snapshot, component.widget.get(), { { "wndIndex", 0 }, { "path", image } }).value("path"),
         QJsonValue(image));
+    QTRY_VERIFY(eventsOf(0).contains("captured"));
+    QCOMPARE(lastEventOf(0, "captured").value("path"), QJsonValue(image));
     const QImage captured(image);
     QCOMPARE(captured.size(), QSize(320, 240));
     QVERIFY(RtspTestServer::readStrip(captured, captured.rect()).first > pausedAt);
-    QCOMPARE(call(VC_Snapshot, component.widget.get(), { { "path", "/nonexistent/dir/x.png" } }).value("errorCode"),
-        QJsonValue(VCT_ERROR_FILE_NOT_WRITTEN));
+    // A name that exists is never written over, a link on the way is not followed, a folder that does not
+    // exist is not made.
+    const QString link = dir.filePath("link-" + transport);
+    QVERIFY(QFile::link(dir.path(), link));
+    for (const QString &refused : { image, link + "/x.png", QStringLiteral("/nonexistent/dir/x.png") }) {
+        const int failures = eventsOf(0).count("captureFailed");
+        QCOMPARE(call(VC_Snapshot, component.widget.get(), { { "path", refused } }).value("errorCode"), QJsonValue(QJsonValue::Undefined));
+        QTRY_COMPARE(eventsOf(0).count("captureFailed"), failures + 1);
+        QCOMPARE(lastEventOf(0, "captureFailed").value("errorCode"), QJsonValue(VCT_ERROR_FILE_NOT_WRITTEN));
+    }
+    QCOMPARE(QImage(image).size(), QSize(320, 240));
+    QVERIFY(!QFileInfo::exists(dir.filePath("x.png")));
     QCOMPARE(call(VC_Snapshot, component.widget.get(), {}).value("errorCode"), QJsonValue(VCT_ERROR_BAD_VALUE));
 }
 
@@ -550,15 +562,20 @@ void TestStreamPlayer::saveWritesTheStreamAsItCame()
     call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", server.url() } });
     QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0).contains("playing"), 10000);
     QCOMPARE(call(VC_StopSave, component.widget.get(), {}).value("errorCode"), QJsonValue(VCT_ERROR_NOT_SAVING));
+    // The recording is opened off the caller's thread: its event says whether it could be.
     QCOMPARE(call(VC_StartSave, component.widget.get(), { { "path", "/nonexistent/dir/x.mkv" } }).value("errorCode"),
-        QJsonValue(VCT_ERROR_FILE_NOT_WRITTEN));
+        QJsonValue(QJsonValue::Undefined));
+    QTRY_VERIFY(eventsOf(0).contains("saveFailed"));
+    QCOMPARE(lastEventOf(0, "saveFailed").value("errorCode"), QJsonValue(VCT_ERROR_FILE_NOT_WRITTEN));
     QCOMPARE(call(VC_StartSave, component.widget.get(), { { "path", path } }).value("errorCode"), QJsonValue(QJsonValue::Undefined));
     QCOMPARE(call(VC_StartSave, component.widget.get(), { { "path", path } }).value("errorCode"), QJsonValue(VCT_ERROR_ALREADY_SAVING));
     QCOMPARE(streamOf(component.widget.get(), 0).value("saving"), QJsonValue(true));
+    QTRY_VERIFY(eventsOf(0).contains("saving"));
     // The server sends a key frame every second: the file starts at the next one and runs two seconds or so.
     QTest::qWait(3000);
     QCOMPARE(call(VC_StopSave, component.widget.get(), {}).value("errorCode"), QJsonValue(QJsonValue::Undefined));
     QCOMPARE(streamOf(component.widget.get(), 0).value("saving"), QJsonValue(false));
+    QTRY_VERIFY(eventsOf(0).contains("saved"));
     const QMap<QString, QString> found = probe(path);
     QCOMPARE(found.value("codec_name"), QStringLiteral("h264"));
     const double duration = found.value("duration").toDouble();

@@ -1,8 +1,8 @@
 // The real executable with the video library's stand-in: pages over WebSocket and over HTTP long-polls
 // create a plug-in window, play, receive the stream events the library raises from its own thread, ask
 // what plays, stop and destroy the window; no page hears another page's events.
-#include "../service/RawWebSocketClient.h"
 #include "../service/ServiceProcess.h"
+#include "VideoPage.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -24,117 +24,7 @@
 
 namespace {
 
-constexpr int kEventWaitMs = 5000; // the library raises stream events every 500 ms
-
-QJsonObject parse(const QByteArray &text)
-{
-    return QJsonDocument::fromJson(text).object();
-}
-
-QByteArray json(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-QJsonObject createWnd(const QString &uuid)
-{
-    return { { "cmd", "window.createWnd" }, { "uuid", uuid }, { "sequence", "c" }, { "parentWnd", "4242" },
-        { "bClientUsed", false },
-        { "rect", QJsonObject { { "left", 0 }, { "top", 0 }, { "width", 640 }, { "height", 360 } } } };
-}
-
-QJsonObject command(const char *cmd, const QString &uuid, const char *sequence, QJsonObject members = {})
-{
-    members.insert("cmd", QLatin1String(cmd));
-    members.insert("uuid", uuid);
-    members.insert("sequence", QLatin1String(sequence));
-    return members;
-}
-
-bool isStreamEventOf(const QJsonObject &event, const QString &uuid)
-{
-    return event.value("cmd") == QLatin1String("window.onPluginEventHandler") && event.value("uuid") == uuid;
-}
-
-// One page: sends a command and takes its answer, and waits for events, over its own road.
-class Page
-{
-public:
-    virtual ~Page() = default;
-    virtual QString connect() = 0;
-    // The answer to the command whose "sequence" is the request's, skipping events meanwhile.
-    virtual QJsonObject ask(const QJsonObject &request) = 0;
-    // Waits until an event satisfies accept.
-    virtual bool waitForEvent(const std::function<bool(const QJsonObject &)> &accept, int timeoutMs) = 0;
-};
-
-class WebSocketPage : public Page
-{
-public:
-    explicit WebSocketPage(quint16 servicePort)
-        : port(servicePort)
-    {
-    }
-
-    QString connect() override
-    {
-        if (!client.open(port))
-            return QString();
-        client.sendText(R"({"cmd":"system.webconnect"})");
-        return parse(client.readText()).value("uuid").toString();
-    }
-
-    QJsonObject ask(const QJsonObject &request) override
-    {
-        client.sendText(json(request));
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < kEventWaitMs) {
-            const QByteArray text = client.readText(kEventWaitMs);
-            const QJsonObject answer = parse(text);
-            if (answer.value("sequence") == request.value("sequence"))
-                return answer;
-            heard.append(answer);
-        }
-        return {};
-    }
-
-    bool waitForEvent(const std::function<bool(const QJsonObject &)> &accept, int timeoutMs) override
-    {
-        for (const QJsonObject &event : qAsConst(heard)) {
-            if (accept(event))
-                return true;
-        }
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < timeoutMs) {
-            const QJsonObject event = parse(client.readText(timeoutMs));
-            heard.append(event);
-            if (accept(event))
-                return true;
-        }
-        return false;
-    }
-
-    // Every text heard for as long as ms.
-    QVector<QJsonObject> listen(int ms)
-    {
-        QVector<QJsonObject> texts;
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < ms) {
-            const QByteArray text = client.readText(int(ms - clock.elapsed()));
-            if (!text.isNull())
-                texts.append(parse(text));
-        }
-        return texts;
-    }
-
-private:
-    quint16 port;
-    RawWebSocketClient client;
-    QVector<QJsonObject> heard;
-};
+using namespace VideoPages;
 
 class HttpPage : public Page
 {
@@ -196,6 +86,7 @@ private slots:
     void playsAStreamAndReportsAFailure();
 
 private:
+    QTemporaryDir media; // the service's media directory: local files play from here
     std::unique_ptr<ServiceProcess> service;
     quint16 port = 0;
 };
@@ -203,8 +94,8 @@ private:
 void TestVideoEndToEnd::initTestCase()
 {
     port = ServiceProcess::freePortRange(1);
-    service = std::make_unique<ServiceProcess>(
-        ServiceProcess::configJson(port, port + 1, ServiceProcess::uniqueInstanceName()));
+    service = std::make_unique<ServiceProcess>(ServiceProcess::configJson(port, port + 1,
+        ServiceProcess::uniqueInstanceName(), { { "SaveDirectory", media.filePath("saved") }, { "MediaDirectories", QJsonArray { media.path() } } }));
     QVERIFY(service->start());
     QVERIFY(ServiceProcess::waitForListener(port, 10000));
 }
@@ -257,8 +148,7 @@ void TestVideoEndToEnd::playsAStreamAndReportsAFailure()
 {
     if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
         QSKIP("ffmpeg is not installed: no test stream can be made (Debian package ffmpeg)");
-    QTemporaryDir dir;
-    const QString file = dir.filePath("e2e.mp4");
+    const QString file = media.filePath("e2e.mp4");
     QProcess ffmpeg;
     ffmpeg.start("ffmpeg", { "-v", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-t", "10", "-c:v",
                                "libx264", "-pix_fmt", "yuv420p", file });
