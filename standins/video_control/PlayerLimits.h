@@ -9,12 +9,11 @@ constexpr int kMaxDecodingPlayers = 16;
 // Cells in one window ("windowNum", or the cells of a layout); more answers VCT_ERROR_NO_SUCH_CELL.
 constexpr int kMaxCellsPerWindow = 64;
 
-// Frame size: a side longer than 8192 pixels, or more pixels than 4096 x 4096 (12-megapixel fisheye
-// cameras fit, 8K frames do not), is refused before the decoder allocates a frame: "failed" with
-// VCT_ERROR_FRAME_TOO_LARGE. An 8K frame costs some 50 MiB per decoded picture and a decoder holds
-// several.
+// Frame size: a side longer than 8192 pixels, or more pixels than an 8K UHD frame (7680 x 4320), is
+// refused before the decoder allocates a frame: "failed" with VCT_ERROR_FRAME_TOO_LARGE. An 8K frame
+// costs some 50 MiB per decoded picture and a decoder holds several; the players' bound keeps the total.
 constexpr int kMaxFrameSide = 8192;
-constexpr long long kMaxFramePixels = 4096LL * 4096;
+constexpr long long kMaxFramePixels = 7680LL * 4320;
 
 // Reconnecting: the page's interval (100 ms to 60 s) is the first wait; every further attempt without a
 // steady picture doubles it, up to 30 s (or the page's interval when that is longer). A stream that has
