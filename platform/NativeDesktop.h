@@ -34,6 +34,9 @@ public:
     virtual std::u16string className(NativeHandle window, int bufferChars = kNameBufferChars) = 0;
     // The first top-level window, in z-order, whose class name equals className exactly.
     virtual NativeHandle findWindowByClass(const std::u16string &className) = 0;
+    // Whether the window is one of this process's own (the plug-in windows and every other native window
+    // Qt made here), which a search among another application's windows passes over.
+    virtual bool isOwnWindow(NativeHandle window) = 0;
 
     // --- the window tree
     virtual NativeHandle parent(NativeHandle window) = 0; // 0 for a top-level window

@@ -11,8 +11,6 @@ namespace {
 const std::u16string kPrimaryTaskbarClass = u"Shell_TrayWnd";
 const std::u16string kSecondaryTaskbarClass = u"Shell_SecondaryTrayWnd";
 const std::u16string kStartButtonClass = u"Button";
-// This process's own native windows, which are never the page content.
-const std::u16string kQtWindowClassPart = u"Qt5QWindow";
 const std::u16string kCompositorClassPart = u"D3D Window";
 const std::u16string kSoftwareCompositorClassPart = u"Software Window";
 // Class names are read into buffers of these sizes, terminating zero included.
@@ -503,8 +501,10 @@ void WindowControl::findRenderWindow()
     if (!m_hParentHwnd || m_strClassName != kChromeClassName || m_hRenderHwnd)
         return;
     for (NativeHandle child = m_desktop.firstChild(m_hParentHwnd); child; child = m_desktop.nextSibling(child)) {
-        const std::u16string name = m_desktop.className(child, kRenderClassChars);
-        if (contains(name, kQtWindowClassPart) || contains(name, kCompositorClassPart))
+        // This process's own windows (this one, embedded there) are never the page content.
+        if (m_desktop.isOwnWindow(child))
+            continue;
+        if (contains(m_desktop.className(child, kRenderClassChars), kCompositorClassPart))
             continue;
         m_hRenderHwnd = child;
         return;

@@ -97,7 +97,7 @@ MemoryDesktop::Window *MemoryDesktop::adoptQtWindow(NativeHandle handle)
         return nullptr;
     Window &window = m_windows[handle];
     window.handle = handle;
-    window.className = kQtWindowClass;
+    window.className = m_qtWindowClass;
     window.adoptedQtWindow = true;
     window.qtWindow = *match;
     linkOnTopOfBand(window);
@@ -253,6 +253,13 @@ NativeHandle MemoryDesktop::findWindowByClass(const std::u16string &className)
     const auto match = std::find_if(m_topLevel.begin(), m_topLevel.end(),
         [&](NativeHandle handle) { return m_windows.at(handle).className == className; });
     return match == m_topLevel.end() ? 0 : *match;
+}
+
+bool MemoryDesktop::isOwnWindow(NativeHandle handle)
+{
+    ++m_interfaceCalls;
+    const Window *window = find(handle);
+    return window && window->adoptedQtWindow;
 }
 
 // ---------------------------------------------------------------- the window tree

@@ -21,11 +21,12 @@
 //
 // A Qt window of this process takes part through its native id (QWindow::winId()): the first call
 // that names the id adopts it. Its title, geometry and visibility are the Qt window's own, read live;
-// its class name is kQtWindowClass; parent, z-order, region and style are kept here.
+// its class name is kQtWindowClass unless the script says otherwise; parent, z-order, region and
+// style are kept here. Adopted windows, and only they, are this process's own.
 class MemoryDesktop : public NativeDesktop
 {
 public:
-    // The class name this process's Qt windows have on Windows, which the window code looks for.
+    // The class name this process's Qt windows have on Windows.
     static const std::u16string kQtWindowClass;
     static constexpr NativeRect kDefaultMonitor {0, 0, 1920, 1080};
 
@@ -37,6 +38,7 @@ public:
     std::u16string windowTitle(NativeHandle window) override;
     std::u16string className(NativeHandle window, int bufferChars = kNameBufferChars) override;
     NativeHandle findWindowByClass(const std::u16string &className) override;
+    bool isOwnWindow(NativeHandle window) override;
     NativeHandle parent(NativeHandle window) override;
     NativeHandle outermostAncestor(NativeHandle window) override;
     NativeHandle firstChild(NativeHandle window) override;
@@ -100,6 +102,10 @@ public:
     // The taskbars and the start button, topmost and shown, as a Windows desktop has them.
     Taskbars createTaskbars();
 
+    // The class name of the Qt windows adopted from now on: kQtWindowClass as on Windows, or another,
+    // as on X11, where a window's class is the application's name.
+    void setQtWindowClass(const std::u16string &className) { m_qtWindowClass = className; }
+
     void setUserAdministrator(bool administrator) { m_administrator = administrator; }
     void setRelaunchOutcome(ElevationOutcome outcome) { m_relaunchOutcome = outcome; }
     int relaunchCount() const { return m_relaunchCount; }
@@ -157,6 +163,7 @@ private:
     std::set<NativeHandle> m_destroyedQtIds; // adopted Qt windows destroyed here stay gone
     NativeHandle m_nextHandle;
     NativeHandle m_foreground = 0;
+    std::u16string m_qtWindowClass = kQtWindowClass;
     std::vector<NativeMonitor> m_monitors {{kDefaultMonitor, true}};
     bool m_administrator;
     ElevationOutcome m_relaunchOutcome = ElevationOutcome::Unsupported;

@@ -118,6 +118,19 @@ NativeHandle Win32Desktop::findWindowByClass(const std::u16string &className)
     return toHandle(FindWindowW(reinterpret_cast<const wchar_t *>(className.c_str()), nullptr));
 }
 
+// Qt's window classes ("Qt5QWindowIcon", "Qt5QWindowToolSaveBits", ...) count whichever process made
+// the window, as the window code has always had it on Windows; other classes by their process.
+bool Win32Desktop::isOwnWindow(NativeHandle window)
+{
+    if (!IsWindow(toHwnd(window)))
+        return false;
+    if (className(window).find(u"Qt5QWindow") != std::u16string::npos)
+        return true;
+    DWORD process = 0;
+    GetWindowThreadProcessId(toHwnd(window), &process);
+    return process == GetCurrentProcessId();
+}
+
 // ---------------------------------------------------------------- the window tree
 
 // GetAncestor's parent of a top-level window is the desktop window; the interface says "none".

@@ -18,6 +18,7 @@ public:
     std::u16string windowTitle(NativeHandle window) override;
     std::u16string className(NativeHandle window, int bufferChars = kNameBufferChars) override;
     NativeHandle findWindowByClass(const std::u16string &className) override;
+    bool isOwnWindow(NativeHandle window) override;
     NativeHandle parent(NativeHandle window) override;
     NativeHandle outermostAncestor(NativeHandle window) override;
     NativeHandle firstChild(NativeHandle window) override;

@@ -642,6 +642,13 @@ NativeHandle X11Desktop::findWindowByClass(const std::u16string &name)
     return 0;
 }
 
+// The X server keeps no owner of a window (_NET_WM_PID is a top-level client's word, and a child
+// carries none): this process's windows are the ones Qt made here.
+bool X11Desktop::isOwnWindow(NativeHandle handle)
+{
+    return qtWindow(resolve(handle)) != nullptr;
+}
+
 // ---------------------------------------------------------------- the window tree
 
 NativeHandle X11Desktop::parent(NativeHandle handle)

@@ -24,7 +24,8 @@ struct xcb_connection_t;
 // notifier on the GUI thread.
 //
 // How the interface's vocabulary maps onto X11:
-// - Handles are X window ids; this process's Qt windows take part under their winId().
+// - Handles are X window ids; this process's Qt windows take part under their winId(), and they are
+//   the windows isOwnWindow answers true for.
 // - Top-level windows are the window manager's clients and the other mapped children of the root, in
 //   the root's stacking order (top first); a managed client stands in for its frame. Left out are the
 //   unmapped helper windows every X program keeps (this process's hidden Qt windows are kept). A
@@ -79,6 +80,7 @@ public:
     std::u16string windowTitle(NativeHandle window) override;
     std::u16string className(NativeHandle window, int bufferChars = kNameBufferChars) override;
     NativeHandle findWindowByClass(const std::u16string &className) override;
+    bool isOwnWindow(NativeHandle window) override;
     NativeHandle parent(NativeHandle window) override;
     NativeHandle outermostAncestor(NativeHandle window) override;
     NativeHandle firstChild(NativeHandle window) override;

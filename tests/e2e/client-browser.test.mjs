@@ -65,7 +65,11 @@ for (const road of ['websocket', 'http', 'image']) {
             const session = await connect({ ports: { start: port, end: port + 2 }, road, commandTimeout: 8000, detect });
             const title = document.title;
             const version = await session.command('window.getLocalServiceVersion');
-            const window = await session.attach(document.getElementById('video'));
+            // Headless there is no browser window with the identifier in its title: asked again for about
+            // 2 s, then a typed error; the page then names a parent by handle.
+            const notFound = await session.attach(document.getElementById('video')).then(() => null,
+                (error) => ({ code: error.code, errorCode: error.answer?.errorCode, hint: !!error.hint }));
+            const window = await session.attach(document.getElementById('video'), { parentWnd: 77, embed: false });
             const event = new Promise((resolve, reject) => {
                 setTimeout(() => reject(new Error('no stream event within 10 s')), 10000);
                 session.on('window.onPluginEventHandler', resolve);
@@ -79,7 +83,7 @@ for (const road of ['websocket', 'http', 'image']) {
             await session.close();
             const refused = await session.command('video.stop').then(() => 'sent', (error) => error.code);
             return { uuid, kind: session.road.kind, pageCheck: session.pageCheck, version, arrange, create: window.answer, play, streamEvent, empty,
-                refused, titleKept: document.title === title };
+                refused, titleKept: document.title === title, notFound };
         }, { port: service.port, road });
 
         assert.equal(result.kind, road);
@@ -87,8 +91,8 @@ for (const road of ['websocket', 'http', 'image']) {
         assert.match(result.uuid, /^\{[0-9a-f-]{36}\}$/);
         assert.equal(result.version.localServiceVersion, '1.0.0.40');
         assert.equal(result.version.uuid, result.uuid);
-        // Headless there is no browser window with the identifier in its title: registered, not attached.
-        assert.deepEqual([result.create.errorModule, result.create.errorCode], [5, 5001]);
+        assert.deepEqual(result.notFound, { code: 'browser-window-not-found', errorCode: 5001, hint: true });
+        assert.deepEqual([result.create.errorModule, result.create.errorCode], [0, 0]);
         assert.equal(result.arrange.windowNum, 4);
         assert.equal(result.play.errorCode, 0);
         assert.equal(result.play.wndIndex, 1);
@@ -195,26 +199,16 @@ test('a plug-in window follows a scrolling, resized element and gets a hole wher
     await page.close();
 });
 
-test('the demo page connects, plays into the 2 x 2 window, logs events and cuts a hole for its menu', async () => {
+test('the demo page names the step that failed: headless, no browser window to place the plug-in window in', async () => {
     const page = await context.newPage();
     await page.goto(`${pages.origin}/web/demo/?ports=${service.port}-${service.port + 2}`);
     await page.click('#connect');
-    await page.waitForFunction(() => /^Connected over websocket/.test(document.getElementById('status').textContent));
-    await page.waitForFunction(() => !document.getElementById('play').disabled);
-    const logText = () => page.$eval('#log', (log) => log.textContent);
-    assert.match(await logText(), /video\.arrangeWindow -> .*"windowNum":4/);
-    const cutsBefore = service.log().split('cuttingPartWindow').length;
-    await page.click('#play');
-    await page.waitForFunction(() => /event window\.onPluginEventHandler/.test(document.getElementById('log').textContent),
-        null, { timeout: 10000 });
-    await page.click('#menu-button');
-    assert.ok(await waitForLog('cuttingPartWindow', cutsBefore), 'opening the menu cuts a hole');
-    if (process.env.LS_DEMO_SCREENSHOT)
-        await page.screenshot({ path: process.env.LS_DEMO_SCREENSHOT });
-    await page.click('#stop');
-    await page.waitForFunction(() => /video\.stop -> /.test(document.getElementById('log').textContent));
-    await page.click('#fullscreen');
-    await page.waitForFunction(() => /video\.fullScreen -> \{.*"errorCode":0/.test(document.getElementById('log').textContent));
+    await page.waitForFunction(() => document.getElementById('status').classList.contains('error'), null, { timeout: 15000 });
+    const status = await page.$eval('#status', (node) => node.textContent);
+    assert.match(status, /^Step 2 of 3, creating the plug-in window over the video area failed: the service found no browser window/);
+    assert.match(status, /Wayland/);
+    assert.match(await page.$eval('#log', (log) => log.textContent), /failed/);
+    assert.equal(await page.$eval('#connect', (button) => button.disabled), false, 'the user can try again');
     await page.close();
 });
 
@@ -254,4 +248,61 @@ test('a window in a scrolling container is cut to the container', async () => {
         { cmd: 'window.setWndCover', args: { position: 'bottom', size: 0 } },
     ]);
     await page.close();
+});
+
+test('an impostor on a port of the range: its forged messages fire nothing, and a page that pinned or remembered the service\'s port never reaches it', async () => {
+    const { WebSocketServer } = await import('ws');
+    const { freePortRange } = await import('./service-process.mjs');
+    const impostorPort = await freePortRange(1);
+    const impostor = new WebSocketServer({ port: impostorPort, host: '127.0.0.1' });
+    await new Promise((resolve) => impostor.once('listening', resolve));
+    const received = [];
+    const uuid = '{9f0c3a57-1d2e-4b6a-8c9d-0e1f2a3b4c5d}';
+    impostor.on('connection', (socket) => socket.on('message', (data) => {
+        const request = JSON.parse(String(data));
+        received.push(request.cmd);
+        if (request.cmd === 'system.webconnect') {
+            socket.send(JSON.stringify({ errorModule: 0, errorCode: 0, uuid, version: '1.0' }));
+            return;
+        }
+        for (const forged of [
+            { cmd: 'close', uuid, reason: 'forged' }, { cmd: 'error', uuid }, { cmd: 'reconnecting', uuid },
+            { cmd: 'window.onGetSelectWndInfo', uuid: '{00000000-0000-4000-8000-000000000000}', wndIndex: 1 },
+            { cmd: 'window.onGetSelectWndInfo', wndIndex: 2 },
+            { sequence: 'ls1', uuid, errorCode: 0, forged: true },
+            { cmd: 'window.onGetSelectWndInfo', uuid, wndIndex: 3 },
+            { sequence: request.sequence, uuid, errorCode: 0, localServiceVersion: 'impostor' }])
+            socket.send(JSON.stringify(forged));
+    }));
+    try {
+        const page = await openPage();
+        const result = await page.evaluate(async ({ impostorPort, port }) => {
+            const { connect } = await import('/web/client/src/index.js');
+            localStorage.clear();
+            const fooled = await connect({ ports: [impostorPort], road: 'websocket' });
+            const fired = [];
+            for (const name of ['close', 'error', 'reconnecting', 'reconnected', '*'])
+                fooled.on(name, (value) => fired.push(`${name} ${value?.wndIndex ?? value?.reason ?? ''}`));
+            const answer = await fooled.command('window.getLocalServiceVersion');
+            const closed = fooled.closed;
+            const heard = [...fired];
+            await fooled.close();
+            // Pinned to the service's port; then the range with the impostor's port first, after the
+            // service's port was remembered as the last good one.
+            const pinned = await connect({ ports: [port], road: 'websocket' });
+            await pinned.close();
+            const remembered = await connect({ ports: [impostorPort, port], road: 'websocket' });
+            await remembered.close();
+            return { fired: heard, answer, closed, pinned: pinned.port, remembered: remembered.port };
+        }, { impostorPort, port: service.port });
+        assert.deepEqual(result.fired, ['* 3']);
+        assert.equal(result.answer.localServiceVersion, 'impostor', 'its own answer, not the forged one');
+        assert.equal(result.closed, false);
+        assert.equal(result.pinned, service.port);
+        assert.equal(result.remembered, service.port);
+        assert.deepEqual(received, ['system.webconnect', 'window.getLocalServiceVersion'], 'the impostor heard nothing more');
+        await page.close();
+    } finally {
+        impostor.close();
+    }
 });

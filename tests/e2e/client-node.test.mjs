@@ -1,10 +1,10 @@
-// The client library from Node against the real service: the WebSocket class, Web Crypto and zlib are
-// handed in (ws, node:crypto, pako), as a Node program without browser globals would; the image channel
-// reads the service's own bitmaps and its decoder unpacks the library's packing, pieces included.
+// The client library from Node against the real service: the WebSocket class and Web Crypto are handed
+// in (ws, node:crypto), as a Node program without browser globals would; the image channel packs with
+// Node's own CompressionStream, reads the service's own bitmaps, and the service's decoder unpacks the
+// library's packing, pieces included.
 import assert from 'node:assert/strict';
 import { webcrypto } from 'node:crypto';
 import { after, before, test } from 'node:test';
-import pako from 'pako';
 import WebSocket from 'ws';
 import { connect } from '../../web/client/src/index.js';
 import { startService } from './service-process.mjs';
@@ -13,7 +13,7 @@ let service;
 before(async () => { service = await startService(); });
 after(() => service?.stop());
 
-const environment = { WebSocket, crypto: webcrypto, deflate: pako.deflate, fetch: globalThis.fetch };
+const environment = { WebSocket, crypto: webcrypto, fetch: globalThis.fetch };
 
 // Every road, the image channel included: its pieces are separate requests that Node's fetch would put on a
 // kept-alive connection had the service not said that each connection ends after its answer.

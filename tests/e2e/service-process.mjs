@@ -1,5 +1,6 @@
 // Starts the real LocalService from a temp dir of its own, with its own LocalServiceConfig.json, free high
-// ports and a unique instance name, headless. The binary comes from LS_SERVICE_BINARY (set by CTest).
+// ports (or the given first port, to start it again where it was) and a unique instance name, headless
+// or on the X display named in env. The binary comes from LS_SERVICE_BINARY (set by CTest).
 import { spawn } from 'node:child_process';
 import crypto from 'node:crypto';
 import fs from 'node:fs';
@@ -31,7 +32,7 @@ const accepts = (port) => new Promise((resolve) => {
     socket.once('error', () => resolve(false));
 });
 
-export async function startService({ ports = 3 } = {}) {
+export async function startService({ ports = 3, port: firstPort, platform = 'offscreen', env = {} } = {}) {
     const binary = process.env.LS_SERVICE_BINARY;
     if (!binary)
         throw new Error('LS_SERVICE_BINARY is not set');
@@ -39,13 +40,13 @@ export async function startService({ ports = 3 } = {}) {
     const executable = path.join(dir, 'LocalService');
     fs.copyFileSync(binary, executable);
     fs.chmodSync(executable, 0o755);
-    const port = await freePortRange(ports);
+    const port = firstPort ?? await freePortRange(ports);
     fs.writeFileSync(path.join(dir, 'LocalServiceConfig.json'), JSON.stringify({
         ServicePortStart: port, ServicePortEnd: port + ports, SingleInstance: `ls-e2e-${crypto.randomUUID()}`,
     }));
     const child = spawn(executable, [], {
         cwd: dir,
-        env: { ...process.env, QT_QPA_PLATFORM: 'offscreen', QT_MESSAGE_PATTERN: '%{message}' },
+        env: { ...process.env, ...env, QT_QPA_PLATFORM: platform, QT_MESSAGE_PATTERN: '%{message}' },
         stdio: ['ignore', 'pipe', 'pipe'],
     });
     let log = '';

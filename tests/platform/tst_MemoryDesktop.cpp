@@ -80,6 +80,9 @@ void tst_MemoryDesktop::qtWindowTakesPart()
 
     QVERIFY(desktop.isWindow(self));
     QCOMPARE(desktop.className(self), MemoryDesktop::kQtWindowClass);
+    QVERIFY(desktop.isOwnWindow(self));
+    QVERIFY(!desktop.isOwnWindow(browser));
+    QVERIFY(!desktop.isOwnWindow(0));
     QCOMPARE(desktop.windowTitle(self), std::u16string(u"WindowControl"));
     QVERIFY(!desktop.isVisible(self));
     widget.show();

@@ -100,3 +100,36 @@ test('the page digest is the HMAC the service recomputes', async () => {
         .update('GET/DEVAPI/Security/sessionLogin/capabilitiesweb user-17').digest('hex');
     assert.equal(await pageDigest(login, webcrypto.subtle), expected);
 });
+
+test('a pinned port is the only one probed; the last good port is probed first', async () => {
+    const start = await closedPorts(3);
+    const asked = [];
+    const service = (port) => listen(port, async (request, response) => {
+        const command = JSON.parse(await body(request));
+        asked.push(`${command.cmd} ${port}`);
+        response.setHeader('Access-Control-Allow-Origin', '*');
+        if (command.cmd === 'system.webconnect')
+            response.end(JSON.stringify({ errorModule: 0, errorCode: 0, uuid: '{' + crypto.randomUUID() + '}', version: '1.0' }));
+        else
+            response.end(command.cmd === 'system.disconnect' ? 'disconnect' : 'timeout');
+    });
+    await service(start + 1);
+    await service(start + 2);
+    const stored = new Map();
+    const storage = { getItem: (key) => stored.get(key) ?? null, setItem: (key, value) => stored.set(key, value) };
+    const open = async (ports) => {
+        asked.length = 0;
+        const session = await connect({ ports, road: 'http', storage, probeTimeout: 1000 });
+        await session.close();
+        return session.port;
+    };
+    const range = { start, end: start + 2 };
+    assert.equal(await open(range), start + 1);
+    assert.equal(await open([start + 2]), start + 2);
+    assert.deepEqual(asked.filter((line) => line.startsWith('system.webconnect')), [`system.webconnect ${start + 2}`]);
+    // The last good port comes first, before a lower one of the range that answers too.
+    assert.equal(await open(range), start + 2);
+    assert.equal(asked[0], `system.webconnect ${start + 2}`);
+    for (const ports of [[], [0], [70000], Array.from({ length: 1025 }, (_, i) => 1000 + i)])
+        assert.throws(() => portsOf(ports), RangeError);
+});

@@ -2,7 +2,7 @@
 // them under the service's cover rules, holes in window coordinates.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { contentOffset, coversFor, holeIn, noCovers, placementSteps, shrink, toDeviceRect } from '../../web/client/src/geometry.js';
+import { contentOffset, coversFor, holeIn, noCovers, pageZoom, placementSteps, shrink, toDeviceRect } from '../../web/client/src/geometry.js';
 
 test('CSS rectangles become device rectangles with rounded edges and the content offset', () => {
     const cases = [
@@ -24,6 +24,30 @@ test('CSS rectangles become device rectangles with rounded edges and the content
         { x: 10, y: 140 });
     assert.deepEqual(contentOffset({ outerWidth: 0, outerHeight: 0, innerWidth: 800, innerHeight: 600 }, 1),
         { x: 0, y: 0 });
+});
+
+// What Chromium 156 reports in a 900 x 700 window whose content area lies 4 pixels in from the sides and
+// 143 below the top at 100 % and ratio 1 (the outer size in device-independent pixels, the inner one in
+// CSS pixels); the offset scales with the device scale factor, whatever the zoom.
+test('the content offset at any zoom and device scale factor', () => {
+    const cases = [
+        // zoom, scale, innerWidth, innerHeight
+        [1, 1, 892, 553], [1.25, 1, 714, 442], [0.5, 1, 1784, 1106], [2 / 3, 1, 1338, 830], [2, 1, 446, 277],
+        [1, 2, 892, 553], [1.5, 2, 594, 368], [1.25, 2, 714, 442], [1.1, 1.5, 811, 503],
+    ];
+    for (const [zoom, scale, innerWidth, innerHeight] of cases) {
+        const view = { outerWidth: 900, outerHeight: 700, innerWidth, innerHeight };
+        const label = `zoom ${zoom}, scale ${scale}`;
+        assert.equal(pageZoom(view), zoom, label);
+        const offset = contentOffset(view, zoom * scale);
+        // The inner sizes come in whole CSS pixels: up to half a device pixel ratio lost to rounding.
+        const slack = 1 + zoom * scale / 2;
+        assert.ok(Math.abs(offset.x - 4 * scale) <= slack && Math.abs(offset.y - 143 * scale) <= slack,
+            `${label}: ${JSON.stringify(offset)}`);
+    }
+    // Firefox gives both sizes in CSS pixels: its ratio is 1 at any zoom, and so is its zoom here.
+    assert.deepEqual(contentOffset({ outerWidth: 720, outerHeight: 560, innerWidth: 712, innerHeight: 442 }, 1.25),
+        { x: 5, y: 143 });
 });
 
 // The service's side: setWndGeometry takes the rectangle as it is; setWndCover moves the edge of its side

@@ -17,10 +17,11 @@ function unpackLikeTheService(queries) {
     return zlib.inflateSync(Buffer.from(fields.map(Number))).toString('utf8');
 }
 
-test('a packed command unpacks to its text through every stage of the service decoder', () => {
+// Packed with the platform's own compressor (CompressionStream), as a page packs without any library.
+test('a packed command unpacks to its text through every stage of the service decoder', async () => {
     for (const text of ['{"cmd":"system.webconnect"}', '{"cmd":"video.startPlay","url":"rtsp://h/ü €"}',
         JSON.stringify({ cmd: 'x', note: 'é'.repeat(3000) })]) {
-        const packed = packCommand(text, deflate);
+        const packed = await packCommand(text);
         assert.match(packed, /^[A-Za-z0-9+/]+=*$/);
         for (const size of [7, 60, 100000]) {
             const urls = pieceUrls('http://127.0.0.1:1', splitPieces(packed, size), 'k', 'n');

@@ -161,3 +161,90 @@ test('over HTTP a command resolves with its own answer; the service\'s no-answer
     await assert.rejects(session.command('video.unknown'), { code: 'timeout' });
     session.ended('test over');
 });
+
+test('nothing but this session\'s own events and answers reaches the page', async () => {
+    const road = socketRoad();
+    const session = new Session(road, { uuid: '{u}', port: 1, commandTimeout: 1000 });
+    const fired = [];
+    for (const name of ['close', 'error', 'reconnect', 'reconnecting', 'reconnected', '*', 'window.onGetSelectWndInfo'])
+        session.on(name, (value) => fired.push([name, value?.cmd ?? value]));
+    const waiting = session.command('window.getLocalServiceVersion');
+    const sequence = road.sent[0].sequence;
+    assert.match(sequence, /^ls[0-9a-f]{16}-\d+$/, 'a sequence a third party cannot guess');
+    const impostors = [
+        { cmd: 'window.onGetSelectWndInfo', uuid: '{other}', wndIndex: 1 }, // another session's event
+        { cmd: 'window.onGetSelectWndInfo', wndIndex: 1 }, // an event of no session
+        { cmd: 'close', uuid: '{u}', reason: 'forged' }, // the session's own events, by name
+        { cmd: 'error', uuid: '{u}' },
+        { cmd: 'reconnecting', uuid: '{u}' },
+        { cmd: '.close', uuid: '{u}' },
+        { sequence, uuid: '{other}', errorCode: 0, forged: true }, // an answer under another identifier
+        { sequence: 'ls1', uuid: '{u}', errorCode: 0, forged: true }, // an answer to a command someone else sent
+    ];
+    for (const text of impostors)
+        road.onText(JSON.stringify(text));
+    assert.deepEqual(fired, []);
+    assert.equal(session.closed, false);
+    road.onText(JSON.stringify({ sequence, uuid: '{u}', errorCode: 0, localServiceVersion: '1.0.0.40' }));
+    assert.equal((await waiting).localServiceVersion, '1.0.0.40');
+    road.onText(JSON.stringify({ cmd: 'window.onGetSelectWndInfo', uuid: '{u}', wndIndex: 2 }));
+    assert.deepEqual(fired, [['window.onGetSelectWndInfo', 'window.onGetSelectWndInfo'], ['*', 'window.onGetSelectWndInfo']]);
+
+    // Over the HTTP roads the same: a long-poll answer with another session's event is dropped.
+    const answers = [JSON.stringify({ cmd: 'video.onX', uuid: '{other}' }), JSON.stringify({ cmd: 'close', uuid: '{h}' }),
+        JSON.stringify({ cmd: 'video.onX', uuid: '{h}', n: 1 }), 'disconnect'];
+    const polled = new Session(exchangeRoad(async () => answers.shift() ?? new Promise(() => {})), { uuid: '{h}', port: 1 });
+    const seen = [];
+    polled.on('*', (event) => seen.push(event.n));
+    polled.on('close', ({ reason }) => seen.push(reason));
+    await new Promise((resolve) => polled.on('close', resolve));
+    assert.deepEqual(seen, [1, 'the service ended the session']);
+});
+
+test('a WebSocket lost under the session reconnects with back-off and repeats the layout and the streams', async () => {
+    const roads = [];
+    let refusals = 2;
+    const reopen = async () => {
+        if (refusals-- > 0)
+            throw new LocalServiceError('no-service', 'not yet');
+        const road = socketRoad();
+        // The new service answers every command at once, under the new identifier.
+        road.send = function (text) { const r = JSON.parse(text); this.sent.push(r); queueMicrotask(() => this.onText(JSON.stringify({ sequence: r.sequence, uuid: r.uuid, errorCode: 0 }))); };
+        roads.push(road);
+        return { road, reply: { uuid: '{new}' }, port: 7 };
+    };
+    const first = socketRoad();
+    first.send = function (text) { const r = JSON.parse(text); this.sent.push(r); queueMicrotask(() => this.onText(JSON.stringify({ sequence: r.sequence, uuid: r.uuid, errorCode: r.cmd === 'video.startPlay' && r.wndIndex === 3 ? 7 : 0 }))); };
+    const session = new Session(first, { uuid: '{old}', port: 6, reopen, backoff: { initial: 10, max: 20 } });
+    const heard = [];
+    session.on('reconnecting', ({ attempt }) => heard.push(`reconnecting ${attempt}`));
+    session.on('reconnected', ({ uuid, previous, port }) => heard.push(`reconnected ${previous} -> ${uuid} on ${port}`));
+    session.on('close', () => heard.push('close'));
+    await session.command('video.arrangeWindow', { windowNum: 9 });
+    await session.command('video.arrangeWindow', { windowNum: 4 });
+    await session.command('video.startPlay', { wndIndex: 0, url: 'rtsp://a' });
+    await session.command('video.startPlay', { wndIndex: 1, url: 'rtsp://b' });
+    await session.command('video.startPlay', { wndIndex: 2, url: 'rtsp://c' });
+    await session.command('video.stop', { wndIndex: 1 });
+    await session.command('video.startPlay', { wndIndex: 3, url: 'rtsp://refused' }); // errorCode 7: not repeated
+    first.onClose(); // the service went away
+    await assert.rejects(session.command('video.stop'), { code: 'transport' });
+    const reconnected = new Promise((resolve) => session.on('reconnected', resolve));
+    await reconnected;
+    for (let i = 0; i < 20 && roads[0].sent.length < 3; ++i)
+        await tick(5);
+    assert.deepEqual(heard, ['reconnecting 1', 'reconnecting 2', 'reconnecting 3', 'reconnected {old} -> {new} on 7']);
+    assert.equal(session.uuid, '{new}');
+    assert.deepEqual(roads[0].sent.map(({ cmd, uuid, windowNum, url }) => [cmd, uuid, windowNum ?? url]), [
+        ['video.arrangeWindow', '{new}', 4], ['video.startPlay', '{new}', 'rtsp://a'], ['video.startPlay', '{new}', 'rtsp://c']]);
+
+    // Closed by the page it stays closed; a service that never comes back ends the session in time.
+    await session.close();
+    assert.deepEqual(heard.slice(4), ['close']);
+    const gone = socketRoad();
+    const lost = new Session(gone, { uuid: '{x}', port: 6, reconnectFor: 60, backoff: { initial: 10, max: 20 },
+        reopen: async () => { throw new LocalServiceError('no-service', 'gone'); } });
+    const ended = new Promise((resolve) => lost.on('close', resolve));
+    gone.onClose();
+    assert.match((await ended).reason, /did not answer again within 60 ms/);
+});

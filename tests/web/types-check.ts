@@ -7,6 +7,10 @@ export async function page(element: HTMLElement): Promise<PluginWindow> {
     session.on('window.onGetSelectWndInfo', (event: ServiceEvent) => console.log(event.cmd, event.wndIndex));
     session.on('reconnect', ({ uuid, previous }) => console.log(uuid, previous));
     session.on('close', ({ reason }) => console.log(reason));
+    session.on('reconnecting', ({ attempt }) => console.log(attempt));
+    session.on('reconnected', ({ uuid, port }) => console.log(uuid, port));
+    const pinned: Session = await connect({ ports: [33686] });
+    await pinned.close();
     const answer = await session.command('video.startPlay', { wndIndex: 0 }, { timeout: 5000 });
     if (typeof answer !== 'string')
         console.log(answer.errorCode);
@@ -20,7 +24,11 @@ export async function page(element: HTMLElement): Promise<PluginWindow> {
     await session.command(42);
     // @ts-expect-error there is no such road
     await connect({ road: 'carrier-pigeon' });
-    const window = await session.attach(element, { holes: '.menu.open', round: 4 });
+    const window = await session.attach(element, { holes: '.menu.open', round: 4 }).catch((error: LocalServiceError) => {
+        if (error.code === 'browser-window-not-found' || error.code === 'native-window-unavailable')
+            console.log(error.hint);
+        throw error;
+    });
     window.setHoles([element]);
     await session.close();
     return window;

@@ -34,6 +34,8 @@ private slots:
     void componentMissing();
     void placement_data();
     void placement();
+    void ownWindowIsNotThePageContent_data();
+    void ownWindowIsNotThePageContent();
     void covers_data();
     void covers();
     void coversSurviveFollowing();
@@ -171,6 +173,42 @@ void TestWindowControl::placement()
     scene.desktop.moveWindow(scene.window()->parentHandle(), {300, 200, 1300, 1000});
     scene.registry->followTick();
     QCOMPARE(scene.screenRect(window), QRect(screen + QPoint(200, 150), QSize(400, 300)));
+}
+
+// An embedded window is a child of the browser window itself: the search for Chrome's page-content child
+// passes over it whatever class this process's windows have, also once the settle step has run.
+void TestWindowControl::ownWindowIsNotThePageContent_data()
+{
+    QTest::addColumn<QString>("ownClass");
+    QTest::addColumn<bool>("withContent");
+    QTest::addColumn<QPoint>("screen");
+
+    const QPoint onContent(kClientLeft + 10, kContentTop + 20);
+    const QPoint onClient(kClientLeft + 10, kClientTop + 20);
+    QTest::newRow("Qt's class, as on Windows") << "Qt5QWindowIcon" << false << onClient;
+    QTest::newRow("the application's class, as on X11") << "LocalService" << false << onClient;
+    QTest::newRow("the application's class, page content there") << "LocalService" << true << onContent;
+}
+
+void TestWindowControl::ownWindowIsNotThePageContent()
+{
+    QFETCH(QString, ownClass);
+    QFETCH(bool, withContent);
+    QFETCH(QPoint, screen);
+
+    WindowScene scene;
+    scene.desktop.setQtWindowClass(ownClass.toStdU16String());
+    scene.openBrowser(QStringLiteral("Chrome"), withContent);
+    QCOMPARE(scene.createWindow({{"className", "Chrome"}}), 0);
+    WindowControl *window = scene.window();
+    QVERIFY(scene.desktop.isOwnWindow(window->selfHandle()));
+    QCOMPARE(scene.desktop.className(window->selfHandle()), ownClass.toStdU16String());
+    QCOMPARE(scene.screenRect(window), QRect(screen, QSize(400, 300)));
+    // The first sight of the browser counts as a move: the settle step follows six ticks later.
+    for (int tick = 0; tick < 10; ++tick)
+        scene.registry->trackTick();
+    QVERIFY(g_log.contains("checkBrowserMove"));
+    QCOMPARE(scene.screenRect(window), QRect(screen, QSize(400, 300)));
 }
 
 // setWndCover on the page rectangle (100, 50, 400, 300): the window shrinks to the visible part, the

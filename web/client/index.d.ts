@@ -19,7 +19,8 @@ export interface PageLogin {
 export interface ConnectOptions {
     /** Host of the service (default "127.0.0.1"). */
     host?: string;
-    ports?: PortRange;
+    /** The ports to probe: a range (default 33686..33695), or a list in order; one port pins it. */
+    ports?: PortRange | number[];
     /** The roads to try, in order (default: WebSocket, HTTP long-poll, image channel). */
     road?: RoadKind | RoadKind[];
     /** Time for one road on one port to answer "system.webconnect" (default 2000 ms). */
@@ -30,16 +31,21 @@ export interface ConnectOptions {
     pollTimeout?: number;
     /** Waits between failed long-polls, doubling from initial to max (default 250 and 8000 ms). */
     backoff?: { initial: number; max: number };
-    /** Open a new session when the service says the old one expired (default true). */
+    /** Open a new session when the old one is lost: the service says it expired (HTTP roads), or the
+     * WebSocket closed without the page closing it (default true). */
     reconnect?: boolean;
+    /** How long a lost WebSocket session is tried again, with back-off, before it ends (default 120000 ms). */
+    reconnectFor?: number;
+    /** Where the last good port is kept (default localStorage; null keeps none). */
+    storage?: Pick<Storage, 'getItem' | 'setItem'> | null;
     /** Run the page check ("detectport", or the detect form over HTTP); see Session.pageCheck. */
     detect?: PageLogin;
     /** Environment overrides (tests, Node): the WebSocket class, fetch, Web Crypto, zlib deflate. */
     WebSocket?: unknown;
     fetch?: typeof fetch;
     crypto?: Crypto;
-    /** zlib (RFC 1950) compressor for the image channel; pako's deflate is imported when absent. */
-    deflate?: (bytes: Uint8Array) => Uint8Array;
+    /** zlib (RFC 1950) compressor for the image channel (default: CompressionStream("deflate")). */
+    deflate?: (bytes: Uint8Array) => Uint8Array | Promise<Uint8Array>;
     /** How image answers are read: "fetch" (default where fetch exists), "img", or a function of one URL. */
     loadImage?: 'fetch' | 'img' | ((url: string, timeoutMs: number) => Promise<string>);
     /** Packed characters per image request (default 1500). */
@@ -56,21 +62,30 @@ export interface ServiceEvent {
     [member: string]: any;
 }
 
-export type ErrorCode = 'closed' | 'timeout' | 'no-service' | 'transport' | 'window';
+export type ErrorCode = 'closed' | 'timeout' | 'no-service' | 'transport' | 'window' | 'browser-window-not-found' |
+    'native-window-unavailable';
 
 export class LocalServiceError extends Error {
     readonly code: ErrorCode;
     readonly answer?: Answer;
-    constructor(code: ErrorCode, message: string, answer?: Answer);
+    /** What the user can do about it, where the library knows. */
+    readonly hint?: string;
+    constructor(code: ErrorCode, message: string, answer?: Answer, hint?: string);
 }
 
 export interface Road {
     readonly kind: RoadKind;
 }
 
+/** The session's own events; no message of the service can fire them. */
 export interface SessionEvents {
     close: { reason: string };
+    /** An expired HTTP session was renewed. */
     reconnect: { uuid: string; previous: string };
+    /** The WebSocket closed under the session; one per attempt to open a new one. */
+    reconnecting: { attempt: number; reason: string };
+    /** A new session took over: its windows are created again, its layout and streams repeated. */
+    reconnected: { uuid: string; previous: string; port: number; attempts: number };
     error: LocalServiceError;
 }
 
@@ -80,6 +95,8 @@ export class Session {
     readonly port: number;
     readonly road: Road;
     readonly closed: boolean;
+    /** True while a lost WebSocket session is being opened again (commands are refused meanwhile). */
+    readonly reconnecting: boolean;
     /** Result of the page check when connect() was given `detect`. */
     readonly pageCheck: boolean | undefined;
     commandTimeout: number;
@@ -88,7 +105,7 @@ export class Session {
     command(cmd: string, args?: Record<string, unknown>, options?: { timeout?: number }): Promise<Answer>;
 
     on<K extends keyof SessionEvents>(name: K, handler: (value: SessionEvents[K]) => void): this;
-    /** An event of the service by its "cmd", or "*" for every one. */
+    /** An event of the service by its "cmd", or "*" for every one; only events whose "uuid" is this session's. */
     on(name: string, handler: (event: ServiceEvent) => void): this;
     off(name: string, handler: (value: any) => void): this;
 
@@ -119,14 +136,15 @@ export interface AttachOptions {
         borderColor?: string;
         selectBorderColor?: string;
     };
-    /** Wait after setting the title before "createWnd" (default 50 ms). */
-    titleDelay?: number;
+    /** How long "createWnd" is asked again while the browser window does not carry the page's new title
+     * yet (default 2000 ms); then the attach rejects with "browser-window-not-found". */
+    findTimeout?: number;
 }
 
 export class PluginWindow {
     readonly session: Session;
     readonly element: Element;
-    /** The answer to "createWnd" (errorCode 5001: registered, no browser window found yet). */
+    /** The answer to "createWnd". */
     readonly answer: Answer | undefined;
     /** Settles when the placement in progress has been answered. */
     readonly placing: Promise<void>;
@@ -156,7 +174,9 @@ export function connect(options?: ConnectOptions): Promise<Session>;
 export function attachWindow(session: Session, element: Element, options?: AttachOptions): Promise<PluginWindow>;
 export function pageDigest(login: PageLogin, subtle: SubtleCrypto): Promise<string>;
 export function isConnectReply(value: unknown): boolean;
-export function portsOf(range?: PortRange): number[];
+export function portsOf(range?: PortRange | number[]): number[];
+/** The ports in probing order: the last good one (kept in storage) first when it is one of them. */
+export function probingOrder(ports: number[], storage?: Pick<Storage, 'getItem'> | null): number[];
 export function parseAnswer(text: string): Answer;
 export function eventOf(text: string): ServiceEvent | null;
 
@@ -168,7 +188,9 @@ export class PendingAnswers {
     rejectAll(error: Error): void;
 }
 
-export function packCommand(text: string, deflate: (bytes: Uint8Array) => Uint8Array): string;
+export function packCommand(text: string, deflate?: (bytes: Uint8Array) => Uint8Array | Promise<Uint8Array>): Promise<string>;
+/** zlib (RFC 1950) with the platform's CompressionStream("deflate"). */
+export function zlibDeflate(bytes: Uint8Array): Promise<Uint8Array>;
 export function splitPieces(packed: string, size: number): string[];
 export function pieceUrls(base: string, pieces: string[], groupKey: string, nonce: string): string[];
 /** 128 random bits from Web Crypto, as 32 hexadecimal digits. */
@@ -177,6 +199,11 @@ export function textFromPixels(rgba: ArrayLike<number>, width: number, height: n
 export function textFromBitmapFile(file: Uint8Array): string;
 
 export function toDeviceRect(css: Rect, ratio: number, offset?: { x: number; y: number }): Rect;
+/** The zoom levels a browser offers. */
+export const ZOOM_LEVELS: readonly number[];
+/** The page's zoom, from the window's outer and inner widths, taken to the nearest zoom level. */
+export function pageZoom(view: { outerWidth: number; innerWidth: number }): number;
+/** The page's content area inside the browser window, in device pixels, at any zoom and device scale factor. */
 export function contentOffset(view: { outerWidth: number; outerHeight: number; innerWidth: number; innerHeight: number },
     ratio: number): { x: number; y: number };
 export function intersect(a: Rect, b: Rect): Rect | null;

@@ -1,59 +1,87 @@
 // The demo: connect, a 2 x 2 plug-in window over #video, a drop-down menu that overlaps it (a hole is
-// cut while it is open), play, stop and full screen for the selected cell, and a log of the events.
+// cut while it is open), play, stop and full screen for the selected cell, a state per cell, and a log
+// with one line per event or answer (its JSON folded under it).
 import { connect } from '../client/src/index.js';
 
 const $ = (id) => document.getElementById(id);
-const status = (text) => { $('status').textContent = text; };
+const CELLS = 4;
 let session;
 let selected = 0;
 
-// "?ports=33686-33695" when the service listens elsewhere than on its default range.
+function status(text, kind = 'info') {
+    $('status').textContent = text;
+    $('status').className = `status ${kind}`;
+}
+
+// "?ports=33686-33695" (a range) or "?ports=33686" (one port) when the service listens elsewhere.
 function portsFromQuery() {
     const match = /^(\d+)(?:-(\d+))?$/.exec(new URLSearchParams(location.search).get('ports') || '');
     return match ? { start: Number(match[1]), end: Number(match[2] || match[1]) } : undefined;
 }
 
-function log(text) {
+/** One line of the log; details (an object) folded under it. */
+function log(text, kind = 'info', details = undefined) {
     const item = document.createElement('li');
-    item.textContent = `${new Date().toLocaleTimeString()} ${text}`;
+    item.className = kind;
+    const line = `${new Date().toLocaleTimeString()} ${text}`;
+    if (details === undefined) {
+        item.textContent = line;
+    } else {
+        const fold = document.createElement('details');
+        const summary = document.createElement('summary');
+        summary.textContent = line;
+        const body = document.createElement('pre');
+        body.textContent = typeof details === 'string' ? details : JSON.stringify(details, null, 2);
+        fold.append(summary, body);
+        item.append(fold);
+    }
     $('log').prepend(item);
     while ($('log').children.length > 200)
         $('log').lastChild.remove();
 }
 
+function showError(step, error) {
+    const text = `${step} failed: ${error.message}` + (error.hint ? ` (${error.hint})` : '');
+    status(text, 'error');
+    log(text, 'error', error.answer ?? (error.code ? { code: error.code } : undefined));
+}
+
+// The state of each cell as the page last heard it.
+const cells = Array.from({ length: CELLS }, () => ({ state: 'idle', detail: '' }));
+
+function setCell(index, state, detail = '') {
+    if (!(index >= 0 && index < CELLS))
+        return;
+    cells[index] = { state, detail };
+    const item = $('cells').children[index];
+    item.dataset.state = state;
+    item.textContent = `Cell ${index + 1}: ${state}${detail ? ` (${detail})` : ''}${index === selected ? ' - selected' : ''}`;
+}
+
+function drawCells() {
+    $('cells').replaceChildren(...cells.map(() => document.createElement('li')));
+    cells.forEach((cell, i) => setCell(i, cell.state, cell.detail));
+}
+
+/** A stream event of the player: its state, and the failure's code when it failed. */
+function streamEvent(event) {
+    const state = event.stream ?? event.state;
+    if (typeof state !== 'string' || !('wndIndex' in event))
+        return;
+    setCell(Number(event.wndIndex), state, event.errorCode ? `error ${event.errorCode}` : '');
+}
+
 async function run(cmd, args) {
     try {
         const answer = await session.command(cmd, args);
-        log(`${cmd} -> ${JSON.stringify(answer)}`);
+        const failed = answer && typeof answer === 'object' && answer.errorCode;
+        log(`${cmd}: ${failed ? `error ${answer.errorCode}` : 'ok'}`, failed ? 'error' : 'answer', answer);
         return answer;
     } catch (error) {
-        log(`${cmd} failed: ${error.message}`);
+        showError(cmd, error);
         return undefined;
     }
 }
-
-$('connect').addEventListener('click', async () => {
-    $('connect').disabled = true;
-    status('Looking for the service...');
-    try {
-        session = await connect({ road: $('road').value || undefined, ports: portsFromQuery() });
-    } catch (error) {
-        status(error.message);
-        $('connect').disabled = false;
-        return;
-    }
-    status(`Connected over ${session.road.kind} on port ${session.port}, session ${session.uuid}`);
-    session.on('*', (event) => log(`event ${event.cmd} ${JSON.stringify(event)}`));
-    session.on('window.onGetSelectWndInfo', (event) => { selected = event.wndIndex ?? selected; });
-    session.on('close', ({ reason }) => { status(`Session closed: ${reason}`); setButtons(false); });
-    session.on('reconnect', ({ uuid }) => log(`session renewed as ${uuid}`));
-
-    // The sticky header and the open menu lie over the plug-in window: both are cut out of it.
-    const window = await session.attach($('video'), { holes: 'header, .menu.open' });
-    log(`window.createWnd -> ${JSON.stringify(window.answer)}`);
-    await run('video.arrangeWindow', { windowNum: 4 });
-    setButtons(true);
-});
 
 function setButtons(connected) {
     for (const id of ['play', 'stop', 'fullscreen'])
@@ -61,8 +89,70 @@ function setButtons(connected) {
     $('connect').disabled = connected;
 }
 
-$('play').addEventListener('click', () => run('video.startPlay', { wndIndex: selected, url: $('url').value }));
-$('stop').addEventListener('click', () => run('video.stop', { wndIndex: selected }));
+$('connect').addEventListener('click', async () => {
+    $('connect').disabled = true;
+    let step = 'Step 1 of 3, finding the service';
+    try {
+        status(`${step}...`, 'working');
+        session = await connect({ road: $('road').value || undefined, ports: portsFromQuery() });
+        log(`connected over ${session.road.kind} on port ${session.port}, session ${session.uuid}`);
+        session.on('*', (event) => log(`event ${event.cmd}${'wndIndex' in event ? ` cell ${event.wndIndex + 1}` : ''}`,
+            event.errorCode ? 'error' : 'event', event));
+        session.on('window.onGetSelectWndInfo', (event) => { selected = event.wndIndex ?? selected; drawCells(); });
+        session.on('window.onPluginEventHandler', streamEvent);
+        session.on('close', ({ reason }) => {
+            setButtons(false);
+            // The demo closes the session itself after a failed step, whose error stays on show.
+            if (!$('status').classList.contains('error'))
+                status(`Session closed: ${reason}. Press Connect to start again.`, 'error');
+        });
+        session.on('error', (error) => showError('The plug-in window', error));
+        session.on('reconnecting', ({ attempt, reason }) => {
+            status(`Connection lost (${reason}); reconnecting, attempt ${attempt}...`, 'working');
+            setButtons(false);
+            $('connect').disabled = true;
+        });
+        session.on('reconnected', ({ uuid, port }) => {
+            status(`Reconnected on port ${port}, session ${uuid}; window, layout and streams restored`, 'ok');
+            log(`reconnected as ${uuid}`);
+            setButtons(true);
+        });
+        session.on('reconnect', ({ uuid }) => log(`session renewed as ${uuid}`));
+
+        step = 'Step 2 of 3, creating the plug-in window over the video area';
+        status(`${step}...`, 'working');
+        // The sticky header and the open menu lie over the plug-in window: both are cut out of it.
+        const window = await session.attach($('video'), { holes: 'header, .menu.open' });
+        log('window.createWnd: ok', 'answer', window.answer);
+
+        step = 'Step 3 of 3, setting the 2 x 2 layout';
+        const arranged = await session.command('video.arrangeWindow', { windowNum: CELLS });
+        if (arranged && typeof arranged === 'object' && arranged.errorCode)
+            throw Object.assign(new Error(`error ${arranged.errorCode}`), { answer: arranged });
+        log('video.arrangeWindow: ok', 'answer', arranged);
+    } catch (error) {
+        showError(step, error);
+        await session?.close();
+        session = undefined;
+        $('connect').disabled = false;
+        return;
+    }
+    status(`Connected over ${session.road.kind} on port ${session.port}: select a cell, then Play`, 'ok');
+    setButtons(true);
+});
+
+$('play').addEventListener('click', async () => {
+    const url = $('url').value.trim();
+    setCell(selected, 'starting');
+    // Without an address the video library plays its test pattern.
+    const answer = await run('video.startPlay', { wndIndex: selected, ...(url ? { url } : {}) });
+    if (answer && typeof answer === 'object')
+        setCell(selected, answer.errorCode ? 'failed' : answer.state ?? 'starting', answer.errorCode ? `error ${answer.errorCode}` : '');
+});
+$('stop').addEventListener('click', async () => {
+    if (await run('video.stop', { wndIndex: selected }))
+        setCell(selected, 'idle');
+});
 $('fullscreen').addEventListener('click', () => run('video.fullScreen', { full: true }));
 
 // The drop-down menu: while it is open the plug-in window has a hole where the menu lies over it.
@@ -74,9 +164,10 @@ $('menu-button').addEventListener('click', (event) => {
 });
 document.addEventListener('click', () => menu.classList.remove('open'));
 menu.addEventListener('click', (event) => {
-    const cells = Number(event.target.dataset.cells);
-    if (cells && session && !session.closed)
-        run('video.arrangeWindow', { windowNum: cells });
+    const count = Number(event.target.dataset.cells);
+    if (count && session && !session.closed)
+        run('video.arrangeWindow', { windowNum: count });
 });
 
+drawCells();
 addEventListener('pagehide', () => session?.close());

@@ -137,6 +137,15 @@ int main()
         ++(expect.failures.empty() ? passed : failed);
     }
 
+    // Own windows: one made here is this process's, the desktop window (another process's) is not.
+    const NativeHandle own = script.create({u"Own", u"LsOwnWindow", {10, 10, 110, 110}});
+    const bool ownKnown = script.win32Desktop().isOwnWindow(own)
+        && !script.win32Desktop().isOwnWindow(reinterpret_cast<NativeHandle>(GetDesktopWindow()))
+        && !script.win32Desktop().isOwnWindow(0);
+    script.destroyAll();
+    std::printf("%s own window check\n", ownKnown ? "PASS" : "FAIL");
+    ++(ownKnown ? passed : failed);
+
     // Process rights: Wine runs everything as an administrator. The relaunch itself is not tried
     // here: on failure the system shows a dialog, which nobody would close.
     const bool administrator = script.win32Desktop().isUserAdministrator();

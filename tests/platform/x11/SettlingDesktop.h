@@ -19,6 +19,7 @@ public:
     std::u16string windowTitle(NativeHandle w) override { return m_desktop.windowTitle(w); }
     std::u16string className(NativeHandle w, int chars) override { return m_desktop.className(w, chars); }
     NativeHandle findWindowByClass(const std::u16string &name) override { return m_desktop.findWindowByClass(name); }
+    bool isOwnWindow(NativeHandle w) override { return m_desktop.isOwnWindow(w); }
     NativeHandle parent(NativeHandle w) override { return m_desktop.parent(w); }
     NativeHandle outermostAncestor(NativeHandle w) override { return m_desktop.outermostAncestor(w); }
     NativeHandle firstChild(NativeHandle w) override { return m_desktop.firstChild(w); }

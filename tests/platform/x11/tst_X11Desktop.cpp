@@ -268,6 +268,10 @@ void tst_X11Desktop::embeddedQtWindowGeometry()
     QCOMPARE(m_desktop->parent(self), NativeHandle(browser));
     QCOMPARE(m_desktop->outermostAncestor(self), NativeHandle(browser));
     QCOMPARE(m_desktop->firstChild(browser), self);
+    // Its class is the application's, yet it is this process's window; the browser's is not.
+    QVERIFY(m_desktop->isOwnWindow(self));
+    QVERIFY(!m_desktop->isOwnWindow(browser));
+    QVERIFY(!m_desktop->isOwnWindow(0));
     QVERIFY(m_desktop->isVisible(self));
     QCOMPARE(m_desktop->windowRect(self), (NativeRect {230, 170, 530, 370}));
     // Qt knows the window is a child now, at its place in the browser.

@@ -32,8 +32,19 @@ export function isConnectReply(value) {
         value.version !== undefined;
 }
 
-/** The ports of the range in probing order, both ends included; bounded so a typo cannot run away. */
+/**
+ * The ports to probe, in order: a range (both ends included) or a list of ports (a page that pins its
+ * service's port gives one). Bounded so that a typo cannot run away.
+ * @param {{start: number, end?: number}|number[]} [range]
+ * @returns {number[]}
+ */
 export function portsOf(range = DEFAULT_PORTS) {
+    if (Array.isArray(range)) {
+        const ports = [...new Set(range.map((port) => Math.trunc(port)))];
+        if (!(ports.length >= 1 && ports.length <= 1024 && ports.every((port) => port >= 1 && port <= 65535)))
+            throw new RangeError(`a list of 1 to 1024 ports within 1..65535 is needed, not ${range.join(',')}`);
+        return ports;
+    }
     const start = Math.trunc(range.start);
     const end = Math.trunc(range.end ?? range.start);
     if (!(start >= 1 && end <= 65535 && start <= end && end - start < 1024))
@@ -42,6 +53,37 @@ export function portsOf(range = DEFAULT_PORTS) {
     for (let port = start; port <= end; ++port)
         ports.push(port);
     return ports;
+}
+
+// The port that last answered as the service, per page origin: tried first next time, so that a
+// program that took a lower port of the range since does not get the page's commands first.
+const LAST_PORT_KEY = 'localservice-client.port';
+
+function storageOf(settings) {
+    try {
+        return settings.storage === undefined ? globalThis.localStorage : settings.storage;
+    } catch {
+        return undefined; // storage refused (sandboxed frame, blocked cookies)
+    }
+}
+
+/** The ports in probing order: the last good one first when it is one of them. */
+export function probingOrder(ports, storage) {
+    let last;
+    try {
+        last = Number(storage?.getItem(LAST_PORT_KEY));
+    } catch {
+        return ports;
+    }
+    return ports.includes(last) ? [last, ...ports.filter((port) => port !== last)] : ports;
+}
+
+function rememberPort(storage, port) {
+    try {
+        storage?.setItem(LAST_PORT_KEY, String(port));
+    } catch {
+        // Full or refused storage: the next connect probes in range order.
+    }
 }
 
 function firstMessage(road, timeoutMs) {
@@ -88,6 +130,38 @@ async function tryRoad(kind, host, port, options) {
 }
 
 /**
+ * The first port and road that answer as the service, in probing order; throws "no-service" with the
+ * last failures when none does.
+ */
+async function findService(roads, ports, settings) {
+    const failures = [];
+    for (const kind of roads) {
+        if (kind === 'websocket' && typeof settings.WebSocket !== 'function') {
+            failures.push('websocket: no WebSocket in this environment');
+            continue;
+        }
+        if (kind === 'http' && typeof settings.fetch !== 'function') {
+            failures.push(`${kind}: no fetch in this environment`);
+            continue;
+        }
+        for (const port of probingOrder(ports, storageOf(settings))) {
+            try {
+                const opened = await tryRoad(kind, settings.host, port, settings);
+                rememberPort(storageOf(settings), port);
+                return { ...opened, port };
+            } catch (error) {
+                failures.push(`${kind} ${port}: ${error.message}`);
+            }
+        }
+    }
+    const range = ports.length > 1 && ports.every((port, i) => i === 0 || port === ports[i - 1] + 1)
+        ? `ports ${ports[0]}..${ports[ports.length - 1]}` : `port ${ports.join(', ')}`;
+    throw new LocalServiceError('no-service',
+        `no LocalService answered on ${settings.host} ${range} (${roads.join(', ')}): ${failures.slice(-3).join('; ')}`,
+        undefined, 'start the service (./scripts/start.sh), or name the ports it listens on');
+}
+
+/**
  * Finds the service and opens a session.
  * @param {import('../index').ConnectOptions} [options]
  * @returns {Promise<Session>}
@@ -102,6 +176,7 @@ export async function connect(options = {}) {
         deflate: options.deflate,
         loadImage: options.loadImage,
         pieceSize: options.pieceSize,
+        storage: options.storage,
     };
     const roads = options.road ? [].concat(options.road) : ROADS;
     for (const kind of roads) {
@@ -109,53 +184,25 @@ export async function connect(options = {}) {
             throw new RangeError(`unknown road "${kind}": one of ${ROADS.join(', ')}`);
     }
     const ports = portsOf(options.ports);
-
-    const failures = [];
-    for (const kind of roads) {
-        if (kind === 'websocket' && typeof settings.WebSocket !== 'function') {
-            failures.push('websocket: no WebSocket in this environment');
-            continue;
-        }
-        if (kind === 'http' && typeof settings.fetch !== 'function') {
-            failures.push(`${kind}: no fetch in this environment`);
-            continue;
-        }
-        if (kind === 'image' && !settings.deflate) {
-            // pako is loaded only when the image channel is tried.
-            try {
-                settings.deflate = (await import('pako')).deflate;
-            } catch {
-                // Left missing: the image road then fails with a clear error of its own.
-            }
-        }
-        for (const port of ports) {
-            let opened;
-            try {
-                opened = await tryRoad(kind, settings.host, port, settings);
-            } catch (error) {
-                failures.push(`${kind} ${port}: ${error.message}`);
-                continue;
-            }
-            const session = new Session(opened.road, {
-                uuid: opened.reply.uuid, port, commandTimeout: options.commandTimeout,
-                pollTimeout: options.pollTimeout, backoff: options.backoff, reconnect: options.reconnect,
-            });
-            session.settings = settings;
-            if (options.detect) {
-                try {
-                    session.pageCheck = await runPageCheck(session, options.detect, settings);
-                } catch (error) {
-                    // Web Crypto's digests exist only in secure contexts (https, localhost).
-                    await session.close();
-                    throw new LocalServiceError('transport', `the page check could not run: ${error.message || error}`);
-                }
-            }
-            return session;
+    const opened = await findService(roads, ports, settings);
+    const session = new Session(opened.road, {
+        uuid: opened.reply.uuid, port: opened.port, commandTimeout: options.commandTimeout,
+        pollTimeout: options.pollTimeout, backoff: options.backoff, reconnect: options.reconnect,
+        reconnectFor: options.reconnectFor,
+        // A WebSocket that closed under the session is opened again on the same road.
+        reopen: () => findService([opened.road.kind], ports, settings),
+    });
+    session.settings = settings;
+    if (options.detect) {
+        try {
+            session.pageCheck = await runPageCheck(session, options.detect, settings);
+        } catch (error) {
+            // Web Crypto's digests exist only in secure contexts (https, localhost).
+            await session.close();
+            throw new LocalServiceError('transport', `the page check could not run: ${error.message || error}`);
         }
     }
-    throw new LocalServiceError('no-service',
-        `no LocalService answered on ${settings.host} ports ${ports[0]}..${ports[ports.length - 1]} ` +
-        `(${roads.join(', ')}): ${failures.slice(-3).join('; ')}`);
+    return session;
 }
 
 /** "detectport" over WebSocket, the detect form over the HTTP roads; true when the check passed. */

@@ -1,9 +1,10 @@
 // Rectangle arithmetic of plug-in windows, free of the DOM so that it runs anywhere.
 //
-// The service places a window with page pixels as they come and applies no scaling of its own, so the
-// page turns CSS pixels into device pixels. With the browser class "Chrome" the service adds the offset
-// of Chrome's page-content area itself; for other browsers the page adds the offset of its content area
-// inside the browser window (toolbars above it, a border each side).
+// The service places a window with device pixels as they come and applies no scaling of its own. With
+// the browser class "Chrome" on Windows the service adds the offset of Chrome's page-content area
+// itself; everywhere else the page adds the offset of its content area inside the browser window
+// (tab strip and toolbars above it, a border each side). contentOffset is the one place that works
+// out that offset at any page zoom and device scale factor.
 
 /** @typedef {{left: number, top: number, width: number, height: number}} Rect */
 /** @typedef {{left: number, top: number, right: number, bottom: number}} Covers */
@@ -25,19 +26,40 @@ export function toDeviceRect(css, ratio, offset = { x: 0, y: 0 }) {
     return { left: left + offset.x, top: top + offset.y, width: right - left, height: bottom - top };
 }
 
+/** The zoom levels a browser offers (Chromium's list; Firefox's steps lie within it). */
+export const ZOOM_LEVELS = Object.freeze([0.25, 1 / 3, 0.5, 2 / 3, 0.75, 0.8, 0.9, 1, 1.1, 1.25, 1.5, 1.75, 2, 2.5, 3, 4, 5]);
+
 /**
- * The offset of the page's content area inside the browser window, in device pixels, estimated from
- * the window's outer and inner sizes (CSS pixels): a border of equal width left and right and at the
- * bottom, the rest of the height above the content.
+ * The page's zoom: how many units of the window's outer size one CSS pixel of its inner size spans.
+ * Chromium gives the outer size in device-independent pixels and the inner size in CSS pixels, so the
+ * ratio is the zoom, a little above it by the window's side borders (a few pixels against hundreds):
+ * the nearest zoom level is taken. Firefox gives both in CSS pixels: the ratio is 1 at any zoom.
+ * @param {{outerWidth: number, innerWidth: number}} view
+ * @returns {number}
+ */
+export function pageZoom(view) {
+    const estimate = view.outerWidth / view.innerWidth;
+    if (!(estimate > 0 && Number.isFinite(estimate)))
+        return 1;
+    const distance = (level) => Math.abs(Math.log(level / estimate));
+    return ZOOM_LEVELS.reduce((best, level) => (distance(level) < distance(best) ? level : best));
+}
+
+/**
+ * The offset of the page's content area inside the browser window, in device pixels: a border of
+ * equal width left, right and at the bottom, the rest of the height above the content. Outer sizes
+ * are scaled by the device pixels of one outer unit (devicePixelRatio over the zoom), inner sizes by
+ * devicePixelRatio; at 100 % zoom both are devicePixelRatio.
  * @param {{outerWidth: number, outerHeight: number, innerWidth: number, innerHeight: number}} view
- * @param {number} ratio
+ * @param {number} ratio devicePixelRatio
  * @returns {{x: number, y: number}}
  */
 export function contentOffset(view, ratio) {
     const r = ratio > 0 && Number.isFinite(ratio) ? ratio : 1;
-    const border = Math.max(0, (view.outerWidth - view.innerWidth) / 2);
-    const top = Math.max(0, view.outerHeight - view.innerHeight - border);
-    return { x: Math.round(border * r), y: Math.round(top * r) };
+    const outer = r / pageZoom(view);
+    const border = Math.max(0, (view.outerWidth * outer - view.innerWidth * r) / 2);
+    const top = Math.max(0, view.outerHeight * outer - view.innerHeight * r - border);
+    return { x: Math.round(border), y: Math.round(top) };
 }
 
 /**

@@ -7,9 +7,9 @@
 //   session.on('window.onGetSelectWndInfo', (event) => console.log(event));
 //   await session.command('video.startPlay', { ... });
 //   await session.close();
-export { connect, DEFAULT_PORTS, pageDigest, isConnectReply, portsOf } from './connect.js';
+export { connect, DEFAULT_PORTS, pageDigest, isConnectReply, portsOf, probingOrder } from './connect.js';
 export { LocalServiceError } from './errors.js';
 export { Session, PendingAnswers, parseAnswer, eventOf } from './session.js';
 export { PluginWindow, attachWindow } from './window.js';
-export { packCommand, splitPieces, pieceUrls, groupKey, textFromPixels, textFromBitmapFile } from './packing.js';
-export { toDeviceRect, contentOffset, coversFor, placementSteps, holeIn, intersect, shrink } from './geometry.js';
+export { packCommand, splitPieces, pieceUrls, groupKey, textFromPixels, textFromBitmapFile, zlibDeflate } from './packing.js';
+export { toDeviceRect, contentOffset, pageZoom, ZOOM_LEVELS, coversFor, placementSteps, holeIn, intersect, shrink } from './geometry.js';

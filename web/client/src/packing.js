@@ -16,13 +16,27 @@ function base64(text) {
 }
 
 /**
- * Packs a command text: deflate is a zlib (RFC 1950) compressor, bytes in and bytes out (pako.deflate).
- * @param {string} text
- * @param {(bytes: Uint8Array) => Uint8Array} deflate
- * @returns {string}
+ * zlib (RFC 1950) of bytes with the platform's own compressor: CompressionStream("deflate") writes the
+ * zlib format in browsers and in Node 18 and later.
+ * @param {Uint8Array} bytes
+ * @returns {Promise<Uint8Array>}
  */
-export function packCommand(text, deflate) {
-    return base64(Array.from(deflate(encoder.encode(text))).join(','));
+export async function zlibDeflate(bytes) {
+    if (typeof CompressionStream !== 'function')
+        throw new Error('the image channel needs CompressionStream, which this environment lacks');
+    const stream = new Blob([bytes]).stream().pipeThrough(new CompressionStream('deflate'));
+    return new Uint8Array(await new Response(stream).arrayBuffer());
+}
+
+/**
+ * Packs a command text.
+ * @param {string} text
+ * @param {(bytes: Uint8Array) => Uint8Array|Promise<Uint8Array>} [deflate] a zlib (RFC 1950)
+ *     compressor, bytes in and bytes out; the platform's by default
+ * @returns {Promise<string>}
+ */
+export async function packCommand(text, deflate = zlibDeflate) {
+    return base64(Array.from(await deflate(encoder.encode(text))).join(','));
 }
 
 /**

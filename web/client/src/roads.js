@@ -7,7 +7,7 @@
 // - Image channel: every command is packed into the URLs of image requests, answered by bitmaps.
 // The last two are exchanges (one text out, one text back); events come by long-poll over them.
 import { LocalServiceError } from './errors.js';
-import { groupKey, packCommand, pieceUrls, splitPieces, textFromBitmapFile, textFromPixels } from './packing.js';
+import { groupKey, packCommand, pieceUrls, splitPieces, textFromBitmapFile, textFromPixels, zlibDeflate } from './packing.js';
 
 /** Packed characters whose Base64 decodes within the service's 2 MiB buffer. */
 export const MAX_PACKED_CHARS = Math.floor((2 * 1024 * 1024 - 1) / 3) * 4;
@@ -170,7 +170,7 @@ export class ImageRoad {
     constructor(base, options) {
         this.kind = 'image';
         this.base = base;
-        this.deflate = options.deflate;
+        this.deflate = options.deflate ?? zlibDeflate;
         this.crypto = options.crypto;
         this.pieceSize = options.pieceSize || 1500;
         this.loadImage = imageLoader(options.loadImage, options.fetch);
@@ -178,9 +178,12 @@ export class ImageRoad {
     }
 
     async exchange(text, timeoutMs) {
-        if (!this.deflate)
-            throw new LocalServiceError('transport', 'the image channel needs a deflate (pako)');
-        const packed = packCommand(text, this.deflate);
+        let packed;
+        try {
+            packed = await packCommand(text, this.deflate);
+        } catch (error) {
+            throw new LocalServiceError('transport', `the command could not be packed: ${error.message || error}`);
+        }
         // The service unpacks at most 2 MiB of Base64 output; a larger command could only be cut.
         if (packed.length > MAX_PACKED_CHARS)
             throw new LocalServiceError('transport', `the command is too large for the image channel (${packed.length} packed characters)`);

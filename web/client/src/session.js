@@ -23,7 +23,30 @@ export function parseAnswer(text) {
 /** An event is a JSON object with a "cmd"; answers never carry one. */
 export function eventOf(text) {
     const value = parseAnswer(text);
-    return value && typeof value === 'object' && !Array.isArray(value) && typeof value.cmd === 'string' ? value : null;
+    return isEvent(value) ? value : null;
+}
+
+function isEvent(value) {
+    return !!value && typeof value === 'object' && !Array.isArray(value) && typeof value.cmd === 'string';
+}
+
+/**
+ * The service's events are named module, dot, name ("window.onGetSelectWndInfo"); the session's own
+ * ("close", "error", "reconnecting", ...) have no dot, so that no text from the service can fire them.
+ */
+const isServiceEventName = (name) => /^[^.]+\.[^.]/.test(name);
+
+/** Commands whose effect a new session must repeat after a reconnect (see Session.remember). */
+const REPLAYED = new Set(['video.arrangeWindow', 'video.startPlay', 'video.stop', 'video.stopAll']);
+
+/** 64 random bits as hexadecimal digits, from Web Crypto where there is one. */
+function randomHex() {
+    const bytes = new Uint8Array(8);
+    if (globalThis.crypto?.getRandomValues)
+        globalThis.crypto.getRandomValues(bytes);
+    else
+        bytes.forEach((_, i) => { bytes[i] = Math.floor(Math.random() * 256); });
+    return Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('');
 }
 
 /** Commands the service answers later, from another thread, always with their "sequence". */
@@ -105,7 +128,11 @@ export class Session {
      * @param {number} [init.commandTimeout]
      * @param {number} [init.pollTimeout] bound on one long-poll (the service ends one after 15 s)
      * @param {{initial: number, max: number}} [init.backoff] waits between failed polls
-     * @param {boolean} [init.reconnect] open a new session when the service says the old one expired
+     * @param {boolean} [init.reconnect] open a new session when the old one is lost: the service says
+     *     it expired (HTTP), or the WebSocket closed without the page closing it
+     * @param {number} [init.reconnectFor] how long a lost WebSocket session is tried again before it ends
+     * @param {() => Promise<{road: object, reply: {uuid: string}, port: number}>} [init.reopen] opens a
+     *     new road to the service (connect() gives one)
      */
     constructor(road, init) {
         this.road = road;
@@ -115,7 +142,15 @@ export class Session {
         this.pollTimeout = init.pollTimeout ?? 30000;
         this.backoff = init.backoff ?? { initial: 250, max: 8000 };
         this.reconnect = init.reconnect ?? true;
+        this.reconnectFor = init.reconnectFor ?? 120000;
+        this.reopen = init.reopen;
         this.closed = false;
+        this.reconnecting = false;
+        // Unguessable, so that an answer a third party provokes under this session's identifier
+        // cannot pass for the answer to one of its commands.
+        this.sequencePrefix = 'ls' + randomHex() + '-';
+        /** What a new session repeats after a reconnect: the last layout, the streams by cell. */
+        this.replay = { layout: undefined, streams: new Map() };
         /** @type {boolean|undefined} result of the page check when one was asked for */
         this.pageCheck = undefined;
         this.handlers = new Map();
@@ -124,12 +159,15 @@ export class Session {
         /** @type {Set<{release(): void, reattach?(): void}>} plug-in windows to release at the end */
         this.windows = new Set();
 
-        if (road.kind === 'websocket') {
-            road.onText = (text) => this.receive(text);
-            road.onClose = () => this.ended('the WebSocket closed');
-        } else {
+        if (road.kind === 'websocket')
+            this.listen(road);
+        else
             this.polling = this.pollLoop();
-        }
+    }
+
+    listen(road) {
+        road.onText = (text) => this.receive(text);
+        road.onClose = () => this.lost('the WebSocket closed');
     }
 
     /**
@@ -142,8 +180,18 @@ export class Session {
     command(cmd, args = {}, options = {}) {
         if (this.closed)
             return Promise.reject(new LocalServiceError('closed', `the session is closed; ${cmd} was not sent`));
-        const timeout = options.timeout ?? this.commandTimeout;
-        const sequence = 'ls' + this.nextSequence++;
+        if (this.reconnecting) {
+            return Promise.reject(new LocalServiceError('transport',
+                `the connection to the service is being restored; ${cmd} was not sent`));
+        }
+        const answer = this.send(cmd, args, options.timeout ?? this.commandTimeout);
+        if (REPLAYED.has(cmd))
+            answer.then((value) => this.remember(cmd, args, value), () => {});
+        return answer;
+    }
+
+    send(cmd, args, timeout) {
+        const sequence = this.sequencePrefix + this.nextSequence++;
         const text = JSON.stringify({ ...args, cmd, uuid: this.uuid, sequence });
         if (this.road.kind === 'websocket') {
             const answer = this.pending.wait(sequence, timeout, ANSWERED_LATER.has(cmd));
@@ -157,6 +205,21 @@ export class Session {
             return answer;
         }
         return this.exchangeCommand(text, timeout);
+    }
+
+    /** Keeps what a new session must repeat: commands the service accepted (errorCode 0 or no code). */
+    remember(cmd, args, answer) {
+        if (answer && typeof answer === 'object' && answer.errorCode)
+            return;
+        const cell = Number(args?.wndIndex ?? 0);
+        if (cmd === 'video.arrangeWindow')
+            this.replay.layout = { ...args };
+        else if (cmd === 'video.startPlay')
+            this.replay.streams.set(cell, { ...args });
+        else if (cmd === 'video.stop')
+            this.replay.streams.delete(cell);
+        else if (cmd === 'video.stopAll')
+            this.replay.streams.clear();
     }
 
     async exchangeCommand(text, timeout) {
@@ -180,7 +243,8 @@ export class Session {
 
     /**
      * Registers a handler for an event of the service by its "cmd" ("window.onGetSelectWndInfo"),
-     * "*" for every event, or one of the session's own: "close", "reconnect", "error".
+     * "*" for every event, or one of the session's own: "close", "error", "reconnecting",
+     * "reconnected", "reconnect" (an expired HTTP session renewed).
      */
     on(name, handler) {
         if (!this.handlers.has(name))
@@ -194,8 +258,9 @@ export class Session {
         return this;
     }
 
+    /** Fires one of the session's own events, or (deliver) an event of the service. */
     emit(name, value) {
-        for (const key of name.includes('.') ? [name, '*'] : [name]) {
+        for (const key of isServiceEventName(name) ? [name, '*'] : [name]) {
             for (const handler of [...(this.handlers.get(key) || [])]) {
                 try {
                     handler(value);
@@ -208,11 +273,35 @@ export class Session {
         }
     }
 
+    /**
+     * An event of the service reaches the page only when it is this session's: its "uuid" is the
+     * session's and its name is a service event's.
+     */
+    deliver(event) {
+        if (event.uuid === this.uuid && isServiceEventName(event.cmd))
+            this.emit(event.cmd, event);
+    }
+
+    /**
+     * Whether an answer may be one of this session's: not when it names another session, nor when it
+     * carries a sequence this session never sent (the answer to a command a third party sent under this
+     * session's identifier). Answers without either go to the oldest waiting command.
+     */
+    ownAnswer(value) {
+        if (!value || typeof value !== 'object')
+            return true;
+        if (typeof value.uuid === 'string' && value.uuid !== this.uuid)
+            return false;
+        return value.sequence === undefined || value.sequence === '' || String(value.sequence).startsWith(this.sequencePrefix);
+    }
+
     /** One text from the WebSocket: an event, or the answer of a waiting command. */
     receive(text) {
-        const event = eventOf(text);
-        if (event)
-            this.emit(event.cmd, event);
+        const value = parseAnswer(text);
+        if (isEvent(value))
+            this.deliver(value);
+        else if (!this.ownAnswer(value))
+            return;
         else
             this.pending.settle(text);
     }
@@ -249,7 +338,7 @@ export class Session {
             }
             const event = eventOf(answer);
             if (event)
-                this.emit(event.cmd, event);
+                this.deliver(event);
         }
     }
 
@@ -271,8 +360,7 @@ export class Session {
                     const previous = this.uuid;
                     this.uuid = reply.uuid;
                     this.emit('reconnect', { uuid: this.uuid, previous });
-                    for (const window of [...this.windows])
-                        window.reattach?.();
+                    await this.restore();
                     return true;
                 }
             } catch (error) {
@@ -282,6 +370,67 @@ export class Session {
             wait = Math.min(wait * 2, this.backoff.max);
         }
         return false;
+    }
+
+    /**
+     * The WebSocket closed without the page closing it (the service ended or restarted): a new session
+     * is opened with back-off, up to reconnectFor, and gets the windows, layout and streams of this one.
+     */
+    async lost(reason) {
+        if (this.closed || this.reconnecting)
+            return;
+        if (!this.reconnect || typeof this.reopen !== 'function') {
+            this.ended(reason);
+            return;
+        }
+        this.reconnecting = true;
+        this.pending.rejectAll(new LocalServiceError('transport', `the connection was lost: ${reason}`));
+        const previous = this.uuid;
+        const started = Date.now();
+        let wait = this.backoff.initial;
+        for (let attempt = 1; !this.closed; ++attempt) {
+            this.emit('reconnecting', { attempt, reason });
+            let opened;
+            try {
+                opened = await this.reopen();
+            } catch (error) {
+                if (Date.now() - started + wait > this.reconnectFor) {
+                    this.reconnecting = false;
+                    this.ended(`${reason}; the service did not answer again within ${this.reconnectFor} ms`);
+                    return;
+                }
+                await delay(wait);
+                wait = Math.min(wait * 2, this.backoff.max);
+                continue;
+            }
+            if (this.closed) {
+                opened.road.close();
+                return;
+            }
+            this.road = opened.road;
+            this.uuid = opened.reply.uuid;
+            this.port = opened.port;
+            this.listen(this.road);
+            this.reconnecting = false;
+            this.emit('reconnected', { uuid: this.uuid, previous, port: this.port, attempts: attempt });
+            await this.restore();
+            return;
+        }
+    }
+
+    /** A new session takes over: windows created again where their elements are, then layout and streams. */
+    async restore() {
+        try {
+            for (const window of [...this.windows])
+                await window.reattach?.();
+            const { layout, streams } = this.replay;
+            if (layout)
+                await this.command('video.arrangeWindow', layout);
+            for (const args of [...streams.values()])
+                await this.command('video.startPlay', args);
+        } catch (error) {
+            this.emit('error', error);
+        }
     }
 
     ended(reason) {

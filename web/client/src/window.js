@@ -2,6 +2,7 @@
 // the service expects, following the element once per animation frame, hidden with the page, and with
 // holes cut where other page elements overlap it.
 import { LocalServiceError } from './errors.js';
+import { delay } from './roads.js';
 import { contentOffset, coversFor, holeIn, intersect, noCovers, placementSteps, sameRect, toDeviceRect } from './geometry.js';
 
 // The service finds the browser window by its title only while "createWnd" runs, so one attach at a
@@ -89,21 +90,35 @@ export class PluginWindow {
 
     /** Creates the window with the session identifier in the title, then starts following. */
     async create() {
-        const rect = this.deviceRect(this.element);
+        const unavailable = this.whyNoNativeWindow();
+        if (unavailable)
+            throw new LocalServiceError('native-window-unavailable', unavailable.message, undefined, unavailable.hint);
         const request = {
-            rect, className: this.className, embed: this.options.embed ?? true,
+            className: this.className, embed: this.options.embed ?? true,
             ...(this.options.pluginColor ? { pluginColor: this.options.pluginColor } : {}),
             ...(this.options.parentWnd ? { parentWnd: String(this.options.parentWnd) } : {}),
         };
+        const searchFor = this.options.parentWnd ? 0 : Math.max(0, this.options.findTimeout ?? 2000);
+        let tries = 0;
+        const began = Date.now();
         const answer = await takeTitleTurn(this.document, async () => {
             const title = this.document.title;
             // The service reads at most 260 characters of the title: the identifier alone always fits.
             this.document.title = this.session.uuid;
             try {
-                // The browser passes a new title to its window asynchronously.
                 await nextFrame(this.view);
-                await new Promise((resolve) => setTimeout(resolve, this.options.titleDelay ?? 50));
-                return await this.session.command('window.createWnd', request);
+                // The browser hands a new title to its native window some time later (a few hundred ms
+                // on a busy machine): the service is asked again, with growing pauses, until it finds
+                // the window or the time is up.
+                for (let pause = 50; ; pause *= 2) {
+                    ++tries;
+                    const created = await this.session.command('window.createWnd',
+                        { ...request, rect: this.deviceRect(this.element) });
+                    const left = searchFor - (Date.now() - began);
+                    if (!(created && created.errorCode === 5001) || left <= 0)
+                        return created;
+                    await delay(Math.min(pause, left));
+                }
             } finally {
                 this.document.title = title;
             }
@@ -111,11 +126,46 @@ export class PluginWindow {
         this.answer = answer;
         if (answer && answer.errorCode === 5000)
             throw new LocalServiceError('window', 'the service could not create the plug-in window', answer);
-        this.placed = { element: rect, covers: noCovers, visible: true };
+        if (answer && answer.errorCode === 5001) {
+            // The service keeps the window it could not attach, hidden: nothing of it is left behind.
+            await this.session.command('window.destroyWnd').catch(() => {});
+            throw new LocalServiceError('browser-window-not-found', this.options.parentWnd
+                ? `the service found no window with the handle ${this.options.parentWnd}`
+                : `the service found no browser window with the session in its title (${tries} tries in ` +
+                  `${Date.now() - began} ms)`, answer,
+            'keep the page in the front tab while it attaches; the service must see the browser\'s windows: ' +
+            'on a Wayland desktop run the browser on XWayland (Chromium: --ozone-platform=x11), and a service ' +
+            'without a display (headless) sees no browser at all');
+        }
+        this.placed = { element: this.deviceRect(this.element), covers: noCovers, visible: true };
         this.cuts = [];
         this.follow();
         this.schedule();
         return this;
+    }
+
+    /**
+     * Why no native window can be placed over this page, or undefined: the service finds the browser
+     * window by its title, which a page in a frame does not set, and a mobile browser has no window the
+     * service could reach.
+     * @returns {{message: string, hint: string}|undefined}
+     */
+    whyNoNativeWindow() {
+        if (this.options.parentWnd)
+            return undefined;
+        if (this.view.navigator.userAgentData?.mobile === true || /Android|iPhone|iPad/.test(this.view.navigator.userAgent))
+            return { message: 'a mobile browser cannot have a native window placed over its page', hint: 'play in the page instead' };
+        let framed;
+        try {
+            framed = this.view.top !== this.view;
+        } catch {
+            framed = true;
+        }
+        if (framed) {
+            return { message: 'a page in a frame does not set its browser window\'s title, so the service cannot find it',
+                hint: 'attach from the top-level page, or name the parent window (parentWnd)' };
+        }
+        return undefined;
     }
 
     follow() {
@@ -203,7 +253,8 @@ export class PluginWindow {
     }
 
     send(cmd, args) {
-        if (this.released || this.session.closed)
+        // While the session reconnects there is no window to place; the new session creates it again.
+        if (this.released || this.session.closed || this.session.reconnecting)
             return Promise.resolve();
         return this.session.command(cmd, args);
     }
@@ -226,12 +277,12 @@ export class PluginWindow {
         }
     }
 
-    /** The session was renewed (its old window was released): create the window again. */
-    reattach() {
+    /** The session was renewed (its old window went with the old one): create the window again. */
+    async reattach() {
         if (this.released)
             return;
         this.unfollow();
-        this.create().catch((error) => this.session.emit('error', error));
+        await this.create().catch((error) => this.session.emit('error', error));
     }
 
     /** Stops following; the service's window goes with destroy() or the session's end. */
