@@ -158,6 +158,7 @@ StreamPlayer::~StreamPlayer()
     abortIo = true;
     wake.notify_all();
     thread.join();
+    endTaps();
     av_frame_free(&lastDecoded);
     avcodec_parameters_free(&parameters);
     if (recorder)
@@ -267,6 +268,56 @@ int StreamPlayer::stopSave()
     return finished->finish() ? 0 : VCT_ERROR_FILE_NOT_WRITTEN;
 }
 
+void StreamPlayer::addTap(std::shared_ptr<PacketTap> tap)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!tapsEnded) {
+            taps.push_back(std::move(tap));
+            return;
+        }
+    }
+    tap->ended();
+}
+
+void StreamPlayer::removeTap(const void *identity)
+{
+    std::shared_ptr<PacketTap> removed; // released after the lock
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto it = taps.begin(); it != taps.end(); ++it) {
+        if ((*it)->identity() == identity) {
+            removed = std::move(*it);
+            taps.erase(it);
+            return;
+        }
+    }
+}
+
+void StreamPlayer::feedTaps(const AVPacket &packet, const AVCodecParameters &parameters, AVRational timeBase)
+{
+    std::vector<std::shared_ptr<PacketTap>> fed;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (taps.empty())
+            return;
+        fed = taps;
+    }
+    for (const std::shared_ptr<PacketTap> &tap : fed)
+        tap->packet(packet, parameters, timeBase);
+}
+
+void StreamPlayer::endTaps()
+{
+    std::vector<std::shared_ptr<PacketTap>> ending;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        tapsEnded = true;
+        ending.swap(taps);
+    }
+    for (const std::shared_ptr<PacketTap> &tap : ending)
+        tap->ended();
+}
+
 void StreamPlayer::announce(const QString &state, QJsonObject extra)
 {
     {
@@ -326,6 +377,12 @@ void StreamPlayer::askForPaint()
 }
 
 void StreamPlayer::run()
+{
+    runAttempts();
+    endTaps();
+}
+
+void StreamPlayer::runAttempts()
 {
     int attemptsUsed = 0;
     announce(QStringLiteral("connecting"));
@@ -543,6 +600,7 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
             if (recorder)
                 recorder->write(packet.get());
         }
+        feedTaps(*packet, *stream->codecpar, stream->time_base);
         result = avcodec_send_packet(codec.get(), packet.get());
         av_packet_unref(packet.get());
         if (result < 0 && result != AVERROR(EAGAIN)) {

@@ -19,10 +19,25 @@ extern "C" {
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 struct AVCodecParameters;
 struct AVFrame;
+struct AVPacket;
 class StreamRecorder;
+
+// Something that takes the player's compressed video packets as they are read (a page's remuxed stream).
+// Both functions run on the player's thread, with no lock of the player held.
+class PacketTap
+{
+public:
+    virtual ~PacketTap() = default;
+    virtual void packet(const AVPacket &packet, const AVCodecParameters &parameters, AVRational timeBase) = 0;
+    // The player stopped for good (ended, failed or destroyed): nothing follows.
+    virtual void ended() = 0;
+    // What removeTap knows the tap by.
+    virtual const void *identity() const { return this; }
+};
 
 // One frame ready for painting: already scaled to the cell and in the widget's format.
 struct PlayerFrame
@@ -82,6 +97,11 @@ public:
     int startSave(const QString &path);
     int stopSave();
 
+    // Packet taps (any thread): an added tap gets every video packet read from now on, until it is
+    // removed or the player stops; a packet being handed over while it is removed may still reach it.
+    void addTap(std::shared_ptr<PacketTap> tap);
+    void removeTap(const void *identity);
+
 private:
     enum class Outcome { Stopped, Ended, Lost, Failed };
     struct Attempt
@@ -92,10 +112,13 @@ private:
         bool decoded = false; // at least one frame came out
     };
     void run();
+    void runAttempts(); // connects, plays and reconnects until the stream is over
     Attempt playOnce();
     // Sets the state and raises its event (never with the lock held).
     void announce(const QString &state, QJsonObject extra = QJsonObject());
     void deliver(PlayerFrame frame);
+    void feedTaps(const AVPacket &packet, const AVCodecParameters &parameters, AVRational timeBase);
+    void endTaps();
     // Posts one repaint of the cell to the GUI thread unless one is on its way.
     void askForPaint();
     // Waits for ms unless stopped; answers false when stopped.
@@ -123,6 +146,8 @@ private:
     AVCodecParameters *parameters = nullptr; // of the video stream, once open (for saving)
     AVRational timeBase { 1, 90000 };
     std::unique_ptr<StreamRecorder> recorder;
+    std::vector<std::shared_ptr<PacketTap>> taps;
+    bool tapsEnded = false; // the player stopped: taps added now end at once
 
     std::atomic<bool> abortIo { false };
     std::thread thread;
