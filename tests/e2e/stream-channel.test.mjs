@@ -68,6 +68,17 @@ function openStream(query, { origin = PAGE } = {}) {
 
 const boxType = (bytes, at = 0) => bytes.subarray(at + 4, at + 8).toString('latin1');
 
+/** The sequence number of a fragment (its moof's mfhd). */
+function sequenceOf(fragment) {
+    const moofStart = 8;
+    for (let at = moofStart; at + 8 <= fragment.length;) {
+        if (boxType(fragment, at) === 'mfhd')
+            return fragment.readUInt32BE(at + 12);
+        at += fragment.readUInt32BE(at);
+    }
+    return -1;
+}
+
 /** Whether a fragment's first sample is a key frame (no "non-sync" flag in trun or tfhd). */
 function startsWithKeyFrame(fragment) {
     const children = (start, end) => {
@@ -181,5 +192,41 @@ test('H.265 is refused to a page that does not decode it, and sent to one that d
     await waitFor('an H.265 fragment', () => taken.binaries.length >= 2);
     assert.match(taken.texts[0].codec, /^hvc1\./);
     assert.equal(boxType(taken.binaries[0]), 'ftyp');
+    session.close();
+});
+
+test('a viewer that stops reading is dropped to the next key frame, and the service\'s memory stays bounded', async (t) => {
+    // Noise at a high quality: about 2 MB/s, so that what a page does not read piles up quickly.
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ls-noise-'));
+    t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+    const file = path.join(dir, 'noise.mp4');
+    const made = spawnSync('ffmpeg', ['-v', 'error', '-f', 'lavfi', '-i', "nullsrc=s=320x240:r=25,geq=lum='random(1)*255':cb=128:cr=128",
+        '-t', '30', '-c:v', 'libx264', '-preset', 'ultrafast', '-qp', '12', '-g', '25', file]);
+    if (made.status !== 0)
+        return t.skip('no H.264 encoder');
+    const session = await openSession();
+    await session.command('window.createWnd', { rect: { left: 0, top: 0, width: 320, height: 240 } });
+    await session.command('video.startPlay', { wndIndex: 0, url: file });
+    const channel = openStream({ uuid: session.uuid, wndIndex: 0 });
+    await waitFor('the first fragment', () => channel.binaries.length >= 2);
+    channel.socket._socket.pause(); // the page stops reading
+
+    const rss = () => Number(/VmRSS:\s+(\d+)/.exec(fs.readFileSync(`/proc/${service.child.pid}/status`, 'latin1'))[1]) * 1024;
+    await waitFor('frames dropped', () => service.log().includes('page stream behind'));
+    const first = rss();
+    await new Promise((resolve) => setTimeout(resolve, 5000)); // about 10 MB more of the stream meanwhile
+    const grown = rss() - first;
+    assert.ok(grown < 4 * 1024 * 1024, `the service grew by ${grown} bytes while the page did not read`);
+
+    const before = channel.binaries.length;
+    channel.socket._socket.resume();
+    await waitFor('fragments after the drop', () => {
+        const sequences = channel.binaries.slice(1).map(sequenceOf);
+        return sequences.findIndex((value, i) => i > 0 && value !== sequences[i - 1] + 1) > 0;
+    }, 30000);
+    const fragments = channel.binaries.slice(1);
+    const resumedAt = fragments.findIndex((fragment, i) => i > 0 && sequenceOf(fragment) !== sequenceOf(fragments[i - 1]) + 1);
+    assert.ok(resumedAt >= before - 1, 'a gap before the page stopped reading');
+    assert.equal(startsWithKeyFrame(fragments[resumedAt]), true, 'the page resumed at a frame that is not a key frame');
     session.close();
 });
