@@ -1,8 +1,8 @@
 // Cells rendered in the page, in Debian's headless Chromium against the real service (headless, so no
 // browser window can be found): attach with render 'auto' falls back to the page, the layout becomes a
 // grid of <video> cells, a played cell shows the local RTSP stream (its frame strip, read from the
-// <video>'s pixels, advances and stays near live), a click selects a cell with the native window's event,
-// and a stopped cell's stream ends.
+// <video>'s pixels, advances and stays near live), a click selects a cell and a double click takes it
+// full screen with the native window's events, and a stopped cell's stream ends.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -87,20 +87,35 @@ test("render 'auto' without a native window plays the cells in the page", async 
         document.querySelectorAll('#video [data-wnd-index]')[1].click();
         const selection = await selected;
 
-        await session.command('video.stop', { wndIndex: 3 });
-        const cleared = !video.getAttribute('src');
+        window.fullScreenEvents = [];
+        session.on('window.onFullScreenChange', (event) => window.fullScreenEvents.push(event.full));
+        window.testSession = session;
         const grid = getComputedStyle(document.querySelector('#video > div')).gridTemplateColumns.split(' ').length;
-        await session.close();
-        return { mode: view.mode, reason: view.reason, frames: [...seen], behind, selection, cleared, grid,
+        return { mode: view.mode, reason: view.reason, frames: [...seen], behind, selection, grid,
             cells: document.querySelectorAll('#video video').length };
     }, { port: service.port, url: rtsp.url });
 
-    process.stderr.write(`page rendering: ${JSON.stringify({ ...result, frames: result.frames.length })}\n`);
+    // A double click (a user's gesture) takes the cell full screen, and a second one brings it back.
+    await page.dblclick('#video [data-wnd-index="2"]');
+    await page.waitForFunction(() => window.fullScreenEvents.length === 1, null, { timeout: 10000 });
+    const fullCell = await page.evaluate(() => document.fullscreenElement?.dataset.wndIndex);
+    await page.dblclick('#video [data-wnd-index="2"]');
+    await page.waitForFunction(() => window.fullScreenEvents.length === 2, null, { timeout: 10000 });
+
+    const ended = await page.evaluate(async () => {
+        const session = window.testSession;
+        await session.command('video.stop', { wndIndex: 3 });
+        const cleared = !document.querySelectorAll('#video video')[3].getAttribute('src');
+        await session.close();
+        return { cleared, fullScreenEvents: window.fullScreenEvents };
+    });
+
     assert.equal(result.mode, 'page');
     assert.match(result.reason, /no browser window/);
     assert.deepEqual([result.cells, result.grid], [4, 2]);
     assert.ok(result.frames.length >= 10, `the strip did not advance: ${result.frames}`);
     assert.ok(result.behind < 1, `behind the live edge by ${result.behind} s`);
     assert.equal(result.selection.wndIndex, 1);
-    assert.equal(result.cleared, true);
+    assert.equal(fullCell, '2');
+    assert.deepEqual(ended, { cleared: true, fullScreenEvents: [true, false] });
 });

@@ -227,6 +227,20 @@ export class PageView {
             this.cells.forEach((cell) => cell.stop());
     }
 
+    /** "video.fullScreen" runs here: the page's cell goes full screen, not the service's hidden window. */
+    localCommand(cmd, args) {
+        if (cmd !== 'video.fullScreen')
+            return undefined;
+        const document = this.element.ownerDocument;
+        if (args?.full === false) {
+            if (document.fullscreenElement)
+                document.exitFullscreen().catch(() => {});
+        } else if (!document.fullscreenElement) {
+            this.cells[this.selected]?.box.requestFullscreen?.().catch(() => {});
+        }
+        return { errorCode: 0, errorModule: '', uuid: this.session.uuid };
+    }
+
     select(index, announce = true) {
         this.selected = index;
         this.cells.forEach((cell, i) => { cell.box.style.borderColor = i === index ? '#FFCC00' : '#171C20'; });
@@ -235,11 +249,8 @@ export class PageView {
     }
 
     toggleFullScreen(cell) {
-        const document = this.element.ownerDocument;
-        if (document.fullscreenElement)
-            document.exitFullscreen().catch(() => {});
-        else
-            cell.box.requestFullscreen?.().catch(() => {});
+        this.select(cell.index);
+        this.localCommand('video.fullScreen', { full: !this.element.ownerDocument.fullscreenElement });
     }
 
     fullScreenChanged() {

@@ -186,6 +186,12 @@ export class Session {
             return Promise.reject(new LocalServiceError('transport',
                 `the connection to the service is being restored; ${cmd} was not sent`));
         }
+        // Cells drawn in the page take their own full screen (it needs the click that asked for it).
+        for (const window of this.windows) {
+            const local = window.localCommand?.(cmd, args);
+            if (local)
+                return Promise.resolve(local);
+        }
         const answer = this.send(cmd, args, options.timeout ?? this.commandTimeout);
         if (REPLAYED.has(cmd))
             answer.then((value) => this.remember(cmd, args, value), () => {});
