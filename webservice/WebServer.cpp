@@ -453,6 +453,13 @@ void WebServer::onStreamRequested(QString szUUID)
         worker->refuseStream(Worker::StreamNoSession, QStringLiteral("no such session"));
         return;
     }
+    int open = 0;
+    for (const QPointer<Worker> &other : qAsConst(connections))
+        open += other && other->streamViewer() && other->streamRequest().session == request.session;
+    if (open >= Worker::kMaxStreamsPerSession) {
+        worker->refuseStream(Worker::StreamTooMany, QStringLiteral("too many streams"));
+        return;
+    }
     std::shared_ptr<PageStreamViewer> viewer = worker->openStream(timings.streamUnsentBytes);
     if (!viewer)
         return;

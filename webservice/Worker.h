@@ -51,7 +51,10 @@ public:
         StreamNoCell = 6004, // no such cell
         StreamNotPlaying = 6005, // the cell plays no stream
         StreamCodecNotDecodable = 6006, // the page does not decode the stream's codec
+        StreamTooMany = 6007, // the session has kMaxStreamsPerSession stream channels open
     };
+    // Stream channels open at once for one session (each holds a muxer and up to its unsent bound).
+    static constexpr int kMaxStreamsPerSession = 64;
     struct StreamRequest
     {
         QString session;

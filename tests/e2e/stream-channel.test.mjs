@@ -163,6 +163,14 @@ test('refusals: other sessions, other pages, wrong cells and refused origins ope
         assert.equal(channel.status, 403, origin);
         assert.equal(channel.texts.length + channel.binaries.length, 0, origin);
     }
+    // A session's stream channels are bounded: 64 open, the next refused.
+    const open = Array.from({ length: 64 }, () => openStream({ uuid: owner.uuid, wndIndex: 0 }));
+    await waitFor('64 streams', () => open.every((channel) => channel.texts.length > 0));
+    const beyond = openStream({ uuid: owner.uuid, wndIndex: 0 });
+    await waitFor('the 65th stream', () => beyond.closed);
+    assert.equal(beyond.texts.at(-1)?.errorCode, 6007);
+    assert.equal(open.some((channel) => channel.closed), false);
+    open.forEach((channel) => channel.socket.close());
     owner.close();
     other.close();
 
