@@ -28,6 +28,37 @@ const uint8_t *findSpsProfile(const uint8_t *data, int size)
     return nullptr;
 }
 
+// hvc1.<space><profile>.<compatibility flags, bits reversed>.<tier><level>.<constraint bytes>, from the
+// hvcC record when the stream has one; otherwise from the profile and level alone, with the constraint
+// byte of progressive frames.
+QByteArray hevcCodecString(const AVCodecParameters &parameters)
+{
+    const uint8_t *record = parameters.extradata;
+    if (record && parameters.extradata_size >= 13 && record[0] == 1) {
+        static const char spaces[] = { 0, 'A', 'B', 'C' };
+        QByteArray text = "hvc1.";
+        if (record[1] >> 6)
+            text += spaces[record[1] >> 6];
+        text += QByteArray::number(record[1] & 0x1f) + '.';
+        uint32_t flags = uint32_t(record[2]) << 24 | uint32_t(record[3]) << 16 | uint32_t(record[4]) << 8 | record[5];
+        uint32_t reversed = 0;
+        for (int bit = 0; bit < 32; ++bit)
+            reversed |= ((flags >> bit) & 1u) << (31 - bit);
+        text += QByteArray::number(reversed, 16).toUpper() + '.' + ((record[1] & 0x20) ? 'H' : 'L') + QByteArray::number(record[12]);
+        int last = 11; // trailing zero constraint bytes are left out
+        while (last >= 6 && record[last] == 0)
+            --last;
+        for (int i = 6; i <= last; ++i)
+            text += '.' + QByteArray::number(record[i], 16).toUpper();
+        return text;
+    }
+    const int profile = parameters.profile > 0 ? parameters.profile : 1;
+    const int level = parameters.level > 0 ? parameters.level : 93;
+    // Main also claims Main 10's compatibility.
+    return "hvc1." + QByteArray::number(profile) + '.' + QByteArray::number(profile == 1 ? 6 : 1 << profile, 16).toUpper()
+        + ".L" + QByteArray::number(level) + ".B0";
+}
+
 } // namespace
 
 StreamRemuxer::StreamRemuxer(std::shared_ptr<VC_StreamViewer> viewer)
@@ -50,13 +81,8 @@ QByteArray StreamRemuxer::codecString(const AVCodecParameters &parameters, const
             return QByteArray();
         return QByteArray("avc1.") + QByteArray::number(sps[0] * 0x10000 + sps[1] * 0x100 + sps[2], 16).rightJustified(6, '0').toUpper();
     }
-    if (parameters.codec_id == AV_CODEC_ID_HEVC) {
-        // Main (1) and Main 10 (2) name their own compatibility flag; the level counts thirtieths.
-        const int profile = parameters.profile > 0 ? parameters.profile : 1;
-        const int level = parameters.level > 0 ? parameters.level : 93;
-        return "hvc1." + QByteArray::number(profile) + '.' + QByteArray::number(profile == 2 ? 4 : 6) + ".L"
-            + QByteArray::number(level) + ".B0";
-    }
+    if (parameters.codec_id == AV_CODEC_ID_HEVC)
+        return hevcCodecString(parameters);
     return QByteArray();
 }
 
@@ -72,6 +98,9 @@ void StreamRemuxer::packet(const AVPacket &packet, const AVCodecParameters &para
     if (output && (!sameStream(parameters) || av_cmp_q(timeBase, inputTimeBase) != 0 || dts - firstDts < lastDts))
         stop(); // the stream changed under the muxer: a new one from the next key frame
     if (!output) {
+        if (unplayable && sameStream(parameters))
+            return; // the viewer was told the codec once
+        unplayable = false;
         if (!key || !start(parameters, packet, timeBase))
             return;
         firstDts = dts;
@@ -128,7 +157,8 @@ bool StreamRemuxer::start(const AVCodecParameters &parameters, const AVPacket &k
     height = parameters.height;
     inputTimeBase = timeBase;
     target->streamCodec(codec.isEmpty() ? QByteArray(avcodec_get_name(parameters.codec_id)) : codec, width, height);
-    if (codec.isEmpty())
+    unplayable = codec.isEmpty();
+    if (unplayable)
         return false; // the viewer learns the codec and decides; nothing a page plays follows
     if (avformat_alloc_output_context2(&output, nullptr, "mp4", nullptr) < 0 || !output)
         return false;

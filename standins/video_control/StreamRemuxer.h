@@ -45,5 +45,6 @@ private:
     long long firstDts = 0;
     long long lastDts = 0;
     long long lastDuration = 0; // in the input's time base
+    bool unplayable = false; // the viewer was told a codec pages do not play; nothing follows for it
     bool finished = false;
 };
