@@ -66,6 +66,19 @@ function openStream(query, { origin = PAGE } = {}) {
     return channel;
 }
 
+/** A session whose cell 0 plays a file ffmpeg makes from a test source; null without the encoder. */
+async function playFile(t, source, encode) {
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ls-stream-'));
+    t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+    const file = path.join(dir, 'stream.mp4');
+    if (spawnSync('ffmpeg', ['-v', 'error', '-f', 'lavfi', '-i', source, ...encode, file]).status !== 0)
+        return null;
+    const session = await openSession();
+    await session.command('window.createWnd', { rect: { left: 0, top: 0, width: 320, height: 240 } });
+    await session.command('video.startPlay', { wndIndex: 0, url: file });
+    return session;
+}
+
 const boxType = (bytes, at = 0) => bytes.subarray(at + 4, at + 8).toString('latin1');
 
 /** The sequence number of a fragment (its moof's mfhd). */
@@ -182,16 +195,9 @@ test('refusals: other sessions, other pages, wrong cells and refused origins ope
 });
 
 test('H.265 is refused to a page that does not decode it, and sent to one that does', async (t) => {
-    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ls-hevc-'));
-    t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
-    const file = path.join(dir, 'hevc.mp4');
-    const made = spawnSync('ffmpeg', ['-v', 'error', '-f', 'lavfi', '-i', 'testsrc=size=320x240:rate=25', '-t', '20',
-        '-c:v', 'libx265', '-x265-params', 'log-level=none', file]);
-    if (made.status !== 0)
+    const session = await playFile(t, 'testsrc=size=320x240:rate=25', ['-t', '20', '-c:v', 'libx265', '-x265-params', 'log-level=none']);
+    if (!session)
         return t.skip('no H.265 encoder');
-    const session = await openSession();
-    await session.command('window.createWnd', { rect: { left: 0, top: 0, width: 320, height: 240 } });
-    await session.command('video.startPlay', { wndIndex: 0, url: file });
     const refused = openStream({ uuid: session.uuid, wndIndex: 0 });
     const taken = openStream({ uuid: session.uuid, wndIndex: 0, codecs: 'avc1,hvc1' });
     await waitFor('the refusal', () => refused.closed);
@@ -205,16 +211,10 @@ test('H.265 is refused to a page that does not decode it, and sent to one that d
 
 test('a viewer that stops reading is dropped to the next key frame, and the service\'s memory stays bounded', async (t) => {
     // Noise at a high quality: about 2 MB/s, so that what a page does not read piles up quickly.
-    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ls-noise-'));
-    t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
-    const file = path.join(dir, 'noise.mp4');
-    const made = spawnSync('ffmpeg', ['-v', 'error', '-f', 'lavfi', '-i', "nullsrc=s=320x240:r=25,geq=lum='random(1)*255':cb=128:cr=128",
-        '-t', '30', '-c:v', 'libx264', '-preset', 'ultrafast', '-qp', '12', '-g', '25', file]);
-    if (made.status !== 0)
+    const session = await playFile(t, "nullsrc=s=320x240:r=25,geq=lum='random(1)*255':cb=128:cr=128",
+        ['-t', '30', '-c:v', 'libx264', '-preset', 'ultrafast', '-qp', '12', '-g', '25']);
+    if (!session)
         return t.skip('no H.264 encoder');
-    const session = await openSession();
-    await session.command('window.createWnd', { rect: { left: 0, top: 0, width: 320, height: 240 } });
-    await session.command('video.startPlay', { wndIndex: 0, url: file });
     const channel = openStream({ uuid: session.uuid, wndIndex: 0 });
     await waitFor('the first fragment', () => channel.binaries.length >= 2);
     channel.socket._socket.pause(); // the page stops reading
