@@ -266,6 +266,8 @@ for (const scenario of scenarios) {
                 await page.click('#connect');
                 await waitFor('the demo connects and sets its layout', async () =>
                     /^Connected over websocket/.test(await statusOf(page)) || { status: await statusOf(page) });
+                // Its default, render 'auto', takes the native window where one can be placed.
+                assert.match(await statusOf(page), /native window/);
                 await waitFor('the plug-in window covers the element', () => covering(element.screen, `${tag}-2-window`));
 
                 await page.click('#play');
