@@ -4,9 +4,6 @@
 // <video>'s pixels, advances and stays near live), a click selects a cell and a double click takes it
 // full screen with the native window's events, and a stopped cell's stream ends.
 import assert from 'node:assert/strict';
-import fs from 'node:fs';
-import os from 'node:os';
-import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { chromium } from 'playwright-core';
 import { startPageServer } from './page-server.mjs';
@@ -16,36 +13,27 @@ import { startService } from './service-process.mjs';
 let service;
 let pages;
 let rtsp;
-let context;
-let userDataDir;
+let browser;
 
 before(async () => {
     service = await startService();
     pages = await startPageServer();
     rtsp = await startRtsp({ width: 320, height: 240 });
-    userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'ls-chromium-'));
-    context = await chromium.launchPersistentContext(userDataDir, {
-        executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-        headless: true,
-        viewport: { width: 1000, height: 700 },
-        args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--autoplay-policy=no-user-gesture-required',
-               '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    });
+    browser = await chromium.launch({ executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+        args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required'] });
 });
 
 after(async () => {
-    await context?.close();
+    await browser?.close();
     pages?.close();
     rtsp?.stop();
     service?.stop();
-    if (userDataDir)
-        fs.rmSync(userDataDir, { recursive: true, force: true });
 });
 
 test("render 'auto' without a native window plays the cells in the page", async (t) => {
     if (!rtsp)
         return t.skip('no GStreamer RTSP server');
-    const page = await context.newPage();
+    const page = await browser.newPage({ viewport: { width: 1000, height: 700 } });
     page.on('console', (message) => process.stderr.write(`page: ${message.text()}\n`));
     await page.goto(`${pages.origin}/tests/e2e/client-page.html`);
     const result = await page.evaluate(async ({ port, url }) => {
