@@ -56,8 +56,9 @@ async function openSession(origin = PAGE) {
 }
 
 /** A stream channel; its messages in order, and how it ended. */
-function openStream(query, { origin = PAGE } = {}) {
-    const socket = new WebSocket(`ws://127.0.0.1:${service.port}/stream?${new URLSearchParams(query)}`, { origin });
+function openStream(query, { origin = PAGE, host = undefined } = {}) {
+    const socket = new WebSocket(`ws://127.0.0.1:${service.port}/stream?${new URLSearchParams(query)}`,
+        { origin, ...(host ? { headers: { Host: host } } : {}) });
     const channel = { socket, texts: [], binaries: [], closed: false, status: 0 };
     socket.on('message', (data, isBinary) => (isBinary ? channel.binaries : channel.texts).push(isBinary ? data : JSON.parse(data)));
     socket.on('close', () => { channel.closed = true; });
@@ -170,11 +171,12 @@ test('refusals: other sessions, other pages, wrong cells and refused origins ope
         assert.equal(channel.texts.at(-1)?.errorCode, errorCode, name);
         assert.equal(channel.binaries.length, 0, name);
     }
-    for (const origin of ['https://public.example', 'null']) {
-        const channel = openStream({ uuid: owner.uuid, wndIndex: 0 }, { origin });
-        await waitFor(origin, () => channel.closed);
-        assert.equal(channel.status, 403, origin);
-        assert.equal(channel.texts.length + channel.binaries.length, 0, origin);
+    // Refused by the listener's gate before any handshake: a public page, a sandboxed frame, a rebinding name.
+    for (const refused of [{ origin: 'https://public.example' }, { origin: 'null' }, { host: 'rebind.example:80' }]) {
+        const channel = openStream({ uuid: owner.uuid, wndIndex: 0 }, refused);
+        await waitFor(JSON.stringify(refused), () => channel.closed);
+        assert.equal(channel.status, 403, JSON.stringify(refused));
+        assert.equal(channel.texts.length + channel.binaries.length, 0, JSON.stringify(refused));
     }
     // A session's stream channels are bounded: 64 open, the next refused.
     const open = Array.from({ length: 64 }, () => openStream({ uuid: owner.uuid, wndIndex: 0 }));
