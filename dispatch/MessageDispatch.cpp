@@ -53,6 +53,16 @@ void MessageDispatch::releaseSession(const QString &uuid)
     windowDispatch->releaseWindow(uuid);
 }
 
+int MessageDispatch::addStreamViewer(const QString &uuid, int index, std::shared_ptr<VC_StreamViewer> viewer)
+{
+    return WindowControlManager::instance().addStreamViewer(uuid, index, std::move(viewer));
+}
+
+void MessageDispatch::removeStreamViewer(const QString &uuid, const VC_StreamViewer *viewer)
+{
+    WindowControlManager::instance().removeStreamViewer(uuid, viewer);
+}
+
 void MessageDispatch::setSessionCheck(std::function<bool(const QString &uuid)> check)
 {
     windowDispatch->setSessionCheck(std::move(check));

@@ -7,7 +7,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+class VC_StreamViewer;
 class VideoMessageDispatch;
 class WindowMessageDispatch;
 
@@ -25,6 +27,9 @@ public:
     // The same, for a request parsed already: the session layer parses each request once.
     void dispatchMessage(const QJsonObject &request);
     void releaseSession(const QString &uuid);
+    // A viewer of a cell of the session's window: WindowControlManager::addStreamViewer.
+    int addStreamViewer(const QString &uuid, int index, std::shared_ptr<VC_StreamViewer> viewer);
+    void removeStreamViewer(const QString &uuid, const VC_StreamViewer *viewer);
     // Windows are made only for identifiers this says are live sessions (every one without it).
     void setSessionCheck(std::function<bool(const QString &uuid)> check);
     // Where page-named files may be (the video commands' path policy).

@@ -6,6 +6,9 @@
 
 #include <QtGlobal>
 
+#include <memory>
+
+class QByteArray;
 class QJsonDocument;
 class QString;
 class QWidget;
@@ -192,3 +195,35 @@ VIDEO_CONTROL_API bool VC_IsWindowPlaying(QWidget *widget, int index);
 // selected border.
 VIDEO_CONTROL_API void VC_SetWndColor(const QString &background, const QString &subBackground,
     const QString &border, const QString &selectedBorder);
+
+// A viewer of one cell's compressed video that plays it itself (a page's <video>). For each viewer the
+// library remuxes the cell's stream, without decoding, into a fragmented MP4 of the viewer's own that
+// starts at the next key frame: streamCodec, then streamInit, then one streamFragment per frame; after a
+// change of the stream (a reconnect to another codec or size) streamCodec and streamInit come again.
+// The functions are called on a library thread, one at a time, with no lock of the library held.
+class VC_StreamViewer
+{
+public:
+    virtual ~VC_StreamViewer() = default;
+    // The codec string of what follows, as media types name it ("avc1.64001F", "hvc1.1.6.L93.B0"), and
+    // the frame size.
+    virtual void streamCodec(const QByteArray &codec, int width, int height) = 0;
+    // The initialisation segment (ftyp and moov).
+    virtual void streamInit(const QByteArray &segment) = 0;
+    // One frame as one fragment (moof and mdat); keyFrame when it needs no earlier frame.
+    virtual void streamFragment(const QByteArray &fragment, bool keyFrame) = 0;
+    // The cell's stream ended, failed or was stopped: nothing follows.
+    virtual void streamEnded() = 0;
+};
+
+// Results of VC_AddStreamViewer.
+enum VC_StreamViewerResult {
+    VC_STREAM_VIEWER_ADDED = 0,
+    VC_STREAM_VIEWER_NO_CELL = 1, // no such cell in the widget
+    VC_STREAM_VIEWER_NOT_PLAYING = 2, // the cell plays no stream (nothing, or the test pattern)
+};
+
+// Adds a viewer to a playing cell (GUI thread). The library keeps it until the cell's stream ends or the
+// viewer is removed; a call already under way may still reach it after removal.
+VIDEO_CONTROL_API int VC_AddStreamViewer(QWidget *widget, int index, std::shared_ptr<VC_StreamViewer> viewer);
+VIDEO_CONTROL_API void VC_RemoveStreamViewer(QWidget *widget, const VC_StreamViewer *viewer);

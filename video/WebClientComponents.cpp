@@ -136,6 +136,19 @@ QString WebClientComponents::runWithoutWidget(const VideoCommand &command, const
     return forward(command.function, nullptr, request);
 }
 
+int WebClientComponents::addStreamViewer(int index, std::shared_ptr<VC_StreamViewer> viewer)
+{
+    if (!widget)
+        return VC_STREAM_VIEWER_NO_CELL;
+    return VC_AddStreamViewer(widget, index, std::move(viewer));
+}
+
+void WebClientComponents::removeStreamViewer(const VC_StreamViewer *viewer)
+{
+    if (widget)
+        VC_RemoveStreamViewer(widget, viewer);
+}
+
 QString WebClientComponents::startPlay(const QJsonObject &request)
 {
     if (!widget)

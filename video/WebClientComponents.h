@@ -8,6 +8,10 @@
 #include <QRect>
 #include <QString>
 
+#include <memory>
+
+class VC_StreamViewer;
+
 namespace NEVER_USE_ME {
 class MainWindow;
 }
@@ -42,6 +46,9 @@ public:
     QString setPlayBackType(const QJsonObject &request);
     QString setFullScreenCapability(const QJsonObject &request);
     QString fullScreen(const QJsonObject &request);
+    // A viewer of cell index's compressed stream: a VC_StreamViewerResult.
+    int addStreamViewer(int index, std::shared_ptr<VC_StreamViewer> viewer);
+    void removeStreamViewer(const VC_StreamViewer *viewer);
     // VC_SelectPlayWindow; the library's answer is dropped.
     void selectWindow(const QJsonObject &request);
 

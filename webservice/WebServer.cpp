@@ -3,6 +3,8 @@
 #include "dispatch/MessageDispatch.h"
 #include "webservice/AddressListener.h"
 #include "webservice/PageChallenge.h"
+#include "webservice/PageStreamViewer.h"
+#include "window/WindowControlManager.h"
 #include "webservice/WebServiceLog.h"
 #include "webservice/Worker.h"
 
@@ -256,7 +258,7 @@ QStringList WebServer::listeningEndpoints() const
 bool WebServer::isLiveSession(const QString &uuid) const
 {
     const QPointer<Worker> worker = connections.value(uuid);
-    return (worker && worker->isWebSocket()) || httpSessions.contains(uuid);
+    return (worker && worker->isWebSocket() && worker->kind() != Worker::Stream) || httpSessions.contains(uuid);
 }
 
 void WebServer::startLivenessTimer(const QString &session)
@@ -293,6 +295,7 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     connect(worker, &Worker::receiveHttpImgTmpMessage, this, &WebServer::onHTTPImgMutiPackageMessage);
     connect(worker, &Worker::receiveHttpImgDetectMessage, this, &WebServer::onHTTPImgMessageDetect);
     connect(worker, &Worker::connectionClose, this, &WebServer::onConnectClose);
+    connect(worker, &Worker::streamRequested, this, &WebServer::onStreamRequested);
     connect(worker, &Worker::connectionClose, this, [this, worker] { retireWorker(worker); });
     connections.insert(id, worker);
     worker->start(socketDescriptor);
@@ -304,6 +307,8 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
 
 void WebServer::retireWorker(Worker *worker)
 {
+    if (worker->streamViewer())
+        dispatcher->removeStreamViewer(worker->streamRequest().session, worker->streamViewer().get());
     stopPollTimer(worker);
     for (auto it = connections.begin(); it != connections.end();)
         it = it.value() == worker ? connections.erase(it) : std::next(it);
@@ -433,6 +438,43 @@ QPointer<Worker> WebServer::takeHttpCommand(const QString &session, const QStrin
     if (worker == dispatchingWorker)
         dispatchingWorker = nullptr; // answered: further responses of this dispatch take the usual road
     return worker;
+}
+
+// A page's stream of one cell of its own session's window. The session must be live and, for a WebSocket
+// session, opened by a page of the same origin: a session identifier seen by another page opens nothing.
+void WebServer::onStreamRequested(QString szUUID)
+{
+    const QPointer<Worker> worker = connections.value(szUUID);
+    if (!worker)
+        return;
+    const Worker::StreamRequest &request = worker->streamRequest();
+    if (request.session.isEmpty() || request.cell < 0) {
+        worker->refuseStream(Worker::StreamBadRequest, QStringLiteral("no session or cell named"));
+        return;
+    }
+    const QPointer<Worker> sessionWorker = connections.value(request.session);
+    const bool sameOrigin = !sessionWorker || sessionWorker->pageOrigin() == worker->pageOrigin();
+    if (!isLiveSession(request.session) || !sameOrigin) {
+        worker->refuseStream(Worker::StreamNoSession, QStringLiteral("no such session"));
+        return;
+    }
+    int open = 0;
+    for (const QPointer<Worker> &other : qAsConst(connections))
+        open += other && other->streamViewer() && other->streamRequest().session == request.session;
+    if (open >= Worker::kMaxStreamsPerSession) {
+        worker->refuseStream(Worker::StreamTooMany, QStringLiteral("too many streams"));
+        return;
+    }
+    std::shared_ptr<PageStreamViewer> viewer = worker->openStream(timings.streamUnsentBytes);
+    if (!viewer)
+        return;
+    const int result = dispatcher->addStreamViewer(request.session, request.cell, viewer);
+    if (result == WindowControlManager::kNoWindow)
+        worker->refuseStream(Worker::StreamNoWindow, QStringLiteral("no window"));
+    else if (result == VC_STREAM_VIEWER_NO_CELL)
+        worker->refuseStream(Worker::StreamNoCell, QStringLiteral("no such cell"));
+    else if (result == VC_STREAM_VIEWER_NOT_PLAYING)
+        worker->refuseStream(Worker::StreamNotPlaying, QStringLiteral("the cell plays no stream"));
 }
 
 void WebServer::onConnectClose(int iType, QString strUUID)

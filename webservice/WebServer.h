@@ -28,6 +28,7 @@ struct WebServerTimings
     int longPollMs = 15000; // a parked "system.get" ends with "timeout"
     int livenessMs = 60000; // a session that stops polling is released
     int noAnswerMs = Worker::kNoAnswerMs; // an HTTP command without an answer ends with "timeout"
+    qint64 streamUnsentBytes = 1024 * 1024; // a page stream past it drops frames until a key frame
 };
 
 // Who may reach the service: where it listens and which requests may run (configuration members
@@ -109,6 +110,7 @@ private slots:
     // Every HTTP command text: parsed once here, then routed by its "cmd".
     void onHttpCommand(QString szUUID, QByteArray strMessage);
     void onConnectClose(int iType, QString strUUID);
+    void onStreamRequested(QString szUUID);
     void onHTTPImgMutiPackageMessage(QString strUUID);
     void onHTTPImgMessageDetect(QString strUUID);
     void onMessageResponse(QString strUUID, QString message);

@@ -6,10 +6,14 @@
 #include "webservice/GracefulClose.h"
 #include "webservice/PackageStore.h"
 #include "webservice/PageChallenge.h"
+#include "webservice/PageStreamViewer.h"
 #include "webservice/QueryFields.h"
 #include "webservice/WebServiceLog.h"
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrlQuery>
 #include <QTcpSocket>
 
 #include <utility>
@@ -270,12 +274,104 @@ void Worker::onWebsocketConnect()
         return;
     }
     webSocket->setMessageKind(WebSocket::Text);
+    handshakeOrigin = request->headers().value("Origin").left(RequestGate::kMaxFieldLength);
+    if (request->url().path() == QLatin1String(kStreamPath)) {
+        // A stream channel carries no commands: what the page sends on it is read and dropped.
+        connectionKind = Stream;
+        const QUrlQuery query(request->url());
+        requestedStream.session = query.queryItemValue(QStringLiteral("uuid"), QUrl::FullyDecoded);
+        bool number = false;
+        requestedStream.cell = query.queryItemValue(QStringLiteral("wndIndex"), QUrl::FullyDecoded).toInt(&number);
+        if (!number)
+            requestedStream.cell = -1;
+        const QString codecs = query.queryItemValue(QStringLiteral("codecs"), QUrl::FullyDecoded);
+        requestedStream.codecs = codecs.isEmpty() ? QStringList { QStringLiteral("avc1") }
+                                                  : codecs.left(RequestGate::kMaxFieldLength).split(QLatin1Char(','));
+        connect(webSocket, &WebSocket::disconnected, this, &Worker::onClose);
+        connect(webSocket, &WebSocket::disconnected, webSocket, &QObject::deleteLater);
+        request->deleteLater();
+        emit streamRequested(connectionId);
+        return;
+    }
     connect(webSocket, &WebSocket::newMessage, this, &Worker::onNewMessage);
     // Connected after the WebSocket's own reading: the messages of a read are handed on in the same pass.
     connect(&request->socket(), &QIODevice::readyRead, this, &Worker::onReadDone);
     connect(webSocket, &WebSocket::disconnected, this, &Worker::onClose);
     connect(webSocket, &WebSocket::disconnected, webSocket, &QObject::deleteLater);
     request->deleteLater();
+}
+
+std::shared_ptr<PageStreamViewer> Worker::openStream(qint64 maxUnsentBytes)
+{
+    if (!webSocket || viewer)
+        return nullptr;
+    const QPointer<Worker> self(this);
+    viewer = std::make_shared<PageStreamViewer>(
+        [self] {
+            if (self)
+                self->sendStreamPieces();
+        },
+        maxUnsentBytes);
+    if (socket) {
+        connect(socket, &QIODevice::bytesWritten, this, [this] {
+            if (viewer && socket)
+                viewer->setSocketUnsent(socket->bytesToWrite());
+        });
+    }
+    return viewer;
+}
+
+void Worker::refuseStream(StreamRefusal refusal, const QString &reason)
+{
+    qCDebug(lcWebService) << "stream refused" << int(refusal) << reason << connectionId;
+    endStream(QJsonDocument(QJsonObject { { QStringLiteral("event"), QStringLiteral("refused") },
+                                { QStringLiteral("errorCode"), int(refusal) },
+                                { QStringLiteral("reason"), reason } })
+                  .toJson(QJsonDocument::Compact));
+}
+
+void Worker::endStream(const QByteArray &lastText)
+{
+    if (!webSocket)
+        return;
+    webSocket->sendUtf8Message(lastText);
+    webSocket->close();
+}
+
+// Pieces go out as they came: the codec as a text message (unless the page cannot decode it), the
+// initialisation segment and the fragments as binary messages.
+void Worker::sendStreamPieces()
+{
+    if (!viewer)
+        return;
+    std::deque<PageStreamViewer::Piece> pieces = viewer->take();
+    for (PageStreamViewer::Piece &piece : pieces) {
+        if (!webSocket)
+            return;
+        switch (piece.kind) {
+        case PageStreamViewer::Piece::Codec: {
+            const QString family = QString::fromLatin1(piece.bytes).section(QLatin1Char('.'), 0, 0);
+            if (!requestedStream.codecs.contains(family)) {
+                refuseStream(StreamCodecNotDecodable, QStringLiteral("codec not decodable by the page: ") + QString::fromLatin1(piece.bytes));
+                return;
+            }
+            webSocket->sendUtf8Message(QJsonDocument(QJsonObject { { QStringLiteral("codec"), QString::fromLatin1(piece.bytes) },
+                                                         { QStringLiteral("width"), piece.width },
+                                                         { QStringLiteral("height"), piece.height } })
+                                           .toJson(QJsonDocument::Compact));
+            break;
+        }
+        case PageStreamViewer::Piece::Init:
+        case PageStreamViewer::Piece::Fragment:
+            webSocket->sendBinaryMessage(piece.bytes);
+            break;
+        case PageStreamViewer::Piece::Ended:
+            endStream(QByteArrayLiteral("{\"event\":\"ended\"}"));
+            return;
+        }
+    }
+    if (socket)
+        viewer->setSocketUnsent(socket->bytesToWrite());
 }
 
 void Worker::onNewMessage(QByteArray msg)

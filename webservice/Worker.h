@@ -9,12 +9,14 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <deque>
 #include <memory>
 
 class HttpServerRequest;
+class PageStreamViewer;
 class HttpServerResponse;
 class QTcpSocket;
 
@@ -36,7 +38,29 @@ class Worker : public QObject
     Q_OBJECT
 
 public:
-    enum ConnectionKind { WebSocketOrNothingYet = 0, Http = 1 };
+    enum ConnectionKind { WebSocketOrNothingYet = 0, Http = 1, Stream = 2 };
+
+    // The stream channel: a WebSocket opened at kStreamPath with the query "uuid" (the session), "wndIndex"
+    // (the cell) and "codecs" (the codec families the page decodes, comma-separated, "avc1" without it).
+    static constexpr char kStreamPath[] = "/stream";
+    // Why a stream channel was refused, in its text message before the close.
+    enum StreamRefusal {
+        StreamBadRequest = 6001, // no session or cell named
+        StreamNoSession = 6002, // not a live session of this page
+        StreamNoWindow = 6003, // the session has no window
+        StreamNoCell = 6004, // no such cell
+        StreamNotPlaying = 6005, // the cell plays no stream
+        StreamCodecNotDecodable = 6006, // the page does not decode the stream's codec
+        StreamTooMany = 6007, // the session has kMaxStreamsPerSession stream channels open
+    };
+    // Stream channels open at once for one session (each holds a muxer and up to its unsent bound).
+    static constexpr int kMaxStreamsPerSession = 64;
+    struct StreamRequest
+    {
+        QString session;
+        int cell = -1;
+        QStringList codecs;
+    };
 
     // An HTTP command that gets no answer within this bound is answered "timeout".
     static constexpr int kNoAnswerMs = 60000;
@@ -76,6 +100,16 @@ public:
     // Closes a descriptor that no socket took over.
     static void closeDescriptor(qintptr socketDescriptor);
 
+    // The Origin of the accepted WebSocket handshake (empty without one).
+    const QByteArray &pageOrigin() const { return handshakeOrigin; }
+    // The stream channel's request, once its handshake was accepted.
+    const StreamRequest &streamRequest() const { return requestedStream; }
+    // A viewer whose pieces this stream channel sends to its page; none after the channel has ended.
+    std::shared_ptr<PageStreamViewer> openStream(qint64 maxUnsentBytes);
+    const std::shared_ptr<PageStreamViewer> &streamViewer() const { return viewer; }
+    // Tells the page why and ends the channel.
+    void refuseStream(StreamRefusal refusal, const QString &reason);
+
     // How many WebSocket messages wait to be handed on, and their bytes.
     int waitingMessages() const { return int(inbox.size()); }
     qint64 waitingBytes() const { return inboxBytes; }
@@ -88,6 +122,8 @@ signals:
     void receiveHttpCommand(QString szUUID, QByteArray msg);
     void receiveHttpImgDetectMessage(QString szUUID);
     void connectionClose(int iType, QString szUUID);
+    // A stream channel's handshake was accepted: the session layer opens its stream or refuses it.
+    void streamRequested(QString szUUID);
 
 private slots:
     void onHttpRequest();
@@ -116,6 +152,9 @@ private:
     // Writes a whole answer of the gate's straight to the socket and ends the connection: the request
     // reads no further, and the worker ends when the peer has closed.
     void answerFromGate(HttpServerRequest &request, const QByteArray &answer);
+
+    void sendStreamPieces();
+    void endStream(const QByteArray &lastText);
 
     void scheduleDelivery();
     void deliverMessages(int maxMessages, int maxMs);
@@ -147,4 +186,10 @@ private:
     QList<QByteArray> outbox; // text for the peer, written at the next pass
     qint64 outboxBytes = 0;
     bool flushScheduled = false;
+
+    QByteArray handshakeOrigin;
+
+    // Stream channel
+    StreamRequest requestedStream;
+    std::shared_ptr<PageStreamViewer> viewer;
 };

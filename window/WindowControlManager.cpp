@@ -2,6 +2,8 @@
 
 #include "base/JsonText.h"
 #include "video/VideoCommand.h"
+#include "video/MainWindow.h"
+#include "video/WebClientComponents.h"
 #include "window/WindowAnswerText.h"
 #include "window/WindowLog.h"
 
@@ -317,6 +319,21 @@ QString WindowControlManager::setWindowSelected(const QJsonObject &request)
 {
     return runOnWindow(
         request, [](WindowControl &window, const QJsonObject &object) { window.selectWindow(object); });
+}
+
+int WindowControlManager::addStreamViewer(const QString &uuid, int index, std::shared_ptr<VC_StreamViewer> viewer)
+{
+    const QPointer<WindowControl> window = windows.value(uuid);
+    if (!window || !window->components())
+        return kNoWindow;
+    return window->components()->addStreamViewer(index, std::move(viewer));
+}
+
+void WindowControlManager::removeStreamViewer(const QString &uuid, const VC_StreamViewer *viewer)
+{
+    const QPointer<WindowControl> window = windows.value(uuid);
+    if (window && window->components())
+        window->components()->removeStreamViewer(viewer);
 }
 
 void WindowControlManager::releaseWindow(const QString &uuid)

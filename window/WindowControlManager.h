@@ -69,6 +69,12 @@ public:
     QString repairPartWindow(const QJsonObject &request);
     QString setWindowSelected(const QJsonObject &request);
 
+    // A viewer of a cell of the session's window (see VC_AddStreamViewer): a VC_StreamViewerResult, or
+    // kNoWindow when the session has no window.
+    static constexpr int kNoWindow = -1;
+    int addStreamViewer(const QString &uuid, int index, std::shared_ptr<VC_StreamViewer> viewer);
+    void removeStreamViewer(const QString &uuid, const VC_StreamViewer *viewer);
+
     // The session ended: its window gets destroyWnd's teardown; an identifier without one is ignored.
     void releaseWindow(const QString &uuid);
 

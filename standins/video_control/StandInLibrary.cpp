@@ -2,6 +2,7 @@
 
 #include "standins/video_control/CellView.h"
 #include "standins/video_control/StreamPlayer.h"
+#include "standins/video_control/StreamRemuxer.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -480,6 +481,39 @@ bool StandInLibrary::isCellPlaying(QWidget *widget, int index)
     QMutexLocker lock(&mutex);
     const auto found = widgets.constFind(widget);
     return found != widgets.constEnd() && index >= 0 && index < found->cells.size() && found->cells[index].playing;
+}
+
+int StandInLibrary::addStreamViewer(QWidget *widget, int index, std::shared_ptr<VC_StreamViewer> viewer)
+{
+    std::shared_ptr<StreamPlayer> player;
+    {
+        QMutexLocker lock(&mutex);
+        const auto found = widgets.constFind(widget);
+        if (found == widgets.constEnd() || index < 0 || index >= found->cells.size())
+            return VC_STREAM_VIEWER_NO_CELL;
+        player = found->cells[index].player;
+    }
+    if (!player || !viewer)
+        return VC_STREAM_VIEWER_NOT_PLAYING;
+    player->addTap(std::make_shared<StreamRemuxer>(std::move(viewer)));
+    return VC_STREAM_VIEWER_ADDED;
+}
+
+void StandInLibrary::removeStreamViewer(QWidget *widget, const VC_StreamViewer *viewer)
+{
+    std::vector<std::shared_ptr<StreamPlayer>> players;
+    {
+        QMutexLocker lock(&mutex);
+        const auto found = widgets.constFind(widget);
+        if (found == widgets.constEnd())
+            return;
+        for (const StandInCell &cell : found->cells) {
+            if (cell.player)
+                players.push_back(cell.player);
+        }
+    }
+    for (const std::shared_ptr<StreamPlayer> &player : players)
+        player->removeTap(viewer);
 }
 
 void StandInLibrary::selectCell(QWidget *widget, int index)

@@ -94,6 +94,9 @@ public:
     void setCellHidden(QWidget *widget, int index, bool hidden);
     bool isCellHidden(QWidget *widget, int index);
     bool isCellPlaying(QWidget *widget, int index);
+    // Viewers of a cell's compressed stream: see VC_AddStreamViewer.
+    int addStreamViewer(QWidget *widget, int index, std::shared_ptr<VC_StreamViewer> viewer);
+    void removeStreamViewer(QWidget *widget, const VC_StreamViewer *viewer);
     // A click on a cell selects it.
     void selectCell(QWidget *widget, int index);
     // A copy for painting; none when the widget is unknown.

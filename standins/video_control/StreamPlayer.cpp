@@ -318,6 +318,7 @@ StreamPlayer::~StreamPlayer()
     thread.join();
     sideThread.join();
     detach();
+    endTaps();
     av_frame_free(&lastDecoded);
     avcodec_parameters_free(&parameters);
     if (recorder)
@@ -495,6 +496,7 @@ int StreamPlayer::startSave(const QString &path)
     });
     return 0;
 }
+
 void StreamPlayer::record(const AVPacket *packet)
 {
     std::unique_ptr<StreamRecorder> stopped;
@@ -530,6 +532,56 @@ int StreamPlayer::stopSave()
     std::shared_ptr<StreamRecorder> finished(std::move(recorder));
     queueSideJob([this, finished] { raise(finished->finish() ? fileDone("saved") : fileFailed("saveFailed")); });
     return 0;
+}
+
+void StreamPlayer::addTap(std::shared_ptr<PacketTap> tap)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!tapsEnded) {
+            taps.push_back(std::move(tap));
+            return;
+        }
+    }
+    tap->ended();
+}
+
+void StreamPlayer::removeTap(const void *identity)
+{
+    std::shared_ptr<PacketTap> removed; // released after the lock
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto it = taps.begin(); it != taps.end(); ++it) {
+        if ((*it)->identity() == identity) {
+            removed = std::move(*it);
+            taps.erase(it);
+            return;
+        }
+    }
+}
+
+void StreamPlayer::feedTaps(const AVPacket &packet, const AVCodecParameters &parameters, AVRational timeBase)
+{
+    std::vector<std::shared_ptr<PacketTap>> fed;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (taps.empty())
+            return;
+        fed = taps;
+    }
+    for (const std::shared_ptr<PacketTap> &tap : fed)
+        tap->packet(packet, parameters, timeBase);
+}
+
+void StreamPlayer::endTaps()
+{
+    std::vector<std::shared_ptr<PacketTap>> ending;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        tapsEnded = true;
+        ending.swap(taps);
+    }
+    for (const std::shared_ptr<PacketTap> &tap : ending)
+        tap->ended();
 }
 
 void StreamPlayer::announce(const QString &state, QJsonObject extra)
@@ -589,6 +641,12 @@ void StreamPlayer::askForPaint()
 }
 
 void StreamPlayer::run()
+{
+    runAttempts();
+    endTaps();
+}
+
+void StreamPlayer::runAttempts()
 {
     int attemptsUsed = 0;
     int failures = 0; // attempts since the picture was last steady, for the back-off
@@ -866,6 +924,7 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
         }
         const Clock::time_point arrived = Clock::now();
         record(packet.get());
+        feedTaps(*packet, *stream->codecpar, stream->time_base);
         result = avcodec_send_packet(codec.get(), packet.get());
         av_packet_unref(packet.get());
         if (result < 0 && result != AVERROR(EAGAIN)) {

@@ -20,11 +20,25 @@ extern "C" {
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 struct AVCodecParameters;
 struct AVFrame;
 struct AVPacket;
 class StreamRecorder;
+
+// Something that takes the player's compressed video packets as they are read (a page's remuxed stream).
+// Both functions run on the player's thread, with no lock of the player held.
+class PacketTap
+{
+public:
+    virtual ~PacketTap() = default;
+    virtual void packet(const AVPacket &packet, const AVCodecParameters &parameters, AVRational timeBase) = 0;
+    // The player stopped for good (ended, failed or destroyed): nothing follows.
+    virtual void ended() = 0;
+    // What removeTap knows the tap by.
+    virtual const void *identity() const { return this; }
+};
 
 // One frame ready for painting: already scaled to the cell and in the widget's format.
 struct PlayerFrame
@@ -96,6 +110,10 @@ public:
     // Raises no event and asks for no painting from now on; waits for an event being raised to finish.
     // Called on the thread that made the player.
     void detach();
+    // Packet taps (any thread): an added tap gets every video packet read from now on, until it is
+    // removed or the player stops; a packet being handed over while it is removed may still reach it.
+    void addTap(std::shared_ptr<PacketTap> tap);
+    void removeTap(const void *identity);
 
 private:
     enum class Outcome { Stopped, Ended, Lost, Failed };
@@ -124,6 +142,7 @@ private:
     void queueSideJob(std::function<void()> job);
     void raise(const QJsonObject &info);
     void writeCapture(const AVFrame &frame, const QString &path);
+    void runAttempts(); // connects, plays and reconnects until the stream is over
     Attempt playOnce();
     // Sets the state and raises its event (never with the lock held).
     void announce(const QString &state, QJsonObject extra = QJsonObject());
@@ -131,6 +150,8 @@ private:
     // Hands packet to the recorder, if one runs; past a recording limit the recording is closed and
     // "saveStopped" raised.
     void record(const AVPacket *packet);
+    void feedTaps(const AVPacket &packet, const AVCodecParameters &parameters, AVRational timeBase);
+    void endTaps();
     // Posts one repaint of the cell to the GUI thread unless one is on its way.
     void askForPaint();
     // Waits for ms unless stopped; answers false when stopped.
@@ -160,6 +181,8 @@ private:
     std::deque<std::function<void()>> sideJobs;
     int pendingCaptures = 0;
     std::condition_variable sideWake;
+    std::vector<std::shared_ptr<PacketTap>> taps;
+    bool tapsEnded = false; // the player stopped: taps added now end at once
 
     std::atomic<bool> abortIo { false };
     std::thread thread;

@@ -84,6 +84,16 @@ void VC_SetWndColor(const QString &background, const QString &subBackground, con
     StandInLibrary::instance().setColours(background, subBackground, border, selectedBorder);
 }
 
+int VC_AddStreamViewer(QWidget *widget, int index, std::shared_ptr<VC_StreamViewer> viewer)
+{
+    return StandInLibrary::instance().addStreamViewer(widget, index, std::move(viewer));
+}
+
+void VC_RemoveStreamViewer(QWidget *widget, const VC_StreamViewer *viewer)
+{
+    StandInLibrary::instance().removeStreamViewer(widget, viewer);
+}
+
 // --- the testing header
 
 QVector<VctCall> VCT_Calls()

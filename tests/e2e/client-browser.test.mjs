@@ -199,9 +199,16 @@ test('a plug-in window follows a scrolling, resized element and gets a hole wher
     await page.close();
 });
 
-test('the demo page names the step that failed: headless, no browser window to place the plug-in window in', async () => {
+test('the demo headless: with its defaults the cells play in the page; asked for a native window it names the failed step', async () => {
     const page = await context.newPage();
     await page.goto(`${pages.origin}/web/demo/?ports=${service.port}-${service.port + 2}`);
+    await page.click('#connect');
+    await page.waitForFunction(() => document.getElementById('status').classList.contains('ok'), null, { timeout: 15000 });
+    assert.match(await page.$eval('#status', (node) => node.textContent), /video in the page/);
+    assert.equal(await page.$$eval('#video video', (videos) => videos.length), 4);
+    await page.reload();
+
+    await page.selectOption('#render', 'native');
     await page.click('#connect');
     await page.waitForFunction(() => document.getElementById('status').classList.contains('error'), null, { timeout: 15000 });
     const status = await page.$eval('#status', (node) => node.textContent);

@@ -15,6 +15,7 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { chromium } from 'playwright-core';
 import { startPageServer } from './page-server.mjs';
+import { startRtsp } from './rtsp-stream.mjs';
 import { startService } from './service-process.mjs';
 
 const SCREEN = { width: 2560, height: 1600 };
@@ -35,6 +36,7 @@ const screenshots = process.env.LS_TEST_SCREENSHOT_DIR;
 const processes = [];
 let display;
 let rtsp;
+let rtspServer;
 let pages;
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
@@ -75,23 +77,6 @@ async function startDisplay() {
     await waitFor('openbox manages the display', () =>
         spawnSync(grabber, ['--window-manager'], { env: { ...process.env, DISPLAY: name } }).status === 0, PROCESS_TIMEOUT);
     return name;
-}
-
-/** The local RTSP server: rtsp://127.0.0.1:PORT/test; null when GStreamer's RTSP server is missing. */
-async function startRtsp() {
-    const script = path.join(process.env.LS_STANDINS_DIR || path.resolve('../standins'), 'rtsp_test_server.py');
-    const child = startProcess('/usr/bin/python3', [script, '--width', '640', '--height', '360'],
-        { stdio: ['ignore', 'pipe', 'ignore'] });
-    return new Promise((resolve) => {
-        let text = '';
-        child.stdout.on('data', (chunk) => {
-            text += chunk;
-            const ready = /ready (\d+)/.exec(text);
-            if (ready)
-                resolve(`rtsp://127.0.0.1:${ready[1]}/test`);
-        });
-        child.once('exit', () => resolve(null));
-    });
 }
 
 /** A rectangle of the screen as RGB rows; saved as PNG under name when screenshots are wanted. */
@@ -183,12 +168,15 @@ before(async () => {
     if (missing.length)
         return;
     display = await startDisplay();
-    rtsp = await startRtsp();
+    const server = await startRtsp({ width: 640, height: 360 });
+    rtspServer = server;
+    rtsp = server?.url;
     pages = await startPageServer();
 });
 
 after(() => {
     pages?.close();
+    rtspServer?.stop();
     for (const child of processes.reverse())
         child.kill('SIGKILL');
 });
@@ -278,6 +266,8 @@ for (const scenario of scenarios) {
                 await page.click('#connect');
                 await waitFor('the demo connects and sets its layout', async () =>
                     /^Connected over websocket/.test(await statusOf(page)) || { status: await statusOf(page) });
+                // Its default, render 'auto', takes the native window where one can be placed.
+                assert.match(await statusOf(page), /native window/);
                 await waitFor('the plug-in window covers the element', () => covering(element.screen, `${tag}-2-window`));
 
                 await page.click('#play');

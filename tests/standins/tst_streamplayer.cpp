@@ -207,6 +207,32 @@ QByteArray mutant(QByteArray clip, int kind, quint32 seed)
     }
     return clip;
 }
+// What a viewer of a cell's compressed stream received (on the library's thread).
+class RecordingViewer : public VC_StreamViewer
+{
+public:
+    void streamCodec(const QByteArray &codec, int, int) override { add("codec " + codec); }
+    void streamInit(const QByteArray &segment) override { add("init " + segment.mid(4, 4) + segment.mid(segment.indexOf("moov") , 4)); }
+    void streamFragment(const QByteArray &fragment, bool keyFrame) override
+    {
+        add("fragment " + fragment.mid(4, 4) + (keyFrame ? " key" : ""));
+    }
+    void streamEnded() override { add("ended"); }
+    QByteArrayList pieces() const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return received;
+    }
+
+private:
+    void add(const QByteArray &piece)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        received.append(piece);
+    }
+    mutable std::mutex mutex;
+    QByteArrayList received;
+};
 
 int closedPort()
 {
@@ -333,9 +359,13 @@ void TestStreamPlayer::codecsAndHttpPlay_data()
     QTest::addColumn<QStringList>("encode");
     QTest::addColumn<bool>("overHttp");
     QTest::addColumn<QString>("codec");
-    QTest::newRow("H.265 file") << "hevc.mkv" << QStringList { "-c:v", "libx265", "-x265-params", "log-level=none" } << false << "hevc";
-    QTest::newRow("MJPEG file") << "mjpeg.avi" << QStringList { "-c:v", "mjpeg", "-pix_fmt", "yuvj420p" } << false << "mjpeg";
-    QTest::newRow("H.264 over HTTP") << "http.mp4" << kH264 << true << "h264";
+    QTest::addColumn<QString>("mediaCodec"); // what a viewer of the cell is told, as a pattern
+    QTest::newRow("H.265 file") << "hevc.mkv" << QStringList { "-c:v", "libx265", "-x265-params", "log-level=none" } << false << "hevc"
+                                << "^hvc1\\.4\\.10\\.L\\d+(\\.[0-9A-F]{1,2})+$"; // 4:4:4: the range extensions profile
+    // Pages play no MJPEG in a media source: the viewer learns the codec, and nothing follows.
+    QTest::newRow("MJPEG file") << "mjpeg.avi" << QStringList { "-c:v", "mjpeg", "-pix_fmt", "yuvj420p" } << false << "mjpeg"
+                                << "^mjpeg$";
+    QTest::newRow("H.264 over HTTP") << "http.mp4" << kH264 << true << "h264" << "^avc1\\.[0-9A-F]{6}$";
 }
 
 void TestStreamPlayer::codecsAndHttpPlay()
@@ -344,6 +374,7 @@ void TestStreamPlayer::codecsAndHttpPlay()
     QFETCH(QStringList, encode);
     QFETCH(bool, overHttp);
     QFETCH(QString, codec);
+    QFETCH(QString, mediaCodec);
     QString error;
     QString url = makeStream(dir, file, encode, 2, &error);
     QVERIFY2(!url.isEmpty(), qPrintable(error));
@@ -359,10 +390,27 @@ void TestStreamPlayer::codecsAndHttpPlay()
     }
     Component component;
     call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", url } });
+    auto viewer = std::make_shared<RecordingViewer>();
+    QCOMPARE(VC_AddStreamViewer(component.widget.get(), 0, viewer), int(VC_STREAM_VIEWER_ADDED));
     QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0).contains("playing") || eventsOf(0).contains("failed"), 10000);
     QCOMPARE(lastEventOf(0, "playing").value("codec"), QJsonValue(codec));
     QCOMPARE(lastEventOf(0, "playing").value("width"), QJsonValue(320));
+    const bool playable = !mediaCodec.contains(QLatin1String("mjpeg"));
+    QTRY_VERIFY_WITH_TIMEOUT(viewer->pieces().size() >= (playable ? 4 : 1), 10000);
     call(VC_Stop, component.widget.get(), { { "wndIndex", 0 } });
+    QTRY_VERIFY_WITH_TIMEOUT(viewer->pieces().contains("ended"), 10000);
+    const QByteArrayList pieces = viewer->pieces();
+    QVERIFY2(QRegularExpression(mediaCodec).match(QString::fromLatin1(pieces[0].mid(6))).hasMatch(), pieces[0]);
+    if (playable) {
+        QCOMPARE(pieces[1], QByteArray("init ftypmoov"));
+        QCOMPARE(pieces[2], QByteArray("fragment moof key"));
+        QCOMPARE(pieces[3].left(13), QByteArray("fragment moof"));
+    } else {
+        QCOMPARE(pieces, QByteArrayList({ pieces[0], "ended" }));
+    }
+    // Not a playing cell, or no such cell: no viewer.
+    QCOMPARE(VC_AddStreamViewer(component.widget.get(), 0, viewer), int(VC_STREAM_VIEWER_NOT_PLAYING));
+    QCOMPARE(VC_AddStreamViewer(component.widget.get(), 7, viewer), int(VC_STREAM_VIEWER_NO_CELL));
     http.kill();
     http.waitForFinished();
 }

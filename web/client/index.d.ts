@@ -109,14 +109,18 @@ export class Session {
     on(name: string, handler: (event: ServiceEvent) => void): this;
     off(name: string, handler: (value: any) => void): this;
 
-    /** Attaches a plug-in window to a page element. */
-    attach(element: Element, options?: AttachOptions): Promise<PluginWindow>;
+    /** Shows the session's cells over a page element: a native plug-in window ("native", the default),
+     * cells rendered in the page ("page"), or the native window where one can be placed and the page
+     * otherwise ("auto"). */
+    attach(element: Element, options?: AttachOptions): Promise<PluginWindow | PageView>;
 
     /** "system.disconnect" over HTTP, the socket's close over WebSocket; releases the windows. */
     close(): Promise<void>;
 }
 
 export interface AttachOptions {
+    /** Where the cells are drawn (default "native"). */
+    render?: 'auto' | 'native' | 'page';
     /** Page elements that may lie over the window, or a selector for them; holes are cut there. */
     holes?: Element[] | string;
     /** Corner ellipse of the holes, in pixels (default 0: square corners). */
@@ -142,6 +146,7 @@ export interface AttachOptions {
 }
 
 export class PluginWindow {
+    readonly mode: 'native';
     readonly session: Session;
     readonly element: Element;
     /** The answer to "createWnd". */
@@ -154,6 +159,26 @@ export class PluginWindow {
     /** Stops following; the service's window goes with the session. */
     release(): void;
 }
+
+/** Cells rendered in the page: a CSS grid of <video> elements, one stream channel per played cell. */
+export class PageView {
+    readonly mode: 'page';
+    readonly session: Session;
+    readonly element: Element;
+    /** Why no native window was placed (render "auto"). */
+    readonly reason: string | undefined;
+    /** The codec families this browser decodes, as the stream channel's "codecs" names them. */
+    readonly codecs: string[];
+    /** Removes the cells and destroys the service's window. */
+    destroy(): Promise<void>;
+    /** Stops the cells' streams; the service's window goes with the session. */
+    release(): void;
+}
+
+/** How far a page-rendered cell may fall behind the newest frame (s) before it jumps to it, and how. */
+export const LIVE: { jumpBehind: number; catchUpBehind: number; catchUpRate: number; keepSeconds: number };
+export function attachPageView(session: Session, element: Element, options?: AttachOptions): Promise<PageView>;
+export function decodableCodecs(view: Window): string[];
 
 export interface Rect {
     left: number;

@@ -1,4 +1,5 @@
-// The demo: connect, a 2 x 2 plug-in window over #video, a drop-down menu that overlaps it (a hole is
+// The demo: connect, a 2 x 2 plug-in window over #video (or, where none can be placed, the cells
+// rendered in the page), a drop-down menu that overlaps it (a hole is
 // cut while it is open), play, stop and full screen for the selected cell, a state per cell, and a log
 // with one line per event or answer (its JSON folded under it).
 import { connect } from '../client/src/index.js';
@@ -7,6 +8,7 @@ const $ = (id) => document.getElementById(id);
 const CELLS = 4;
 let session;
 let selected = 0;
+let videoMode = ''; // which the attach chose: the native window or the page
 
 function status(text, kind = 'info') {
     $('status').textContent = text;
@@ -126,8 +128,15 @@ $('connect').addEventListener('click', async () => {
         step = 'Step 2 of 3, creating the plug-in window over the video area';
         status(`${step}...`, 'working');
         // The sticky header and the open menu lie over the plug-in window: both are cut out of it.
-        const window = await session.attach($('video'), { holes: 'header, .menu.open' });
-        log('window.createWnd: ok', 'answer', window.answer);
+        const window = await session.attach($('video'), { holes: 'header, .menu.open', render: $('render').value });
+        if (window.mode === 'page') {
+            // In the page a cell plays a camera's own stream; the test pattern has none.
+            log(`video in the page${window.reason ? `: ${window.reason}` : ''}`);
+            $('url').placeholder = 'rtsp://… (a stream address)';
+        } else {
+            log('window.createWnd: ok', 'answer', window.answer);
+        }
+        videoMode = window.mode === 'page' ? 'video in the page' : 'native window';
 
         step = 'Step 3 of 3, setting the 2 x 2 layout';
         const arranged = await session.command('video.arrangeWindow', { windowNum: CELLS });
@@ -141,7 +150,7 @@ $('connect').addEventListener('click', async () => {
         $('connect').disabled = false;
         return;
     }
-    status(`Connected over ${session.road.kind} on port ${session.port}: select a cell, then Play`, 'ok');
+    status(`Connected over ${session.road.kind} on port ${session.port}, ${videoMode}: select a cell, then Play`, 'ok');
     setButtons(true);
 });
 

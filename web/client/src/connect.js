@@ -186,7 +186,7 @@ export async function connect(options = {}) {
     const ports = portsOf(options.ports);
     const opened = await findService(roads, ports, settings);
     const session = new Session(opened.road, {
-        uuid: opened.reply.uuid, port: opened.port, commandTimeout: options.commandTimeout,
+        uuid: opened.reply.uuid, host: settings.host, port: opened.port, commandTimeout: options.commandTimeout,
         pollTimeout: options.pollTimeout, backoff: options.backoff, reconnect: options.reconnect,
         reconnectFor: options.reconnectFor,
         // A WebSocket that closed under the session is opened again on the same road.

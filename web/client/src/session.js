@@ -2,6 +2,7 @@
 // the long-poll loop of the HTTP roads, and the end of the session.
 import { LocalServiceError } from './errors.js';
 import { delay } from './roads.js';
+import { attachPageView } from './pageview.js';
 import { attachWindow } from './window.js';
 
 /** Answer texts of the HTTP roads that are not JSON. */
@@ -137,6 +138,7 @@ export class Session {
     constructor(road, init) {
         this.road = road;
         this.uuid = init.uuid;
+        this.host = init.host ?? '127.0.0.1';
         this.port = init.port;
         this.commandTimeout = init.commandTimeout ?? 10000;
         this.pollTimeout = init.pollTimeout ?? 30000;
@@ -184,6 +186,12 @@ export class Session {
             return Promise.reject(new LocalServiceError('transport',
                 `the connection to the service is being restored; ${cmd} was not sent`));
         }
+        // Cells drawn in the page take their own full screen (it needs the click that asked for it).
+        for (const window of this.windows) {
+            const local = window.localCommand?.(cmd, args);
+            if (local)
+                return Promise.resolve(local);
+        }
         const answer = this.send(cmd, args, options.timeout ?? this.commandTimeout);
         if (REPLAYED.has(cmd))
             answer.then((value) => this.remember(cmd, args, value), () => {});
@@ -211,6 +219,8 @@ export class Session {
     remember(cmd, args, answer) {
         if (answer && typeof answer === 'object' && answer.errorCode)
             return;
+        for (const window of [...this.windows])
+            window.commandDone?.(cmd, args, answer);
         const cell = Number(args?.wndIndex ?? 0);
         if (cmd === 'video.arrangeWindow')
             this.replay.layout = { ...args };
@@ -233,12 +243,25 @@ export class Session {
     }
 
     /**
-     * Attaches a plug-in window to a page element (see PluginWindow).
+     * Shows the session's cells over a page element: a native plug-in window (render 'native', the
+     * default; see PluginWindow), cells rendered in the page ('page'; see PageView), or the native window
+     * where one can be placed and the page otherwise ('auto'). The result's "mode" says which.
      * @param {Element} element
      * @param {object} [options]
      */
-    attach(element, options) {
-        return attachWindow(this, element, options);
+    attach(element, options = {}) {
+        const render = options.render ?? 'native';
+        if (render === 'page')
+            return attachPageView(this, element, options);
+        const native = attachWindow(this, element, options);
+        if (render !== 'auto')
+            return native;
+        // A native window where one can be placed, the page otherwise.
+        return native.catch((error) => {
+            if (error?.code === 'browser-window-not-found' || error?.code === 'native-window-unavailable')
+                return attachPageView(this, element, options, error);
+            throw error;
+        });
     }
 
     /**

@@ -43,6 +43,7 @@ export class PluginWindow {
         this.offsetByService = options.offsetByService ?? (this.className === 'Chrome' && windows);
         this.holes = options.holes ?? [];
         this.round = options.round ?? 0;
+        this.mode = 'native';
         this.released = false;
         this.hidden = false;
         this.framePending = false;

@@ -1,0 +1,93 @@
+// Glass-to-glass latency of cells rendered in the page, read from what the page shows: the local RTSP
+// test stream's frame strip carries the wall clock at which each frame left for the encoder; headless
+// Chromium draws every presented frame of the cell's <video> into a 2D canvas (requestVideoFrameCallback)
+// and reads the clock back. Also the service's CPU (the player decodes its cell as well) and, from eight
+// more viewers of the same cell, the share of one page stream's remuxing alone, from /proc.
+//
+//   cd tests/e2e && LS_SERVICE_BINARY=../../build/LocalService node ../../bench/page_stream/page-latency.mjs [seconds]
+//
+// Prints one JSON line per size. The service runs headless, so its own cell is hidden and paints nothing:
+// the native cell's figure, read the same way from its painted pixels, comes from build/bench_player.
+import fs from 'node:fs';
+import { chromium } from '../../tests/e2e/node_modules/playwright-core/index.mjs';
+import WebSocket from '../../tests/e2e/node_modules/ws/wrapper.mjs';
+import { startPageServer } from '../../tests/e2e/page-server.mjs';
+import { startRtsp } from '../../tests/e2e/rtsp-stream.mjs';
+import { startService } from '../../tests/e2e/service-process.mjs';
+
+const seconds = Number(process.argv[2] || 20);
+const quantile = (values, q) => {
+    const sorted = [...values].sort((a, b) => a - b);
+    return sorted.length ? sorted[Math.min(sorted.length - 1, Math.floor(q * sorted.length))] : NaN;
+};
+const cpuSeconds = (pid) => {
+    const fields = fs.readFileSync(`/proc/${pid}/stat`, 'latin1').split(') ')[1].split(' ');
+    return (Number(fields[11]) + Number(fields[12])) / 100; // utime and stime, in clock ticks of 10 ms
+};
+
+const service = await startService();
+const pages = await startPageServer();
+const browser = await chromium.launch({ executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required'] });
+try {
+    for (const [width, height] of [[640, 360], [1920, 1080]]) {
+        const rtsp = await startRtsp({ width, height, fps: 25 });
+        if (!rtsp)
+            throw new Error('no GStreamer RTSP server');
+        const page = await browser.newPage({ viewport: { width: 1000, height: 700 } });
+        await page.goto(`${pages.origin}/tests/e2e/client-page.html`);
+        await page.evaluate(async ({ port, url }) => {
+            const { connect } = await import('/web/client/src/index.js');
+            const session = await connect({ ports: [port] });
+            window.benchSession = session;
+            await session.attach(document.getElementById('video'), { render: 'page' });
+            await session.command('video.startPlay', { wndIndex: 0, url });
+            const video = document.querySelector('#video video');
+            const canvas = document.createElement('canvas');
+            const context = canvas.getContext('2d', { willReadFrequently: true });
+            window.latencies = [];
+            const onFrame = () => {
+                const now = Date.now();
+                canvas.width = video.videoWidth;
+                canvas.height = video.videoHeight;
+                context.drawImage(video, 0, 0);
+                const block = canvas.width / 32;
+                const row = context.getImageData(0, Math.floor(canvas.height / 20), canvas.width, 1).data;
+                let clock = 0;
+                for (let bit = 16; bit < 32; ++bit)
+                    clock |= (row[4 * Math.floor((bit + 0.5) * block)] > 128 ? 1 : 0) << (bit - 16);
+                window.latencies.push((now - clock + 65536) % 65536);
+                video.requestVideoFrameCallback(onFrame);
+            };
+            video.requestVideoFrameCallback(onFrame);
+        }, { port: service.port, url: rtsp.url });
+        // The first seconds (connecting, the first key frame) are left out.
+        await new Promise((resolve) => setTimeout(resolve, 3000));
+        await page.evaluate(() => { window.latencies = []; });
+        const cpuBefore = cpuSeconds(service.child.pid);
+        await new Promise((resolve) => setTimeout(resolve, seconds * 1000));
+        const cpu = (cpuSeconds(service.child.pid) - cpuBefore) / seconds;
+        const { latencies, uuid } = await page.evaluate(() => ({ latencies: window.latencies, uuid: window.benchSession.uuid }));
+        // The remux alone: the same cell to EXTRA more viewers, the service's CPU with them less without.
+        const EXTRA = 8;
+        const viewers = Array.from({ length: EXTRA }, () => new WebSocket(
+            `ws://127.0.0.1:${service.port}/stream?uuid=${encodeURIComponent(uuid)}&wndIndex=0`, { origin: pages.origin }));
+        await new Promise((resolve) => setTimeout(resolve, 3000));
+        const extraBefore = cpuSeconds(service.child.pid);
+        await new Promise((resolve) => setTimeout(resolve, seconds * 1000));
+        const remuxPerStream = ((cpuSeconds(service.child.pid) - extraBefore) / seconds - cpu) / EXTRA;
+        viewers.forEach((viewer) => viewer.close());
+        console.log(JSON.stringify({
+            size: `${width}x${height}`, frames: latencies.length, pageP50ms: quantile(latencies, 0.5),
+            pageP90ms: quantile(latencies, 0.9),
+            serviceCpuShareOfACore: Number(cpu.toFixed(3)), remuxCpuShareOfACorePerStream: Number(remuxPerStream.toFixed(4)),
+        }));
+        await page.evaluate(() => window.benchSession.close());
+        await page.close();
+        rtsp.stop();
+    }
+} finally {
+    await browser.close();
+    pages.close();
+    service.stop();
+}

@@ -1,0 +1,109 @@
+// Cells rendered in the page, in Debian's headless Chromium against the real service (headless, so no
+// browser window can be found): attach with render 'auto' falls back to the page, the layout becomes a
+// grid of <video> cells, a played cell shows the local RTSP stream (its frame strip, read from the
+// <video>'s pixels, advances and stays near live), a click selects a cell and a double click takes it
+// full screen with the native window's events, and a stopped cell's stream ends.
+import assert from 'node:assert/strict';
+import { after, before, test } from 'node:test';
+import { chromium } from 'playwright-core';
+import { startPageServer } from './page-server.mjs';
+import { startRtsp } from './rtsp-stream.mjs';
+import { startService } from './service-process.mjs';
+
+let service;
+let pages;
+let rtsp;
+let browser;
+
+before(async () => {
+    service = await startService();
+    pages = await startPageServer();
+    rtsp = await startRtsp({ width: 320, height: 240 });
+    browser = await chromium.launch({ executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+        args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required'] });
+});
+
+after(async () => {
+    await browser?.close();
+    pages?.close();
+    rtsp?.stop();
+    service?.stop();
+});
+
+test("render 'auto' without a native window plays the cells in the page", async (t) => {
+    if (!rtsp)
+        return t.skip('no GStreamer RTSP server');
+    const page = await browser.newPage({ viewport: { width: 1000, height: 700 } });
+    page.on('console', (message) => process.stderr.write(`page: ${message.text()}\n`));
+    await page.goto(`${pages.origin}/tests/e2e/client-page.html`);
+    const result = await page.evaluate(async ({ port, url }) => {
+        const { connect } = await import('/web/client/src/index.js');
+        const session = await connect({ ports: [port] });
+        const view = await session.attach(document.getElementById('video'), { render: 'auto' });
+        await session.command('video.arrangeWindow', { windowNum: 4 });
+        await session.command('video.startPlay', { wndIndex: 3, url });
+        const video = document.querySelectorAll('#video video')[3];
+
+        // The frame index in the strip across the top of the picture (blocks 0-15, lowest bit first).
+        const canvas = document.createElement('canvas');
+        const frameIndex = () => {
+            if (video.videoWidth === 0 || video.readyState < 2)
+                return -1;
+            canvas.width = video.videoWidth;
+            canvas.height = video.videoHeight;
+            const context = canvas.getContext('2d', { willReadFrequently: true });
+            context.drawImage(video, 0, 0);
+            const block = canvas.width / 32;
+            const row = context.getImageData(0, Math.floor(canvas.height / 20), canvas.width, 1).data;
+            let index = 0;
+            for (let bit = 0; bit < 16; ++bit)
+                index |= (row[4 * Math.floor((bit + 0.5) * block)] > 128 ? 1 : 0) << bit;
+            return index;
+        };
+        const seen = new Set();
+        let behind = Infinity;
+        for (const started = Date.now(); seen.size < 10 && Date.now() - started < 30000;) {
+            await new Promise((resolve) => setTimeout(resolve, 100));
+            const index = frameIndex();
+            if (index >= 0)
+                seen.add(index);
+            if (video.buffered.length)
+                behind = video.buffered.end(video.buffered.length - 1) - video.currentTime;
+        }
+
+        const selected = new Promise((resolve) => session.on('window.onGetSelectWndInfo', resolve));
+        document.querySelectorAll('#video [data-wnd-index]')[1].click();
+        const selection = await selected;
+
+        window.fullScreenEvents = [];
+        session.on('window.onFullScreenChange', (event) => window.fullScreenEvents.push(event.full));
+        window.testSession = session;
+        const grid = getComputedStyle(document.querySelector('#video > div')).gridTemplateColumns.split(' ').length;
+        return { mode: view.mode, reason: view.reason, frames: [...seen], behind, selection, grid,
+            cells: document.querySelectorAll('#video video').length };
+    }, { port: service.port, url: rtsp.url });
+
+    // A double click (a user's gesture) takes the cell full screen, and a second one brings it back.
+    await page.dblclick('#video [data-wnd-index="2"]');
+    await page.waitForFunction(() => window.fullScreenEvents.length === 1, null, { timeout: 10000 });
+    const fullCell = await page.evaluate(() => document.fullscreenElement?.dataset.wndIndex);
+    await page.dblclick('#video [data-wnd-index="2"]');
+    await page.waitForFunction(() => window.fullScreenEvents.length === 2, null, { timeout: 10000 });
+
+    const ended = await page.evaluate(async () => {
+        const session = window.testSession;
+        await session.command('video.stop', { wndIndex: 3 });
+        const cleared = !document.querySelectorAll('#video video')[3].getAttribute('src');
+        await session.close();
+        return { cleared, fullScreenEvents: window.fullScreenEvents };
+    });
+
+    assert.equal(result.mode, 'page');
+    assert.match(result.reason, /no browser window/);
+    assert.deepEqual([result.cells, result.grid], [4, 2]);
+    assert.ok(result.frames.length >= 10, `the strip did not advance: ${result.frames}`);
+    assert.ok(result.behind < 1, `behind the live edge by ${result.behind} s`);
+    assert.equal(result.selection.wndIndex, 1);
+    assert.equal(fullCell, '2');
+    assert.deepEqual(ended, { cleared: true, fullScreenEvents: [true, false] });
+});

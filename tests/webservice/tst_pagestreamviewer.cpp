@@ -1,0 +1,85 @@
+// A page stream's queue between the library's thread and the connection: pieces in order, frames dropped
+// to the next key frame once the page falls behind, and what waits bounded by the unsent-bytes bound.
+#include "webservice/PageStreamViewer.h"
+
+#include <QtTest>
+
+#include <thread>
+
+namespace {
+
+constexpr qint64 kBound = 100 * 1000;
+const QByteArray kFrame(10 * 1000, 'f');
+
+QByteArray kinds(const std::deque<PageStreamViewer::Piece> &pieces)
+{
+    QByteArray text;
+    for (const PageStreamViewer::Piece &piece : pieces)
+        text += "CIFE"[piece.kind];
+    return text;
+}
+
+} // namespace
+
+class TestPageStreamViewer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Pieces come from another thread in order, and the GUI thread is told once per batch.
+    void piecesArriveInOrderOnTheGuiThread()
+    {
+        int readyCalls = 0;
+        auto viewer = std::make_shared<PageStreamViewer>([&] { ++readyCalls; }, kBound);
+        std::thread library([&] {
+            viewer->streamCodec("avc1.42C01E", 320, 240);
+            viewer->streamInit("init");
+            for (int i = 0; i < 5; ++i)
+                viewer->streamFragment(QByteArray::number(i), i == 0);
+            viewer->streamEnded();
+            viewer->streamFragment("after the end", true);
+        });
+        library.join();
+        QTRY_COMPARE_WITH_TIMEOUT(readyCalls, 1, 10000);
+        const std::deque<PageStreamViewer::Piece> pieces = viewer->take();
+        QCOMPARE(kinds(pieces), QByteArray("CIFFFFFE"));
+        QCOMPARE(pieces[0].bytes, QByteArray("avc1.42C01E"));
+        QCOMPARE(pieces[0].width, 320);
+        QCOMPARE(pieces[6].bytes, QByteArray("4"));
+        QCOMPARE(viewer->droppedFrames(), 0);
+    }
+
+    // Behind the bound, whatever the socket holds: frames are dropped until a key frame that comes once
+    // the page has caught up, and nothing that waits passes the bound by more than one frame.
+    void aViewerBehindIsDroppedToTheNextKeyFrame()
+    {
+        auto viewer = std::make_shared<PageStreamViewer>([] {}, kBound);
+        viewer->streamFragment("k1", true);
+        viewer->streamFragment("p1", false);
+        viewer->setSocketUnsent(kBound + 1); // the page stopped reading
+        viewer->streamFragment("p2", false);
+        viewer->streamFragment("k2", true); // still behind: a key frame is dropped too
+        viewer->setSocketUnsent(0);
+        viewer->streamFragment("p3", false); // caught up, but this one needs the dropped frames
+        viewer->streamFragment("k3", true);
+        viewer->streamFragment("p4", false);
+        std::deque<PageStreamViewer::Piece> pieces = viewer->take();
+        QStringList sent;
+        for (const PageStreamViewer::Piece &piece : pieces)
+            sent.append(QString::fromLatin1(piece.bytes));
+        QCOMPARE(sent, QStringList({ "k1", "p1", "k3", "p4" }));
+        QCOMPARE(viewer->droppedFrames(), 3);
+
+        // Nothing taken at all (the connection never gets to write): what waits stays bounded.
+        qint64 waiting = 0;
+        for (int i = 0; i < 1000; ++i)
+            viewer->streamFragment(kFrame, i % 25 == 0);
+        for (const PageStreamViewer::Piece &piece : viewer->take())
+            waiting += piece.bytes.size();
+        QVERIFY2(waiting <= kBound + kFrame.size(), qPrintable(QString::number(waiting)));
+        QVERIFY(viewer->droppedFrames() > 900);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPageStreamViewer)
+#include "tst_pagestreamviewer.moc"

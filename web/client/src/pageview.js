@@ -1,0 +1,306 @@
+// Cells rendered in the page, where no native window can be placed over it: the service keeps the
+// session's window hidden (its cells still play) and sends each played cell's compressed frames over a
+// stream channel of its own; each cell plays them in a <video> through MediaSource. The page's code is
+// the same as with a native window: layout and streams follow the same commands, and a click selects a
+// cell, a double click takes it full screen, with the same events.
+import { LocalServiceError } from './errors.js';
+
+/** How far the video may fall behind the newest frame before it jumps to it, and the catch-up pace. */
+export const LIVE = { jumpBehind: 0.5, catchUpBehind: 0.15, catchUpRate: 1.1, keepSeconds: 3 };
+const PROBES = { avc1: 'avc1.42E01E', hvc1: 'hvc1.1.6.L93.B0' };
+const REOPEN_MS = 1000;
+
+/** The MediaSource of this browser (ManagedMediaSource where only that exists), or undefined. */
+const mediaSourceOf = (view) => view.MediaSource ?? view.ManagedMediaSource;
+
+/** The codec families the browser decodes in MediaSource, as the stream channel's "codecs" names them. */
+export function decodableCodecs(view) {
+    const source = mediaSourceOf(view);
+    return Object.entries(PROBES).filter(([, codec]) => source?.isTypeSupported(`video/mp4; codecs="${codec}"`))
+        .map(([family]) => family);
+}
+
+/** Columns of a layout of count cells: the smallest square that holds them. */
+const columnsFor = (count) => Math.max(1, Math.ceil(Math.sqrt(count)));
+
+/** One cell's stream: a stream channel into a <video> through a MediaSource, kept near the live edge. */
+class CellStream {
+    constructor(cell, url, onRefused) {
+        this.cell = cell;
+        this.video = cell.video;
+        this.view = cell.video.ownerDocument.defaultView;
+        this.onRefused = onRefused;
+        this.queue = [];
+        this.closed = false;
+        this.socket = new this.view.WebSocket(url);
+        this.socket.binaryType = 'arraybuffer';
+        this.socket.onmessage = (message) => this.receive(message.data);
+        this.socket.onclose = () => this.cell.streamClosed(this);
+    }
+
+    receive(data) {
+        if (typeof data !== 'string') {
+            this.queue.push(data);
+            this.pump();
+            return;
+        }
+        const message = JSON.parse(data);
+        if (message.codec)
+            this.start(message.codec);
+        else if (message.event === 'refused')
+            this.onRefused(message);
+    }
+
+    /** A new codec (the first, or after the stream changed): a new MediaSource. */
+    start(codec) {
+        const Source = mediaSourceOf(this.view);
+        this.buffer = undefined;
+        this.queue = [];
+        const source = new Source();
+        this.video.disableRemotePlayback = true; // ManagedMediaSource plays only so
+        this.video.src = this.view.URL.createObjectURL(source);
+        source.addEventListener('sourceopen', () => {
+            this.buffer = source.addSourceBuffer(`video/mp4; codecs="${codec}"`);
+            this.buffer.mode = 'segments';
+            this.buffer.addEventListener('updateend', () => this.pump());
+            this.pump();
+        }, { once: true });
+        this.video.play().catch(() => {});
+    }
+
+    /** Appends the next piece; keeps a few seconds behind the playhead and follows the live edge. */
+    pump() {
+        const buffer = this.buffer;
+        if (!buffer || buffer.updating || this.closed)
+            return;
+        const video = this.video;
+        const ranges = buffer.buffered;
+        if (ranges.length) {
+            const end = ranges.end(ranges.length - 1);
+            const behind = end - video.currentTime;
+            if (behind > LIVE.jumpBehind || video.currentTime < ranges.start(0))
+                video.currentTime = Math.max(ranges.start(ranges.length - 1), end - 0.05);
+            video.playbackRate = behind > LIVE.catchUpBehind ? LIVE.catchUpRate : 1;
+            if (video.paused)
+                video.play().catch(() => {});
+            if (video.currentTime - ranges.start(0) > 2 * LIVE.keepSeconds) {
+                buffer.remove(0, video.currentTime - LIVE.keepSeconds);
+                return;
+            }
+        }
+        if (this.queue.length) {
+            try {
+                buffer.appendBuffer(this.queue.shift());
+            } catch {
+                this.queue = []; // a full or broken buffer: the next codec message starts again
+            }
+        }
+    }
+
+    close() {
+        this.closed = true;
+        this.socket.onclose = null;
+        this.socket.close();
+    }
+}
+
+/** One cell: a box of the grid with its <video>. */
+class PageCell {
+    constructor(view, index) {
+        this.pageView = view;
+        this.index = index;
+        const document = view.element.ownerDocument;
+        this.box = document.createElement('div');
+        this.box.dataset.wndIndex = String(index);
+        this.box.style.cssText = 'position:relative;overflow:hidden;background:#343434;border:1px solid #171C20;min-width:0;min-height:0';
+        this.video = document.createElement('video');
+        this.video.muted = true;
+        this.video.playsInline = true;
+        this.video.autoplay = true;
+        this.video.style.cssText = 'width:100%;height:100%;object-fit:contain;display:block';
+        this.box.append(this.video);
+        this.box.addEventListener('click', () => view.select(index));
+        this.box.addEventListener('dblclick', () => view.toggleFullScreen(this));
+        this.stream = undefined;
+        this.playing = false;
+    }
+
+    play() {
+        this.playing = true;
+        this.stream?.close();
+        this.stream = new CellStream(this, this.pageView.streamUrl(this.index),
+            (refusal) => this.pageView.refused(this.index, refusal));
+    }
+
+    stop() {
+        this.playing = false;
+        this.stream?.close();
+        this.stream = undefined;
+        this.video.removeAttribute('src');
+        this.video.load();
+    }
+
+    /** The channel ended: opened again while the cell is meant to play (the service's player reconnects). */
+    streamClosed(stream) {
+        if (stream !== this.stream || !this.playing)
+            return;
+        setTimeout(() => {
+            if (stream === this.stream && this.playing && !this.pageView.released)
+                this.play();
+        }, REOPEN_MS);
+    }
+}
+
+export class PageView {
+    /**
+     * @param {import('./session.js').Session} session
+     * @param {Element} element
+     * @param {object} options
+     * @param {Error} [nativeError] why the native window could not be placed (render 'auto')
+     */
+    constructor(session, element, options = {}, nativeError = undefined) {
+        this.session = session;
+        this.element = element;
+        this.options = options;
+        this.mode = 'page';
+        this.reason = nativeError?.message;
+        this.released = false;
+        this.selected = 0;
+        this.cells = [];
+        this.codecs = decodableCodecs(element.ownerDocument.defaultView);
+        this.grid = element.ownerDocument.createElement('div');
+        this.grid.style.cssText = 'display:grid;width:100%;height:100%;box-sizing:border-box';
+        this.onFullScreen = () => this.fullScreenChanged();
+    }
+
+    async create() {
+        if (!mediaSourceOf(this.element.ownerDocument.defaultView)) {
+            throw new LocalServiceError('page-rendering-unavailable', 'this browser has no MediaSource',
+                undefined, 'use a browser with MediaSource, or a native window');
+        }
+        // The service's window holds the cells; headless or without a browser window it answers 5001
+        // and keeps the window hidden, which is all the page needs.
+        const rect = { left: 0, top: 0, width: 2, height: 2 };
+        const answer = await this.session.command('window.createWnd', { rect, embed: false });
+        if (answer?.errorCode === 0)
+            await this.session.command('window.hideWnd');
+        else if (answer?.errorCode !== 5001)
+            throw new LocalServiceError('window', 'the service could not create the window for the cells', answer);
+        this.element.replaceChildren(this.grid);
+        this.element.ownerDocument.addEventListener('fullscreenchange', this.onFullScreen);
+        this.layout(this.session.replay.layout?.windowNum ?? 1);
+        for (const [index] of this.session.replay.streams)
+            this.cells[index]?.play();
+        this.session.windows.add(this);
+        return this;
+    }
+
+    streamUrl(index) {
+        const query = new URLSearchParams({ uuid: this.session.uuid, wndIndex: String(index), codecs: this.codecs.join(',') });
+        return `ws://${this.session.host ?? '127.0.0.1'}:${this.session.port}/stream?${query}`;
+    }
+
+    /** A CSS grid of count cells, as the layout command made them. */
+    layout(count) {
+        const wanted = Math.max(1, Math.min(64, Number(count) || 1));
+        while (this.cells.length > wanted)
+            this.cells.pop().stop();
+        while (this.cells.length < wanted)
+            this.cells.push(new PageCell(this, this.cells.length));
+        const columns = columnsFor(wanted);
+        this.grid.style.gridTemplateColumns = `repeat(${columns}, 1fr)`;
+        this.grid.style.gridTemplateRows = `repeat(${Math.ceil(wanted / columns)}, 1fr)`;
+        this.grid.replaceChildren(...this.cells.map((cell) => cell.box));
+        this.select(Math.min(this.selected, wanted - 1), false);
+    }
+
+    /** What the page's commands did to the cells (the session tells every window). */
+    commandDone(cmd, args) {
+        const index = Number(args?.wndIndex ?? 0);
+        if (cmd === 'video.arrangeWindow')
+            this.layout(args.windowNum);
+        else if (cmd === 'video.startPlay')
+            this.cells[index]?.play();
+        else if (cmd === 'video.stop')
+            this.cells[index]?.stop();
+        else if (cmd === 'video.stopAll')
+            this.cells.forEach((cell) => cell.stop());
+    }
+
+    /** "video.fullScreen" runs here: the page's cell goes full screen, not the service's hidden window. */
+    localCommand(cmd, args) {
+        if (cmd !== 'video.fullScreen')
+            return undefined;
+        const document = this.element.ownerDocument;
+        if (args?.full === false) {
+            if (document.fullscreenElement)
+                document.exitFullscreen().catch(() => {});
+        } else if (!document.fullscreenElement) {
+            this.cells[this.selected]?.box.requestFullscreen?.().catch(() => {});
+        }
+        return { errorCode: 0, errorModule: '', uuid: this.session.uuid };
+    }
+
+    select(index, announce = true) {
+        this.selected = index;
+        this.cells.forEach((cell, i) => { cell.box.style.borderColor = i === index ? '#FFCC00' : '#171C20'; });
+        if (announce)
+            this.event('window.onGetSelectWndInfo', { wndIndex: index });
+    }
+
+    toggleFullScreen(cell) {
+        this.select(cell.index);
+        this.localCommand('video.fullScreen', { full: !this.element.ownerDocument.fullscreenElement });
+    }
+
+    fullScreenChanged() {
+        const full = this.cells.some((cell) => cell.box === this.element.ownerDocument.fullscreenElement);
+        this.event('window.onFullScreenChange', { full });
+    }
+
+    refused(index, refusal) {
+        this.cells[index].playing = false;
+        this.session.emit('error', new LocalServiceError('stream-refused',
+            `cell ${index}: the service refused its stream (${refusal.errorCode}, ${refusal.reason})`, refusal));
+    }
+
+    /** An event as the native window's would carry it. */
+    event(cmd, members) {
+        this.session.emit(cmd, { cmd, errorCode: 0, errorModule: '', uuid: this.session.uuid, ...members });
+    }
+
+    /** The session was renewed: the cells play again under the new identifier. */
+    async reattach() {
+        if (this.released)
+            return;
+        this.cells.forEach((cell) => cell.stop());
+        await this.create().catch((error) => this.session.emit('error', error));
+    }
+
+    release() {
+        if (this.released)
+            return;
+        this.released = true;
+        this.cells.forEach((cell) => cell.stop());
+        this.element.ownerDocument.removeEventListener('fullscreenchange', this.onFullScreen);
+        this.session.windows.delete(this);
+    }
+
+    async destroy() {
+        if (this.released)
+            return;
+        this.release();
+        this.grid.remove();
+        await this.session.command('window.destroyWnd').catch(() => {});
+    }
+}
+
+/**
+ * Renders the cells in the page.
+ * @returns {Promise<PageView>}
+ */
+export function attachPageView(session, element, options, nativeError) {
+    if (session.closed)
+        return Promise.reject(new LocalServiceError('closed', 'the session is closed'));
+    return new PageView(session, element, options, nativeError).create();
+}

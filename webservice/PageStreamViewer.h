@@ -1,0 +1,65 @@
+#pragma once
+
+#include "video/VideoControl.h"
+
+#include <QByteArray>
+#include <QObject>
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+// The service's end of a page's stream channel: what the library remuxed for one viewer waits here, on
+// its way from the library's thread to the connection's worker on the GUI thread.
+//
+// Latency never builds up: when the bytes not yet sent to the page (waiting here, and in the socket)
+// pass maxUnsentBytes, frames are dropped until the next key frame, and that one is taken only once the
+// page has caught up. A page that stops reading holds at most the bound and one key frame.
+class PageStreamViewer : public VC_StreamViewer, public std::enable_shared_from_this<PageStreamViewer>
+{
+public:
+    static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
+
+    struct Piece
+    {
+        enum Kind { Codec, Init, Fragment, Ended };
+        Kind kind = Fragment;
+        QByteArray bytes; // Codec: the codec string
+        int width = 0;
+        int height = 0;
+    };
+
+    // ready runs on the GUI thread (the thread that made the viewer) when pieces wait; once per batch.
+    explicit PageStreamViewer(std::function<void()> ready, qint64 maxUnsentBytes = kMaxUnsentBytes);
+    ~PageStreamViewer() override;
+
+    // Library thread.
+    void streamCodec(const QByteArray &codec, int width, int height) override;
+    void streamInit(const QByteArray &segment) override;
+    void streamFragment(const QByteArray &fragment, bool keyFrame) override;
+    void streamEnded() override;
+
+    // GUI thread: the pieces waiting, oldest first, and what the socket still holds after writing them.
+    std::deque<Piece> take();
+    void setSocketUnsent(qint64 bytes) { socketUnsent = bytes; }
+
+    qint64 droppedFrames() const;
+
+private:
+    void add(Piece piece);
+
+    const std::function<void()> ready;
+    const qint64 maxUnsentBytes;
+    std::unique_ptr<QObject, void (*)(QObject *)> notifier; // on the GUI thread; ready is posted to it
+    std::atomic<qint64> socketUnsent { 0 };
+
+    mutable std::mutex mutex; // guards what follows
+    std::deque<Piece> pieces;
+    qint64 waitingBytes = 0;
+    bool readyPosted = false;
+    bool waitingForKeyFrame = false;
+    bool ended = false;
+    qint64 dropped = 0;
+};
