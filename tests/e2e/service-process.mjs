@@ -1,6 +1,6 @@
 // Starts the real LocalService from a temp dir of its own, with its own LocalServiceConfig.json, free high
-// ports (or the given first port, to start it again where it was) and a unique instance name, headless
-// or on the X display named in env. The binary comes from LS_SERVICE_BINARY (set by CTest).
+// ports (or the given first port, to start it again where it was), a unique instance name and any further
+// members in config, headless or on the X display named in env. The binary comes from LS_SERVICE_BINARY (set by CTest).
 import { spawn } from 'node:child_process';
 import crypto from 'node:crypto';
 import fs from 'node:fs';
@@ -32,7 +32,7 @@ const accepts = (port) => new Promise((resolve) => {
     socket.once('error', () => resolve(false));
 });
 
-export async function startService({ ports = 3, port: firstPort, platform = 'offscreen', env = {} } = {}) {
+export async function startService({ ports = 3, port: firstPort, platform = 'offscreen', env = {}, config = {} } = {}) {
     const binary = process.env.LS_SERVICE_BINARY;
     if (!binary)
         throw new Error('LS_SERVICE_BINARY is not set');
@@ -43,6 +43,7 @@ export async function startService({ ports = 3, port: firstPort, platform = 'off
     const port = firstPort ?? await freePortRange(ports);
     fs.writeFileSync(path.join(dir, 'LocalServiceConfig.json'), JSON.stringify({
         ServicePortStart: port, ServicePortEnd: port + ports, SingleInstance: `ls-e2e-${crypto.randomUUID()}`,
+        ...config,
     }));
     const child = spawn(executable, [], {
         cwd: dir,

@@ -17,7 +17,8 @@ let service;
 let rtsp;
 
 before(async () => {
-    service = await startService();
+    // The clips the tests make are played from the temp folder.
+    service = await startService({ config: { MediaDirectories: [os.tmpdir()] } });
     rtsp = await startRtsp();
 });
 after(() => {
