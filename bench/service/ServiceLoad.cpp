@@ -1,7 +1,8 @@
 // Load client for the running service: C WebSocket sessions send "window.getLocalServiceVersion" and the
 // per-request latency (p50, p99), requests per second and the server's CPU time per request are measured:
 // one at a time on one session, one at a time on each of eight, and 16 in flight on each of four. Then
-// one 16 MiB request at a time (MB/s). The same load runs in the same run against two peer servers doing
+// one 16 MiB request at a time, and one 1 MiB request at a time (MB/s). Beside each row stands this load
+// client's own CPU share of the row's wall time: well below 100 % it was not what held the row back. The same load runs in the same run against two peer servers doing
 // the same JSON work on one thread (on Qt's WebSocket module and on Boost.Beast); the servers are pinned
 // to the last core and this client to the first, the targets alternate within each round, and medians
 // are reported with the ratio against the better peer. Last, 1,000 and then 10,000 idle sessions are held
@@ -45,6 +46,8 @@ constexpr int kTargets = 3;
 const char *const kTargetNames[kTargets] = {"service", "Qt peer", "Beast peer"};
 constexpr size_t kBigMessageBytes = 16 * 1024 * 1024;
 constexpr int kBigMessagesPerRound = 3;
+constexpr size_t kMediumMessageBytes = 1024 * 1024;
+constexpr int kMediumMessagesPerRound = 48;
 
 int connectTo(quint16 port)
 {
@@ -195,8 +198,18 @@ struct Result
     double p99Us = 0;
     double requestsPerSecond = 0;
     double cpuUsPerRequest = 0;
+    double clientCpuPercent = 0; // this process's CPU time over the wall time of the load
     bool ok = false;
 };
+
+// This process's user and system CPU time so far, in microseconds.
+double ownCpuMicroseconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
 
 // User and system CPU time of a process so far, in microseconds.
 double cpuMicroseconds(qint64 pid)
@@ -258,6 +271,7 @@ Result runLoad(quint16 port, qint64 pid, int sessionCount, int window, int total
         return batch.empty() || writeAll(session.fd, batch);
     };
     const double cpuBefore = cpuMicroseconds(pid);
+    const double ownCpuBefore = ownCpuMicroseconds();
     const Clock::time_point start = Clock::now();
     for (Session &session : sessions)
         if (!fill(session))
@@ -288,6 +302,7 @@ Result runLoad(quint16 port, qint64 pid, int sessionCount, int window, int total
         }
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    result.clientCpuPercent = (ownCpuMicroseconds() - ownCpuBefore) / (seconds * 1e4);
     result.cpuUsPerRequest = (cpuMicroseconds(pid) - cpuBefore) / double(total);
     closeSessions(sessions);
     result.requestsPerSecond = double(total) / seconds;
@@ -297,32 +312,39 @@ Result runLoad(quint16 port, qint64 pid, int sessionCount, int window, int total
     return result;
 }
 
-// One session sends `messages` requests of 16 MiB, one at a time, each padded with a long string the
-// commands ignore. Returns the request bytes per second through the server, or 0 when it failed.
-double bigMessages(quint16 port, int messages)
+struct Throughput
+{
+    double bytesPerSecond = 0; // 0 when it failed
+    double clientCpuPercent = 0;
+};
+
+// One session sends `messages` requests of `bytes` each, one at a time, each padded with a long string
+// the commands ignore. Returns the request bytes per second through the server.
+Throughput bigMessages(quint16 port, int messages, size_t bytes = kBigMessageBytes)
 {
     Session session;
     if (!openSession(port, session))
-        return 0;
+        return {};
     const std::string head = R"({"cmd":"window.getLocalServiceVersion","uuid":")" + session.uuid
         + R"(","sequence":"1","padding":")";
     const std::string tail = R"("})";
     std::string payload = head;
-    payload.append(kBigMessageBytes - head.size() - tail.size(), 'x');
+    payload.append(bytes - head.size() - tail.size(), 'x');
     payload += tail;
     const std::string frame = maskedTextFrame(payload);
+    const double ownCpuBefore = ownCpuMicroseconds();
     const Clock::time_point start = Clock::now();
     for (int i = 0; i < messages; ++i) {
         std::string reply;
         if (!writeAll(session.fd, frame) || !readFrameBlocking(session, &reply)
             || reply.find("1.0.0.40") == std::string::npos) {
             ::close(session.fd);
-            return 0;
+            return {};
         }
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     ::close(session.fd);
-    return double(messages) * double(kBigMessageBytes) / seconds;
+    return {double(messages) * double(bytes) / seconds, (ownCpuMicroseconds() - ownCpuBefore) / (seconds * 1e4)};
 }
 
 struct IdleFigures
@@ -442,7 +464,7 @@ int main(int argc, char *argv[])
 
     if (argc > 2 && std::strcmp(argv[1], "--big") == 0) {
         const int messages = argc > 3 ? std::max(1, atoi(argv[3])) : kBigMessagesPerRound;
-        const double rate = bigMessages(quint16(atoi(argv[2])), messages);
+        const double rate = bigMessages(quint16(atoi(argv[2])), messages).bytesPerSecond;
         std::printf("16 MiB requests: %.0f MB/s\n", rate / 1e6);
         return rate > 0 ? 0 : 1;
     }
@@ -506,7 +528,7 @@ int main(int argc, char *argv[])
     };
     std::printf("WebSocket load, window.getLocalServiceVersion, medians of %d rounds\n", rounds);
     for (const Phase &phase : phases) {
-        std::vector<double> rps[kTargets], p50[kTargets], p99[kTargets], cpu[kTargets];
+        std::vector<double> rps[kTargets], p50[kTargets], p99[kTargets], cpu[kTargets], client[kTargets];
         for (int which = 0; which < kTargets; ++which) // warm-up
             runLoad(ports[which], pids[which], phase.sessions, phase.window, phase.total / 4);
         for (int round = 0; round < rounds; ++round) {
@@ -520,27 +542,41 @@ int main(int argc, char *argv[])
                 p50[which].push_back(r.p50Us);
                 p99[which].push_back(r.p99Us);
                 cpu[which].push_back(r.cpuUsPerRequest);
+                client[which].push_back(r.clientCpuPercent);
             }
         }
         std::printf("\n%s (%d requests a round)\n", phase.name, phase.total);
-        std::printf("  %-10s %12s %10s %10s %12s\n", "", "req/s", "p50 us", "p99 us", "CPU us/req");
+        std::printf("  %-10s %12s %10s %10s %12s %12s\n", "", "req/s", "p50 us", "p99 us", "CPU us/req",
+            "client CPU");
         for (int which = 0; which < kTargets; ++which)
-            std::printf("  %-10s %12.0f %10.1f %10.1f %12.2f\n", kTargetNames[which], median(rps[which]),
-                median(p50[which]), median(p99[which]), median(cpu[which]));
+            std::printf("  %-10s %12.0f %10.1f %10.1f %12.2f %11.0f%%\n", kTargetNames[which], median(rps[which]),
+                median(p50[which]), median(p99[which]), median(cpu[which]), median(client[which]));
         std::printf("  service / better peer: req/s %.2fx, p50 %.2fx, p99 %.2fx, CPU %.2fx\n",
             median(rps[0]) / betterPeer(rps, true), median(p50[0]) / betterPeer(p50, false),
             median(p99[0]) / betterPeer(p99, false), median(cpu[0]) / betterPeer(cpu, false));
     }
 
-    std::printf("\n16 MiB requests, %d one at a time a round, medians of %d rounds\n", kBigMessagesPerRound,
-        rounds);
+    const struct
     {
-        std::vector<double> rates[kTargets];
-        for (int round = 0; round < rounds; ++round)
-            for (int which = 0; which < kTargets; ++which)
-                rates[which].push_back(bigMessages(ports[which], kBigMessagesPerRound) / 1e6);
+        const char *name;
+        size_t bytes;
+        int perRound;
+    } messageRows[] = {{"16 MiB", kBigMessageBytes, kBigMessagesPerRound},
+        {"1 MiB", kMediumMessageBytes, kMediumMessagesPerRound}};
+    for (const auto &row : messageRows) {
+        std::printf("\n%s requests, %d one at a time a round, medians of %d rounds\n", row.name, row.perRound,
+            rounds);
+        std::vector<double> rates[kTargets], client[kTargets];
+        for (int round = 0; round < rounds; ++round) {
+            for (int which = 0; which < kTargets; ++which) {
+                const Throughput t = bigMessages(ports[which], row.perRound, row.bytes);
+                rates[which].push_back(t.bytesPerSecond / 1e6);
+                client[which].push_back(t.clientCpuPercent);
+            }
+        }
         for (int which = 0; which < kTargets; ++which)
-            std::printf("  %-10s %8.0f MB/s\n", kTargetNames[which], median(rates[which]));
+            std::printf("  %-10s %8.0f MB/s   client CPU %3.0f%%\n", kTargetNames[which], median(rates[which]),
+                median(client[which]));
         std::printf("  service / better peer: %.2fx\n", median(rates[0]) / betterPeer(rates, true));
     }
 

@@ -1,7 +1,7 @@
 #include "HttpPeerServer.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
+#include "../service/RequestScan.h"
+
 #include <QTcpSocket>
 
 HttpPeerServer::HttpPeerServer(QObject *parent)
@@ -19,16 +19,24 @@ HttpPeerServer::HttpPeerServer(QObject *parent)
     });
 }
 
+// The same answer as the service's, found by the validating scanner the Beast WebSocket peer uses (no
+// document); the "sequence" and "uuid" tokens are echoed as sent, or "" when missing or not strings.
 QByteArray HttpPeerServer::answerFor(const QByteArray &body)
 {
-    const QJsonObject request = QJsonDocument::fromJson(body).object();
-    QJsonObject response;
-    response.insert(QLatin1String("sequence"), request.value(QLatin1String("sequence")).toString());
-    response.insert(QLatin1String("uuid"), request.value(QLatin1String("uuid")).toString());
-    response.insert(QLatin1String("errorModule"), 0);
-    response.insert(QLatin1String("errorCode"), 0);
-    response.insert(QLatin1String("localServiceVersion"), QLatin1String("1.0.0.40"));
-    return QJsonDocument(response).toJson(QJsonDocument::Compact);
+    RequestScan::Envelope envelope;
+    if (!RequestScan::scan(std::string_view(body.constData(), size_t(body.size())), &envelope))
+        envelope = RequestScan::Envelope();
+    const auto token = [](std::string_view raw) {
+        return raw.empty() ? QByteArrayLiteral("\"\"") : QByteArray::fromRawData(raw.data(), int(raw.size()));
+    };
+    QByteArray answer;
+    answer.reserve(160);
+    answer += R"({"errorCode":0,"errorModule":0,"localServiceVersion":"1.0.0.40","sequence":)";
+    answer += token(envelope.sequence);
+    answer += R"(,"uuid":)";
+    answer += token(envelope.uuid);
+    answer += '}';
+    return answer;
 }
 
 void HttpPeerServer::onReadyRead(QTcpSocket *socket)

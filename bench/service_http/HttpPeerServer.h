@@ -8,8 +8,8 @@ class QTcpSocket;
 
 // The peer the service's HTTP road is measured against: a single-threaded HTTP/1.1 responder built
 // only on Qt's own networking. It answers a POST whose body is a "window.getLocalServiceVersion"
-// command with the same JSON work as the service (parse the request, build the compact window-form
-// response) and closes the connection, one request per connection as the service does.
+// command with the compact window-form response (the request validated by a scanner that builds no
+// document) and closes the connection, one request per connection as the service does.
 class HttpPeerServer : public QTcpServer
 {
     Q_OBJECT
