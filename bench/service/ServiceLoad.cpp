@@ -101,31 +101,43 @@ std::string maskedTextFrame(const std::string &payload)
     return frame;
 }
 
-// Takes one complete server frame (unmasked) from the front of buffer.
-bool takeFrame(std::string &buffer, std::string *payload)
+// Skips one complete server frame (unmasked) that starts at `at` in buffer; false when it is incomplete.
+bool skipFrame(const std::string &buffer, size_t &at, std::string *payload)
 {
-    if (buffer.size() < 2)
+    if (buffer.size() - at < 2)
         return false;
-    size_t length = static_cast<unsigned char>(buffer[1]) & 0x7f;
+    const char *const frame = buffer.data() + at;
+    const size_t held = buffer.size() - at;
+    size_t length = static_cast<unsigned char>(frame[1]) & 0x7f;
     size_t header = 2;
     if (length == 126) {
-        if (buffer.size() < 4)
+        if (held < 4)
             return false;
-        length = (size_t(static_cast<unsigned char>(buffer[2])) << 8) | static_cast<unsigned char>(buffer[3]);
+        length = (size_t(static_cast<unsigned char>(frame[2])) << 8) | static_cast<unsigned char>(frame[3]);
         header = 4;
     } else if (length == 127) {
-        if (buffer.size() < 10)
+        if (held < 10)
             return false;
         length = 0;
         for (int i = 2; i < 10; ++i)
-            length = (length << 8) | static_cast<unsigned char>(buffer[size_t(i)]);
+            length = (length << 8) | static_cast<unsigned char>(frame[i]);
         header = 10;
     }
-    if (buffer.size() < header + length)
+    if (held < header + length)
         return false;
     if (payload)
-        payload->assign(buffer, header, length);
-    buffer.erase(0, header + length);
+        payload->assign(buffer, at + header, length);
+    at += header + length;
+    return true;
+}
+
+// Takes one complete server frame from the front of buffer.
+bool takeFrame(std::string &buffer, std::string *payload)
+{
+    size_t at = 0;
+    if (!skipFrame(buffer, at, payload))
+        return false;
+    buffer.erase(0, at);
     return true;
 }
 
@@ -292,11 +304,14 @@ Result runLoad(quint16 port, qint64 pid, int sessionCount, int window, int total
                 return result;
             session.in.append(chunk, size_t(n));
             const Clock::time_point now = Clock::now();
-            while (takeFrame(session.in, nullptr) && !session.sent.empty()) {
+            // Every complete answer of the read, then one erase: a window of answers costs no more than one.
+            size_t at = 0;
+            while (skipFrame(session.in, at, nullptr) && !session.sent.empty()) {
                 latencies.push_back(
                     std::chrono::duration<double, std::micro>(now - session.sent.front()).count());
                 session.sent.pop_front();
             }
+            session.in.erase(0, at);
             if (!fill(session))
                 return result;
         }
