@@ -51,7 +51,8 @@ struct PlayerStats
 
 // Plays one stream into one cell. Demuxing, decoding and scaling run on a thread of the player's own,
 // which never touches a widget: it leaves the newest frame in a one-frame slot (a newer frame replaces an
-// unpainted one) and asks the GUI thread to paint through frameReady. Stream events go out through
+// unpainted one) and asks the GUI thread to paint through frameReady. Neither side waits on the other
+// beyond swapping frames under the lock; the three images (being scaled, in the slot, painted) are reused. Stream events go out through
 // raiseEvent on the player's thread. Destroying the player stops the thread and joins it.
 class StreamPlayer
 {
@@ -97,7 +98,9 @@ private:
     Attempt playOnce();
     // Sets the state and raises its event (never with the lock held).
     void announce(const QString &state, QJsonObject extra = QJsonObject());
-    void deliver(PlayerFrame frame);
+    // Swaps frame into the slot; frame comes back with the slot's earlier content, whose pixels the
+    // next frame reuses.
+    void deliver(PlayerFrame &frame);
     // Hands packet to the recorder, if one runs; past a recording limit the recording is closed and
     // "saveStopped" raised.
     void record(const AVPacket *packet);
