@@ -1,15 +1,19 @@
-// The video library stand-in as a player, on a live H.264 stream of 640 x 360 at 25 fps from the local
-// RTSP test server (tests/standins/rtsp_test_server.py), whose frames carry their index and the sender's
-// clock in a strip of black and white blocks:
-//   - glass to glass: the strip read back from what the cell paints (the cell is painted every 4 ms and
-//     each frame is timed when it first shows), p50 and p90 over the run;
+// The video library stand-in as a player, on live streams from the local RTSP test server
+// (tests/standins/rtsp_test_server.py), whose frames carry their index and the sender's clock in a strip of
+// black and white blocks. Each row runs the stand-in and its peers on the same stream in the same run:
+//   - glass to glass at 640 x 360 and 1920 x 1080, 10 and 25 fps, over TCP and UDP: the strip read back
+//     from what a 640 x 360 cell paints (painted every 4 ms, each frame timed when it first shows), from
+//     the picture FFmpeg decodes with the player's own demuxer and decoder settings (no scaling, no
+//     painting), and from the picture GStreamer decodes (gst_receiver.py: rtspsrc latency=0, depayloader,
+//     avdec_h264, appsink); p50 and p90 of each and the ratio of the p50s;
 //   - startPlay to the first painted frame (median of five starts);
-//   - four cells at once: frames decoded and dropped per cell, and the process's CPU time per decoded
-//     frame (painting included) next to `ffmpeg -i URL -f null -` decoding the same stream in the same run
-//     (its CPU time per frame, and the ratio);
+//   - cells of 1080p25 (1, 4 and 16, the most a process decodes at once): the lowest frame rate of a cell,
+//     frames dropped, CPU time per decoded frame (painting included) and the player's latency estimate,
+//     beside `ffmpeg -f null` x N processes and GStreamer x N pipelines in one process;
 //   - a killed server to the "stalled" and the "reconnecting" event (reconnect interval 100 ms).
+// Wall-clock figures on a shared machine are indicative; compare the rows of one run.
 //
-//   bench_player [seconds per phase, default 10]
+//   bench_player [seconds per measurement, default 5]
 
 #include "standins/video_control/VideoControlTesting.h"
 #include "tests/standins/RtspTestServer.h"
@@ -27,6 +31,11 @@
 #include <QTimer>
 #include <QWidget>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -36,9 +45,8 @@
 
 namespace {
 
-constexpr int kWidth = 640;
-constexpr int kHeight = 360;
-constexpr int kFps = 25;
+constexpr int kCellWidth = 640;
+constexpr int kCellHeight = 360;
 
 QMutex eventsMutex;
 std::vector<std::pair<qint64, QString>> streamEvents; // (ms since epoch, "event") of cell 0
@@ -112,6 +120,135 @@ struct Component
     QWidget *view = nullptr;
 };
 
+struct Spread
+{
+    double p50 = -1;
+    double p90 = -1;
+    size_t frames = 0;
+};
+
+Spread spreadOf(const std::vector<double> &latencies)
+{
+    return { percentile(latencies, 0.5), percentile(latencies, 0.9), latencies.size() };
+}
+
+// The strip from a decoded picture's luma (as RtspTestServer::readStrip, on the Y plane).
+std::pair<int, int> readLumaStrip(const AVFrame *frame)
+{
+    const uint8_t *row = frame->data[0] + qint64(frame->height / 20) * frame->linesize[0];
+    quint32 value = 0;
+    for (int bit = 0; bit < 32; ++bit) {
+        if (row[int((bit + 0.5) * frame->width / 32)] >= 128)
+            value |= 1u << bit;
+    }
+    return { int(value & 0xffff), int(value >> 16) };
+}
+
+// FFmpeg alone with the player's demuxer and decoder settings: the strip of each decoded picture.
+Spread ffmpegAlone(const QString &url, bool tcp, int seconds)
+{
+    AVDictionary *settings = nullptr;
+    av_dict_set(&settings, "rtsp_transport", tcp ? "tcp" : "udp", 0);
+    av_dict_set(&settings, "probesize", "262144", 0);
+    av_dict_set(&settings, "analyzeduration", "500000", 0);
+    av_dict_set(&settings, "max_delay", "100000", 0);
+    AVFormatContext *input = nullptr;
+    const int opened = avformat_open_input(&input, url.toUtf8().constData(), nullptr, &settings);
+    av_dict_free(&settings);
+    if (opened < 0 || avformat_find_stream_info(input, nullptr) < 0) {
+        avformat_close_input(&input);
+        return {};
+    }
+    const int index = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const AVCodec *decoder = index >= 0 ? avcodec_find_decoder(input->streams[index]->codecpar->codec_id) : nullptr;
+    AVCodecContext *codec = decoder ? avcodec_alloc_context3(decoder) : nullptr;
+    std::vector<double> latencies;
+    if (codec && avcodec_parameters_to_context(codec, input->streams[index]->codecpar) >= 0) {
+        codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
+        codec->thread_type = FF_THREAD_SLICE;
+        codec->thread_count = 2;
+        if (avcodec_open2(codec, decoder, nullptr) >= 0) {
+            AVPacket *packet = av_packet_alloc();
+            AVFrame *frame = av_frame_alloc();
+            int last = -1;
+            QElapsedTimer run;
+            run.start();
+            while (run.elapsed() < seconds * 1000 && av_read_frame(input, packet) >= 0) {
+                if (packet->stream_index == index && avcodec_send_packet(codec, packet) >= 0) {
+                    while (avcodec_receive_frame(codec, frame) >= 0) {
+                        const auto [frameIndex, sentMs] = readLumaStrip(frame);
+                        if (frameIndex != last && run.elapsed() > 1000) // after the first key frame's catch-up
+                            latencies.push_back(double((QDateTime::currentMSecsSinceEpoch() - sentMs) & 0xffff));
+                        last = frameIndex;
+                        av_frame_unref(frame);
+                    }
+                }
+                av_packet_unref(packet);
+            }
+            av_frame_free(&frame);
+            av_packet_free(&packet);
+        }
+    }
+    avcodec_free_context(&codec);
+    avformat_close_input(&input);
+    return spreadOf(latencies);
+}
+
+// gst_receiver.py's figures ("frames", "min_fps", "p50", "p90", "cpu_ms_per_frame"); empty when it
+// does not run.
+QMap<QString, double> gstreamer(const QString &url, bool tcp, int seconds, int pipelines)
+{
+    QProcess receiver;
+    receiver.start("/usr/bin/python3", { GST_RECEIVER, url, "--transport", tcp ? "tcp" : "udp", "--seconds",
+                                           QString::number(seconds), "--pipelines", QString::number(pipelines) });
+    receiver.waitForFinished(seconds * 1000 + 60000);
+    QMap<QString, double> figures;
+    const QList<QByteArray> words = receiver.readAllStandardOutput().simplified().split(' ');
+    for (int i = 0; i + 1 < words.size(); i += 2)
+        figures.insert(QString::fromLatin1(words[i]), words[i + 1].toDouble());
+    if (figures.isEmpty())
+        std::fprintf(stderr, "gst_receiver.py: %s\n", receiver.readAllStandardError().constData());
+    return figures;
+}
+
+// The strip as the cell paints it, for seconds.
+Spread painted(Component &component, const QString &url, bool tcp, int seconds)
+{
+    const QRect inner(2, 2, kCellWidth, kCellHeight);
+    call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", url }, { "transport", tcp ? "tcp" : "udp" } });
+    QElapsedTimer clock;
+    clock.start();
+    while (RtspTestServer::readStrip(component.view->grab().toImage(), inner).first < 0 && clock.elapsed() < 10000)
+        waitMs(2);
+    waitMs(1000); // after the first key frame's catch-up, as the peers
+    std::vector<double> latencies;
+    int lastIndex = -1;
+    QElapsedTimer run;
+    run.start();
+    while (run.elapsed() < seconds * 1000) {
+        const auto [index, sentMs] = RtspTestServer::readStrip(component.view->grab().toImage(), inner);
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        if (index >= 0 && index != lastIndex) {
+            lastIndex = index;
+            latencies.push_back(double((now - sentMs) & 0xffff));
+        }
+        waitMs(4);
+    }
+    call(VC_Stop, component.widget.get(), { { "wndIndex", 0 } });
+    return spreadOf(latencies);
+}
+
+bool startServer(RtspTestServer &server, QSize size, int fps)
+{
+    QString whyNot;
+    if (server.start(&whyNot, 0, { "--width", QString::number(size.width()), "--height", QString::number(size.height()),
+                                     "--fps", QString::number(fps) }))
+        return true;
+    std::fprintf(stderr, "the RTSP test server does not start (python3-gi, gir1.2-gst-rtsp-server-1.0): %s\n",
+        qPrintable(whyNot));
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -119,26 +256,40 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int seconds = argc > 1 ? std::max(2, atoi(argv[1])) : 10;
+    const int seconds = argc > 1 ? std::max(2, atoi(argv[1])) : 5;
     VC_InstallEventCallback(VC_EVENT_STREAM, &record);
     VCT_SetTickPeriod(1000000);
+    std::printf("H.264 from the local RTSP test server, %d s per measurement; latency in ms (p50 / p90)\n", seconds);
+
+    // Glass to glass: the stand-in's painted cell, FFmpeg alone and GStreamer on the same stream.
+    std::printf("%-22s %-17s %-17s %-17s %s\n", "stream", "stand-in painted", "FFmpeg decoded", "GStreamer decoded",
+        "stand-in / GStreamer");
+    for (const QSize size : { QSize(640, 360), QSize(1920, 1080) }) {
+        for (const int fps : { 10, 25 }) {
+            RtspTestServer server;
+            if (!startServer(server, size, fps))
+                return 1;
+            for (const bool tcp : { true, false }) {
+                Component component(QSize(kCellWidth + 4, kCellHeight + 4), 1);
+                const Spread player = painted(component, server.url(), tcp, seconds);
+                const Spread alone = ffmpegAlone(server.url(), tcp, seconds + 1);
+                const QMap<QString, double> peer = gstreamer(server.url(), tcp, seconds, 1);
+                const QString stream = QStringLiteral("%1x%2 %3 fps %4").arg(size.width()).arg(size.height()).arg(fps).arg(tcp ? "TCP" : "UDP");
+                std::printf("%-22s %6.1f / %-8.1f %6.1f / %-8.1f %6.1f / %-8.1f %.2f\n", qPrintable(stream), player.p50,
+                    player.p90, alone.p50, alone.p90, peer.value("p50", -1), peer.value("p90", -1),
+                    player.p50 / std::max(1.0, peer.value("p50", 1)));
+                std::fflush(stdout);
+            }
+        }
+    }
 
     RtspTestServer server;
-    QString whyNot;
-    if (!server.start(&whyNot, 0,
-            { "--width", QString::number(kWidth), "--height", QString::number(kHeight), "--fps",
-                QString::number(kFps) })) {
-        std::fprintf(stderr, "the RTSP test server does not start (python3-gi, gir1.2-gst-rtsp-server-1.0): %s\n",
-            qPrintable(whyNot));
+    if (!startServer(server, QSize(1920, 1080), 25))
         return 1;
-    }
-    std::printf("stream: H.264 %d x %d at %d fps from %s, %d s per phase\n", kWidth, kHeight, kFps,
-        qPrintable(server.url()), seconds);
-
-    // Glass to glass and start to first frame, one cell of the stream's size.
+    // Start-up: startPlay to the first painted frame.
     {
-        Component component(QSize(kWidth + 4, kHeight + 4), 1);
-        const QRect inner(2, 2, kWidth, kHeight);
+        Component component(QSize(kCellWidth + 4, kCellHeight + 4), 1);
+        const QRect inner(2, 2, kCellWidth, kCellHeight);
         std::vector<double> starts;
         for (int round = 0; round < 5; ++round) {
             QElapsedTimer clock;
@@ -147,39 +298,24 @@ int main(int argc, char **argv)
             while (RtspTestServer::readStrip(component.view->grab().toImage(), inner).first < 0 && clock.elapsed() < 10000)
                 waitMs(2);
             starts.push_back(clock.elapsed());
-            if (round < 4)
-                call(VC_Stop, component.widget.get(), { { "wndIndex", 0 } });
+            call(VC_Stop, component.widget.get(), { { "wndIndex", 0 } });
         }
-        std::vector<double> latencies;
-        int lastIndex = -1;
-        QElapsedTimer run;
-        run.start();
-        while (run.elapsed() < seconds * 1000) {
-            const auto [index, sentMs] = RtspTestServer::readStrip(component.view->grab().toImage(), inner);
-            const qint64 now = QDateTime::currentMSecsSinceEpoch();
-            if (index >= 0 && index != lastIndex) {
-                lastIndex = index;
-                latencies.push_back(double((now - sentMs) & 0xffff));
-            }
-            waitMs(4);
-        }
-        const QJsonObject stream = call(VC_QueryPlayStatus, component.widget.get(), {})
-                                       .value("cells").toArray().at(0).toObject().value("stream").toObject();
-        std::printf("glass to glass: p50 %.1f ms, p90 %.1f ms over %zu frames (the player's own estimate %.1f ms)\n",
-            percentile(latencies, 0.5), percentile(latencies, 0.9), latencies.size(), stream.value("latencyMs").toDouble());
-        std::printf("startPlay to first painted frame: median %.0f ms (of 5)\n", percentile(starts, 0.5));
+        std::printf("startPlay to first painted frame (1080p25, key frame every second): median %.0f ms (of 5)\n",
+            percentile(starts, 0.5));
     }
 
-    // Four cells of 640 x 360, then ffmpeg on the same stream.
-    {
-        Component component(QSize(2 * kWidth + 8, 2 * kHeight + 8), 4);
-        for (int i = 0; i < 4; ++i)
+    // Cells of 1080p25 in one 1920 x 1080 component, beside ffmpeg -f null x N and GStreamer x N.
+    std::printf("%-6s %-44s %-32s %s\n", "cells", "stand-in: min fps, dropped, CPU/frame, latency",
+        "ffmpeg -f null x N: CPU/frame", "GStreamer x N: min fps, CPU/frame, p50");
+    for (const int cells : { 1, 4, 16 }) {
+        Component component(QSize(1920, 1080), cells);
+        for (int i = 0; i < cells; ++i)
             call(VC_Play, component.widget.get(), { { "wndIndex", i }, { "url", server.url() } });
         waitMs(2000); // every cell plays
         auto counts = [&] {
             std::vector<std::pair<double, double>> decodedDropped;
-            const QJsonArray cells = call(VC_QueryPlayStatus, component.widget.get(), {}).value("cells").toArray();
-            for (const QJsonValue &cell : cells) {
+            const QJsonArray all = call(VC_QueryPlayStatus, component.widget.get(), {}).value("cells").toArray();
+            for (const QJsonValue &cell : all) {
                 const QJsonObject stream = cell.toObject().value("stream").toObject();
                 decodedDropped.emplace_back(stream.value("framesDecoded").toDouble(), stream.value("framesDropped").toDouble());
             }
@@ -187,33 +323,47 @@ int main(int argc, char **argv)
         };
         const auto before = counts();
         const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+        QElapsedTimer run;
+        run.start();
         waitMs(seconds * 1000);
+        const double elapsed = run.elapsed() / 1000.0;
         const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
         const auto after = counts();
         double decoded = 0;
-        std::printf("four cells:");
+        double dropped = 0;
+        double minFps = 1e9;
         for (size_t i = 0; i < after.size(); ++i) {
             decoded += after[i].first - before[i].first;
-            std::printf(" [%zu] %.0f decoded, %.0f dropped;", i, after[i].first - before[i].first, after[i].second - before[i].second);
+            dropped += after[i].second - before[i].second;
+            minFps = std::min(minFps, (after[i].first - before[i].first) / elapsed);
         }
-        std::printf("\n");
-        const double perFrame = cpu / std::max(1.0, decoded) * 1000;
+        double latency = 0;
+        for (const QJsonValue &cell : call(VC_QueryPlayStatus, component.widget.get(), {}).value("cells").toArray())
+            latency = std::max(latency, cell.toObject().value("stream").toObject().value("latencyMs").toDouble());
         VC_Release(VC_StopRealPlayAll(component.widget.get()));
+        const double perFrame = cpu / std::max(1.0, decoded) * 1000;
 
-        const int frames = seconds * kFps;
+        const int frames = seconds * 25;
         const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
-        QProcess ffmpeg;
-        ffmpeg.start("ffmpeg", { "-v", "error", "-rtsp_transport", "tcp", "-i", server.url(), "-frames:v",
-                                   QString::number(frames), "-f", "null", "-" });
-        ffmpeg.waitForFinished(seconds * 3000 + 10000);
-        const double ffmpegPerFrame = (cpuSeconds(RUSAGE_CHILDREN) - childBefore) / frames * 1000;
-        std::printf("CPU per decoded frame: player %.3f ms (painting included), ffmpeg -f null %.3f ms, ratio %.2f\n",
-            perFrame, ffmpegPerFrame, perFrame / ffmpegPerFrame);
+        std::vector<std::unique_ptr<QProcess>> ffmpegs;
+        for (int i = 0; i < cells; ++i) {
+            ffmpegs.emplace_back(new QProcess);
+            ffmpegs.back()->start("ffmpeg", { "-v", "error", "-rtsp_transport", "tcp", "-i", server.url(), "-frames:v",
+                                                QString::number(frames), "-f", "null", "-" });
+        }
+        for (auto &ffmpeg : ffmpegs)
+            ffmpeg->waitForFinished(seconds * 3000 + 20000);
+        const double ffmpegPerFrame = (cpuSeconds(RUSAGE_CHILDREN) - childBefore) / (frames * cells) * 1000;
+        const QMap<QString, double> peer = gstreamer(server.url(), true, seconds, cells);
+        std::printf("%-6d %5.1f fps, %5.0f dropped, %6.3f ms, %6.1f ms      %6.3f ms (stand-in %.2fx)            %5.1f fps, %6.3f ms, %5.1f ms\n",
+            cells, minFps, dropped, perFrame, latency, ffmpegPerFrame, perFrame / ffmpegPerFrame, peer.value("min_fps", -1),
+            peer.value("cpu_ms_per_frame", -1), peer.value("p50", -1));
+        std::fflush(stdout);
     }
 
     // A killed server: the time to "stalled" and to "reconnecting".
     {
-        Component component(QSize(kWidth + 4, kHeight + 4), 1);
+        Component component(QSize(kCellWidth + 4, kCellHeight + 4), 1);
         call(VC_SetReconnectInfo, component.widget.get(), { { "attempts", -1 }, { "interval", 100 } });
         call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", server.url() } });
         waitMs(2000);

@@ -66,11 +66,12 @@ struct PlayerStats
 
 // Plays one stream into one cell. Demuxing, decoding and scaling run on a thread of the player's own,
 // which never touches a widget: it leaves the newest frame in a one-frame slot (a newer frame replaces an
-// unpainted one) and asks the GUI thread to paint through frameReady. Stream events go out through
-// raiseEvent on the player's threads. A second thread of the player's own encodes captures and opens and
-// closes recordings, so that the caller never waits for a disk or an encoder: those commands answer at
-// once and raise their event when done. Destroying the player stops both threads and joins them; detach()
-// first (on the thread that made the player) lets that happen on any thread.
+// unpainted one) and asks the GUI thread to paint through frameReady. Neither side waits on the other
+// beyond swapping frames under the lock; the three images (being scaled, in the slot, painted) are reused.
+// Stream events go out through raiseEvent on the player's threads. A second thread of the player's own
+// encodes captures and opens and closes recordings, so that the caller never waits for a disk or an
+// encoder: those commands answer at once and raise their event when done. Destroying the player stops both
+// threads and joins them; detach() first (on the thread that made the player) lets that happen on any thread.
 class StreamPlayer
 {
 public:
@@ -146,7 +147,9 @@ private:
     Attempt playOnce();
     // Sets the state and raises its event (never with the lock held).
     void announce(const QString &state, QJsonObject extra = QJsonObject());
-    void deliver(PlayerFrame frame);
+    // Swaps frame into the slot; frame comes back with the slot's earlier content, whose pixels the
+    // next frame reuses.
+    void deliver(PlayerFrame &frame);
     // Hands packet to the recorder, if one runs; past a recording limit the recording is closed and
     // "saveStopped" raised.
     void record(const AVPacket *packet);

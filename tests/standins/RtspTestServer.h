@@ -10,8 +10,9 @@
 #include <utility>
 
 // The test RTSP server (rtsp_test_server.py beside this file) as a process of its own, for the stream
-// player's tests and benchmark: one live H.264 stream at rtsp://127.0.0.1:PORT/test whose frames carry their
-// index and the sender's clock in a strip of blocks. Killed when it goes.
+// player's tests and benchmark: one live H.264 stream (H.265 with "--codec h265") at
+// rtsp://127.0.0.1:PORT/test whose frames carry their index and the sender's clock in a strip of blocks.
+// Killed when it goes.
 class RtspTestServer
 {
 public:

@@ -1,11 +1,12 @@
 #!/usr/bin/python3
-"""A local RTSP server for tests and benchmarks: one live H.264 stream at rtsp://127.0.0.1:PORT/test.
+"""A local RTSP server for tests and benchmarks: one live H.264 (or H.265) stream at rtsp://127.0.0.1:PORT/test.
 
 Each frame carries a strip of 32 black and white blocks across its top tenth: blocks 0-15 are the frame's
 index, blocks 16-31 the wall clock in milliseconds (modulo 65536) when the frame left for the encoder,
 lowest bit first. The rest of the frame is grey.
 
-Usage: rtsp_test_server.py [--port N] [--width W] [--height H] [--fps F] [--user U --password P]
+Usage: rtsp_test_server.py [--port N] [--width W] [--height H] [--fps F] [--codec h264|h265]
+                           [--user U --password P]
 Prints "ready PORT" on stdout once it listens; exits with 77 when GStreamer's RTSP server is missing.
 """
 
@@ -46,12 +47,18 @@ def main():
     parser.add_argument("--width", type=int, default=320)
     parser.add_argument("--height", type=int, default=240)
     parser.add_argument("--fps", type=int, default=25)
+    parser.add_argument("--codec", choices=("h264", "h265"), default="h264")
     parser.add_argument("--user")
     parser.add_argument("--password")
     args = parser.parse_args()
 
     Gst.init(None)
-    for element in ("appsrc", "x264enc", "rtph264pay"):
+    if args.codec == "h264":
+        encoder = "x264enc tune=zerolatency speed-preset=ultrafast bitrate=3000 key-int-max=%d" % args.fps
+    else:
+        encoder = "x265enc tune=zerolatency speed-preset=ultrafast bitrate=3000 key-int-max=%d" % args.fps
+    payloader = "rtp%spay" % args.codec
+    for element in ("appsrc", encoder.split()[0], payloader):
         if Gst.ElementFactory.find(element) is None:
             print("no GStreamer element %s" % element, file=sys.stderr)
             sys.exit(77)
@@ -63,8 +70,7 @@ def main():
     factory.set_launch(
         "( appsrc name=source is-live=true do-timestamp=true format=time "
         "caps=video/x-raw,format=I420,width=%d,height=%d,framerate=%d/1 "
-        "! x264enc tune=zerolatency speed-preset=ultrafast bitrate=3000 key-int-max=%d "
-        "! rtph264pay name=pay0 pt=96 config-interval=1 )" % (args.width, args.height, args.fps, args.fps)
+        "! %s ! %s name=pay0 pt=96 config-interval=1 )" % (args.width, args.height, args.fps, encoder, payloader)
     )
     factory.set_shared(True)
     factory.set_latency(0)

@@ -510,23 +510,27 @@ void TestStreamPlayer::patternAddressPaintsThePattern()
 
 void TestStreamPlayer::rtspPlaysPausesAndCaptures_data()
 {
+    QTest::addColumn<QString>("codec");
     QTest::addColumn<QString>("transport");
-    QTest::newRow("tcp") << "tcp";
-    QTest::newRow("udp") << "udp";
+    QTest::newRow("H.264 over TCP") << "h264" << "tcp";
+    QTest::newRow("H.264 over UDP") << "h264" << "udp";
+    QTest::newRow("H.265 over TCP") << "hevc" << "tcp";
+    QTest::newRow("H.265 over UDP") << "hevc" << "udp";
 }
 
 void TestStreamPlayer::rtspPlaysPausesAndCaptures()
 {
+    QFETCH(QString, codec);
     QFETCH(QString, transport);
     RtspTestServer server;
-    START_RTSP(server);
+    START_RTSP(server, 0, { "--codec", codec == "hevc" ? "h265" : "h264" });
     Component component;
     QCOMPARE(call(VC_SetWndRatioMode, component.widget.get(), { { "mode", "fill" } }).value("mode"), QJsonValue("fill"));
     QCOMPARE(call(VC_SetWndRatioMode, component.widget.get(), { { "mode", "zoom" } }).value("errorCode"),
         QJsonValue(VCT_ERROR_BAD_VALUE));
     call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", server.url() }, { "transport", transport } });
     QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0).contains("playing"), 10000);
-    QCOMPARE(lastEventOf(0, "playing").value("codec"), QJsonValue("h264"));
+    QCOMPARE(lastEventOf(0, "playing").value("codec"), QJsonValue(codec));
     QCOMPARE(lastEventOf(0, "playing").value("width"), QJsonValue(320));
 
     // Filled, the frame covers the cell inside its border: the strip reads back and advances.
@@ -536,7 +540,7 @@ void TestStreamPlayer::rtspPlaysPausesAndCaptures()
     QTRY_VERIFY(RtspTestServer::readStrip(component.paint(), inner).first > first);
 
     const QJsonObject stream = streamOf(component.widget.get(), 0);
-    QCOMPARE(stream.value("codec"), QJsonValue("h264"));
+    QCOMPARE(stream.value("codec"), QJsonValue(codec));
     QCOMPARE(stream.value("height"), QJsonValue(240));
     QVERIFY(stream.value("fps").toDouble() > 0);
     QVERIFY(stream.value("framesDecoded").toDouble() > 1);
@@ -554,7 +558,7 @@ void TestStreamPlayer::rtspPlaysPausesAndCaptures()
     QTRY_VERIFY(RtspTestServer::readStrip(component.paint(), inner).first > pausedAt);
 
     // The capture is the decoded frame at its own size, written off the caller's thread: an event says when.
-    const QString image = dir.filePath("capture-" + transport + ".png");
+    const QString image = dir.filePath("capture-" + codec + "-" + transport + ".png");
     QCOMPARE(call(VC_Snapshot, component.widget.get(), { { "wndIndex", 0 }, { "path", image } }).value("path"),
         QJsonValue(image));
     QTRY_VERIFY(eventsOf(0).contains("captured"));
