@@ -14,7 +14,6 @@ extern "C" {
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QStorageInfo>
 #include <QUrl>
 
 #include <arpa/inet.h>
@@ -483,8 +482,8 @@ int StreamPlayer::startSave(const QString &path)
         return VCT_ERROR_ALREADY_SAVING;
     if (!parameters)
         return VCT_ERROR_NO_FRAME_YET;
-    const QStorageInfo disk(QFileInfo(path).absolutePath());
-    if (disk.isValid() && disk.bytesAvailable() < options.minFreeDiskBytes)
+    const long long freeBytes = StreamRecorder::freeDiskBytes(path);
+    if (freeBytes >= 0 && freeBytes < options.minFreeDiskBytes)
         return VCT_ERROR_DISK_FULL;
     std::shared_ptr<AVCodecParameters> copy(avcodec_parameters_alloc(),
         [](AVCodecParameters *p) { avcodec_parameters_free(&p); });

@@ -8,10 +8,11 @@ extern "C" {
 #include "standins/video_control/NewFile.h"
 #include "standins/video_control/PlayerLimits.h"
 
+#include <QFile>
 #include <QFileInfo>
-#include <QStorageInfo>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -52,12 +53,28 @@ const char *containerFor(const QString &path)
 
 } // namespace
 
+long long StreamRecorder::freeDiskBytes(const QString &path)
+{
+    // statvfs asks the file system itself, so it answers in a container or chroot too, where the mount
+    // table does not name the disk.
+    QFileInfo at(path);
+    for (int depth = 0; depth < 64 && !at.exists(); ++depth) {
+        const QString parent = at.absolutePath();
+        if (parent == at.absoluteFilePath())
+            break;
+        at = QFileInfo(parent);
+    }
+    struct statvfs disk;
+    if (::statvfs(QFile::encodeName(at.absoluteFilePath()).constData(), &disk) != 0)
+        return -1;
+    return (long long)(disk.f_bavail) * (long long)(disk.f_frsize);
+}
+
 std::unique_ptr<StreamRecorder> StreamRecorder::open(const QString &path, const AVCodecParameters *parameters,
     AVRational inputTimeBase, QString *error)
 {
     std::unique_ptr<StreamRecorder> recorder(new StreamRecorder);
     recorder->inputTimeBase = inputTimeBase;
-    recorder->directory = QFileInfo(path).absolutePath();
     if (avformat_alloc_output_context2(&recorder->output, nullptr, containerFor(path), nullptr) < 0) {
         *error = QStringLiteral("no container for the file");
         return nullptr;
@@ -116,8 +133,9 @@ StreamRecorder::Written StreamRecorder::write(const AVPacket *packet)
         return Written::SizeLimit;
     if (minFreeBytes >= 0 && size >= nextDiskCheck) {
         nextDiskCheck = size + kFreeDiskCheckBytes;
-        const QStorageInfo disk(directory);
-        if (disk.isValid() && disk.bytesAvailable() - kFreeDiskCheckBytes < minFreeBytes)
+        struct statvfs disk;
+        if (::fstatvfs(descriptor, &disk) == 0
+            && (long long)(disk.f_bavail) * (long long)(disk.f_frsize) - kFreeDiskCheckBytes < minFreeBytes)
             return Written::DiskFull;
     }
     if (!started && !(packet->flags & AV_PKT_FLAG_KEY))

@@ -30,6 +30,9 @@ public:
     // Stops the file before a packet takes it past maxBytes (its framing and closing index come on top), or before the disk it is on has less than
     // minFreeBytes free (looked at again every kFreeDiskCheckBytes written).
     void limit(long long maxBytes, long long minFreeBytes);
+    // Free bytes for an unprivileged writer on the disk that holds path, or of its nearest existing
+    // folder (a recording's sub-folders are made when it opens); -1 when the system does not say.
+    static long long freeDiskBytes(const QString &path);
 
     enum class Written { Ok, SizeLimit, DiskFull };
     // Writes packet; past a limit the packet is left out and the recorder should be finished.
@@ -48,7 +51,6 @@ private:
     bool failed = false;
     long long firstTimestamp = 0;
     long long lastDts = 0;
-    QString directory; // where the file is, for its disk's free space
     long long maxBytes = -1; // -1: no limit
     long long minFreeBytes = -1;
     long long nextDiskCheck = 0; // bytes written when the free space is looked at next

@@ -568,7 +568,7 @@ void TestStreamPlayer::rtspPlaysPausesAndCaptures()
     QVERIFY(RtspTestServer::readStrip(captured, captured.rect()).first > pausedAt);
     // A name that exists is never written over, a link on the way is not followed, a folder that does not
     // exist is not made.
-    const QString link = dir.filePath("link-" + transport);
+    const QString link = dir.filePath("link-" + codec + "-" + transport);
     QVERIFY(QFile::link(dir.path(), link));
     for (const QString &refused : { image, link + "/x.png", QStringLiteral("/nonexistent/dir/x.png") }) {
         const int failures = eventsOf(0).count("captureFailed");
