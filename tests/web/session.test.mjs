@@ -222,6 +222,7 @@ test('a WebSocket lost under the session reconnects with back-off and repeats th
     session.on('close', () => heard.push('close'));
     await session.command('video.arrangeWindow', { windowNum: 9 });
     await session.command('video.arrangeWindow', { windowNum: 4 });
+    await session.command('video.setReconnectInfo', { attempts: -1, interval: 1000 });
     await session.command('video.startPlay', { wndIndex: 0, url: 'rtsp://a' });
     await session.command('video.startPlay', { wndIndex: 1, url: 'rtsp://b' });
     await session.command('video.startPlay', { wndIndex: 2, url: 'rtsp://c' });
@@ -231,12 +232,13 @@ test('a WebSocket lost under the session reconnects with back-off and repeats th
     await assert.rejects(session.command('video.stop'), { code: 'transport' });
     const reconnected = new Promise((resolve) => session.on('reconnected', resolve));
     await reconnected;
-    for (let i = 0; i < 20 && roads[0].sent.length < 3; ++i)
+    for (let i = 0; i < 20 && roads[0].sent.length < 4; ++i)
         await tick(5);
     assert.deepEqual(heard, ['reconnecting 1', 'reconnecting 2', 'reconnecting 3', 'reconnected {old} -> {new} on 7']);
     assert.equal(session.uuid, '{new}');
-    assert.deepEqual(roads[0].sent.map(({ cmd, uuid, windowNum, url }) => [cmd, uuid, windowNum ?? url]), [
-        ['video.arrangeWindow', '{new}', 4], ['video.startPlay', '{new}', 'rtsp://a'], ['video.startPlay', '{new}', 'rtsp://c']]);
+    assert.deepEqual(roads[0].sent.map(({ cmd, uuid, windowNum, url, attempts }) => [cmd, uuid, windowNum ?? url ?? attempts]), [
+        ['video.arrangeWindow', '{new}', 4], ['video.setReconnectInfo', '{new}', -1],
+        ['video.startPlay', '{new}', 'rtsp://a'], ['video.startPlay', '{new}', 'rtsp://c']]);
 
     // Closed by the page it stays closed; a service that never comes back ends the session in time.
     await session.close();

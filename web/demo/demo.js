@@ -143,6 +143,9 @@ $('connect').addEventListener('click', async () => {
         if (arranged && typeof arranged === 'object' && arranged.errorCode)
             throw Object.assign(new Error(`error ${arranged.errorCode}`), { answer: arranged });
         log('video.arrangeWindow: ok', 'answer', arranged);
+        // A camera that drops out, or is slow to answer at first, is asked again (with growing pauses).
+        if (window.mode !== 'page')
+            await run('video.setReconnectInfo', { attempts: -1, interval: 1000 });
     } catch (error) {
         showError(step, error);
         await session?.close();

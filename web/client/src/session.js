@@ -38,7 +38,7 @@ function isEvent(value) {
 const isServiceEventName = (name) => /^[^.]+\.[^.]/.test(name);
 
 /** Commands whose effect a new session must repeat after a reconnect (see Session.remember). */
-const REPLAYED = new Set(['video.arrangeWindow', 'video.startPlay', 'video.stop', 'video.stopAll']);
+const REPLAYED = new Set(['video.arrangeWindow', 'video.setReconnectInfo', 'video.startPlay', 'video.stop', 'video.stopAll']);
 
 /** 64 random bits as hexadecimal digits, from Web Crypto where there is one. */
 function randomHex() {
@@ -152,7 +152,7 @@ export class Session {
         // cannot pass for the answer to one of its commands.
         this.sequencePrefix = 'ls' + randomHex() + '-';
         /** What a new session repeats after a reconnect: the last layout, the streams by cell. */
-        this.replay = { layout: undefined, streams: new Map() };
+        this.replay = { layout: undefined, reconnect: undefined, streams: new Map() };
         /** @type {boolean|undefined} result of the page check when one was asked for */
         this.pageCheck = undefined;
         this.handlers = new Map();
@@ -224,6 +224,8 @@ export class Session {
         const cell = Number(args?.wndIndex ?? 0);
         if (cmd === 'video.arrangeWindow')
             this.replay.layout = { ...args };
+        else if (cmd === 'video.setReconnectInfo')
+            this.replay.reconnect = { ...args };
         else if (cmd === 'video.startPlay')
             this.replay.streams.set(cell, { ...args });
         else if (cmd === 'video.stop')
@@ -441,14 +443,16 @@ export class Session {
         }
     }
 
-    /** A new session takes over: windows created again where their elements are, then layout and streams. */
+    /** A new session takes over: windows created again where their elements are, then layout, reconnecting and streams. */
     async restore() {
         try {
             for (const window of [...this.windows])
                 await window.reattach?.();
-            const { layout, streams } = this.replay;
+            const { layout, reconnect, streams } = this.replay;
             if (layout)
                 await this.command('video.arrangeWindow', layout);
+            if (reconnect)
+                await this.command('video.setReconnectInfo', reconnect);
             for (const args of [...streams.values()])
                 await this.command('video.startPlay', args);
         } catch (error) {
