@@ -73,9 +73,14 @@ async function startDisplay() {
         server.once('exit', () => reject(new Error('Xvfb ended')));
     });
     const name = `:${number}`;
-    startProcess('openbox', [], { env: { ...process.env, DISPLAY: name } });
-    await waitFor('openbox manages the display', () =>
-        spawnSync(grabber, ['--window-manager'], { env: { ...process.env, DISPLAY: name } }).status === 0, PROCESS_TIMEOUT);
+    const env = { ...process.env, DISPLAY: name };
+    let manager = startProcess('openbox', [], { env });
+    await waitFor('openbox manages the display', () => {
+        // A window manager that ended (on a display slow to answer at first, say) is started again.
+        if (manager.exitCode !== null || manager.signalCode !== null)
+            manager = startProcess('openbox', [], { env });
+        return spawnSync(grabber, ['--window-manager'], { env }).status === 0;
+    }, PROCESS_TIMEOUT);
     return name;
 }
 
