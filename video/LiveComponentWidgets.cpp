@@ -3,15 +3,16 @@
 #include "video/MainWindow.h"
 
 #include <QHash>
-#include <QMutexLocker>
-#include <QRecursiveMutex>
+
+#include <mutex>
 
 namespace {
 
 struct LiveSet
 {
-    QRecursiveMutex mutex;
-    QHash<const QWidget *, QPair<NEVER_USE_ME::MainWindow *, QString>> widgets;
+    std::mutex mutex; // guards the members below; held only to read or change them
+    QHash<const QWidget *, LiveComponent> widgets;
+    quint64 nextSerial = 1;
 };
 
 // Never destroyed: a library thread may still ask while the process ends.
@@ -26,28 +27,29 @@ LiveSet &liveSet()
 void LiveComponentWidgets::add(NEVER_USE_ME::MainWindow *widget, const QString &uuid)
 {
     LiveSet &set = liveSet();
-    QMutexLocker lock(&set.mutex);
-    set.widgets.insert(static_cast<const QWidget *>(widget), qMakePair(widget, uuid));
+    std::lock_guard<std::mutex> lock(set.mutex);
+    set.widgets.insert(static_cast<const QWidget *>(widget), LiveComponent { widget, uuid, set.nextSerial++ });
 }
 
 void LiveComponentWidgets::remove(NEVER_USE_ME::MainWindow *widget)
 {
     LiveSet &set = liveSet();
-    QMutexLocker lock(&set.mutex);
+    std::lock_guard<std::mutex> lock(set.mutex);
     set.widgets.remove(static_cast<const QWidget *>(widget));
 }
 
-bool LiveComponentWidgets::withLive(const QWidget *widget,
-    const std::function<void(NEVER_USE_ME::MainWindow *live, const QString &uuid)> &handler)
+std::optional<LiveComponent> LiveComponentWidgets::find(const QWidget *widget)
 {
     LiveSet &set = liveSet();
-    QMutexLocker lock(&set.mutex);
+    std::lock_guard<std::mutex> lock(set.mutex);
     const auto found = set.widgets.constFind(widget);
     if (found == set.widgets.constEnd())
-        return false;
-    // Copies: the handler may remove the entry.
-    NEVER_USE_ME::MainWindow *live = found->first;
-    const QString uuid = found->second;
-    handler(live, uuid);
-    return true;
+        return std::nullopt;
+    return *found;
+}
+
+bool LiveComponentWidgets::isStillLive(const LiveComponent &component)
+{
+    const std::optional<LiveComponent> now = find(component.widget);
+    return now && now->serial == component.serial;
 }

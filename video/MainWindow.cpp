@@ -9,6 +9,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeyEvent>
+#include <QThread>
+
+#include <functional>
 
 namespace NEVER_USE_ME {
 
@@ -51,17 +54,37 @@ QString buildEvent(const char *cmd, UuidRule uuidRule, const QString &uuid, cons
     return QString::fromUtf8(QJsonDocument(event).toJson());
 }
 
-// The handlers of the events the library may raise on any thread: they only build text and emit it
-// on the live widget; the connection to the component queues it onto the GUI thread.
+// Runs handler with the live widget on the GUI thread: at once when the library raised the event there,
+// else queued to it, in the order the raising thread raised its events. An event whose widget has gone
+// by then is dropped there. No lock is held while handler runs, so it may call the library.
+void onGuiThread(const LiveComponent &component, std::function<void(MainWindow *live)> handler)
+{
+    QCoreApplication *application = QCoreApplication::instance();
+    if (!application)
+        return;
+    if (QThread::currentThread() == application->thread()) {
+        handler(component.widget);
+        return;
+    }
+    QMetaObject::invokeMethod(application, [component, handler = std::move(handler)] {
+        if (LiveComponentWidgets::isStillLive(component))
+            handler(component.widget);
+    }, Qt::QueuedConnection);
+}
+
+// The handlers of the events the library may raise on any thread: they build the text where the event
+// was raised and emit it on the live widget on the GUI thread.
 using EventSignal = void (MainWindow::*)(QString);
 
 void relay(QWidget *widget, const QJsonDocument *info, const char *logPrefix, const char *cmd,
     UuidRule uuidRule, InfoRule infoRule, EventSignal signal)
 {
     qCDebug(lcVideo).noquote().nospace() << logPrefix << infoText(info);
-    LiveComponentWidgets::withLive(widget, [&](MainWindow *live, const QString &uuid) {
-        emit(live->*signal)(buildEvent(cmd, uuidRule, uuid, info, infoRule));
-    });
+    const std::optional<LiveComponent> found = LiveComponentWidgets::find(widget);
+    if (!found)
+        return;
+    const QString text = buildEvent(cmd, uuidRule, found->uuid, info, infoRule);
+    onGuiThread(*found, [text, signal](MainWindow *live) { emit(live->*signal)(text); });
 }
 
 QString fullScreenLeftEvent(const QString &uuid)
@@ -166,12 +189,15 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
 void MainWindow::onCellFullScreenRequest(VC_EventType, QWidget *widget, const QJsonDocument *info)
 {
     qCDebug(lcVideo).noquote().nospace() << "cellFullScreenCallback: " << infoText(info);
-    LiveComponentWidgets::withLive(widget, [&](MainWindow *live, const QString &) {
+    const std::optional<LiveComponent> found = LiveComponentWidgets::find(widget);
+    if (!found)
+        return;
+    const int cell = infoObject(info).value(QLatin1String("wndIndex")).toInt(0);
+    onGuiThread(*found, [cell](MainWindow *live) {
         if (!live->fullScreenCapable) {
             live->leaveFullScreen();
             return;
         }
-        const int cell = infoObject(info).value(QLatin1String("wndIndex")).toInt(0);
         if (!VC_IsWindowPlaying(live, cell))
             return;
         if (!live->isFullScreen()) {
@@ -195,27 +221,29 @@ void MainWindow::onCellFullScreenRequest(VC_EventType, QWidget *widget, const QJ
 
 void MainWindow::onWindowSelected(VC_EventType, QWidget *widget, const QJsonDocument *info)
 {
-    LiveComponentWidgets::withLive(widget, [&](MainWindow *live, const QString &uuid) {
-        const QString text
-            = buildEvent("window.onGetSelectWndInfo", UuidRule::Add, uuid, info, InfoRule { nullptr });
-        qCDebug(lcVideo).noquote() << "An window is selected:" << text;
-        emit live->sigWindowSelected(text);
-    });
+    const std::optional<LiveComponent> found = LiveComponentWidgets::find(widget);
+    if (!found)
+        return;
+    const QString text = buildEvent("window.onGetSelectWndInfo", UuidRule::Add, found->uuid, info, InfoRule { nullptr });
+    qCDebug(lcVideo).noquote() << "An window is selected:" << text;
+    onGuiThread(*found, [text](MainWindow *live) { emit live->sigWindowSelected(text); });
 }
 
 void MainWindow::onDrawEnd(VC_EventType type, QWidget *widget, const QJsonDocument *info)
 {
     qCDebug(lcVideo).noquote().nospace() << "drawEndCallback: " << infoText(info);
-    LiveComponentWidgets::withLive(widget, [&](MainWindow *live, const QString &uuid) {
-        QJsonObject event;
-        event.insert(QLatin1String("cmd"), QLatin1String("video.onDrawCallback"));
-        event.insert(QLatin1String("errorCode"), 0);
-        event.insert(QLatin1String("errorModule"), QString());
-        event.insert(QLatin1String("uuid"), uuid);
-        event.insert(QLatin1String("type"), QLatin1String(type == VC_EVENT_DRAW_END ? "ended" : "selected"));
-        event.insert(QLatin1String("shapeInfo"), infoObject(info));
-        emit live->sigDrawEnd(QString::fromUtf8(QJsonDocument(event).toJson()));
-    });
+    const std::optional<LiveComponent> found = LiveComponentWidgets::find(widget);
+    if (!found)
+        return;
+    QJsonObject event;
+    event.insert(QLatin1String("cmd"), QLatin1String("video.onDrawCallback"));
+    event.insert(QLatin1String("errorCode"), 0);
+    event.insert(QLatin1String("errorModule"), QString());
+    event.insert(QLatin1String("uuid"), found->uuid);
+    event.insert(QLatin1String("type"), QLatin1String(type == VC_EVENT_DRAW_END ? "ended" : "selected"));
+    event.insert(QLatin1String("shapeInfo"), infoObject(info));
+    const QString text = QString::fromUtf8(QJsonDocument(event).toJson());
+    onGuiThread(*found, [text](MainWindow *live) { emit live->sigDrawEnd(text); });
 }
 
 void MainWindow::onNetStreamEvent(VC_EventType, QWidget *widget, const QJsonDocument *info)

@@ -32,7 +32,7 @@ CellView::CellView(QWidget *componentWidget)
         if (!state)
             return;
         for (const StandInCell &cell : state->cells) {
-            if (cell.playing && !cell.player && cell.state == QLatin1String("playing")) {
+            if (cell.state() == CellState::Playing && !cell.player) {
                 update();
                 return;
             }
@@ -143,7 +143,7 @@ void CellView::paintEvent(QPaintEvent *event)
         } else {
             painter.fillRect(inner, colours.subBackground);
         }
-        if (!cell.player && cell.playing) {
+        if (!cell.player && cell.isPlaying()) {
             painter.save();
             painter.setClipRect(inner);
             painter.setPen(QPen(colours.subBackground.lighter(250), 6));
@@ -153,7 +153,7 @@ void CellView::paintEvent(QPaintEvent *event)
             painter.setPen(Qt::white);
             const QString text = cell.request.value(QLatin1String("url")).toString();
             painter.drawText(inner.adjusted(6, 6, -6, -6), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                text.isEmpty() ? cell.state : text + QLatin1Char('\n') + cell.state);
+                text.isEmpty() ? cellStateName(cell.state()) : text + QLatin1Char('\n') + cellStateName(cell.state()));
             painter.restore();
         }
         const bool selected = i == state->selected;
@@ -189,7 +189,7 @@ void CellView::paintStream(QPainter &painter, const QRect &inner, const StandInC
     painter.fillRect(inner, Qt::black);
     painter.setPen(Qt::white);
     painter.drawText(inner.adjusted(6, 6, -6, -6), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-        stats.reason.isEmpty() ? stats.state : stats.state + QLatin1String(": ") + stats.reason);
+        stats.reason.isEmpty() ? playerStateName(stats.state) : playerStateName(stats.state) + QLatin1String(": ") + stats.reason);
 }
 
 void CellView::mousePressEvent(QMouseEvent *event)

@@ -600,7 +600,7 @@ void StreamPlayer::endTaps()
         tap->ended();
 }
 
-void StreamPlayer::announce(const QString &state, QJsonObject extra)
+void StreamPlayer::announce(PlayerState state, QJsonObject extra)
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -614,7 +614,7 @@ void StreamPlayer::announce(const QString &state, QJsonObject extra)
         }
     }
     askForPaint(); // a cell without frames shows the state
-    extra.insert(QStringLiteral("event"), state);
+    extra.insert(QStringLiteral("event"), playerStateName(state));
     raise(extra);
 }
 
@@ -666,13 +666,13 @@ void StreamPlayer::runAttempts()
 {
     int attemptsUsed = 0;
     int failures = 0; // attempts since the picture was last steady, for the back-off
-    announce(QStringLiteral("connecting"));
+    announce(PlayerState::Connecting);
     for (;;) {
         const Attempt attempt = playOnce();
         if (attempt.outcome == Outcome::Stopped)
             return;
         if (attempt.outcome == Outcome::Ended) {
-            announce(QStringLiteral("ended"));
+            announce(PlayerState::Ended);
             return;
         }
         if (attempt.decoded)
@@ -693,14 +693,14 @@ void StreamPlayer::runAttempts()
             const int delayMs = reconnectDelayMs(qMax(intervalMs, kMinReconnectIntervalMs), failures++);
             if (!sleepFor(delayMs))
                 return;
-            announce(QStringLiteral("reconnecting"), QJsonObject { { QStringLiteral("attempt"), attemptsUsed },
+            announce(PlayerState::Reconnecting, QJsonObject { { QStringLiteral("attempt"), attemptsUsed },
                                                          { QStringLiteral("delayMs"), delayMs } });
             continue;
         }
         if (attempt.outcome == Outcome::Lost)
-            announce(QStringLiteral("ended"));
+            announce(PlayerState::Ended);
         else
-            announce(QStringLiteral("failed"), QJsonObject { { QStringLiteral("errorCode"), attempt.errorCode },
+            announce(PlayerState::Failed, QJsonObject { { QStringLiteral("errorCode"), attempt.errorCode },
                                                    { QStringLiteral("reason"), attempt.reason } });
         return;
     }
@@ -874,7 +874,7 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
             attempt.decoded = true;
             if (first) {
                 firstFrameAt = Clock::now();
-                announce(QStringLiteral("playing"), QJsonObject {
+                announce(PlayerState::Playing, QJsonObject {
                                                         { QStringLiteral("codec"), QString::fromLatin1(avcodec_get_name(stream->codecpar->codec_id)) },
                                                         { QStringLiteral("width"), frame->width },
                                                         { QStringLiteral("height"), frame->height },
@@ -902,7 +902,7 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
             if (paused) {
                 lock.unlock();
                 av_read_pause(input.get());
-                announce(QStringLiteral("paused"));
+                announce(PlayerState::Paused);
                 lock.lock();
                 wake.wait(lock, [this] { return stopping || !paused; });
                 if (stopping)
@@ -914,7 +914,7 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
             wasPaused = false;
             clockRuns = false;
             av_read_play(input.get());
-            announce(QStringLiteral("playing"));
+            announce(PlayerState::Playing);
         }
         guard.deadlineUs = av_gettime_relative() + qint64(options.stallTimeoutMs) * 1000;
         result = av_read_frame(input.get(), packet.get());
@@ -927,7 +927,7 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
                 receiveFrames(Clock::now());
                 return { Outcome::Ended, 0, QString(), attempt.decoded };
             }
-            announce(QStringLiteral("stalled"), QJsonObject { { QStringLiteral("errorCode"), VCT_ERROR_STREAM },
+            announce(PlayerState::Stalled, QJsonObject { { QStringLiteral("errorCode"), VCT_ERROR_STREAM },
                                                     { QStringLiteral("reason"),
                                                         guard.expired ? QStringLiteral("no data")
                                                                       : QStringLiteral("connection lost") } });

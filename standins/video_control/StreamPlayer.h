@@ -48,10 +48,35 @@ struct PlayerFrame
     qint64 sourceWallUs = 0; // when the source sent it (wall clock, µs), 0 when the stream does not say
 };
 
+// What a stream does, as its events and getPlayInfo name it.
+enum class PlayerState { Connecting, Playing, Paused, Stalled, Reconnecting, Ended, Failed };
+
+// "connecting", "playing", "paused", "stalled", "reconnecting", "ended", "failed".
+inline QString playerStateName(PlayerState state)
+{
+    switch (state) {
+    case PlayerState::Playing:
+        return QStringLiteral("playing");
+    case PlayerState::Paused:
+        return QStringLiteral("paused");
+    case PlayerState::Stalled:
+        return QStringLiteral("stalled");
+    case PlayerState::Reconnecting:
+        return QStringLiteral("reconnecting");
+    case PlayerState::Ended:
+        return QStringLiteral("ended");
+    case PlayerState::Failed:
+        return QStringLiteral("failed");
+    case PlayerState::Connecting:
+        break;
+    }
+    return QStringLiteral("connecting");
+}
+
 // What getPlayInfo reports of a stream.
 struct PlayerStats
 {
-    QString state = QStringLiteral("connecting"); // connecting, playing, paused, stalled, reconnecting, ended, failed
+    PlayerState state = PlayerState::Connecting;
     QString codec;
     int width = 0;
     int height = 0;
@@ -145,8 +170,8 @@ private:
     void writeCapture(const AVFrame &frame, const QString &path);
     void runAttempts(); // connects, plays and reconnects until the stream is over
     Attempt playOnce();
-    // Sets the state and raises its event (never with the lock held).
-    void announce(const QString &state, QJsonObject extra = QJsonObject());
+    // The one place the stream's state changes: sets it and raises its event (never with the lock held).
+    void announce(PlayerState state, QJsonObject extra = QJsonObject());
     // Swaps frame into the slot; frame comes back with the slot's earlier content, whose pixels the
     // next frame reuses.
     void deliver(PlayerFrame &frame);

@@ -1,6 +1,8 @@
 // The stand-in for the video library: every function of the contract, answering from the per-widget
-// state of StandInLibrary. What its documents hold is described in VideoControlTesting.h.
+// state of StandInLibrary. What its documents hold is described in VideoControlTesting.h; which handler
+// answers each function, in HandlerTable.h.
 
+#include "standins/video_control/HandlerTable.h"
 #include "standins/video_control/StandInLibrary.h"
 #include "standins/video_control/VideoControlTesting.h"
 #include "video/VideoControl.h"
@@ -14,22 +16,22 @@
 #define VC_DEFINE_WIDGET_REQUEST(name)                                                                       \
     QJsonDocument *name(QWidget *widget, const QJsonDocument *request)                                       \
     {                                                                                                        \
-        return StandInLibrary::instance().call(#name, widget, request);                                      \
+        return StandInLibrary::instance().call(#name, HandlerOf<&name>::handler, widget, request);           \
     }
 #define VC_DEFINE_REQUEST(name)                                                                              \
     QJsonDocument *name(const QJsonDocument *request)                                                        \
     {                                                                                                        \
-        return StandInLibrary::instance().call(#name, nullptr, request);                                     \
+        return StandInLibrary::instance().call(#name, HandlerOf<&name>::handler, nullptr, request);          \
     }
 #define VC_DEFINE_WIDGET(name)                                                                               \
     QJsonDocument *name(QWidget *widget)                                                                     \
     {                                                                                                        \
-        return StandInLibrary::instance().call(#name, widget, nullptr);                                      \
+        return StandInLibrary::instance().call(#name, HandlerOf<&name>::handler, widget, nullptr);           \
     }
 #define VC_DEFINE_NO_ARGUMENT(name)                                                                          \
     QJsonDocument *name()                                                                                    \
     {                                                                                                        \
-        return StandInLibrary::instance().call(#name, nullptr, nullptr);                                     \
+        return StandInLibrary::instance().call(#name, HandlerOf<&name>::handler, nullptr, nullptr);          \
     }
 
 VC_WIDGET_REQUEST_FUNCTIONS(VC_DEFINE_WIDGET_REQUEST)
@@ -98,32 +100,32 @@ void VC_RemoveStreamViewer(QWidget *widget, const VC_StreamViewer *viewer)
 
 QVector<VctCall> VCT_Calls()
 {
-    return StandInLibrary::instance().calls();
+    return StandInLibrary::instance().recorder().calls();
 }
 
 void VCT_ClearCalls()
 {
-    StandInLibrary::instance().clearCalls();
+    StandInLibrary::instance().recorder().clearCalls();
 }
 
 void VCT_SetNextResult(const QString &function, const QJsonObject &result)
 {
-    StandInLibrary::instance().queueResult(function, result);
+    StandInLibrary::instance().recorder().queueResult(function, result);
 }
 
 void VCT_SetNextResultNull(const QString &function)
 {
-    StandInLibrary::instance().queueResult(function, std::nullopt);
+    StandInLibrary::instance().recorder().queueResult(function, std::nullopt);
 }
 
 void VCT_SetDelay(const QString &function, int milliseconds)
 {
-    StandInLibrary::instance().setDelay(function, milliseconds);
+    StandInLibrary::instance().recorder().setDelay(function, milliseconds);
 }
 
 void VCT_SetCallHook(VctCallHook hook)
 {
-    StandInLibrary::instance().setCallHook(std::move(hook));
+    StandInLibrary::instance().recorder().setCallHook(std::move(hook));
 }
 
 void VCT_RaiseEvent(VC_EventType type, QWidget *widget, const QJsonObject &info, VctThread thread)
