@@ -43,16 +43,16 @@ QString forward(const VideoLibraryFunction &function, QWidget *widget, const QJs
 } // namespace
 
 WebClientComponents::WebClientComponents(QWidget *parent, const QString &name)
-    : widget(new MainWindow(parent))
+    : m_widget(new MainWindow(parent))
 {
-    widget->setWindowFlags(Qt::FramelessWindowHint);
-    widget->setAttribute(Qt::WA_QuitOnClose, false);
-    widget->setAttribute(Qt::WA_DeleteOnClose, false);
-    widget->setAttribute(Qt::WA_NoSystemBackground, true);
-    widget->setAttribute(Qt::WA_OpaquePaintEvent, true);
-    widget->setAutoFillBackground(false);
+    m_widget->setWindowFlags(Qt::FramelessWindowHint);
+    m_widget->setAttribute(Qt::WA_QuitOnClose, false);
+    m_widget->setAttribute(Qt::WA_DeleteOnClose, false);
+    m_widget->setAttribute(Qt::WA_NoSystemBackground, true);
+    m_widget->setAttribute(Qt::WA_OpaquePaintEvent, true);
+    m_widget->setAutoFillBackground(false);
 
-    VC_Release(VC_Initialize(widget));
+    VC_Release(VC_Initialize(m_widget));
     VC_InstallEventCallback(VC_EVENT_WINDOW_SELECTED, &MainWindow::onWindowSelected);
     VC_InstallEventCallback(VC_EVENT_FULL_SCREEN, &MainWindow::onCellFullScreenRequest);
     VC_InstallEventCallback(VC_EVENT_DRAW_END, &MainWindow::onDrawEnd);
@@ -66,41 +66,41 @@ WebClientComponents::WebClientComponents(QWidget *parent, const QString &name)
     VC_InstallEventCallback(VC_EVENT_UPLOAD_ALARM, &MainWindow::onUploadAlarmInfo);
     VC_InstallEventCallback(VC_EVENT_HTTP_ASYNC, &MainWindow::onHttpInfo);
     const QJsonDocument layout = QJsonDocument::fromJson("[[{}]]");
-    VC_Release(VC_SetLayout(widget, &layout));
+    VC_Release(VC_SetLayout(m_widget, &layout));
 
-    connect(widget, &MainWindow::sigWindowSelected, this, &WebClientComponents::sigWindowSelected);
-    connect(widget, &MainWindow::sigQuitedFullScreen, this, &WebClientComponents::sigQuitedFullScreen);
-    connect(widget, &MainWindow::sigDrawEnd, this, &WebClientComponents::sigDrawEnd);
-    connect(widget, &MainWindow::sigNetStreamEvent, this, &WebClientComponents::sigNetStreamEvent);
-    connect(widget, &MainWindow::sigFisheyePTZEvent, this, &WebClientComponents::sigFisheyePTZEvent);
-    connect(widget, &MainWindow::sigMouseEvent, this, &WebClientComponents::sigMouseEvent);
-    connect(widget, &MainWindow::sigFullScreenChange, this, &WebClientComponents::sigFullScreenChange);
-    connect(widget, &MainWindow::sigVoiceInfo, this, &WebClientComponents::sigVoiceInfo);
-    connect(widget, &MainWindow::sigAudioInfoEvent, this, &WebClientComponents::sigAudioInfoEvent);
-    connect(widget, &MainWindow::sigUploadAlarmInfo, this, &WebClientComponents::sigUploadAlarmInfo);
-    connect(widget, &MainWindow::sigHttpInfo, this, &WebClientComponents::sigHttpInfo);
+    connect(m_widget, &MainWindow::sigWindowSelected, this, &WebClientComponents::sigWindowSelected);
+    connect(m_widget, &MainWindow::sigQuitedFullScreen, this, &WebClientComponents::sigQuitedFullScreen);
+    connect(m_widget, &MainWindow::sigDrawEnd, this, &WebClientComponents::sigDrawEnd);
+    connect(m_widget, &MainWindow::sigNetStreamEvent, this, &WebClientComponents::sigNetStreamEvent);
+    connect(m_widget, &MainWindow::sigFisheyePTZEvent, this, &WebClientComponents::sigFisheyePTZEvent);
+    connect(m_widget, &MainWindow::sigMouseEvent, this, &WebClientComponents::sigMouseEvent);
+    connect(m_widget, &MainWindow::sigFullScreenChange, this, &WebClientComponents::sigFullScreenChange);
+    connect(m_widget, &MainWindow::sigVoiceInfo, this, &WebClientComponents::sigVoiceInfo);
+    connect(m_widget, &MainWindow::sigAudioInfoEvent, this, &WebClientComponents::sigAudioInfoEvent);
+    connect(m_widget, &MainWindow::sigUploadAlarmInfo, this, &WebClientComponents::sigUploadAlarmInfo);
+    connect(m_widget, &MainWindow::sigHttpInfo, this, &WebClientComponents::sigHttpInfo);
 
-    widget->setObjectName(name);
+    m_widget->setObjectName(name);
     // From here on the library's events for this widget are delivered.
-    LiveComponentWidgets::add(widget, name);
+    LiveComponentWidgets::add(m_widget, name);
 }
 
 WebClientComponents::~WebClientComponents() = default;
 
 QRect WebClientComponents::geometry() const
 {
-    return widget ? widget->geometry() : QRect();
+    return m_widget ? m_widget->geometry() : QRect();
 }
 
 void WebClientComponents::setGeometry(int x, int y, int width, int height)
 {
-    if (widget && !widget->isFullScreen())
-        widget->setGeometry(x, y, width, height);
+    if (m_widget && !m_widget->isFullScreen())
+        m_widget->setGeometry(x, y, width, height);
 }
 
 bool WebClientComponents::isFullScreen() const
 {
-    return widget && widget->isFullScreen();
+    return m_widget && m_widget->isFullScreen();
 }
 
 QString WebClientComponents::run(const VideoCommand &command, const QJsonObject &request)
@@ -122,9 +122,9 @@ QString WebClientComponents::run(const VideoCommand &command, const QJsonObject 
     case VideoCommandStep::LoggedAnswer:
         break;
     }
-    if (command.function.shape == VideoCallShape::None || (command.function.takesWidget() && !widget))
+    if (command.function.shape == VideoCallShape::None || (command.function.takesWidget() && !m_widget))
         return QString();
-    return forward(command.function, widget, request);
+    return forward(command.function, m_widget, request);
 }
 
 QString WebClientComponents::runWithoutWidget(const VideoCommand &command, const QJsonObject &request)
@@ -138,38 +138,38 @@ QString WebClientComponents::runWithoutWidget(const VideoCommand &command, const
 
 int WebClientComponents::addStreamViewer(int index, std::shared_ptr<VC_StreamViewer> viewer)
 {
-    if (!widget)
+    if (!m_widget)
         return VC_STREAM_VIEWER_NO_CELL;
-    return VC_AddStreamViewer(widget, index, std::move(viewer));
+    return VC_AddStreamViewer(m_widget, index, std::move(viewer));
 }
 
 void WebClientComponents::removeStreamViewer(const VC_StreamViewer *viewer)
 {
-    if (widget)
-        VC_RemoveStreamViewer(widget, viewer);
+    if (m_widget)
+        VC_RemoveStreamViewer(m_widget, viewer);
 }
 
 QString WebClientComponents::startPlay(const QJsonObject &request)
 {
-    if (!widget)
+    if (!m_widget)
         return QString();
     QJsonObject play = request;
-    play.insert(QLatin1String("playGroup"), widget->playGroup);
-    return forward(VC_FUNCTION(VC_Play), widget, play);
+    play.insert(QLatin1String("playGroup"), m_widget->playGroup);
+    return forward(VC_FUNCTION(VC_Play), m_widget, play);
 }
 
 QString WebClientComponents::setPlayBackType(const QJsonObject &request)
 {
-    if (widget)
-        widget->playGroup = request.value(QLatin1String("type")).toInt(0);
+    if (m_widget)
+        m_widget->playGroup = request.value(QLatin1String("type")).toInt(0);
     return serialise(buildBaseResponse(request));
 }
 
 QString WebClientComponents::setFullScreenCapability(const QJsonObject &request)
 {
     const QJsonValue mode = request.value(QLatin1String("mode"));
-    if (widget && mode.isDouble())
-        widget->fullScreenCapable = mode.toInt() != 0;
+    if (m_widget && mode.isDouble())
+        m_widget->fullScreenCapable = mode.toInt() != 0;
     return serialise(buildBaseResponse(request));
 }
 
@@ -177,12 +177,12 @@ QString WebClientComponents::fullScreen(const QJsonObject &request)
 {
     const QJsonValue fullValue = request.value(QLatin1String("full"));
     const bool full = fullValue.isBool() ? fullValue.toBool() : true;
-    if (widget) {
-        if (full && !widget->isFullScreen()) {
-            widget->enterFullScreen();
-            widget->fullScreenMode = 0;
+    if (m_widget) {
+        if (full && !m_widget->isFullScreen()) {
+            m_widget->enterFullScreen();
+            m_widget->fullScreenMode = 0;
         } else {
-            widget->leaveFullScreen();
+            m_widget->leaveFullScreen();
         }
     }
     return serialise(buildBaseResponse(request));
@@ -190,13 +190,13 @@ QString WebClientComponents::fullScreen(const QJsonObject &request)
 
 void WebClientComponents::selectWindow(const QJsonObject &request)
 {
-    if (widget)
-        forward(VC_FUNCTION(VC_SelectPlayWindow), widget, request);
+    if (m_widget)
+        forward(VC_FUNCTION(VC_SelectPlayWindow), m_widget, request);
 }
 
 QString WebClientComponents::stopAll(const QJsonObject &request)
 {
-    return widget ? forward(VC_FUNCTION(VC_StopRealPlayAll), widget, request) : QString();
+    return m_widget ? forward(VC_FUNCTION(VC_StopRealPlayAll), m_widget, request) : QString();
 }
 
 QString WebClientComponents::stopAudioPlayback(const QJsonObject &request)

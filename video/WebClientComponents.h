@@ -29,7 +29,7 @@ public:
     WebClientComponents(QWidget *parent, const QString &name);
     ~WebClientComponents() override;
 
-    NEVER_USE_ME::MainWindow *mainWindow() const { return widget; }
+    NEVER_USE_ME::MainWindow *mainWindow() const { return m_widget; }
     QRect geometry() const;
     // Does nothing while the widget is full screen.
     void setGeometry(int x, int y, int width, int height);
@@ -80,5 +80,5 @@ signals:
     void sigHttpInfo(QString descriptor);
 
 private:
-    QPointer<NEVER_USE_ME::MainWindow> widget; // child of the parent widget, never deleted here
+    QPointer<NEVER_USE_ME::MainWindow> m_widget; // child of the parent widget, never deleted here
 };

@@ -21,14 +21,14 @@ constexpr int kStripeSpeed = 2; // pixels per animation step
 
 CellView::CellView(QWidget *componentWidget)
     : QWidget(componentWidget)
-    , component(componentWidget)
+    , m_component(componentWidget)
 {
     setObjectName(QStringLiteral("VideoControlCellView"));
     setGeometry(componentWidget->rect());
     componentWidget->installEventFilter(this);
-    clock.start();
-    connect(&animation, &QTimer::timeout, this, [this] {
-        const auto state = StandInLibrary::instance().snapshot(component);
+    m_clock.start();
+    connect(&m_animation, &QTimer::timeout, this, [this] {
+        const auto state = StandInLibrary::instance().snapshot(m_component);
         if (!state)
             return;
         for (const StandInCell &cell : state->cells) {
@@ -38,13 +38,13 @@ CellView::CellView(QWidget *componentWidget)
             }
         }
     });
-    animation.start(kAnimationMs);
+    m_animation.start(kAnimationMs);
     show();
 }
 
 CellView::~CellView()
 {
-    StandInLibrary::instance().forget(component);
+    StandInLibrary::instance().forget(m_component);
 }
 
 void CellView::updateViewsOf(QWidget *componentWidget)
@@ -68,14 +68,14 @@ void CellView::updateCellOf(QWidget *componentWidget, int index)
 
 bool CellView::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == component && event->type() == QEvent::Resize)
-        setGeometry(component->rect());
+    if (watched == m_component && event->type() == QEvent::Resize)
+        setGeometry(m_component->rect());
     return false;
 }
 
 QVector<QRect> CellView::cellRects() const
 {
-    const auto state = StandInLibrary::instance().snapshot(component);
+    const auto state = StandInLibrary::instance().snapshot(m_component);
     if (!state)
         return {};
     QVector<int> visible;
@@ -112,7 +112,7 @@ int CellView::cellAt(const QPoint &pos) const
 
 void CellView::paintEvent(QPaintEvent *event)
 {
-    const auto state = StandInLibrary::instance().snapshot(component);
+    const auto state = StandInLibrary::instance().snapshot(m_component);
     QPainter painter(this);
     const StandInColours colours = state ? state->colours : StandInColours();
     if (!state) {
@@ -128,7 +128,7 @@ void CellView::paintEvent(QPaintEvent *event)
     }
     for (const QRect &part : background)
         painter.fillRect(part, colours.background);
-    const int offset = int(clock.elapsed() / kAnimationMs) * kStripeSpeed % kStripePeriod;
+    const int offset = int(m_clock.elapsed() / kAnimationMs) * kStripeSpeed % kStripePeriod;
     for (int i = 0; i < rects.size() && i < state->cells.size(); ++i) {
         const QRect cellRect = rects[i];
         if (cellRect.isNull())
@@ -204,16 +204,16 @@ void CellView::mousePressEvent(QMouseEvent *event)
         { QLatin1String("wndIndex"), cell },
     };
     if (cell >= 0) {
-        library.selectCell(component, cell);
+        library.selectCell(m_component, cell);
         update();
-        library.raise(VC_EVENT_WINDOW_SELECTED, component, QJsonObject { { QLatin1String("wndIndex"), cell } });
+        library.raise(VC_EVENT_WINDOW_SELECTED, m_component, QJsonObject { { QLatin1String("wndIndex"), cell } });
     }
-    library.raise(VC_EVENT_MOUSE, component, mouse);
+    library.raise(VC_EVENT_MOUSE, m_component, mouse);
 }
 
 void CellView::mouseDoubleClickEvent(QMouseEvent *event)
 {
     const int cell = cellAt(event->pos());
     if (cell >= 0)
-        StandInLibrary::instance().raise(VC_EVENT_FULL_SCREEN, component, QJsonObject { { QLatin1String("wndIndex"), cell } });
+        StandInLibrary::instance().raise(VC_EVENT_FULL_SCREEN, m_component, QJsonObject { { QLatin1String("wndIndex"), cell } });
 }

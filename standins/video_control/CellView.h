@@ -36,7 +36,7 @@ private:
     // A cell that plays a stream: its newest frame, unscaled, or what the stream is doing.
     void paintStream(QPainter &painter, const QRect &inner, const StandInCell &cell, bool fit);
 
-    QWidget *component; // the parent
-    QTimer animation; // moves the pattern of playing cells
-    QElapsedTimer clock;
+    QWidget *m_component; // the parent
+    QTimer m_animation; // moves the pattern of playing cells
+    QElapsedTimer m_clock;
 };

@@ -74,40 +74,40 @@ std::unique_ptr<StreamRecorder> StreamRecorder::open(const QString &path, const 
     AVRational inputTimeBase, QString *error)
 {
     std::unique_ptr<StreamRecorder> recorder(new StreamRecorder);
-    recorder->inputTimeBase = inputTimeBase;
-    if (avformat_alloc_output_context2(&recorder->output, nullptr, containerFor(path), nullptr) < 0) {
+    recorder->m_inputTimeBase = inputTimeBase;
+    if (avformat_alloc_output_context2(&recorder->m_output, nullptr, containerFor(path), nullptr) < 0) {
         *error = QStringLiteral("no container for the file");
         return nullptr;
     }
-    AVStream *stream = avformat_new_stream(recorder->output, nullptr);
+    AVStream *stream = avformat_new_stream(recorder->m_output, nullptr);
     if (!stream || avcodec_parameters_copy(stream->codecpar, parameters) < 0) {
         *error = QStringLiteral("no stream in the file");
         return nullptr;
     }
     stream->codecpar->codec_tag = 0;
     stream->time_base = inputTimeBase;
-    recorder->descriptor = createNewFile(path);
-    if (recorder->descriptor < 0) {
+    recorder->m_descriptor = createNewFile(path);
+    if (recorder->m_descriptor < 0) {
         *error = QStringLiteral("the file cannot be written");
         return nullptr;
     }
     auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferBytes));
-    recorder->io = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 1, &recorder->descriptor, nullptr,
+    recorder->m_io = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 1, &recorder->m_descriptor, nullptr,
                                 &writeToDescriptor, &seekDescriptor)
                           : nullptr;
-    if (!recorder->io) {
+    if (!recorder->m_io) {
         av_free(buffer);
         *error = QStringLiteral("out of memory");
         return nullptr;
     }
-    recorder->output->pb = recorder->io;
-    recorder->output->flags |= AVFMT_FLAG_CUSTOM_IO;
-    if (avformat_write_header(recorder->output, nullptr) < 0) {
-        recorder->output->pb = nullptr; // no header, so no trailer
+    recorder->m_output->pb = recorder->m_io;
+    recorder->m_output->flags |= AVFMT_FLAG_CUSTOM_IO;
+    if (avformat_write_header(recorder->m_output, nullptr) < 0) {
+        recorder->m_output->pb = nullptr; // no header, so no trailer
         *error = QStringLiteral("the container does not take this stream");
         return nullptr;
     }
-    recorder->headerBytes = avio_tell(recorder->output->pb);
+    recorder->m_headerBytes = avio_tell(recorder->m_output->pb);
     return recorder;
 }
 
@@ -118,78 +118,78 @@ StreamRecorder::~StreamRecorder()
 
 void StreamRecorder::limit(long long maxFileBytes, long long minFreeDiskBytes)
 {
-    maxBytes = maxFileBytes;
-    minFreeBytes = minFreeDiskBytes;
+    m_maxBytes = maxFileBytes;
+    m_minFreeBytes = minFreeDiskBytes;
 }
 
 StreamRecorder::Written StreamRecorder::write(const AVPacket *packet)
 {
-    if (!output || failed)
+    if (!m_output || m_failed)
         return Written::Ok;
     // Muxers may hold back what they write (a Matroska cluster): the stream's own bytes count as well.
-    const long long size = qMax<long long>(avio_tell(output->pb), headerBytes + payloadBytes);
+    const long long size = qMax<long long>(avio_tell(m_output->pb), m_headerBytes + m_payloadBytes);
     // The container's framing and closing index come on top of the limit.
-    if (maxBytes >= 0 && size + packet->size > maxBytes)
+    if (m_maxBytes >= 0 && size + packet->size > m_maxBytes)
         return Written::SizeLimit;
-    if (minFreeBytes >= 0 && size >= nextDiskCheck) {
-        nextDiskCheck = size + kFreeDiskCheckBytes;
+    if (m_minFreeBytes >= 0 && size >= m_nextDiskCheck) {
+        m_nextDiskCheck = size + kFreeDiskCheckBytes;
         struct statvfs disk;
-        if (::fstatvfs(descriptor, &disk) == 0
-            && (long long)(disk.f_bavail) * (long long)(disk.f_frsize) - kFreeDiskCheckBytes < minFreeBytes)
+        if (::fstatvfs(m_descriptor, &disk) == 0
+            && (long long)(disk.f_bavail) * (long long)(disk.f_frsize) - kFreeDiskCheckBytes < m_minFreeBytes)
             return Written::DiskFull;
     }
-    if (!started && !(packet->flags & AV_PKT_FLAG_KEY))
+    if (!m_started && !(packet->flags & AV_PKT_FLAG_KEY))
         return Written::Ok;
     const long long dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
     const long long pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     if (dts == AV_NOPTS_VALUE)
         return Written::Ok;
-    if (!started) {
-        started = true;
-        firstTimestamp = dts;
+    if (!m_started) {
+        m_started = true;
+        m_firstTimestamp = dts;
     }
     AVPacket *copy = av_packet_clone(packet);
     if (!copy) {
-        failed = true;
+        m_failed = true;
         return Written::Ok;
     }
     copy->stream_index = 0;
-    copy->pts = pts - firstTimestamp;
-    copy->dts = dts - firstTimestamp;
+    copy->pts = pts - m_firstTimestamp;
+    copy->dts = dts - m_firstTimestamp;
     // A muxer refuses timestamps that go back (a restarted source); such packets are left out.
-    const AVRational outputTimeBase = output->streams[0]->time_base;
-    av_packet_rescale_ts(copy, inputTimeBase, outputTimeBase);
-    if (copy->dts < lastDts || copy->pts < copy->dts) {
+    const AVRational outputTimeBase = m_output->streams[0]->time_base;
+    av_packet_rescale_ts(copy, m_inputTimeBase, outputTimeBase);
+    if (copy->dts < m_lastDts || copy->pts < copy->dts) {
         av_packet_free(&copy);
         return Written::Ok;
     }
-    lastDts = copy->dts;
-    payloadBytes += copy->size;
-    if (av_write_frame(output, copy) < 0)
-        failed = true;
+    m_lastDts = copy->dts;
+    m_payloadBytes += copy->size;
+    if (av_write_frame(m_output, copy) < 0)
+        m_failed = true;
     av_packet_free(&copy);
     return Written::Ok;
 }
 
 bool StreamRecorder::finish()
 {
-    if (output) {
-        if (output->pb && av_write_trailer(output) < 0)
-            failed = true;
-        avformat_free_context(output);
-        output = nullptr;
+    if (m_output) {
+        if (m_output->pb && av_write_trailer(m_output) < 0)
+            m_failed = true;
+        avformat_free_context(m_output);
+        m_output = nullptr;
     }
-    if (io) {
-        avio_flush(io);
-        if (io->error < 0)
-            failed = true;
-        av_freep(&io->buffer);
-        avio_context_free(&io);
+    if (m_io) {
+        avio_flush(m_io);
+        if (m_io->error < 0)
+            m_failed = true;
+        av_freep(&m_io->buffer);
+        avio_context_free(&m_io);
     }
-    if (descriptor >= 0) {
-        if (::close(descriptor) != 0)
-            failed = true;
-        descriptor = -1;
+    if (m_descriptor >= 0) {
+        if (::close(m_descriptor) != 0)
+            m_failed = true;
+        m_descriptor = -1;
     }
-    return !failed;
+    return !m_failed;
 }

@@ -43,17 +43,17 @@ public:
 private:
     StreamRecorder() = default;
 
-    AVFormatContext *output = nullptr;
-    AVIOContext *io = nullptr; // writes to descriptor
-    int descriptor = -1;
-    AVRational inputTimeBase { 1, 90000 };
-    bool started = false; // the first key frame was written
-    bool failed = false;
-    long long firstTimestamp = 0;
-    long long lastDts = 0;
-    long long maxBytes = -1; // -1: no limit
-    long long minFreeBytes = -1;
-    long long nextDiskCheck = 0; // bytes written when the free space is looked at next
-    long long headerBytes = 0;
-    long long payloadBytes = 0; // of the packets written
+    AVFormatContext *m_output = nullptr;
+    AVIOContext *m_io = nullptr; // writes to descriptor
+    int m_descriptor = -1;
+    AVRational m_inputTimeBase { 1, 90000 };
+    bool m_started = false; // the first key frame was written
+    bool m_failed = false;
+    long long m_firstTimestamp = 0;
+    long long m_lastDts = 0;
+    long long m_maxBytes = -1; // -1: no limit
+    long long m_minFreeBytes = -1;
+    long long m_nextDiskCheck = 0; // bytes written when the free space is looked at next
+    long long m_headerBytes = 0;
+    long long m_payloadBytes = 0; // of the packets written
 };

@@ -62,7 +62,7 @@ QByteArray hevcCodecString(const AVCodecParameters &parameters)
 } // namespace
 
 StreamRemuxer::StreamRemuxer(std::shared_ptr<VC_StreamViewer> viewer)
-    : target(std::move(viewer))
+    : m_target(std::move(viewer))
 {
 }
 
@@ -88,90 +88,90 @@ QByteArray StreamRemuxer::codecString(const AVCodecParameters &parameters, const
 
 void StreamRemuxer::packet(const AVPacket &packet, const AVCodecParameters &parameters, AVRational timeBase)
 {
-    if (finished)
+    if (m_finished)
         return;
     const long long dts = packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
     const long long pts = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
     if (dts == AV_NOPTS_VALUE)
         return;
     const bool key = (packet.flags & AV_PKT_FLAG_KEY) != 0;
-    if (output && (!sameStream(parameters) || av_cmp_q(timeBase, inputTimeBase) != 0 || dts - firstDts < lastDts))
+    if (m_output && (!sameStream(parameters) || av_cmp_q(timeBase, m_inputTimeBase) != 0 || dts - m_firstDts < m_lastDts))
         stop(); // the stream changed under the muxer: a new one from the next key frame
-    if (!output) {
-        if (unplayable && sameStream(parameters))
+    if (!m_output) {
+        if (m_unplayable && sameStream(parameters))
             return; // the viewer was told the codec once
-        unplayable = false;
+        m_unplayable = false;
         if (!key || !start(parameters, packet, timeBase))
             return;
-        firstDts = dts;
-        lastDts = -1;
+        m_firstDts = dts;
+        m_lastDts = -1;
     }
     AVPacket *copy = av_packet_clone(&packet);
     if (!copy)
         return;
     copy->stream_index = 0;
-    copy->dts = dts - firstDts;
-    copy->pts = pts - firstDts;
-    if (copy->dts <= lastDts || copy->pts < copy->dts) {
+    copy->dts = dts - m_firstDts;
+    copy->pts = pts - m_firstDts;
+    if (copy->dts <= m_lastDts || copy->pts < copy->dts) {
         av_packet_free(&copy);
         return; // a muxer refuses time that stands still or goes back
     }
-    if (lastDts >= 0 && copy->dts > lastDts)
-        lastDuration = copy->dts - lastDts;
+    if (m_lastDts >= 0 && copy->dts > m_lastDts)
+        m_lastDuration = copy->dts - m_lastDts;
     if (copy->duration <= 0)
-        copy->duration = lastDuration > 0 ? lastDuration : av_rescale_q(1, kDefaultFrameDuration, timeBase);
-    lastDts = copy->dts;
-    av_packet_rescale_ts(copy, inputTimeBase, output->streams[0]->time_base);
+        copy->duration = m_lastDuration > 0 ? m_lastDuration : av_rescale_q(1, kDefaultFrameDuration, timeBase);
+    m_lastDts = copy->dts;
+    av_packet_rescale_ts(copy, m_inputTimeBase, m_output->streams[0]->time_base);
     // Written and cut at once: the fragment holds this frame alone and leaves now, not with the next.
-    const bool ok = av_write_frame(output, copy) >= 0 && av_write_frame(output, nullptr) >= 0;
+    const bool ok = av_write_frame(m_output, copy) >= 0 && av_write_frame(m_output, nullptr) >= 0;
     av_packet_free(&copy);
     if (!ok) {
         stop();
         return;
     }
-    avio_flush(io);
+    avio_flush(m_io);
     const QByteArray fragment = takeWritten();
     if (!fragment.isEmpty())
-        target->streamFragment(fragment, key);
+        m_target->streamFragment(fragment, key);
 }
 
 void StreamRemuxer::ended()
 {
-    if (finished)
+    if (m_finished)
         return;
-    finished = true;
+    m_finished = true;
     stop();
-    target->streamEnded();
+    m_target->streamEnded();
 }
 
 bool StreamRemuxer::sameStream(const AVCodecParameters &parameters) const
 {
-    return parameters.codec_id == codecId && parameters.width == width && parameters.height == height;
+    return parameters.codec_id == m_codecId && parameters.width == m_width && parameters.height == m_height;
 }
 
 bool StreamRemuxer::start(const AVCodecParameters &parameters, const AVPacket &keyPacket, AVRational timeBase)
 {
     const QByteArray codec = codecString(parameters, &keyPacket);
-    codecId = parameters.codec_id;
-    width = parameters.width;
-    height = parameters.height;
-    inputTimeBase = timeBase;
-    target->streamCodec(codec.isEmpty() ? QByteArray(avcodec_get_name(parameters.codec_id)) : codec, width, height);
-    unplayable = codec.isEmpty();
-    if (unplayable)
+    m_codecId = parameters.codec_id;
+    m_width = parameters.width;
+    m_height = parameters.height;
+    m_inputTimeBase = timeBase;
+    m_target->streamCodec(codec.isEmpty() ? QByteArray(avcodec_get_name(parameters.codec_id)) : codec, m_width, m_height);
+    m_unplayable = codec.isEmpty();
+    if (m_unplayable)
         return false; // the viewer learns the codec and decides; nothing a page plays follows
-    if (avformat_alloc_output_context2(&output, nullptr, "mp4", nullptr) < 0 || !output)
+    if (avformat_alloc_output_context2(&m_output, nullptr, "mp4", nullptr) < 0 || !m_output)
         return false;
     auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
-    io = buffer ? avio_alloc_context(buffer, kIoBufferSize, 1, this, nullptr, &StreamRemuxer::collect, nullptr) : nullptr;
-    if (!io) {
+    m_io = buffer ? avio_alloc_context(buffer, kIoBufferSize, 1, this, nullptr, &StreamRemuxer::collect, nullptr) : nullptr;
+    if (!m_io) {
         av_free(buffer);
         stop();
         return false;
     }
-    output->pb = io;
-    output->flags |= AVFMT_FLAG_CUSTOM_IO;
-    AVStream *stream = avformat_new_stream(output, nullptr);
+    m_output->pb = m_io;
+    m_output->flags |= AVFMT_FLAG_CUSTOM_IO;
+    AVStream *stream = avformat_new_stream(m_output, nullptr);
     if (!stream || avcodec_parameters_copy(stream->codecpar, &parameters) < 0) {
         stop();
         return false;
@@ -181,40 +181,40 @@ bool StreamRemuxer::start(const AVCodecParameters &parameters, const AVPacket &k
     stream->time_base = timeBase;
     AVDictionary *settings = nullptr;
     av_dict_set(&settings, "movflags", "empty_moov+default_base_moof+frag_custom", 0);
-    const int result = avformat_write_header(output, &settings);
+    const int result = avformat_write_header(m_output, &settings);
     av_dict_free(&settings);
     if (result < 0) {
         stop();
         return false;
     }
-    avio_flush(io);
-    target->streamInit(takeWritten());
+    avio_flush(m_io);
+    m_target->streamInit(takeWritten());
     return true;
 }
 
 void StreamRemuxer::stop()
 {
-    if (output) {
-        output->pb = nullptr;
-        avformat_free_context(output);
-        output = nullptr;
+    if (m_output) {
+        m_output->pb = nullptr;
+        avformat_free_context(m_output);
+        m_output = nullptr;
     }
-    if (io) {
-        av_freep(&io->buffer);
-        avio_context_free(&io);
+    if (m_io) {
+        av_freep(&m_io->buffer);
+        avio_context_free(&m_io);
     }
-    written.clear();
+    m_written.clear();
 }
 
 QByteArray StreamRemuxer::takeWritten()
 {
     QByteArray piece;
-    piece.swap(written);
+    piece.swap(m_written);
     return piece;
 }
 
 int StreamRemuxer::collect(void *opaque, uint8_t *data, int size)
 {
-    static_cast<StreamRemuxer *>(opaque)->written.append(reinterpret_cast<const char *>(data), size);
+    static_cast<StreamRemuxer *>(opaque)->m_written.append(reinterpret_cast<const char *>(data), size);
     return size;
 }

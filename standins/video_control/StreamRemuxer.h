@@ -22,7 +22,7 @@ public:
 
     void packet(const AVPacket &packet, const AVCodecParameters &parameters, AVRational timeBase) override;
     void ended() override;
-    const void *identity() const override { return target.get(); } // the viewer
+    const void *identity() const override { return m_target.get(); } // the viewer
 
     // The codec string of a stream as media types name it; empty for a codec pages do not play.
     static QByteArray codecString(const AVCodecParameters &parameters, const AVPacket *keyPacket);
@@ -34,17 +34,17 @@ private:
     QByteArray takeWritten();
     static int collect(void *opaque, uint8_t *data, int size);
 
-    std::shared_ptr<VC_StreamViewer> target;
-    AVFormatContext *output = nullptr;
-    AVIOContext *io = nullptr;
-    QByteArray written; // what the muxer wrote since the last piece went out
-    AVRational inputTimeBase { 1, 90000 };
-    int codecId = 0;
-    int width = 0;
-    int height = 0;
-    long long firstDts = 0;
-    long long lastDts = 0;
-    long long lastDuration = 0; // in the input's time base
-    bool unplayable = false; // the viewer was told a codec pages do not play; nothing follows for it
-    bool finished = false;
+    std::shared_ptr<VC_StreamViewer> m_target;
+    AVFormatContext *m_output = nullptr;
+    AVIOContext *m_io = nullptr;
+    QByteArray m_written; // what the muxer wrote since the last piece went out
+    AVRational m_inputTimeBase { 1, 90000 };
+    int m_codecId = 0;
+    int m_width = 0;
+    int m_height = 0;
+    long long m_firstDts = 0;
+    long long m_lastDts = 0;
+    long long m_lastDuration = 0; // in the input's time base
+    bool m_unplayable = false; // the viewer was told a codec pages do not play; nothing follows for it
+    bool m_finished = false;
 };

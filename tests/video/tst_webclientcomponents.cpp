@@ -9,7 +9,10 @@
 #include <QThread>
 #include <QtTest>
 
+#include <chrono>
+#include <future>
 #include <memory>
+#include <thread>
 
 using NEVER_USE_ME::MainWindow;
 
@@ -150,6 +153,7 @@ private slots:
     void events();
     void unsubscribedEventGivesNothing();
     void eventForDestroyedComponentIsDropped();
+    void handlerMayWaitForAnotherThreadsEvent();
 };
 
 void TestWebClientComponents::construction()
@@ -517,6 +521,30 @@ void TestWebClientComponents::eventForDestroyedComponentIsDropped()
     QTRY_COMPARE(recorder.heard.size(), 1);
     QCoreApplication::processEvents();
     QCOMPARE(recorder.heard.size(), 1);
+}
+
+// Regression: the registry of live components was locked while a handler ran, so a handler that waited
+// for another thread raising an event for any component never got it.
+void TestWebClientComponents::handlerMayWaitForAnotherThreadsEvent()
+{
+    Fixture fixture;
+    Recorder recorder(fixture.component.get());
+    bool raisedMeanwhile = false;
+    QObject::connect(fixture.component.get(), &WebClientComponents::sigWindowSelected, fixture.component.get(), [&] {
+        auto done = std::make_shared<std::promise<void>>();
+        std::future<void> raised = done->get_future();
+        MainWindow *widget = fixture.widget();
+        std::thread([widget, done] {
+            VCT_RaiseEvent(VC_EVENT_STREAM, widget, { { "wndIndex", 0 } }, VctThread::Caller);
+            done->set_value();
+        }).detach();
+        raisedMeanwhile = raised.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    });
+    VCT_RaiseEvent(VC_EVENT_WINDOW_SELECTED, fixture.widget(), { { "wndIndex", 0 } }, VctThread::Caller);
+    QVERIFY(raisedMeanwhile);
+    QTRY_COMPARE(recorder.heard.size(), 2);
+    QCOMPARE(recorder.heard[0].signal, QStringLiteral("sigWindowSelected"));
+    QCOMPARE(recorder.heard[1].signal, QStringLiteral("sigNetStreamEvent"));
 }
 
 QTEST_MAIN(TestWebClientComponents)
