@@ -394,7 +394,7 @@ PlayerStats StreamPlayer::stats() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     PlayerStats copy = current;
-    copy.saving = recorder != nullptr || saveOpening;
+    copy.saving = recording || saveOpening;
     return copy;
 }
 
@@ -478,7 +478,7 @@ void StreamPlayer::writeCapture(const AVFrame &frame, const QString &path)
 int StreamPlayer::startSave(const QString &path)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (recorder || saveOpening)
+    if (recording || saveOpening)
         return VCT_ERROR_ALREADY_SAVING;
     if (!parameters)
         return VCT_ERROR_NO_FRAME_YET;
@@ -503,8 +503,12 @@ int StreamPlayer::startSave(const QString &path)
             std::lock_guard<std::mutex> lock(mutex);
             saveOpening = false;
             cancelled = saveCancelled;
-            if (!cancelled)
+            if (!cancelled && ok) {
+                // No recorder is set while one opens, so no packet is being written under this lock.
+                std::lock_guard<std::mutex> recorderLock(recorderMutex);
                 recorder = std::move(opened);
+                recording = true;
+            }
         }
         raise(ok ? fileDone("saving", path) : fileFailed("saveFailed"));
         if (ok && cancelled)
@@ -518,7 +522,7 @@ void StreamPlayer::record(const AVPacket *packet)
     std::unique_ptr<StreamRecorder> stopped;
     StreamRecorder::Written written = StreamRecorder::Written::Ok;
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        std::lock_guard<std::mutex> lock(recorderMutex);
         if (!recorder)
             return;
         written = recorder->write(packet);
@@ -527,6 +531,10 @@ void StreamPlayer::record(const AVPacket *packet)
     }
     if (!stopped)
         return;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        recording = false;
+    }
     stopped->finish();
     const bool full = written == StreamRecorder::Written::DiskFull;
     raise(QJsonObject {
@@ -538,14 +546,24 @@ void StreamPlayer::record(const AVPacket *packet)
 
 int StreamPlayer::stopSave()
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (saveOpening) {
-        saveCancelled = true;
-        return 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (saveOpening) {
+            saveCancelled = true;
+            return 0;
+        }
+        if (!recording)
+            return VCT_ERROR_NOT_SAVING;
     }
-    if (!recorder)
-        return VCT_ERROR_NOT_SAVING;
-    std::shared_ptr<StreamRecorder> finished(std::move(recorder));
+    std::shared_ptr<StreamRecorder> finished;
+    {
+        std::lock_guard<std::mutex> lock(recorderMutex);
+        finished = std::move(recorder);
+    }
+    if (!finished)
+        return VCT_ERROR_NOT_SAVING; // a limit closed it meanwhile, with its own event
+    std::lock_guard<std::mutex> lock(mutex);
+    recording = false;
     queueSideJob([this, finished] { raise(finished->finish() ? fileDone("saved") : fileFailed("saveFailed")); });
     return 0;
 }
@@ -706,28 +724,94 @@ void StreamPlayer::runAttempts()
     }
 }
 
+// What one attempt to play the stream shares between its phases (the player's thread alone).
+struct StreamPlayer::Session
+{
+    IoGuard guard;
+    MemoryInput memory; // outlives the format context that reads it
+    std::unique_ptr<AVFormatContext, FormatCloser> input;
+    AVStream *stream = nullptr; // the video stream played
+    std::unique_ptr<AVCodecContext, CodecCloser> codec;
+    std::unique_ptr<AVPacket, PacketFree> packet;
+    std::unique_ptr<AVFrame, FrameFree> frame;
+    SwsContext *scaler = nullptr; // owned; freed with the session
+    bool live = false; // RTSP and the like: read as it comes, never paced
+    bool paced = false;
+    qint64 nominalStepUs = 40000; // between frames, where timestamps say nothing sensible
+    // The pacing clock of a file: each frame is due one timestamp step after the one before.
+    bool clockRuns = false;
+    Clock::time_point lastDue;
+    qint64 lastPtsUs = 0;
+    Clock::time_point firstFrameAt;
+    PlayerFrame canvas; // scaled into, then swapped with the slot: its pixels are reused frame after frame
+
+    ~Session() { sws_freeContext(scaler); }
+};
+
 StreamPlayer::Attempt StreamPlayer::playOnce()
 {
+    Session session;
     Attempt attempt;
-    IoGuard guard;
-    guard.abort = &abortIo;
-    guard.deadlineUs = av_gettime_relative() + qint64(options.connectTimeoutMs) * 1000;
+    if (open(session, attempt) != OpenResult::Ready)
+        return attempt;
+    for (;;) {
+        if (holdWhilePaused(session) == HoldResult::Stopped)
+            return { Outcome::Stopped, 0, QString(), attempt.decoded };
+        switch (readPacket(session)) {
+        case ReadResult::Packet:
+            break;
+        case ReadResult::OtherStream:
+            continue;
+        case ReadResult::Stopped:
+            return { Outcome::Stopped, 0, QString(), attempt.decoded };
+        case ReadResult::Ended:
+            // Drain what the decoder still holds.
+            avcodec_send_packet(session.codec.get(), nullptr);
+            presentDecoded(session, attempt, Clock::now());
+            return { Outcome::Ended, 0, QString(), attempt.decoded };
+        case ReadResult::Lost: {
+            const bool steady = attempt.decoded
+                && Clock::now() - session.firstFrameAt >= std::chrono::milliseconds(kSteadyPlayMs);
+            return { Outcome::Lost, VCT_ERROR_STREAM, QStringLiteral("connection lost"), attempt.decoded, steady };
+        }
+        }
+        const Clock::time_point arrived = Clock::now();
+        record(session.packet.get());
+        feedTaps(*session.packet, *session.stream->codecpar, session.stream->time_base);
+        if (decode(session) == DecodeResult::Decoded)
+            presentDecoded(session, attempt, arrived);
+    }
+}
 
-    MemoryInput memory; // outlives the format context that reads it
+StreamPlayer::OpenResult StreamPlayer::open(Session &session, Attempt &attempt)
+{
+    const auto fail = [&attempt](int code, const char *reason) {
+        attempt = { Outcome::Failed, code, QLatin1String(reason), false };
+        return OpenResult::Failed;
+    };
+    const auto stopped = [&attempt] {
+        attempt = { Outcome::Stopped, 0, QString(), false };
+        return OpenResult::Stopped;
+    };
+    session.guard.abort = &abortIo;
+    session.guard.deadlineUs = av_gettime_relative() + qint64(options.connectTimeoutMs) * 1000;
+
     AVFormatContext *opening = avformat_alloc_context();
     if (!opening)
-        return { Outcome::Failed, VCT_ERROR_STREAM, QStringLiteral("out of memory"), false };
+        return fail(VCT_ERROR_STREAM, "out of memory");
     opening->interrupt_callback.callback = &interruptIo;
-    opening->interrupt_callback.opaque = &guard;
-    if (!options.memoryInput.isEmpty()) {
+    opening->interrupt_callback.opaque = &session.guard;
+    const bool fromMemory = !options.memoryInput.isEmpty();
+    if (fromMemory) {
         constexpr int kBufferBytes = 32 * 1024;
+        MemoryInput &memory = session.memory;
         memory.data = options.memoryInput;
         auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferBytes));
         memory.context = buffer ? avio_alloc_context(buffer, kBufferBytes, 0, &memory, &readMemory, nullptr, &seekMemory) : nullptr;
         if (!memory.context) {
             av_free(buffer);
             avformat_free_context(opening);
-            return { Outcome::Failed, VCT_ERROR_STREAM, QStringLiteral("out of memory"), false };
+            return fail(VCT_ERROR_STREAM, "out of memory");
         }
         opening->pb = memory.context;
         opening->flags |= AVFMT_FLAG_CUSTOM_IO;
@@ -738,75 +822,86 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
     av_dict_set(&settings, "probesize", "262144", 0);
     av_dict_set(&settings, "analyzeduration", "500000", 0);
     av_dict_set(&settings, "max_delay", "100000", 0);
-    const bool fromMemory = !options.memoryInput.isEmpty();
     if (!fromMemory)
         av_dict_set(&settings, "protocol_whitelist", isNetworkAddress(options.url) ? kNetworkProtocols : kFileProtocols, 0);
     av_dict_set(&settings, "format_whitelist", kStreamFormats, 0);
     const QByteArray address = fromMemory ? QByteArray() : addressOf(options);
     const Lookup lookup = fromMemory || !isNetworkAddress(options.url)
         ? Lookup::Found
-        : lookUpHost(QUrl(options.url).host(), guard.deadlineUs, abortIo);
+        : lookUpHost(QUrl(options.url).host(), session.guard.deadlineUs, abortIo);
     if (lookup != Lookup::Found) {
         av_dict_free(&settings);
         avformat_free_context(opening);
         if (abortIo)
-            return { Outcome::Stopped, 0, QString(), false };
+            return stopped();
         if (lookup == Lookup::NotFound)
-            return { Outcome::Failed, VCT_ERROR_NAME_NOT_RESOLVED, QStringLiteral("name not resolved"), false };
-        return { Outcome::Failed, VCT_ERROR_ADDRESS_REFUSED, QStringLiteral("address refused"), false };
+            return fail(VCT_ERROR_NAME_NOT_RESOLVED, "name not resolved");
+        return fail(VCT_ERROR_ADDRESS_REFUSED, "address refused");
     }
     int result = avformat_open_input(&opening, address.constData(), nullptr, &settings);
     av_dict_free(&settings);
     if (abortIo)
-        return { Outcome::Stopped, 0, QString(), false };
+        return stopped();
     if (result < 0) {
-        const auto [code, reason] = classifyOpenError(result, guard.expired);
-        return { Outcome::Failed, code, reason, false };
+        const auto [code, reason] = classifyOpenError(result, session.guard.expired);
+        attempt = { Outcome::Failed, code, reason, false };
+        return OpenResult::Failed;
     }
-    std::unique_ptr<AVFormatContext, FormatCloser> input(opening);
-    const Attempt frameTooLarge { Outcome::Failed, VCT_ERROR_FRAME_TOO_LARGE, QStringLiteral("frame too large"), false };
+    session.input.reset(opening);
+    AVFormatContext *input = session.input.get();
     // Sizes the container states are refused before any decoder sees a frame; the decoders that look
     // at the stream first are held to the same pixel budget, for streams that say their size only there.
     std::vector<AVDictionary *> probing(input->nb_streams, nullptr);
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         const AVCodecParameters *stated = input->streams[i]->codecpar;
-        if (stated->codec_type == AVMEDIA_TYPE_VIDEO && tooLarge(stated->width, stated->height))
-            return frameTooLarge;
+        if (stated->codec_type == AVMEDIA_TYPE_VIDEO && tooLarge(stated->width, stated->height)) {
+            for (AVDictionary *&entry : probing)
+                av_dict_free(&entry);
+            return fail(VCT_ERROR_FRAME_TOO_LARGE, "frame too large");
+        }
         av_dict_set_int(&probing[i], "max_pixels", kMaxFramePixels, 0);
     }
-    result = avformat_find_stream_info(input.get(), probing.empty() ? nullptr : probing.data());
+    result = avformat_find_stream_info(input, probing.empty() ? nullptr : probing.data());
     for (AVDictionary *&entry : probing)
         av_dict_free(&entry);
     if (abortIo)
-        return { Outcome::Stopped, 0, QString(), false };
-    if (result < 0 && guard.expired)
-        return { Outcome::Lost, VCT_ERROR_ADDRESS_REFUSED, QStringLiteral("address refused"), false };
-    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        return stopped();
+    if (result < 0 && session.guard.expired) {
+        attempt = { Outcome::Lost, VCT_ERROR_ADDRESS_REFUSED, QStringLiteral("address refused"), false };
+        return OpenResult::Lost;
+    }
+    const int index = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (index < 0)
-        return { Outcome::Failed, VCT_ERROR_CODEC_NOT_SUPPORTED, QStringLiteral("codec not supported"), false };
+        return fail(VCT_ERROR_CODEC_NOT_SUPPORTED, "codec not supported");
     AVStream *stream = input->streams[index];
+    session.stream = stream;
     if (tooLarge(stream->codecpar->width, stream->codecpar->height))
-        return frameTooLarge;
+        return fail(VCT_ERROR_FRAME_TOO_LARGE, "frame too large");
     const AVCodec *decoder = supportedCodec(stream->codecpar->codec_id) ? avcodec_find_decoder(stream->codecpar->codec_id) : nullptr;
     if (!decoder)
-        return { Outcome::Failed, VCT_ERROR_CODEC_NOT_SUPPORTED, QStringLiteral("codec not supported"), false };
-    std::unique_ptr<AVCodecContext, CodecCloser> codec(avcodec_alloc_context3(decoder));
-    if (!codec || avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0)
-        return { Outcome::Failed, VCT_ERROR_STREAM, QStringLiteral("out of memory"), false };
+        return fail(VCT_ERROR_CODEC_NOT_SUPPORTED, "codec not supported");
+    session.codec.reset(avcodec_alloc_context3(decoder));
+    AVCodecContext *codec = session.codec.get();
+    if (!codec || avcodec_parameters_to_context(codec, stream->codecpar) < 0)
+        return fail(VCT_ERROR_STREAM, "out of memory");
     // No frame threads: they hold frames back. Slices may still be decoded in parallel.
     codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
     codec->thread_type = FF_THREAD_SLICE;
     codec->thread_count = decoderThreads();
     // A size change inside the stream is held to the same budget: such frames are not decoded.
     codec->max_pixels = kMaxFramePixels;
-    if (avcodec_open2(codec.get(), decoder, nullptr) < 0)
-        return { Outcome::Failed, VCT_ERROR_CODEC_NOT_SUPPORTED, QStringLiteral("codec not supported"), false };
+    if (avcodec_open2(codec, decoder, nullptr) < 0)
+        return fail(VCT_ERROR_CODEC_NOT_SUPPORTED, "codec not supported");
 
-    const bool live = (input->iformat->flags & AVFMT_NOFILE) != 0; // RTSP and the like
-    const bool paced = options.paced && !live;
+    session.live = (input->iformat->flags & AVFMT_NOFILE) != 0;
+    session.paced = options.paced && !session.live;
     const double fps = stream->avg_frame_rate.num > 0 ? av_q2d(stream->avg_frame_rate)
         : stream->r_frame_rate.num > 0                 ? av_q2d(stream->r_frame_rate)
                                                        : 0;
+    // Files play at their own pace: each frame is due one timestamp step after the one before (steps
+    // bounded as PlayerLimits.h says), and a frame that is late by more than kMaxLatePacingMs starts the
+    // clock again instead of hurrying the ones after it.
+    session.nominalStepUs = fps >= 1 && fps <= 240 ? qint64(1000000 / fps) : 40000;
     {
         std::lock_guard<std::mutex> lock(mutex);
         avcodec_parameters_free(&parameters);
@@ -817,137 +912,137 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
         current.codec = QString::fromLatin1(avcodec_get_name(stream->codecpar->codec_id));
         current.fps = fps;
     }
+    session.packet.reset(av_packet_alloc());
+    session.frame.reset(av_frame_alloc());
+    if (!session.packet || !session.frame)
+        return fail(VCT_ERROR_STREAM, "out of memory");
+    return OpenResult::Ready;
+}
 
-    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-    SwsContext *scalerRaw = nullptr;
-    std::unique_ptr<SwsContext, ScalerFree> scaler;
-    if (!packet || !frame)
-        return { Outcome::Failed, VCT_ERROR_STREAM, QStringLiteral("out of memory"), false };
-
-    // Files play at their own pace: each frame is due one timestamp step after the one before (steps
-    // bounded as PlayerLimits.h says), and a frame that is late by more than kMaxLatePacingMs starts the
-    // clock again instead of hurrying the ones after it.
-    const qint64 nominalStepUs = fps >= 1 && fps <= 240 ? qint64(1000000 / fps) : 40000;
-    bool clockRuns = false;
-    Clock::time_point lastDue;
-    qint64 lastPtsUs = 0;
-    bool wasPaused = false;
-    Clock::time_point firstFrameAt;
-    PlayerFrame canvas; // scaled into, then swapped with the slot: its pixels are reused frame after frame
-
-    auto receiveFrames = [&](Clock::time_point arrived) {
-        while (avcodec_receive_frame(codec.get(), frame.get()) >= 0) {
-            const qint64 pts = frame->best_effort_timestamp;
-            const qint64 ptsUs = pts == AV_NOPTS_VALUE ? -1 : av_rescale_q(pts, stream->time_base, AVRational { 1, 1000000 });
-            if (paced && ptsUs >= 0) {
-                const Clock::time_point now = Clock::now();
-                Clock::time_point due = now;
-                if (clockRuns) {
-                    qint64 stepUs = ptsUs - lastPtsUs;
-                    if (stepUs < 0 || stepUs > kMaxPacingStepUs)
-                        stepUs = nominalStepUs;
-                    due = lastDue + std::chrono::microseconds(qMax(stepUs, kMinPacingStepUs));
-                    if (due < now - std::chrono::milliseconds(kMaxLatePacingMs))
-                        due = now;
-                }
-                clockRuns = true;
-                lastDue = due;
-                lastPtsUs = ptsUs;
-                std::unique_lock<std::mutex> lock(mutex);
-                wake.wait_until(lock, due, [this] { return stopping || paused; });
-            }
-            QSize size;
-            bool fitInside = true;
-            bool first = false;
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                size = target;
-                fitInside = fit;
-                ++current.framesDecoded;
-                first = !attempt.decoded;
-                current.width = frame->width;
-                current.height = frame->height;
-                av_frame_free(&lastDecoded);
-                lastDecoded = av_frame_clone(frame.get());
-            }
-            attempt.decoded = true;
-            if (first) {
-                firstFrameAt = Clock::now();
-                announce(PlayerState::Playing, QJsonObject {
-                                                        { QStringLiteral("codec"), QString::fromLatin1(avcodec_get_name(stream->codecpar->codec_id)) },
-                                                        { QStringLiteral("width"), frame->width },
-                                                        { QStringLiteral("height"), frame->height },
-                                                    });
-            }
-            canvas.arrived = arrived;
-            canvas.sourceWallUs = live && input->start_time_realtime > 0 && ptsUs >= 0 ? input->start_time_realtime + ptsUs : 0;
-            const bool scaled = scaleInto(&scalerRaw, frame.get(),
-                scaledSize(frame->width, frame->height, frame->sample_aspect_ratio, size, fitInside), canvas.image);
-            if (scaler.get() != scalerRaw) {
-                scaler.release();
-                scaler.reset(scalerRaw);
-            }
-            av_frame_unref(frame.get());
-            if (scaled)
-                deliver(canvas);
-        }
-    };
-
-    for (;;) {
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            if (stopping)
-                return { Outcome::Stopped, 0, QString(), attempt.decoded };
-            if (paused) {
-                lock.unlock();
-                av_read_pause(input.get());
-                announce(PlayerState::Paused);
-                lock.lock();
-                wake.wait(lock, [this] { return stopping || !paused; });
-                if (stopping)
-                    return { Outcome::Stopped, 0, QString(), attempt.decoded };
-                wasPaused = true;
-            }
-        }
-        if (wasPaused) {
-            wasPaused = false;
-            clockRuns = false;
-            av_read_play(input.get());
-            announce(PlayerState::Playing);
-        }
-        guard.deadlineUs = av_gettime_relative() + qint64(options.stallTimeoutMs) * 1000;
-        result = av_read_frame(input.get(), packet.get());
-        if (abortIo)
-            return { Outcome::Stopped, 0, QString(), attempt.decoded };
-        if (result < 0) {
-            if (result == AVERROR_EOF && !live) {
-                // Drain what the decoder still holds.
-                avcodec_send_packet(codec.get(), nullptr);
-                receiveFrames(Clock::now());
-                return { Outcome::Ended, 0, QString(), attempt.decoded };
-            }
-            announce(PlayerState::Stalled, QJsonObject { { QStringLiteral("errorCode"), VCT_ERROR_STREAM },
-                                                    { QStringLiteral("reason"),
-                                                        guard.expired ? QStringLiteral("no data")
-                                                                      : QStringLiteral("connection lost") } });
-            const bool steady = attempt.decoded && Clock::now() - firstFrameAt >= std::chrono::milliseconds(kSteadyPlayMs);
-            return { Outcome::Lost, VCT_ERROR_STREAM, QStringLiteral("connection lost"), attempt.decoded, steady };
-        }
-        if (packet->stream_index != index) {
-            av_packet_unref(packet.get());
-            continue;
-        }
-        const Clock::time_point arrived = Clock::now();
-        record(packet.get());
-        feedTaps(*packet, *stream->codecpar, stream->time_base);
-        result = avcodec_send_packet(codec.get(), packet.get());
-        av_packet_unref(packet.get());
-        if (result < 0 && result != AVERROR(EAGAIN)) {
-            std::lock_guard<std::mutex> lock(mutex);
-            ++current.framesDropped;
-            continue;
-        }
-        receiveFrames(arrived);
+StreamPlayer::HoldResult StreamPlayer::holdWhilePaused(Session &session)
+{
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (stopping)
+            return HoldResult::Stopped;
+        if (!paused)
+            return HoldResult::Running;
     }
+    av_read_pause(session.input.get());
+    announce(PlayerState::Paused);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait(lock, [this] { return stopping || !paused; });
+        if (stopping)
+            return HoldResult::Stopped;
+    }
+    session.clockRuns = false;
+    av_read_play(session.input.get());
+    announce(PlayerState::Playing);
+    return HoldResult::Running;
+}
+
+StreamPlayer::ReadResult StreamPlayer::readPacket(Session &session)
+{
+    session.guard.deadlineUs = av_gettime_relative() + qint64(options.stallTimeoutMs) * 1000;
+    const int result = av_read_frame(session.input.get(), session.packet.get());
+    if (abortIo)
+        return ReadResult::Stopped;
+    if (result < 0) {
+        if (result == AVERROR_EOF && !session.live)
+            return ReadResult::Ended;
+        announce(PlayerState::Stalled, QJsonObject { { QStringLiteral("errorCode"), VCT_ERROR_STREAM },
+                                           { QStringLiteral("reason"),
+                                               session.guard.expired ? QStringLiteral("no data")
+                                                                     : QStringLiteral("connection lost") } });
+        return ReadResult::Lost;
+    }
+    if (session.packet->stream_index != session.stream->index) {
+        av_packet_unref(session.packet.get());
+        return ReadResult::OtherStream;
+    }
+    return ReadResult::Packet;
+}
+
+StreamPlayer::DecodeResult StreamPlayer::decode(Session &session)
+{
+    const int result = avcodec_send_packet(session.codec.get(), session.packet.get());
+    av_packet_unref(session.packet.get());
+    if (result < 0 && result != AVERROR(EAGAIN)) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++current.framesDropped;
+        return DecodeResult::Rejected;
+    }
+    return DecodeResult::Decoded;
+}
+
+void StreamPlayer::presentDecoded(Session &session, Attempt &attempt, Clock::time_point arrived)
+{
+    AVFrame *frame = session.frame.get();
+    while (avcodec_receive_frame(session.codec.get(), frame) >= 0) {
+        const qint64 pts = frame->best_effort_timestamp;
+        const qint64 ptsUs = pts == AV_NOPTS_VALUE ? -1 : av_rescale_q(pts, session.stream->time_base, AVRational { 1, 1000000 });
+        if (session.paced && ptsUs >= 0)
+            waitUntilDue(session, ptsUs);
+        present(session, attempt, arrived, ptsUs);
+        av_frame_unref(frame);
+    }
+}
+
+void StreamPlayer::waitUntilDue(Session &session, qint64 ptsUs)
+{
+    const Clock::time_point now = Clock::now();
+    Clock::time_point due = now;
+    if (session.clockRuns) {
+        qint64 stepUs = ptsUs - session.lastPtsUs;
+        if (stepUs < 0 || stepUs > kMaxPacingStepUs)
+            stepUs = session.nominalStepUs;
+        due = session.lastDue + std::chrono::microseconds(qMax(stepUs, kMinPacingStepUs));
+        if (due < now - std::chrono::milliseconds(kMaxLatePacingMs))
+            due = now;
+    }
+    session.clockRuns = true;
+    session.lastDue = due;
+    session.lastPtsUs = ptsUs;
+    std::unique_lock<std::mutex> lock(mutex);
+    wake.wait_until(lock, due, [this] { return stopping || paused; });
+}
+
+StreamPlayer::PresentResult StreamPlayer::present(Session &session, Attempt &attempt, Clock::time_point arrived,
+    qint64 ptsUs)
+{
+    const AVFrame *frame = session.frame.get();
+    QSize size;
+    bool fitInside = true;
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        size = target;
+        fitInside = fit;
+        ++current.framesDecoded;
+        first = !attempt.decoded;
+        current.width = frame->width;
+        current.height = frame->height;
+        av_frame_free(&lastDecoded);
+        lastDecoded = av_frame_clone(frame);
+    }
+    attempt.decoded = true;
+    if (first) {
+        session.firstFrameAt = Clock::now();
+        announce(PlayerState::Playing, QJsonObject {
+                                           { QStringLiteral("codec"), QString::fromLatin1(avcodec_get_name(session.stream->codecpar->codec_id)) },
+                                           { QStringLiteral("width"), frame->width },
+                                           { QStringLiteral("height"), frame->height },
+                                       });
+    }
+    const AVFormatContext *input = session.input.get();
+    PlayerFrame &canvas = session.canvas;
+    canvas.arrived = arrived;
+    canvas.sourceWallUs = session.live && input->start_time_realtime > 0 && ptsUs >= 0 ? input->start_time_realtime + ptsUs : 0;
+    const bool scaled = scaleInto(&session.scaler, frame,
+        scaledSize(frame->width, frame->height, frame->sample_aspect_ratio, size, fitInside), canvas.image);
+    if (!scaled)
+        return PresentResult::NotScaled;
+    deliver(canvas);
+    return PresentResult::Shown;
 }

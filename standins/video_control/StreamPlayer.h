@@ -169,7 +169,30 @@ private:
     void raise(const QJsonObject &info);
     void writeCapture(const AVFrame &frame, const QString &path);
     void runAttempts(); // connects, plays and reconnects until the stream is over
+    // One attempt: open, then per packet read, decode and present, until the stream stops, ends or is lost.
     Attempt playOnce();
+
+    // The phases of an attempt, on the player's thread.
+    struct Session;
+    enum class OpenResult { Ready, Stopped, Failed, Lost }; // all but Ready leave attempt filled in
+    enum class HoldResult { Running, Stopped };
+    enum class ReadResult { Packet, OtherStream, Stopped, Ended, Lost };
+    enum class DecodeResult { Decoded, Rejected };
+    enum class PresentResult { Shown, NotScaled };
+    // Opens the stream and its decoder within the connect timeout.
+    OpenResult open(Session &session, Attempt &attempt);
+    // While paused: pauses reading and waits for a resume or a stop.
+    HoldResult holdWhilePaused(Session &session);
+    // The next packet of the video stream; a read that breaks off or stalls raises "stalled".
+    ReadResult readPacket(Session &session);
+    DecodeResult decode(Session &session);
+    // Presents every frame the decoder has ready.
+    void presentDecoded(Session &session, Attempt &attempt, std::chrono::steady_clock::time_point arrived);
+    // Files play at their own pace: waits until the frame at ptsUs is due.
+    void waitUntilDue(Session &session, qint64 ptsUs);
+    // Scales the decoded frame for the cell and puts it in the slot.
+    PresentResult present(Session &session, Attempt &attempt, std::chrono::steady_clock::time_point arrived,
+        qint64 ptsUs);
     // The one place the stream's state changes: sets it and raises its event (never with the lock held).
     void announce(PlayerState state, QJsonObject extra = QJsonObject());
     // Swaps frame into the slot; frame comes back with the slot's earlier content, whose pixels the
@@ -203,7 +226,7 @@ private:
     AVFrame *lastDecoded = nullptr; // the newest decoded frame, for capture
     AVCodecParameters *parameters = nullptr; // of the video stream, once open (for saving)
     AVRational timeBase { 1, 90000 };
-    std::unique_ptr<StreamRecorder> recorder;
+    bool recording = false; // a recorder is set (read where waiting on the disk must not happen)
     bool saveOpening = false; // the side thread opens a recording
     bool saveCancelled = false; // stopSave came while it opened
     std::deque<std::function<void()>> sideJobs;
@@ -211,6 +234,11 @@ private:
     std::condition_variable sideWake;
     std::vector<std::shared_ptr<PacketTap>> taps;
     bool tapsEnded = false; // the player stopped: taps added now end at once
+
+    // The recorder has a lock of its own: packets are written to disk under it, never under mutex, which
+    // the painting takes. Taken after mutex when both are needed.
+    std::mutex recorderMutex;
+    std::unique_ptr<StreamRecorder> recorder; // guarded by recorderMutex
 
     std::atomic<bool> abortIo { false };
     std::thread thread;
