@@ -1,4 +1,4 @@
-#include "standins/video_control/CellCommands.h"
+#include "standins/video_control/ContractHandlers.h"
 
 #include "standins/video_control/LibraryState.h"
 #include "standins/video_control/StreamPlayer.h"
@@ -110,7 +110,7 @@ QString reportedState(const StandInCell &cell)
     return playerStateName(stream);
 }
 
-namespace CellCommands {
+namespace ContractHandlers {
 
 QJsonObject setLayout(ContractCall &call)
 {
@@ -161,41 +161,30 @@ QJsonObject stop(ContractCall &call)
     });
 }
 
-QJsonObject pause(ContractCall &call)
+template <CellState next>
+QJsonObject pauseOrResume(ContractCall &call)
 {
-    return onCell(call, Needs::PlayingCell, [&](StandInCell &cell, int index) {
-        cell.moveTo(CellState::Paused);
+    return onCell(call, Needs::PlayingCell, [](StandInCell &cell, int index) {
+        cell.moveTo(next);
         if (cell.player)
-            cell.player->setPaused(true);
+            cell.player->setPaused(next == CellState::Paused);
         return cellAnswer(cell, index);
     });
 }
 
-QJsonObject resume(ContractCall &call)
+// Slower halves the speed, faster doubles it, within 1/16 and 16.
+template <bool faster>
+QJsonObject changeSpeed(ContractCall &call)
 {
-    return onCell(call, Needs::PlayingCell, [&](StandInCell &cell, int index) {
-        cell.moveTo(CellState::Playing);
-        if (cell.player)
-            cell.player->setPaused(false);
+    return onCell(call, Needs::PlayingCell, [](StandInCell &cell, int index) {
+        cell.speed = faster ? qMin(16.0, cell.speed * 2) : qMax(1.0 / 16, cell.speed / 2);
         return cellAnswer(cell, index);
     });
 }
-
-QJsonObject slow(ContractCall &call)
-{
-    return onCell(call, Needs::PlayingCell, [&](StandInCell &cell, int index) {
-        cell.speed = qMax(1.0 / 16, cell.speed / 2);
-        return cellAnswer(cell, index);
-    });
-}
-
-QJsonObject fast(ContractCall &call)
-{
-    return onCell(call, Needs::PlayingCell, [&](StandInCell &cell, int index) {
-        cell.speed = qMin(16.0, cell.speed * 2);
-        return cellAnswer(cell, index);
-    });
-}
+QJsonObject pause(ContractCall &call) { return pauseOrResume<CellState::Paused>(call); }
+QJsonObject resume(ContractCall &call) { return pauseOrResume<CellState::Playing>(call); }
+QJsonObject slow(ContractCall &call) { return changeSpeed<false>(call); }
+QJsonObject fast(ContractCall &call) { return changeSpeed<true>(call); }
 
 QJsonObject report(ContractCall &call)
 {
@@ -275,4 +264,4 @@ QJsonObject queryPlayStatus(ContractCall &call)
     };
 }
 
-} // namespace CellCommands
+} // namespace ContractHandlers

@@ -18,9 +18,9 @@ QString storedKey(QString function)
     return function;
 }
 
+// Uploads come without a widget: their events go to the widget of the request's session.
 QJsonObject startJob(ContractCall &call, TransferJob::Kind kind)
 {
-    // Uploads come without a widget: their events go to the widget of the request's session.
     QWidget *widget = call.widget ? call.widget : call.library.widgetNamed(call.request.value(QLatin1String("uuid")).toString());
     return call.library.jobs.start(kind, widget, shownRequest(call.request));
 }
@@ -154,64 +154,21 @@ QJsonObject stopAudio(ContractCall &call)
     return QJsonObject();
 }
 
-QJsonObject startUpload(ContractCall &call)
-{
-    return startJob(call, TransferJob::Upload);
-}
-
-QJsonObject queryUpload(ContractCall &call)
-{
-    return call.library.jobs.query(TransferJob::Upload, call.request, false);
-}
-
-QJsonObject stopUpload(ContractCall &call)
-{
-    return call.library.jobs.query(TransferJob::Upload, call.request, true);
-}
+QJsonObject startUpload(ContractCall &call) { return startJob(call, TransferJob::Upload); }
+QJsonObject queryUpload(ContractCall &call) { return call.library.jobs.query(TransferJob::Upload, call.request, false); }
+QJsonObject stopUpload(ContractCall &call) { return call.library.jobs.query(TransferJob::Upload, call.request, true); }
+QJsonObject startDownload(ContractCall &call) { return startJob(call, TransferJob::Download); }
+QJsonObject queryDownload(ContractCall &call) { return call.library.jobs.query(TransferJob::Download, call.request, false); }
+QJsonObject stopDownload(ContractCall &call) { return call.library.jobs.query(TransferJob::Download, call.request, true); }
+QJsonObject startUpgrade(ContractCall &call) { return startJob(call, TransferJob::Upgrade); }
+QJsonObject queryUpgrade(ContractCall &call) { return call.library.jobs.query(TransferJob::Upgrade, call.request, false); }
+QJsonObject stopUpgrade(ContractCall &call) { return call.library.jobs.query(TransferJob::Upgrade, call.request, true); }
+QJsonObject submitHttp(ContractCall &call) { return startJob(call, TransferJob::Http); }
+QJsonObject stopHttp(ContractCall &call) { return call.library.jobs.query(TransferJob::Http, call.request, true); }
 
 QJsonObject uploadErrors(ContractCall &)
 {
     return QJsonObject { { QLatin1String("errorInfo"), QJsonArray() } };
-}
-
-QJsonObject startDownload(ContractCall &call)
-{
-    return startJob(call, TransferJob::Download);
-}
-
-QJsonObject queryDownload(ContractCall &call)
-{
-    return call.library.jobs.query(TransferJob::Download, call.request, false);
-}
-
-QJsonObject stopDownload(ContractCall &call)
-{
-    return call.library.jobs.query(TransferJob::Download, call.request, true);
-}
-
-QJsonObject startUpgrade(ContractCall &call)
-{
-    return startJob(call, TransferJob::Upgrade);
-}
-
-QJsonObject queryUpgrade(ContractCall &call)
-{
-    return call.library.jobs.query(TransferJob::Upgrade, call.request, false);
-}
-
-QJsonObject stopUpgrade(ContractCall &call)
-{
-    return call.library.jobs.query(TransferJob::Upgrade, call.request, true);
-}
-
-QJsonObject submitHttp(ContractCall &call)
-{
-    return startJob(call, TransferJob::Http);
-}
-
-QJsonObject stopHttp(ContractCall &call)
-{
-    return call.library.jobs.query(TransferJob::Http, call.request, true);
 }
 
 QJsonObject syncHttp(ContractCall &call)

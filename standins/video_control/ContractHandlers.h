@@ -1,10 +1,34 @@
 #pragma once
 
 #include "standins/video_control/ContractCall.h"
+#include "standins/video_control/StandInWidgetState.h"
 
-// The handlers of the library functions other than the cell commands (CellCommands.h). What each
-// reads and answers is described in VideoControlTesting.h.
+// The handlers of the library's functions: what each reads and answers is described in
+// VideoControlTesting.h; which function each handles, in HandlerTable.h. The cell commands are in
+// CellCommands.cpp, the others in ContractHandlers.cpp.
+
 namespace ContractHandlers {
+
+// Cells: each command on a cell takes "wndIndex" (default: the selected cell) and answers the cell's
+// "wndIndex", "state" and "speed".
+QJsonObject setLayout(ContractCall &call);
+QJsonObject arrangeWindow(ContractCall &call);
+QJsonObject selectPlayWindow(ContractCall &call);
+QJsonObject play(ContractCall &call);
+QJsonObject stop(ContractCall &call);
+QJsonObject pause(ContractCall &call);
+QJsonObject resume(ContractCall &call);
+QJsonObject slow(ContractCall &call); // halves the speed, down to 1/16
+QJsonObject fast(ContractCall &call); // doubles the speed, up to 16
+QJsonObject report(ContractCall &call); // a playing cell's answer, nothing changed
+QJsonObject snapshot(ContractCall &call);
+QJsonObject startSave(ContractCall &call);
+QJsonObject stopSave(ContractCall &call);
+QJsonObject stopAll(ContractCall &call);
+QJsonObject setReconnectInfo(ContractCall &call);
+QJsonObject setRatioMode(ContractCall &call);
+QJsonObject queryPlayStatus(ContractCall &call);
+
 
 // Any function without a handler of its own: keeps its last request under its name, answers nothing.
 QJsonObject keepRequest(ContractCall &call);
@@ -31,10 +55,11 @@ QJsonObject stopVoiceTalk(ContractCall &call);
 QJsonObject startAudio(ContractCall &call);
 QJsonObject stopAudio(ContractCall &call);
 
+// Jobs: start answers "jobId"; query answers the job named by "jobId", or the latest of its kind, and
+// stop stops it first.
 QJsonObject startUpload(ContractCall &call);
 QJsonObject queryUpload(ContractCall &call);
 QJsonObject stopUpload(ContractCall &call);
-QJsonObject uploadErrors(ContractCall &call);
 QJsonObject startDownload(ContractCall &call);
 QJsonObject queryDownload(ContractCall &call);
 QJsonObject stopDownload(ContractCall &call);
@@ -43,6 +68,7 @@ QJsonObject queryUpgrade(ContractCall &call);
 QJsonObject stopUpgrade(ContractCall &call);
 QJsonObject submitHttp(ContractCall &call);
 QJsonObject stopHttp(ContractCall &call);
+QJsonObject uploadErrors(ContractCall &call);
 QJsonObject syncHttp(ContractCall &call);
 
 QJsonObject setSecretKey(ContractCall &call);
@@ -55,3 +81,10 @@ QJsonObject engineSupport(ContractCall &call);
 QJsonObject pictureSize(ContractCall &call);
 
 } // namespace ContractHandlers
+
+// The "state" a cell reports. A cell that plays a stream says what its player knows ("connecting",
+// "stalled", "failed", ...), so that it never reads "playing" beside a failed stream. A pause or resume
+// asked for shows at once (the player carries it out on its thread a moment later), but no command
+// changes a stream that has ended or failed. A cell that paints the pattern: "playing", "paused" or
+// "stopped".
+QString reportedState(const StandInCell &cell);

@@ -5,7 +5,6 @@
 // any other keeps its request (ContractHandlers::keepRequest). Naming a function the contract does not
 // declare fails to compile.
 
-#include "standins/video_control/CellCommands.h"
 #include "standins/video_control/ContractHandlers.h"
 #include "video/VideoControl.h"
 
@@ -23,24 +22,24 @@ struct HandlerOf
     };
 
 // Cells.
-STANDIN_HANDLER(VC_SetLayout, CellCommands::setLayout)
-STANDIN_HANDLER(VC_ArrangeWindow, CellCommands::arrangeWindow)
-STANDIN_HANDLER(VC_SelectPlayWindow, CellCommands::selectPlayWindow)
-STANDIN_HANDLER(VC_Play, CellCommands::play)
-STANDIN_HANDLER(VC_Stop, CellCommands::stop)
-STANDIN_HANDLER(VC_Pause, CellCommands::pause)
-STANDIN_HANDLER(VC_Resume, CellCommands::resume)
-STANDIN_HANDLER(VC_ReversePlay, CellCommands::resume)
-STANDIN_HANDLER(VC_Slow, CellCommands::slow)
-STANDIN_HANDLER(VC_Fast, CellCommands::fast)
-STANDIN_HANDLER(VC_FrameForward, CellCommands::report)
-STANDIN_HANDLER(VC_Snapshot, CellCommands::snapshot)
-STANDIN_HANDLER(VC_StartSave, CellCommands::startSave)
-STANDIN_HANDLER(VC_StopSave, CellCommands::stopSave)
-STANDIN_HANDLER(VC_StopRealPlayAll, CellCommands::stopAll)
-STANDIN_HANDLER(VC_SetReconnectInfo, CellCommands::setReconnectInfo)
-STANDIN_HANDLER(VC_SetWndRatioMode, CellCommands::setRatioMode)
-STANDIN_HANDLER(VC_QueryPlayStatus, CellCommands::queryPlayStatus)
+STANDIN_HANDLER(VC_SetLayout, ContractHandlers::setLayout)
+STANDIN_HANDLER(VC_ArrangeWindow, ContractHandlers::arrangeWindow)
+STANDIN_HANDLER(VC_SelectPlayWindow, ContractHandlers::selectPlayWindow)
+STANDIN_HANDLER(VC_Play, ContractHandlers::play)
+STANDIN_HANDLER(VC_Stop, ContractHandlers::stop)
+STANDIN_HANDLER(VC_Pause, ContractHandlers::pause)
+STANDIN_HANDLER(VC_Resume, ContractHandlers::resume)
+STANDIN_HANDLER(VC_ReversePlay, ContractHandlers::resume)
+STANDIN_HANDLER(VC_Slow, ContractHandlers::slow)
+STANDIN_HANDLER(VC_Fast, ContractHandlers::fast)
+STANDIN_HANDLER(VC_FrameForward, ContractHandlers::report)
+STANDIN_HANDLER(VC_Snapshot, ContractHandlers::snapshot)
+STANDIN_HANDLER(VC_StartSave, ContractHandlers::startSave)
+STANDIN_HANDLER(VC_StopSave, ContractHandlers::stopSave)
+STANDIN_HANDLER(VC_StopRealPlayAll, ContractHandlers::stopAll)
+STANDIN_HANDLER(VC_SetReconnectInfo, ContractHandlers::setReconnectInfo)
+STANDIN_HANDLER(VC_SetWndRatioMode, ContractHandlers::setRatioMode)
+STANDIN_HANDLER(VC_QueryPlayStatus, ContractHandlers::queryPlayStatus)
 
 // Settings, shapes and drawing.
 STANDIN_HANDLER(VC_SetFishBoxListInfo, ContractHandlers::storeSetting)

@@ -41,18 +41,16 @@ void LibraryState::resizeCells(StandInWidgetState &state, int count)
 void LibraryState::startPlayer(QWidget *widget, StandInWidgetState &state, int index)
 {
     StandInCell &cell = state.cells[index];
-    StreamOptions options;
-    options.url = cell.request.value(QLatin1String("url")).toString();
-    options.user = cell.request.value(QLatin1String("user")).toString();
-    options.password = cell.request.value(QLatin1String("password")).toString();
-    options.tcp = cell.request.value(QLatin1String("transport")).toString() != QLatin1String("udp");
-    options.connectTimeoutMs = playerSettings.connectTimeoutMs;
-    options.stallTimeoutMs = playerSettings.stallTimeoutMs;
+    StreamOptions options = playerDefaults;
+    const QJsonObject &request = cell.request;
+    options.url = request.value(QLatin1String("url")).toString();
+    options.user = request.value(QLatin1String("user")).toString();
+    options.password = request.value(QLatin1String("password")).toString();
+    options.tcp = request.value(QLatin1String("transport")).toString() != QLatin1String("udp");
+    // The widget's own settings.
     options.reconnectAttempts = state.reconnectAttempts;
     options.reconnectIntervalMs = state.reconnectIntervalMs;
     options.fit = state.fit;
-    options.maxRecordingBytes = playerSettings.maxRecordingBytes;
-    options.minFreeDiskBytes = playerSettings.minFreeDiskBytes;
     cell.player = std::make_shared<StreamPlayer>(
         options,
         [raise = raiseFromPlayer, widget, index](int type, const QJsonObject &info) {

@@ -3,6 +3,7 @@
 #include "standins/video_control/ComponentSecrets.h"
 #include "standins/video_control/PlayerLimits.h"
 #include "standins/video_control/StandInWidgetState.h"
+#include "standins/video_control/StreamOptions.h"
 #include "standins/video_control/TransferJobs.h"
 #include "video/VideoControl.h"
 
@@ -23,15 +24,6 @@ struct TalkTarget
     bool on = false;
     QString uuid; // the request's
     QWidget *widget = nullptr; // its component widget; events go to it while it is known
-};
-
-// What the players of new streams are given.
-struct PlayerSettings
-{
-    int connectTimeoutMs = 5000;
-    int stallTimeoutMs = 3000;
-    long long maxRecordingBytes = kDefaultMaxRecordingBytes;
-    long long minFreeDiskBytes = kDefaultMinFreeDiskBytes;
 };
 
 // What the library's calls read and change: the state of every component widget, the jobs, the secrets,
@@ -58,7 +50,7 @@ public:
     ComponentSecrets secrets;
     TalkTarget voiceTalk;
     TalkTarget audio;
-    PlayerSettings playerSettings;
+    StreamOptions playerDefaults; // timeouts and recording limits for the players started from now on
     unsigned long tickCount = 0;
     // How a player's events leave (its own thread, no lock held).
     std::function<void(VC_EventType type, QWidget *widget, const QJsonObject &info)> raiseFromPlayer;

@@ -286,15 +286,15 @@ void StandInLibrary::setJobDuration(int milliseconds)
 void StandInLibrary::setStreamTimeouts(int connectMilliseconds, int stallMilliseconds)
 {
     std::lock_guard<std::mutex> lock(m_stateMutex);
-    m_state.playerSettings.connectTimeoutMs = qMax(1, connectMilliseconds);
-    m_state.playerSettings.stallTimeoutMs = qMax(1, stallMilliseconds);
+    m_state.playerDefaults.connectTimeoutMs = qMax(1, connectMilliseconds);
+    m_state.playerDefaults.stallTimeoutMs = qMax(1, stallMilliseconds);
 }
 
 void StandInLibrary::setRecordingLimits(long long maxFileBytes, long long minFreeBytes)
 {
     std::lock_guard<std::mutex> lock(m_stateMutex);
-    m_state.playerSettings.maxRecordingBytes = maxFileBytes;
-    m_state.playerSettings.minFreeDiskBytes = minFreeBytes;
+    m_state.playerDefaults.maxRecordingBytes = maxFileBytes;
+    m_state.playerDefaults.minFreeDiskBytes = minFreeBytes;
 }
 
 void StandInLibrary::reset()

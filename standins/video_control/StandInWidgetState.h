@@ -12,18 +12,11 @@ class StreamPlayer;
 // What a cell does. A paused cell still counts as playing: it stays taken until it is stopped.
 enum class CellState { Stopped, Playing, Paused };
 
-// The word a page reads for a cell that paints the pattern.
+// The word a page reads for a cell that paints the pattern, in the order of CellState.
 inline QString cellStateName(CellState state)
 {
-    switch (state) {
-    case CellState::Playing:
-        return QStringLiteral("playing");
-    case CellState::Paused:
-        return QStringLiteral("paused");
-    case CellState::Stopped:
-        break;
-    }
-    return QStringLiteral("stopped");
+    static const char *const words[] = { "stopped", "playing", "paused" };
+    return QLatin1String(words[int(state)]);
 }
 
 // What a cell shows; kept apart from the painting so that a player can take a cell's place.

@@ -51,26 +51,11 @@ struct PlayerFrame
 // What a stream does, as its events and getPlayInfo name it.
 enum class PlayerState { Connecting, Playing, Paused, Stalled, Reconnecting, Ended, Failed };
 
-// "connecting", "playing", "paused", "stalled", "reconnecting", "ended", "failed".
+// The word events and getPlayInfo use, in the order of PlayerState.
 inline QString playerStateName(PlayerState state)
 {
-    switch (state) {
-    case PlayerState::Playing:
-        return QStringLiteral("playing");
-    case PlayerState::Paused:
-        return QStringLiteral("paused");
-    case PlayerState::Stalled:
-        return QStringLiteral("stalled");
-    case PlayerState::Reconnecting:
-        return QStringLiteral("reconnecting");
-    case PlayerState::Ended:
-        return QStringLiteral("ended");
-    case PlayerState::Failed:
-        return QStringLiteral("failed");
-    case PlayerState::Connecting:
-        break;
-    }
-    return QStringLiteral("connecting");
+    static const char *const words[] = { "connecting", "playing", "paused", "stalled", "reconnecting", "ended", "failed" };
+    return QLatin1String(words[int(state)]);
 }
 
 // What getPlayInfo reports of a stream.

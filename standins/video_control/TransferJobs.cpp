@@ -13,15 +13,8 @@ void TransferJob::moveTo(Status next, int progressNow)
 
 QString TransferJob::statusName() const
 {
-    switch (status) {
-    case Status::Finished:
-        return QStringLiteral("finished");
-    case Status::Stopped:
-        return QStringLiteral("stopped");
-    case Status::Running:
-        break;
-    }
-    return QStringLiteral("running");
+    static const char *const words[] = { "running", "finished", "stopped" }; // in the order of Status
+    return QLatin1String(words[int(status)]);
 }
 
 QJsonObject TransferJobs::start(TransferJob::Kind kind, QWidget *widget, const QJsonObject &shownRequest)
