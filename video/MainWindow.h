@@ -13,8 +13,8 @@ class QKeyEvent;
 namespace NEVER_USE_ME {
 
 // The widget the video library draws into, one per plug-in component. Its object name is the session
-// identifier of its plug-in window. The library's event callbacks build event texts and emit them on
-// these signals, from whatever thread the library raised them on.
+// identifier of its plug-in window. The library's event callbacks build event texts on the thread the
+// library raised them on and emit them on these signals on the GUI thread, while the widget lives.
 class MainWindow : public QWidget
 {
     Q_OBJECT

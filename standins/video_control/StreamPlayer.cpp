@@ -301,78 +301,78 @@ int decoderThreads()
 
 } // namespace
 
-StreamPlayer::StreamPlayer(StreamOptions options, std::function<void(int, const QJsonObject &)> raiseEvent,
+StreamPlayer::StreamPlayer(StreamOptions streamOptions, std::function<void(int, const QJsonObject &)> raiseEvent,
     std::function<void()> frameReady)
-    : options(std::move(options))
-    , outlet(std::make_shared<Outlet>())
-    , reconnectAttempts(this->options.reconnectAttempts)
-    , reconnectIntervalMs(this->options.reconnectIntervalMs)
-    , fit(this->options.fit)
+    : m_options(std::move(streamOptions))
+    , m_outlet(std::make_shared<Outlet>())
+    , m_reconnectAttempts(m_options.reconnectAttempts)
+    , m_reconnectIntervalMs(m_options.reconnectIntervalMs)
+    , m_fit(m_options.fit)
 {
     // Failures reach the page as events; FFmpeg's own console lines would only be noise there.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
-    outlet->raiseEvent = std::move(raiseEvent);
-    outlet->frameReady = std::move(frameReady);
-    outlet->notifier = std::make_unique<QObject>();
+    m_outlet->raiseEvent = std::move(raiseEvent);
+    m_outlet->frameReady = std::move(frameReady);
+    m_outlet->notifier = std::make_unique<QObject>();
     ++livePlayers;
-    thread = std::thread([this] { run(); });
-    sideThread = std::thread([this] { runSideJobs(); });
+    m_thread = std::thread([this] { run(); });
+    m_sideThread = std::thread([this] { runSideJobs(); });
 }
 
 StreamPlayer::~StreamPlayer()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        stopping = true;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
     }
-    abortIo = true;
-    wake.notify_all();
-    sideWake.notify_all();
-    thread.join();
-    sideThread.join();
+    m_abortIo = true;
+    m_wake.notify_all();
+    m_sideWake.notify_all();
+    m_thread.join();
+    m_sideThread.join();
     detach();
     endTaps();
     --livePlayers;
-    av_frame_free(&lastDecoded);
-    avcodec_parameters_free(&parameters);
-    if (recorder)
-        recorder->finish();
+    av_frame_free(&m_lastDecoded);
+    avcodec_parameters_free(&m_parameters);
+    if (m_recorder)
+        m_recorder->finish();
 }
 
 void StreamPlayer::setTarget(QSize cellSize, bool fitInside)
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    target = cellSize.expandedTo(QSize(2, 2));
-    fit = fitInside;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_target = cellSize.expandedTo(QSize(2, 2));
+    m_fit = fitInside;
 }
 
 void StreamPlayer::setPaused(bool pause)
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        paused = pause;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_paused = pause;
     }
-    wake.notify_all();
+    m_wake.notify_all();
 }
 
 void StreamPlayer::setReconnect(int attempts, int intervalMs)
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    reconnectAttempts = attempts;
-    reconnectIntervalMs = intervalMs;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_reconnectAttempts = attempts;
+    m_reconnectIntervalMs = intervalMs;
 }
 
 bool StreamPlayer::frameForPainting(PlayerFrame &frame)
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    const bool fresh = slotFull;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const bool fresh = m_slotFull;
     if (fresh) {
         // The frame painted before goes back to the slot, where the player reuses its pixels.
-        std::swap(shown, slot);
-        slotFull = false;
+        std::swap(m_shown, m_slot);
+        m_slotFull = false;
     }
-    frame = shown;
+    frame = m_shown;
     return fresh;
 }
 
@@ -384,17 +384,17 @@ void StreamPlayer::framePainted(const PlayerFrame &frame)
         if (sinceSent >= 0 && sinceSent < kMaxPlausibleLatencyUs)
             latencyUs = sinceSent;
     }
-    std::lock_guard<std::mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const double ms = latencyUs / 1000.0;
     // A moving estimate: the newest painting weighs a tenth.
-    current.latencyMs = current.latencyMs < 0 ? ms : current.latencyMs * 0.9 + ms * 0.1;
+    m_current.latencyMs = m_current.latencyMs < 0 ? ms : m_current.latencyMs * 0.9 + ms * 0.1;
 }
 
 PlayerStats StreamPlayer::stats() const
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    PlayerStats copy = current;
-    copy.saving = recording || saveOpening;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    PlayerStats copy = m_current;
+    copy.saving = m_recording || m_saveOpening;
     return copy;
 }
 
@@ -402,46 +402,46 @@ PlayerStats StreamPlayer::stats() const
 // which hold no lock of the player's while they run.
 void StreamPlayer::detach()
 {
-    std::unique_lock<std::mutex> lock(outlet->mutex);
-    outlet->open = false;
-    outlet->raiseEvent = nullptr;
-    outlet->frameReady = nullptr;
-    outlet->notifier.reset(); // takes the paint requests on their way with it
-    outlet->settled.wait(lock, [this] { return outlet->raising == 0; });
+    std::unique_lock<std::mutex> lock(m_outlet->mutex);
+    m_outlet->open = false;
+    m_outlet->raiseEvent = nullptr;
+    m_outlet->frameReady = nullptr;
+    m_outlet->notifier.reset(); // takes the paint requests on their way with it
+    m_outlet->settled.wait(lock, [this] { return m_outlet->raising == 0; });
 }
 
 void StreamPlayer::raise(const QJsonObject &info)
 {
     std::function<void(int, const QJsonObject &)> raiseEvent;
     {
-        std::lock_guard<std::mutex> lock(outlet->mutex);
-        if (!outlet->open || !outlet->raiseEvent)
+        std::lock_guard<std::mutex> lock(m_outlet->mutex);
+        if (!m_outlet->open || !m_outlet->raiseEvent)
             return;
-        raiseEvent = outlet->raiseEvent;
-        ++outlet->raising;
+        raiseEvent = m_outlet->raiseEvent;
+        ++m_outlet->raising;
     }
     raiseEvent(VC_EVENT_STREAM, info);
-    std::lock_guard<std::mutex> lock(outlet->mutex);
-    if (--outlet->raising == 0)
-        outlet->settled.notify_all();
+    std::lock_guard<std::mutex> lock(m_outlet->mutex);
+    if (--m_outlet->raising == 0)
+        m_outlet->settled.notify_all();
 }
 
 void StreamPlayer::queueSideJob(std::function<void()> job)
 {
-    sideJobs.push_back(std::move(job));
-    sideWake.notify_all();
+    m_sideJobs.push_back(std::move(job));
+    m_sideWake.notify_all();
 }
 
 // Jobs left when the player stops still run: a recording gets its trailer, a capture its file.
 void StreamPlayer::runSideJobs()
 {
-    std::unique_lock<std::mutex> lock(mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        sideWake.wait(lock, [this] { return stopping || !sideJobs.empty(); });
-        if (sideJobs.empty())
+        m_sideWake.wait(lock, [this] { return m_stopping || !m_sideJobs.empty(); });
+        if (m_sideJobs.empty())
             return;
-        std::function<void()> job = std::move(sideJobs.front());
-        sideJobs.pop_front();
+        std::function<void()> job = std::move(m_sideJobs.front());
+        m_sideJobs.pop_front();
         lock.unlock();
         job();
         lock.lock();
@@ -450,19 +450,19 @@ void StreamPlayer::runSideJobs()
 
 int StreamPlayer::capture(const QString &path)
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!lastDecoded)
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_lastDecoded)
         return VCT_ERROR_NO_FRAME_YET;
-    if (pendingCaptures >= kMaxPendingCaptures)
+    if (m_pendingCaptures >= kMaxPendingCaptures)
         return VCT_ERROR_BUSY;
-    std::shared_ptr<AVFrame> frame(av_frame_clone(lastDecoded), [](AVFrame *f) { av_frame_free(&f); });
+    std::shared_ptr<AVFrame> frame(av_frame_clone(m_lastDecoded), [](AVFrame *f) { av_frame_free(&f); });
     if (!frame)
         return VCT_ERROR_NO_FRAME_YET;
-    ++pendingCaptures;
+    ++m_pendingCaptures;
     queueSideJob([this, frame, path] {
         writeCapture(*frame, path);
-        std::lock_guard<std::mutex> lock(mutex);
-        --pendingCaptures;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        --m_pendingCaptures;
     });
     return 0;
 }
@@ -489,37 +489,37 @@ void StreamPlayer::writeCapture(const AVFrame &frame, const QString &path)
 
 int StreamPlayer::startSave(const QString &path)
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (recording || saveOpening)
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_recording || m_saveOpening)
         return VCT_ERROR_ALREADY_SAVING;
-    if (!parameters)
+    if (!m_parameters)
         return VCT_ERROR_NO_FRAME_YET;
     const long long freeBytes = StreamRecorder::freeDiskBytes(path);
-    if (freeBytes >= 0 && freeBytes < options.minFreeDiskBytes)
+    if (freeBytes >= 0 && freeBytes < m_options.minFreeDiskBytes)
         return VCT_ERROR_DISK_FULL;
     std::shared_ptr<AVCodecParameters> copy(avcodec_parameters_alloc(),
         [](AVCodecParameters *p) { avcodec_parameters_free(&p); });
-    if (!copy || avcodec_parameters_copy(copy.get(), parameters) < 0)
+    if (!copy || avcodec_parameters_copy(copy.get(), m_parameters) < 0)
         return VCT_ERROR_FILE_NOT_WRITTEN;
-    saveOpening = true;
-    saveCancelled = false;
-    const AVRational base = timeBase;
+    m_saveOpening = true;
+    m_saveCancelled = false;
+    const AVRational base = m_timeBase;
     queueSideJob([this, copy, base, path] {
         QString error;
         std::unique_ptr<StreamRecorder> opened = StreamRecorder::open(path, copy.get(), base, &error);
         const bool ok = opened != nullptr;
         if (ok)
-            opened->limit(options.maxRecordingBytes, options.minFreeDiskBytes);
+            opened->limit(m_options.maxRecordingBytes, m_options.minFreeDiskBytes);
         bool cancelled = false;
         {
-            std::lock_guard<std::mutex> lock(mutex);
-            saveOpening = false;
-            cancelled = saveCancelled;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_saveOpening = false;
+            cancelled = m_saveCancelled;
             if (!cancelled && ok) {
                 // No recorder is set while one opens, so no packet is being written under this lock.
-                std::lock_guard<std::mutex> recorderLock(recorderMutex);
-                recorder = std::move(opened);
-                recording = true;
+                std::lock_guard<std::mutex> recorderLock(m_recorderMutex);
+                m_recorder = std::move(opened);
+                m_recording = true;
             }
         }
         raise(ok ? fileDone("saving", path) : fileFailed("saveFailed"));
@@ -534,18 +534,18 @@ void StreamPlayer::record(const AVPacket *packet)
     std::unique_ptr<StreamRecorder> stopped;
     StreamRecorder::Written written = StreamRecorder::Written::Ok;
     {
-        std::lock_guard<std::mutex> lock(recorderMutex);
-        if (!recorder)
+        std::lock_guard<std::mutex> lock(m_recorderMutex);
+        if (!m_recorder)
             return;
-        written = recorder->write(packet);
+        written = m_recorder->write(packet);
         if (written != StreamRecorder::Written::Ok)
-            stopped = std::move(recorder);
+            stopped = std::move(m_recorder);
     }
     if (!stopped)
         return;
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        recording = false;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_recording = false;
     }
     stopped->finish();
     const bool full = written == StreamRecorder::Written::DiskFull;
@@ -559,23 +559,23 @@ void StreamPlayer::record(const AVPacket *packet)
 int StreamPlayer::stopSave()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (saveOpening) {
-            saveCancelled = true;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_saveOpening) {
+            m_saveCancelled = true;
             return 0;
         }
-        if (!recording)
+        if (!m_recording)
             return VCT_ERROR_NOT_SAVING;
     }
     std::shared_ptr<StreamRecorder> finished;
     {
-        std::lock_guard<std::mutex> lock(recorderMutex);
-        finished = std::move(recorder);
+        std::lock_guard<std::mutex> lock(m_recorderMutex);
+        finished = std::move(m_recorder);
     }
     if (!finished)
         return VCT_ERROR_NOT_SAVING; // a limit closed it meanwhile, with its own event
-    std::lock_guard<std::mutex> lock(mutex);
-    recording = false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_recording = false;
     queueSideJob([this, finished] { raise(finished->finish() ? fileDone("saved") : fileFailed("saveFailed")); });
     return 0;
 }
@@ -583,9 +583,9 @@ int StreamPlayer::stopSave()
 void StreamPlayer::addTap(std::shared_ptr<PacketTap> tap)
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!tapsEnded) {
-            taps.push_back(std::move(tap));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_tapsEnded) {
+            m_taps.push_back(std::move(tap));
             return;
         }
     }
@@ -595,36 +595,36 @@ void StreamPlayer::addTap(std::shared_ptr<PacketTap> tap)
 void StreamPlayer::removeTap(const void *identity)
 {
     std::shared_ptr<PacketTap> removed; // released after the lock
-    std::lock_guard<std::mutex> lock(mutex);
-    for (auto it = taps.begin(); it != taps.end(); ++it) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto it = m_taps.begin(); it != m_taps.end(); ++it) {
         if ((*it)->identity() == identity) {
             removed = std::move(*it);
-            taps.erase(it);
+            m_taps.erase(it);
             return;
         }
     }
 }
 
-void StreamPlayer::feedTaps(const AVPacket &packet, const AVCodecParameters &parameters, AVRational timeBase)
+void StreamPlayer::feedTaps(const AVPacket &packet, const AVCodecParameters &codecParameters, AVRational streamTimeBase)
 {
     std::vector<std::shared_ptr<PacketTap>> fed;
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (taps.empty())
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_taps.empty())
             return;
-        fed = taps;
+        fed = m_taps;
     }
     for (const std::shared_ptr<PacketTap> &tap : fed)
-        tap->packet(packet, parameters, timeBase);
+        tap->packet(packet, codecParameters, streamTimeBase);
 }
 
 void StreamPlayer::endTaps()
 {
     std::vector<std::shared_ptr<PacketTap>> ending;
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        tapsEnded = true;
-        ending.swap(taps);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_tapsEnded = true;
+        ending.swap(m_taps);
     }
     for (const std::shared_ptr<PacketTap> &tap : ending)
         tap->ended();
@@ -633,14 +633,14 @@ void StreamPlayer::endTaps()
 void StreamPlayer::announce(PlayerState state, QJsonObject extra)
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        current.state = state;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_current.state = state;
         if (extra.contains(QLatin1String("errorCode"))) {
-            current.errorCode = extra.value(QLatin1String("errorCode")).toInt();
-            current.reason = extra.value(QLatin1String("reason")).toString();
+            m_current.errorCode = extra.value(QLatin1String("errorCode")).toInt();
+            m_current.reason = extra.value(QLatin1String("reason")).toString();
         } else {
-            current.errorCode = 0; // playing again, or ended: the last failure is over
-            current.reason.clear();
+            m_current.errorCode = 0; // playing again, or ended: the last failure is over
+            m_current.reason.clear();
         }
     }
     askForPaint(); // a cell without frames shows the state
@@ -650,30 +650,30 @@ void StreamPlayer::announce(PlayerState state, QJsonObject extra)
 
 bool StreamPlayer::sleepFor(int ms)
 {
-    std::unique_lock<std::mutex> lock(mutex);
-    wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
-    return !stopping;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_stopping; });
+    return !m_stopping;
 }
 
 void StreamPlayer::deliver(PlayerFrame &frame)
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (slotFull)
-            ++current.framesDropped;
-        std::swap(slot, frame);
-        slotFull = true;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_slotFull)
+            ++m_current.framesDropped;
+        std::swap(m_slot, frame);
+        m_slotFull = true;
     }
     askForPaint();
 }
 
 void StreamPlayer::askForPaint()
 {
-    std::lock_guard<std::mutex> lock(outlet->mutex);
-    if (!outlet->open || outlet->paintPosted)
+    std::lock_guard<std::mutex> lock(m_outlet->mutex);
+    if (!m_outlet->open || m_outlet->paintPosted)
         return;
-    outlet->paintPosted = true;
-    QMetaObject::invokeMethod(outlet->notifier.get(), [link = outlet] {
+    m_outlet->paintPosted = true;
+    QMetaObject::invokeMethod(m_outlet->notifier.get(), [link = m_outlet] {
         std::function<void()> paint;
         {
             std::lock_guard<std::mutex> lock(link->mutex);
@@ -712,9 +712,9 @@ void StreamPlayer::runAttempts()
         int attempts = 0;
         int intervalMs = 0;
         {
-            std::lock_guard<std::mutex> lock(mutex);
-            attempts = reconnectAttempts;
-            intervalMs = reconnectIntervalMs;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            attempts = m_reconnectAttempts;
+            intervalMs = m_reconnectIntervalMs;
         }
         const bool retryable = attempt.outcome == Outcome::Lost || attempt.errorCode == VCT_ERROR_ADDRESS_REFUSED
             || attempt.errorCode == VCT_ERROR_NAME_NOT_RESOLVED;
@@ -805,19 +805,19 @@ StreamPlayer::OpenResult StreamPlayer::open(Session &session, Attempt &attempt)
         attempt = { Outcome::Stopped, 0, QString(), false };
         return OpenResult::Stopped;
     };
-    session.guard.abort = &abortIo;
-    session.guard.deadlineUs = av_gettime_relative() + qint64(options.connectTimeoutMs) * 1000;
+    session.guard.abort = &m_abortIo;
+    session.guard.deadlineUs = av_gettime_relative() + qint64(m_options.connectTimeoutMs) * 1000;
 
     AVFormatContext *opening = avformat_alloc_context();
     if (!opening)
         return fail(VCT_ERROR_STREAM, "out of memory");
     opening->interrupt_callback.callback = &interruptIo;
     opening->interrupt_callback.opaque = &session.guard;
-    const bool fromMemory = !options.memoryInput.isEmpty();
+    const bool fromMemory = !m_options.memoryInput.isEmpty();
     if (fromMemory) {
         constexpr int kBufferBytes = 32 * 1024;
         MemoryInput &memory = session.memory;
-        memory.data = options.memoryInput;
+        memory.data = m_options.memoryInput;
         auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferBytes));
         memory.context = buffer ? avio_alloc_context(buffer, kBufferBytes, 0, &memory, &readMemory, nullptr, &seekMemory) : nullptr;
         if (!memory.context) {
@@ -829,22 +829,22 @@ StreamPlayer::OpenResult StreamPlayer::open(Session &session, Attempt &attempt)
         opening->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
     AVDictionary *settings = nullptr;
-    av_dict_set(&settings, "rtsp_transport", options.tcp ? "tcp" : "udp", 0);
+    av_dict_set(&settings, "rtsp_transport", m_options.tcp ? "tcp" : "udp", 0);
     // Low latency: a short look at the stream before playing, no reordering wait beyond 100 ms on UDP.
     av_dict_set(&settings, "probesize", "262144", 0);
     av_dict_set(&settings, "analyzeduration", "500000", 0);
     av_dict_set(&settings, "max_delay", "100000", 0);
     if (!fromMemory)
-        av_dict_set(&settings, "protocol_whitelist", isNetworkAddress(options.url) ? kNetworkProtocols : kFileProtocols, 0);
+        av_dict_set(&settings, "protocol_whitelist", isNetworkAddress(m_options.url) ? kNetworkProtocols : kFileProtocols, 0);
     av_dict_set(&settings, "format_whitelist", kStreamFormats, 0);
-    const QByteArray address = fromMemory ? QByteArray() : addressOf(options);
-    const Lookup lookup = fromMemory || !isNetworkAddress(options.url)
+    const QByteArray address = fromMemory ? QByteArray() : addressOf(m_options);
+    const Lookup lookup = fromMemory || !isNetworkAddress(m_options.url)
         ? Lookup::Found
-        : lookUpHost(QUrl(options.url).host(), session.guard.deadlineUs, abortIo);
+        : lookUpHost(QUrl(m_options.url).host(), session.guard.deadlineUs, m_abortIo);
     if (lookup != Lookup::Found) {
         av_dict_free(&settings);
         avformat_free_context(opening);
-        if (abortIo)
+        if (m_abortIo)
             return stopped();
         if (lookup == Lookup::NotFound)
             return fail(VCT_ERROR_NAME_NOT_RESOLVED, "name not resolved");
@@ -852,7 +852,7 @@ StreamPlayer::OpenResult StreamPlayer::open(Session &session, Attempt &attempt)
     }
     int result = avformat_open_input(&opening, address.constData(), nullptr, &settings);
     av_dict_free(&settings);
-    if (abortIo)
+    if (m_abortIo)
         return stopped();
     if (result < 0) {
         const auto [code, reason] = classifyOpenError(result, session.guard.expired);
@@ -876,7 +876,7 @@ StreamPlayer::OpenResult StreamPlayer::open(Session &session, Attempt &attempt)
     result = avformat_find_stream_info(input, probing.empty() ? nullptr : probing.data());
     for (AVDictionary *&entry : probing)
         av_dict_free(&entry);
-    if (abortIo)
+    if (m_abortIo)
         return stopped();
     if (result < 0 && session.guard.expired) {
         attempt = { Outcome::Lost, VCT_ERROR_ADDRESS_REFUSED, QStringLiteral("address refused"), false };
@@ -906,7 +906,7 @@ StreamPlayer::OpenResult StreamPlayer::open(Session &session, Attempt &attempt)
         return fail(VCT_ERROR_CODEC_NOT_SUPPORTED, "codec not supported");
 
     session.live = (input->iformat->flags & AVFMT_NOFILE) != 0;
-    session.paced = options.paced && !session.live;
+    session.paced = m_options.paced && !session.live;
     const double fps = stream->avg_frame_rate.num > 0 ? av_q2d(stream->avg_frame_rate)
         : stream->r_frame_rate.num > 0                 ? av_q2d(stream->r_frame_rate)
                                                        : 0;
@@ -915,14 +915,14 @@ StreamPlayer::OpenResult StreamPlayer::open(Session &session, Attempt &attempt)
     // clock again instead of hurrying the ones after it.
     session.nominalStepUs = fps >= 1 && fps <= 240 ? qint64(1000000 / fps) : 40000;
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        avcodec_parameters_free(&parameters);
-        parameters = avcodec_parameters_alloc();
-        if (parameters)
-            avcodec_parameters_copy(parameters, stream->codecpar);
-        timeBase = stream->time_base;
-        current.codec = QString::fromLatin1(avcodec_get_name(stream->codecpar->codec_id));
-        current.fps = fps;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        avcodec_parameters_free(&m_parameters);
+        m_parameters = avcodec_parameters_alloc();
+        if (m_parameters)
+            avcodec_parameters_copy(m_parameters, stream->codecpar);
+        m_timeBase = stream->time_base;
+        m_current.codec = QString::fromLatin1(avcodec_get_name(stream->codecpar->codec_id));
+        m_current.fps = fps;
     }
     session.packet.reset(av_packet_alloc());
     session.frame.reset(av_frame_alloc());
@@ -934,18 +934,18 @@ StreamPlayer::OpenResult StreamPlayer::open(Session &session, Attempt &attempt)
 StreamPlayer::HoldResult StreamPlayer::holdWhilePaused(Session &session)
 {
     {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (stopping)
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_stopping)
             return HoldResult::Stopped;
-        if (!paused)
+        if (!m_paused)
             return HoldResult::Running;
     }
     av_read_pause(session.input.get());
     announce(PlayerState::Paused);
     {
-        std::unique_lock<std::mutex> lock(mutex);
-        wake.wait(lock, [this] { return stopping || !paused; });
-        if (stopping)
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_wake.wait(lock, [this] { return m_stopping || !m_paused; });
+        if (m_stopping)
             return HoldResult::Stopped;
     }
     session.clockRuns = false;
@@ -956,9 +956,9 @@ StreamPlayer::HoldResult StreamPlayer::holdWhilePaused(Session &session)
 
 StreamPlayer::ReadResult StreamPlayer::readPacket(Session &session)
 {
-    session.guard.deadlineUs = av_gettime_relative() + qint64(options.stallTimeoutMs) * 1000;
+    session.guard.deadlineUs = av_gettime_relative() + qint64(m_options.stallTimeoutMs) * 1000;
     const int result = av_read_frame(session.input.get(), session.packet.get());
-    if (abortIo)
+    if (m_abortIo)
         return ReadResult::Stopped;
     if (result < 0) {
         if (result == AVERROR_EOF && !session.live)
@@ -981,8 +981,8 @@ StreamPlayer::DecodeResult StreamPlayer::decode(Session &session)
     const int result = avcodec_send_packet(session.codec.get(), session.packet.get());
     av_packet_unref(session.packet.get());
     if (result < 0 && result != AVERROR(EAGAIN)) {
-        std::lock_guard<std::mutex> lock(mutex);
-        ++current.framesDropped;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_current.framesDropped;
         return DecodeResult::Rejected;
     }
     return DecodeResult::Decoded;
@@ -1016,8 +1016,8 @@ void StreamPlayer::waitUntilDue(Session &session, qint64 ptsUs)
     session.clockRuns = true;
     session.lastDue = due;
     session.lastPtsUs = ptsUs;
-    std::unique_lock<std::mutex> lock(mutex);
-    wake.wait_until(lock, due, [this] { return stopping || paused; });
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_wake.wait_until(lock, due, [this] { return m_stopping || m_paused; });
 }
 
 StreamPlayer::PresentResult StreamPlayer::present(Session &session, Attempt &attempt, Clock::time_point arrived,
@@ -1028,15 +1028,15 @@ StreamPlayer::PresentResult StreamPlayer::present(Session &session, Attempt &att
     bool fitInside = true;
     bool first = false;
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        size = target;
-        fitInside = fit;
-        ++current.framesDecoded;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        size = m_target;
+        fitInside = m_fit;
+        ++m_current.framesDecoded;
         first = !attempt.decoded;
-        current.width = frame->width;
-        current.height = frame->height;
-        av_frame_free(&lastDecoded);
-        lastDecoded = av_frame_clone(frame);
+        m_current.width = frame->width;
+        m_current.height = frame->height;
+        av_frame_free(&m_lastDecoded);
+        m_lastDecoded = av_frame_clone(frame);
     }
     attempt.decoded = true;
     if (first) {

@@ -151,7 +151,7 @@ private:
 
     void run();
     void runSideJobs();
-    // Queues work for the side thread (mutex held).
+    // Queues work for the side thread (m_mutex held).
     void queueSideJob(std::function<void()> job);
     void raise(const QJsonObject &info);
     void writeCapture(const AVFrame &frame, const QString &path);
@@ -188,46 +188,46 @@ private:
     // Hands packet to the recorder, if one runs; past a recording limit the recording is closed and
     // "saveStopped" raised.
     void record(const AVPacket *packet);
-    void feedTaps(const AVPacket &packet, const AVCodecParameters &parameters, AVRational timeBase);
+    void feedTaps(const AVPacket &packet, const AVCodecParameters &codecParameters, AVRational streamTimeBase);
     void endTaps();
     // Posts one repaint of the cell to the GUI thread unless one is on its way.
     void askForPaint();
     // Waits for ms unless stopped; answers false when stopped.
     bool sleepFor(int ms);
 
-    const StreamOptions options;
-    const std::shared_ptr<Outlet> outlet;
+    const StreamOptions m_options;
+    const std::shared_ptr<Outlet> m_outlet;
 
-    mutable std::mutex mutex; // guards everything below
-    std::condition_variable wake;
-    bool stopping = false;
-    bool paused = false;
-    int reconnectAttempts = 0;
-    int reconnectIntervalMs = 1000;
-    QSize target { 320, 240 };
-    bool fit = true;
-    PlayerFrame slot;
-    PlayerFrame shown; // painted last
-    bool slotFull = false;
-    PlayerStats current;
-    AVFrame *lastDecoded = nullptr; // the newest decoded frame, for capture
-    AVCodecParameters *parameters = nullptr; // of the video stream, once open (for saving)
-    AVRational timeBase { 1, 90000 };
-    bool recording = false; // a recorder is set (read where waiting on the disk must not happen)
-    bool saveOpening = false; // the side thread opens a recording
-    bool saveCancelled = false; // stopSave came while it opened
-    std::deque<std::function<void()>> sideJobs;
-    int pendingCaptures = 0;
-    std::condition_variable sideWake;
-    std::vector<std::shared_ptr<PacketTap>> taps;
-    bool tapsEnded = false; // the player stopped: taps added now end at once
+    mutable std::mutex m_mutex; // guards the members from here to m_tapsEnded
+    std::condition_variable m_wake;
+    bool m_stopping = false;
+    bool m_paused = false;
+    int m_reconnectAttempts = 0;
+    int m_reconnectIntervalMs = 1000;
+    QSize m_target { 320, 240 };
+    bool m_fit = true;
+    PlayerFrame m_slot;
+    PlayerFrame m_shown; // painted last
+    bool m_slotFull = false;
+    PlayerStats m_current;
+    AVFrame *m_lastDecoded = nullptr; // the newest decoded frame, for capture
+    AVCodecParameters *m_parameters = nullptr; // of the video stream, once open (for saving)
+    AVRational m_timeBase { 1, 90000 };
+    bool m_recording = false; // a recorder is set (read where waiting on the disk must not happen)
+    bool m_saveOpening = false; // the side thread opens a recording
+    bool m_saveCancelled = false; // stopSave came while it opened
+    std::deque<std::function<void()>> m_sideJobs;
+    int m_pendingCaptures = 0;
+    std::condition_variable m_sideWake;
+    std::vector<std::shared_ptr<PacketTap>> m_taps;
+    bool m_tapsEnded = false; // the player stopped: taps added now end at once
 
-    // The recorder has a lock of its own: packets are written to disk under it, never under mutex, which
-    // the painting takes. Taken after mutex when both are needed.
-    std::mutex recorderMutex;
-    std::unique_ptr<StreamRecorder> recorder; // guarded by recorderMutex
+    // The recorder has a lock of its own: packets are written to disk under it, never under m_mutex, which
+    // the painting takes. Taken after m_mutex when both are needed.
+    std::mutex m_recorderMutex;
+    std::unique_ptr<StreamRecorder> m_recorder; // guarded by m_recorderMutex
 
-    std::atomic<bool> abortIo { false };
-    std::thread thread;
-    std::thread sideThread;
+    std::atomic<bool> m_abortIo { false };
+    std::thread m_thread;
+    std::thread m_sideThread;
 };
