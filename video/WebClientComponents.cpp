@@ -107,7 +107,7 @@ QString WebClientComponents::run(const VideoCommand &command, const QJsonObject 
 {
     switch (command.step) {
     case VideoCommandStep::StartPlay:
-        return startPlay(request);
+        return startPlay(command.function, request);
     case VideoCommandStep::SetPlayBackType:
         return setPlayBackType(request);
     case VideoCommandStep::SetFullScreenCapability:
@@ -149,13 +149,13 @@ void WebClientComponents::removeStreamViewer(const VC_StreamViewer *viewer)
         VC_RemoveStreamViewer(m_widget, viewer);
 }
 
-QString WebClientComponents::startPlay(const QJsonObject &request)
+QString WebClientComponents::startPlay(const VideoLibraryFunction &function, const QJsonObject &request)
 {
     if (!m_widget)
         return QString();
     QJsonObject play = request;
     play.insert(QLatin1String("playGroup"), m_widget->playGroup);
-    return forward(VC_FUNCTION(VC_Play), m_widget, play);
+    return forward(function, m_widget, play);
 }
 
 QString WebClientComponents::setPlayBackType(const QJsonObject &request)

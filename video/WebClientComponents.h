@@ -42,7 +42,8 @@ public:
     static QString runWithoutWidget(const VideoCommand &command, const QJsonObject &request);
 
     // The operations with logic of their own.
-    QString startPlay(const QJsonObject &request);
+    // startPlay: the request with "playGroup" set, to the row's library function (VC_Play).
+    QString startPlay(const VideoLibraryFunction &function, const QJsonObject &request);
     QString setPlayBackType(const QJsonObject &request);
     QString setFullScreenCapability(const QJsonObject &request);
     QString fullScreen(const QJsonObject &request);

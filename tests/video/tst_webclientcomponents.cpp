@@ -257,17 +257,17 @@ void TestWebClientComponents::startPlaySendsPlayGroup()
         const QVector<VctCall> calls = VCT_Calls();
         return calls.isEmpty() ? QJsonValue(QJsonValue::Undefined) : calls.last().request.value("playGroup");
     };
-    fixture.component->startPlay({ { "uuid", kUuid }, { "playGroup", 9 } });
+    fixture.component->startPlay(VC_FUNCTION(VC_Play), { { "uuid", kUuid }, { "playGroup", 9 } });
     QCOMPARE(VCT_Calls().last().function, QStringLiteral("VC_Play"));
     QCOMPARE(lastPlayGroup(), QJsonValue(-1));
 
     QCOMPARE(parse(fixture.component->setPlayBackType({ { "uuid", kUuid }, { "sequence", 3 } })),
         (QJsonObject { { "uuid", kUuid }, { "sequence", 3 }, { "errorCode", 0 }, { "errorModule", "" } }));
-    fixture.component->startPlay({ { "uuid", kUuid } });
+    fixture.component->startPlay(VC_FUNCTION(VC_Play), { { "uuid", kUuid } });
     QCOMPARE(lastPlayGroup(), QJsonValue(0));
 
     fixture.component->setPlayBackType({ { "type", 2 } });
-    fixture.component->startPlay({ { "uuid", kUuid } });
+    fixture.component->startPlay(VC_FUNCTION(VC_Play), { { "uuid", kUuid } });
     QCOMPARE(lastPlayGroup(), QJsonValue(2));
     // setPlayBackType itself never reaches the library.
     QCOMPARE(VCT_Calls().size(), 3);
