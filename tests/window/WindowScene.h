@@ -45,8 +45,8 @@ public:
     // Another application's window, brought to the front.
     NativeHandle openOtherApplication();
 
-    // The request text of a window command: "cmd" window.<word>, "uuid", "sequence" "s1" and members.
-    static QString request(const QString &word, const QJsonObject &members = {}, const QString &uuid = kUuid);
+    // The request of a window command: "cmd" window.<word>, "uuid", "sequence" "s1" and members.
+    static QJsonObject request(const QString &word, const QJsonObject &members = {}, const QString &uuid = kUuid);
     static QJsonObject rect(int left, int top, int width, int height);
     static QJsonObject parse(const QString &text);
 
