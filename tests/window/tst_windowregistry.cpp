@@ -69,14 +69,14 @@ void TestWindowRegistry::unknownIdentifier_data()
     QTest::addColumn<QJsonObject>("members");
 
     const QJsonObject rect {{"rect", WindowScene::rect(0, 0, 50, 50)}};
-    QTest::newRow("showWnd") << "showWnd" << (&WindowControlManager::showWnd) << QJsonObject();
-    QTest::newRow("hideWnd") << "hideWnd" << (&WindowControlManager::hideWnd) << QJsonObject();
-    QTest::newRow("setWndGeometry") << "setWndGeometry" << (&WindowControlManager::setWndGeometry) << rect;
-    QTest::newRow("cuttingPartWindow") << "cuttingPartWindow" << (&WindowControlManager::cuttingPartWindow) << rect;
-    QTest::newRow("setWndCover") << "setWndCover" << (&WindowControlManager::setWndCover)
+    QTest::newRow("showWnd") << "showWnd" << &WindowControlManager::showWnd << QJsonObject();
+    QTest::newRow("hideWnd") << "hideWnd" << &WindowControlManager::hideWnd << QJsonObject();
+    QTest::newRow("setWndGeometry") << "setWndGeometry" << &WindowControlManager::setWndGeometry << rect;
+    QTest::newRow("cuttingPartWindow") << "cuttingPartWindow" << &WindowControlManager::cuttingPartWindow << rect;
+    QTest::newRow("setWndCover") << "setWndCover" << &WindowControlManager::setWndCover
                                  << QJsonObject {{"position", "left"}, {"size", 30}};
-    QTest::newRow("destroyWnd") << "destroyWnd" << (&WindowControlManager::destroyWnd) << QJsonObject();
-    QTest::newRow("updateParentWnd") << "updateParentWnd" << (&WindowControlManager::updateParentWnd) << QJsonObject();
+    QTest::newRow("destroyWnd") << "destroyWnd" << &WindowControlManager::destroyWnd << QJsonObject();
+    QTest::newRow("updateParentWnd") << "updateParentWnd" << &WindowControlManager::updateParentWnd << QJsonObject();
 }
 
 // A command for an identifier without a window answers 0/0 and leaves the session's window alone.
