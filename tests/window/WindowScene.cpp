@@ -34,9 +34,9 @@ WindowScene::Browser WindowScene::openBrowser(
     if (className == QLatin1String("Chrome") && withContent) {
         const int width = rect.width() - 2 * kBorder;
         const int height = rect.height() - kTitleBar - kBorder;
-        browser.compositor = desktop.createWindow({u"", u"Intermediate D3D Window", {0, 0, width, height}, {},
+        browser.compositor = desktop.createWindow({u"", u"LsCompositor", {0, 0, width, height}, {},
             browser.window, true, false, MemoryDesktop::Part::Compositor});
-        browser.content = desktop.createWindow({u"", u"Chrome_RenderWidgetHostHWND", {0, kToolbar, width, height},
+        browser.content = desktop.createWindow({u"", u"LsPageContent", {0, kToolbar, width, height},
             {}, browser.window, true, false, MemoryDesktop::Part::PageContent});
     }
     desktop.bringToFront(browser.window);

@@ -15,7 +15,8 @@
 //
 // The browser window lies at kBrowserRect with a frame (title bar kTitleBar high, kBorder on the other
 // sides). Chrome has a compositor child and, below it, a page-content child that starts kToolbar below
-// the client area's top.
+// the client area's top. The desktop knows the two as a browser's parts; their class names are none of
+// Windows', so that nothing here passes by a class name.
 class WindowScene
 {
 public:
