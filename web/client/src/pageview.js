@@ -25,11 +25,12 @@ const columnsFor = (count) => Math.max(1, Math.ceil(Math.sqrt(count)));
 
 /** One cell's stream: a stream channel into a <video> through a MediaSource, kept near the live edge. */
 class CellStream {
-    constructor(cell, url, onRefused) {
+    constructor(cell, url, onRefused, onTranscoding) {
         this.cell = cell;
         this.video = cell.video;
         this.view = cell.video.ownerDocument.defaultView;
         this.onRefused = onRefused;
+        this.onTranscoding = onTranscoding;
         this.queue = [];
         this.closed = false;
         this.socket = new this.view.WebSocket(url);
@@ -49,6 +50,8 @@ class CellStream {
             this.start(message.codec);
         else if (message.event === 'refused')
             this.onRefused(message);
+        else if (message.event === 'transcoding')
+            this.onTranscoding(message);
     }
 
     /** A new codec (the first, or after the stream changed): a new MediaSource. */
@@ -129,7 +132,8 @@ class PageCell {
         this.playing = true;
         this.stream?.close();
         this.stream = new CellStream(this, this.pageView.streamUrl(this.index),
-            (refusal) => this.pageView.refused(this.index, refusal));
+            (refusal) => this.pageView.refused(this.index, refusal),
+            ({ from, cpuPercent }) => this.pageView.event('page.onStreamTranscoding', { wndIndex: this.index, from, cpuPercent }));
     }
 
     stop() {
