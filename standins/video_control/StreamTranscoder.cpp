@@ -1,5 +1,6 @@
 #include "standins/video_control/StreamTranscoder.h"
 
+#include "standins/video_control/PlayerLimits.h"
 #include "standins/video_control/StreamPlayer.h"
 #include "video/VideoControl.h"
 
@@ -60,6 +61,8 @@ std::unique_ptr<StreamTranscoder> StreamTranscoder::start(std::shared_ptr<VC_Str
     // One thread: no frame threading's delay, and the thread's CPU time is the whole cost.
     transcoder->decoder->thread_count = 1;
     transcoder->decoder->pkt_timebase = timeBase;
+    // The players' frame bound holds for this decoder too: a larger frame is not decoded.
+    transcoder->decoder->max_pixels = kMaxFramePixels;
     if (avcodec_open2(transcoder->decoder, decoding, nullptr) < 0)
         return nullptr;
     transcoder->viewer->streamTranscoding(from, -1);
@@ -215,6 +218,7 @@ void StreamTranscoder::encode(AVFrame *frame)
         return;
     if (!encoder && !openEncoder(*frame)) {
         encoderFailed = true;
+        viewer->streamNotTranscoded(from, VC_TRANSCODE_FAILED);
         return;
     }
     AVFrame *source = scaled(frame);
