@@ -30,8 +30,8 @@ after(async () => {
     service?.stop();
 });
 
-/** A test page with window.frameIndexOf(video): the frame index in the strip across the top of the
- *  picture (blocks 0-15, lowest bit first), -1 before the video has a picture. */
+/** A test page with window.frameIndexOf(video or canvas): the frame index in the strip across the top of
+ *  the picture (blocks 0-15, lowest bit first), -1 before there is a picture. */
 async function openPage() {
     const page = await browser.newPage({ viewport: { width: 1000, height: 700 } });
     page.on('console', (message) => process.stderr.write(`page: ${message.text()}\n`));
@@ -39,10 +39,12 @@ async function openPage() {
     await page.evaluate(() => {
         const canvas = document.createElement('canvas');
         window.frameIndexOf = (video) => {
-            if (video.videoWidth === 0 || video.readyState < 2)
+            const [width, height] = video.localName === 'canvas' ? [video.width, video.height]
+                : video.readyState < 2 ? [0, 0] : [video.videoWidth, video.videoHeight];
+            if (width === 0 || height === 0)
                 return -1;
-            canvas.width = video.videoWidth;
-            canvas.height = video.videoHeight;
+            canvas.width = width;
+            canvas.height = height;
             const context = canvas.getContext('2d', { willReadFrequently: true });
             context.drawImage(video, 0, 0);
             const block = canvas.width / 32;
@@ -153,4 +155,35 @@ test("render 'page' plays an H.265 camera in a browser without its decoder: tran
     assert.equal(result.transcoding[0].wndIndex, 0);
     assert.match(result.transcoding[0].from, /^hvc1\./);
     assert.ok(result.transcoding.some((event) => event.cpuPercent > 0), JSON.stringify(result.transcoding));
+});
+
+test("render 'page' with decoder 'webcodecs' decodes the frames in the page into a <canvas>", async (t) => {
+    if (!rtsp)
+        return t.skip('no GStreamer RTSP server');
+    const page = await openPage();
+    const result = await page.evaluate(async ({ port, url }) => {
+        const { connect, hasVideoDecoder } = await import('/web/client/src/index.js');
+        if (!hasVideoDecoder(window))
+            return { skipped: true };
+        const session = await connect({ ports: [port] });
+        await session.attach(document.getElementById('video'), { render: 'page', decoder: 'webcodecs' });
+        await session.command('video.startPlay', { wndIndex: 0, url });
+        const canvas = document.querySelector('#video [data-wnd-index="0"] canvas');
+        let drawn = 0;
+        canvas.addEventListener('frame', () => ++drawn);
+        const seen = new Set();
+        for (const started = Date.now(); seen.size < 10 && Date.now() - started < 30000;) {
+            await new Promise((resolve) => setTimeout(resolve, 100));
+            const index = window.frameIndexOf(canvas);
+            if (index >= 0)
+                seen.add(index);
+        }
+        await session.close();
+        return { frames: [...seen], drawn, videos: document.querySelectorAll('#video video').length };
+    }, { port: service.port, url: rtsp.url });
+    if (result.skipped)
+        return t.skip('no WebCodecs in this browser');
+    assert.ok(result.frames.length >= 10, `the strip did not advance: ${result.frames}`);
+    assert.ok(result.drawn >= result.frames.length);
+    assert.equal(result.videos, 0);
 });
