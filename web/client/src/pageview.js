@@ -114,9 +114,10 @@ class CellStream {
 export const hasVideoDecoder = (view) => typeof view.VideoDecoder === 'function' && typeof view.EncodedVideoChunk === 'function';
 
 /**
- * One cell's stream decoded by the page itself (WebCodecs) and drawn into a <canvas> as each frame comes
- * out of the decoder: no media buffer, no presentation clock, the lowest latency. A decoder that falls
- * behind drops frames to the next key frame. After each frame the canvas raises "frame".
+ * One cell's stream decoded by the page itself (WebCodecs) and drawn into a <canvas> at the next paint
+ * after each frame comes out of the decoder: no media buffer, no presentation clock, the lowest latency.
+ * A decoder that falls behind drops frames to the next key frame; a page that paints more slowly than the
+ * frames come draws the newest only. After each drawn frame the canvas raises "frame".
  */
 class DecodedCellStream {
     constructor(cell, url, onRefused, onTranscoding) {
@@ -181,21 +182,46 @@ class DecodedCellStream {
             timestamp: Math.round(frame.time * 1e6 / this.init.timescale), data: frame.data }));
     }
 
+    /** The newest decoded frame is drawn at the next paint; one that a newer replaces before it is dropped. */
     draw(frame) {
-        if (!this.closed) {
-            if (this.canvas.width !== frame.displayWidth || this.canvas.height !== frame.displayHeight) {
-                this.canvas.width = frame.displayWidth;
-                this.canvas.height = frame.displayHeight;
-            }
-            this.canvas.getContext('2d').drawImage(frame, 0, 0);
+        this.pending?.close();
+        this.pending = frame;
+        if (this.closed) {
+            this.pending.close();
+            this.pending = undefined;
+            return;
         }
-        frame.close();
-        if (!this.closed)
-            this.canvas.dispatchEvent(new this.view.Event('frame'));
+        if (this.drawScheduled)
+            return;
+        this.drawScheduled = true;
+        this.view.requestAnimationFrame(() => {
+            this.drawScheduled = false;
+            const newest = this.pending;
+            this.pending = undefined;
+            if (!newest)
+                return;
+            if (!this.closed) {
+                // No more pixels than the cell shows: a 1920 x 1080 frame in a small cell is scaled once.
+                const scale = Math.min(1, (this.canvas.clientWidth * this.view.devicePixelRatio || Infinity) / newest.displayWidth,
+                    (this.canvas.clientHeight * this.view.devicePixelRatio || Infinity) / newest.displayHeight);
+                const width = Math.max(1, Math.round(newest.displayWidth * scale));
+                const height = Math.max(1, Math.round(newest.displayHeight * scale));
+                if (this.canvas.width !== width || this.canvas.height !== height) {
+                    this.canvas.width = width;
+                    this.canvas.height = height;
+                }
+                this.canvas.getContext('2d').drawImage(newest, 0, 0, width, height);
+            }
+            newest.close();
+            if (!this.closed)
+                this.canvas.dispatchEvent(new this.view.Event('frame'));
+        });
     }
 
     close() {
         this.closed = true;
+        this.pending?.close();
+        this.pending = undefined;
         this.socket.onclose = null;
         this.socket.close();
         if (this.decoder?.state !== 'closed')
