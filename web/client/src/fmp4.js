@@ -23,6 +23,17 @@ function children(view, start, end) {
     return found;
 }
 
+// A field that lies past the end of the bytes (a box shorter than its flags say) reads as nothing.
+function guarded(read) {
+    try {
+        return read();
+    } catch (error) {
+        if (error instanceof RangeError)
+            return undefined;
+        throw error;
+    }
+}
+
 const path = (view, box, ...types) => types.reduce((inside, type) => inside && children(view, inside.start, inside.end)[type], box);
 
 /**
@@ -31,6 +42,10 @@ const path = (view, box, ...types) => types.reduce((inside, type) => inside && c
  * @param {ArrayBuffer} buffer
  */
 export function readInit(buffer) {
+    return guarded(() => init(buffer));
+}
+
+function init(buffer) {
     const view = new DataView(buffer);
     const moov = children(view, 0, buffer.byteLength).moov;
     const mdia = path(view, moov, 'trak', 'mdia');
@@ -54,6 +69,10 @@ export function readInit(buffer) {
  * @param {ArrayBuffer} buffer
  */
 export function readFragment(buffer) {
+    return guarded(() => fragment(buffer));
+}
+
+function fragment(buffer) {
     const view = new DataView(buffer);
     const top = children(view, 0, buffer.byteLength);
     const traf = path(view, top.moof, 'traf');
