@@ -224,10 +224,17 @@ void StreamTranscoder::encode(AVFrame *frame)
     AVFrame *source = scaled(frame);
     if (!source)
         return;
-    // The encoder wants time that moves forward; the output keeps the stream's own clock otherwise.
+    // The encoder and the page want time that moves on: where the stream's clock stands still or goes back
+    // (a reconnect), the frames go on one frame's step after the last, and later ones keep that offset.
+    const long long step = lastStep > 0 ? lastStep : std::max<long long>(1, av_rescale_q(1, AVRational { 1, 25 }, timeBase));
     long long pts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
-    if (pts == AV_NOPTS_VALUE || (framesEncoded > 0 && pts <= lastPts))
-        pts = framesEncoded > 0 ? lastPts + 1 : 0;
+    pts = pts == AV_NOPTS_VALUE ? lastPts + step : pts + ptsOffset;
+    if (framesEncoded > 0 && pts <= lastPts) {
+        ptsOffset += lastPts + step - pts;
+        pts = lastPts + step;
+    } else if (framesEncoded > 0 && pts - lastPts <= av_rescale_q(1, AVRational { 1, 1 }, timeBase)) {
+        lastStep = pts - lastPts; // a gap of more than a second is no frame's step
+    }
     lastPts = pts;
     ++framesEncoded;
     source->pts = pts;

@@ -80,7 +80,9 @@ private:
     SwsContext *scaler = nullptr;
     AVFrame *picture = nullptr; // the scaled frame
     AVPacket *packetOut = nullptr;
-    long long lastPts = 0;
+    long long lastPts = 0; // in the stream's time base, as given to the encoder
+    long long lastStep = 0; // between the last two frames
+    long long ptsOffset = 0; // added to the stream's time since it went back
     long long framesEncoded = 0;
     bool encoderFailed = false;
     long long nextReportUs = 0;
