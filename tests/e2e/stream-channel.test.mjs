@@ -226,19 +226,18 @@ test('H.265 goes as it is to a page that decodes it, and as H.264 to one that do
     const { cpuPercent } = transcoded.texts.find((text) => text.cpuPercent !== undefined);
     assert.ok(cpuPercent > 0 && cpuPercent <= 100.5, `cost ${cpuPercent} % of a core`);
     assert.equal(startsWithKeyFrame(transcoded.binaries[1]), true);
-    // What the page got decodes: the init segment and every fragment, as one file, frame for frame.
+    // What the page got decodes: the init segment and every fragment, as one file, frame for frame and
+    // without a decoder's complaint.
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ls-transcoded-'));
     t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
     const file = path.join(dir, 'transcoded.mp4');
     fs.writeFileSync(file, Buffer.concat(transcoded.binaries));
     const probe = spawnSync('ffprobe', ['-v', 'error', '-count_frames', '-select_streams', 'v:0', '-show_entries',
         'stream=codec_name,width,height,nb_read_frames', '-of', 'json', file], { encoding: 'utf8' });
-    assert.equal(probe.status, 0, probe.stderr);
+    assert.deepEqual([probe.status, probe.stderr], [0, '']);
     const [probed] = JSON.parse(probe.stdout).streams;
     assert.deepEqual([probed.codec_name, probed.width, probed.height], ['h264', 320, 240]);
     assert.equal(Number(probed.nb_read_frames), transcoded.binaries.length - 1);
-    const decoded = spawnSync('ffmpeg', ['-v', 'error', '-i', file, '-f', 'null', '-'], { encoding: 'utf8' });
-    assert.deepEqual([decoded.status, decoded.stderr], [0, '']);
 
     // Four streams are transcoded at once; the fifth page is refused until one of them closes.
     const more = [stream(), stream(), stream()];
