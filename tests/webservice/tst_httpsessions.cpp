@@ -430,18 +430,19 @@ void TestHttpSessions::webSocketEventsLeaveQueueAtCommandResponse()
     QString session;
     QByteArrayList received;
     std::atomic<bool> sendCommand {false};
+    std::atomic<bool> abandoned {false}; // the test failed: the page stops waiting for its turn
     QScopedPointer<QThread> page(QThread::create([&] {
         RawWebSocketClient client;
-        if (!client.open(port))
+        if (!client.open(port, kWaitMs))
             return;
         client.sendText(R"({"cmd":"system.webconnect"})");
         {
             QMutexLocker lock(&mutex);
-            session = QJsonDocument::fromJson(client.readText()).object().value("uuid").toString();
+            session = QJsonDocument::fromJson(client.readText(kWaitMs)).object().value("uuid").toString();
         }
         for (int frames = 0; frames < 3; ++frames) {
             if (frames == 2) {
-                while (!sendCommand)
+                while (!sendCommand && !abandoned)
                     QThread::msleep(5);
                 QMutexLocker lock(&mutex);
                 client.sendText(QStringLiteral(R"({"cmd":"window.getLocalServiceVersion","uuid":"%1"})")
@@ -454,6 +455,10 @@ void TestHttpSessions::webSocketEventsLeaveQueueAtCommandResponse()
         }
     }));
     page->start();
+    const auto endPage = qScopeGuard([&] {
+        abandoned = true;
+        page->wait();
+    });
     auto sessionId = [&] {
         QMutexLocker lock(&mutex);
         return session;
@@ -507,17 +512,18 @@ void TestHttpSessions::httpCommandNamingWebSocketSession()
     QByteArrayList received;
     bool quietMeanwhile = false;
     std::atomic<bool> httpAnswered {false};
+    std::atomic<bool> abandoned {false}; // the test failed: the page stops waiting for its turn
     QScopedPointer<QThread> page(QThread::create([&] {
         RawWebSocketClient client;
-        if (!client.open(port))
+        if (!client.open(port, kWaitMs))
             return;
         client.sendText(R"({"cmd":"system.webconnect"})");
-        const QString uuid = QJsonDocument::fromJson(client.readText()).object().value("uuid").toString();
+        const QString uuid = QJsonDocument::fromJson(client.readText(kWaitMs)).object().value("uuid").toString();
         {
             QMutexLocker lock(&mutex);
             session = uuid;
         }
-        while (!httpAnswered)
+        while (!httpAnswered && !abandoned)
             QThread::msleep(5);
         const bool quiet = client.staysQuiet(kSettleMs);
         for (int n = 1; n <= 2; ++n) {
@@ -534,6 +540,10 @@ void TestHttpSessions::httpCommandNamingWebSocketSession()
         quietMeanwhile = quiet;
     }));
     page->start();
+    const auto endPage = qScopeGuard([&] {
+        abandoned = true;
+        page->wait();
+    });
     const auto sessionId = [&] {
         QMutexLocker lock(&mutex);
         return session;
