@@ -37,7 +37,7 @@ void ModuleDispatch::dispatchCommand(const QJsonObject &object)
                 return;
             }
             const QString response = command.handler(object);
-            emit messageResponse(object.value(QLatin1String("uuid")).toString(), response);
+            emit messageResponse(object.value(QLatin1String("uuid")).toString(), response, MessageKind::Answer);
             return;
         }
     }
@@ -48,5 +48,5 @@ void ModuleDispatch::onMessageProcess(QString strResponse)
     QJsonObject object;
     if (!Base::parseJsonObject(strResponse, &object))
         return;
-    emit messageResponse(object.value(QLatin1String("uuid")).toString(), strResponse);
+    emit messageResponse(object.value(QLatin1String("uuid")).toString(), strResponse, MessageKind::Event);
 }

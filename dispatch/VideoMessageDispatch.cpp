@@ -69,9 +69,11 @@ VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry,
     QVector<Command> commands;
     for (const VideoCommand &row : videoCommandTable()) {
         const VideoCommand *command = &row;
+        // The dispatcher's own steps; the others are the window's and the component's.
         const bool pointList = row.step == VideoCommandStep::PointList;
+        const bool loggedAnswer = row.step == VideoCommandStep::LoggedAnswer;
         commands.append({ QString::fromLatin1(row.word),
-            [this, command, pointList](const QJsonObject &request) {
+            [this, command, pointList, loggedAnswer](const QJsonObject &request) {
                 QJsonObject checked = request;
                 const PathCheck refused = pathPolicy.check(*command, checked);
                 if (refused.refusal != PathRefusal::None) {
@@ -79,11 +81,11 @@ VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry,
                                         << refused.member;
                     const QString answer = PageNamedPathPolicy::refusalAnswer(request, refused);
                     if (pointList)
-                        emit messageResponse(stringOf(request, "uuid"), answer);
+                        emit messageResponse(stringOf(request, "uuid"), answer, MessageKind::Answer);
                     return answer;
                 }
                 if (!pointList)
-                    return forward(*command, checked);
+                    return forward(*command, checked, loggedAnswer);
                 startPointList(checked);
                 return QString();
             },
@@ -107,10 +109,10 @@ void VideoMessageDispatch::setMediaPlaces(const MediaPlaces &places)
     pathPolicy = PageNamedPathPolicy(places);
 }
 
-QString VideoMessageDispatch::forward(const VideoCommand &command, const QJsonObject &request)
+QString VideoMessageDispatch::forward(const VideoCommand &command, const QJsonObject &request, bool logAnswer)
 {
     const QString response = registry.forwardVideoCommand(command, request);
-    if (command.step == VideoCommandStep::LoggedAnswer)
+    if (logAnswer)
         qCDebug(lcDispatch).noquote() << command.word << "response:" << response;
     return response;
 }
@@ -123,7 +125,7 @@ void VideoMessageDispatch::startPointList(const QJsonObject &request)
     const QString sequence = stringOf(request, "sequence");
     if (pendingPointLists >= kMaxPendingPointLists) {
         qCDebug(lcDispatch) << "getSlfPointList: too many point lists pending, answered as failed";
-        emit messageResponse(uuid, pointListAnswer(uuid, sequence, nullptr));
+        emit messageResponse(uuid, pointListAnswer(uuid, sequence, nullptr), MessageKind::Answer);
         return;
     }
     ++pendingPointLists;
@@ -135,7 +137,7 @@ void VideoMessageDispatch::startPointList(const QJsonObject &request)
         if (*answered)
             return;
         *answered = true;
-        emit messageResponse(uuid, text);
+        emit messageResponse(uuid, text, MessageKind::Answer);
     };
     connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, answer] {
         --pendingPointLists;

@@ -41,7 +41,7 @@ public:
         const QString &sequence);
 
 private:
-    QString forward(const VideoCommand &command, const QJsonObject &request);
+    QString forward(const VideoCommand &command, const QJsonObject &request, bool logAnswer);
     void startPointList(const QJsonObject &request);
 
     WindowControlManager &registry;

@@ -82,10 +82,6 @@ public:
     // The gate every request's head passes first; loopback defaults until set.
     void setRequestGate(std::shared_ptr<const RequestGate> gate);
 
-    // The long-poll timer the WebServer started for this worker (0 when none).
-    int pollTimer() const { return pollTimerId; }
-    void setPollTimer(int timerId) { pollTimerId = timerId; }
-
     // Takes over an accepted connection. A descriptor that cannot be attached is closed, and the worker
     // reports its end from the event loop.
     void start(qintptr socketDescriptor);
@@ -161,7 +157,6 @@ private:
     void flushQueuedText();
 
     const QString connectionId; // braced random UUID given at accept
-    int pollTimerId = 0;
     int connectionKind = WebSocketOrNothingYet;
     bool closeReported = false; // connectionClose is emitted once
     const qint64 maxUnsentBytes;
