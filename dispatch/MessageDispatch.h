@@ -45,6 +45,6 @@ signals:
     void messageResponse(QString strUUID, QString message, ModuleDispatch::MessageKind kind);
 
 private:
-    WindowMessageDispatch *windowDispatch; // child of this object
-    VideoMessageDispatch *videoDispatch; // child of this object
+    WindowMessageDispatch *m_windowDispatch; // child of this object
+    VideoMessageDispatch *m_videoDispatch; // child of this object
 };

@@ -51,5 +51,5 @@ protected:
     void setCommands(QVector<Command> commands);
 
 private:
-    QVector<Command> commandTable;
+    QVector<Command> m_commandTable;
 };

@@ -63,8 +63,8 @@ VideoMessageDispatch::VideoMessageDispatch(QObject *parent)
 VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry, QObject *parent,
     int pointListTimeout)
     : ModuleDispatch(parent)
-    , registry(windowRegistry)
-    , pointListTimeoutMs(pointListTimeout)
+    , m_registry(windowRegistry)
+    , m_pointListTimeoutMs(pointListTimeout)
 {
     QVector<Command> commands;
     for (const VideoCommand &row : videoCommandTable()) {
@@ -75,7 +75,7 @@ VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry,
         commands.append({ QString::fromLatin1(row.word),
             [this, command, pointList, loggedAnswer](const QJsonObject &request) {
                 QJsonObject checked = request;
-                const PathCheck refused = pathPolicy.check(*command, checked);
+                const PathCheck refused = m_pathPolicy.check(*command, checked);
                 if (refused.refusal != PathRefusal::None) {
                     qCDebug(lcDispatch) << command->word << "refused:" << PageNamedPathPolicy::reasonOf(refused.refusal)
                                         << refused.member;
@@ -93,25 +93,25 @@ VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry,
     }
     setCommands(std::move(commands));
 
-    connect(&registry, &WindowControlManager::sigDrawEnd, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigNetStreamEvent, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigFisheyePTZEvent, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigFullScreenChange, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigMouseEvent, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigVoiceInfo, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigAudioInfoEvent, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigUploadAlarmInfo, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigHttpInfo, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigDrawEnd, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigNetStreamEvent, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigFisheyePTZEvent, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigFullScreenChange, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigMouseEvent, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigVoiceInfo, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigAudioInfoEvent, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigUploadAlarmInfo, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigHttpInfo, this, &VideoMessageDispatch::onMessageProcess);
 }
 
 void VideoMessageDispatch::setMediaPlaces(const MediaPlaces &places)
 {
-    pathPolicy = PageNamedPathPolicy(places);
+    m_pathPolicy = PageNamedPathPolicy(places);
 }
 
 QString VideoMessageDispatch::forward(const VideoCommand &command, const QJsonObject &request, bool logAnswer)
 {
-    const QString response = registry.forwardVideoCommand(command, request);
+    const QString response = m_registry.forwardVideoCommand(command, request);
     if (logAnswer)
         qCDebug(lcDispatch).noquote() << command.word << "response:" << response;
     return response;
@@ -123,12 +123,12 @@ void VideoMessageDispatch::startPointList(const QJsonObject &request)
     const QString filePath = stringOf(request, "filePath");
     const QString key = stringOf(request, "key");
     const QString sequence = stringOf(request, "sequence");
-    if (pendingPointLists >= kMaxPendingPointLists) {
+    if (m_pendingPointLists >= kMaxPendingPointLists) {
         qCDebug(lcDispatch) << "getSlfPointList: too many point lists pending, answered as failed";
         emit messageResponse(uuid, pointListAnswer(uuid, sequence, nullptr), MessageKind::Answer);
         return;
     }
-    ++pendingPointLists;
+    ++m_pendingPointLists;
     // The watcher goes with the dispatcher; the task reads only its own copies. Whichever comes first,
     // the read or its deadline, answers.
     auto *watcher = new QFutureWatcher<QString>(this);
@@ -140,11 +140,11 @@ void VideoMessageDispatch::startPointList(const QJsonObject &request)
         emit messageResponse(uuid, text, MessageKind::Answer);
     };
     connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, answer] {
-        --pendingPointLists;
+        --m_pendingPointLists;
         answer(watcher->result());
         watcher->deleteLater();
     });
-    QTimer::singleShot(pointListTimeoutMs, watcher, [answer, uuid, sequence] {
+    QTimer::singleShot(m_pointListTimeoutMs, watcher, [answer, uuid, sequence] {
         qCDebug(lcDispatch) << "getSlfPointList: not read in time, answered as failed";
         answer(pointListAnswer(uuid, sequence, nullptr));
     });
