@@ -30,14 +30,6 @@ MessageDispatch::MessageDispatch(QObject *parent)
     connect(m_videoDispatch, &VideoMessageDispatch::messageResponse, this, &MessageDispatch::messageResponse);
 }
 
-void MessageDispatch::dispatchMessage(const QString &message)
-{
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
-    if (error.error == QJsonParseError::NoError)
-        dispatchMessage(document.object());
-}
-
 void MessageDispatch::dispatchMessage(const QJsonObject &object)
 {
     const QString cmd = object.value(QLatin1String("cmd")).toString();

@@ -23,9 +23,8 @@ class MessageDispatch : public QObject
 public:
     explicit MessageDispatch(QObject *parent = nullptr);
 
-    // Requests that are not JSON, or whose module is unknown, are dropped without a response.
-    void dispatchMessage(const QString &message);
-    // The same, for a request parsed already: the session layer parses each request once.
+    // A request parsed by the session layer (which parses each request once and drops what is no JSON
+    // object); one whose module is unknown is dropped without a response.
     void dispatchMessage(const QJsonObject &request);
     void releaseSession(const QString &uuid);
     // A viewer of a cell of the session's window: WindowControlManager::addStreamViewer.

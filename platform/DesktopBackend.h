@@ -31,6 +31,6 @@ std::string desktopBackendName(const NativeDesktop &desktop);
 // Main thread only, like the window code that uses it.
 NativeDesktop &currentDesktop();
 
-// Replaces the process's desktop (tests and headless runs install a scripted MemoryDesktop); returns
+// Replaces the process's desktop (a test installs a scripted MemoryDesktop); returns
 // the one it replaced, if any.
 std::unique_ptr<NativeDesktop> installDesktop(std::unique_ptr<NativeDesktop> desktop);

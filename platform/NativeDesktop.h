@@ -38,6 +38,17 @@ public:
     // Qt made here), which a search among another application's windows passes over.
     virtual bool isOwnWindow(NativeHandle window) = 0;
 
+    // --- the desktop's parts and a browser window's parts, each backend by what it knows of them
+    // The taskbar of the primary monitor, a taskbar of another monitor, the start button; 0 for none.
+    virtual NativeHandle primaryTaskbar() = 0;
+    virtual NativeHandle secondaryTaskbar() = 0;
+    virtual NativeHandle startButton() = 0;
+    // The browser window's child that shows the page, never one of this process's windows; 0 when the
+    // browser shows its page in no child of its own.
+    virtual NativeHandle pageContentChild(NativeHandle browser) = 0;
+    // The browser window's child its compositor paints into, 0 for none.
+    virtual NativeHandle compositorChild(NativeHandle browser) = 0;
+
     // --- the window tree
     virtual NativeHandle parent(NativeHandle window) = 0; // 0 for a top-level window
     virtual NativeHandle outermostAncestor(NativeHandle window) = 0; // the window itself when top-level

@@ -1,6 +1,6 @@
 #include "video/MainWindow.h"
 
-#include "platform/DesktopBackend.h"
+#include "platform/NativeDesktop.h"
 #include "video/LiveComponentWidgets.h"
 #include "video/VideoLog.h"
 
@@ -77,8 +77,9 @@ QString fullScreenLeftEvent(const QString &uuid)
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(NativeDesktop &desktop, QWidget *parent)
     : QWidget(parent)
+    , m_desktop(desktop)
 {
 }
 
@@ -93,12 +94,11 @@ void MainWindow::enterFullScreen()
     savedGeometry = geometry();
     setParent(QApplication::desktop(), windowFlags() | Qt::Window);
 
-    NativeDesktop &desktop = currentDesktop();
-    savedForegroundWindow = desktop.foregroundWindow();
-    desktop.attachThreadInput(savedForegroundWindow, true);
+    savedForegroundWindow = m_desktop.foregroundWindow();
+    m_desktop.attachThreadInput(savedForegroundWindow, true);
     setFocus(Qt::OtherFocusReason);
     showFullScreen();
-    desktop.attachThreadInput(savedForegroundWindow, false);
+    m_desktop.attachThreadInput(savedForegroundWindow, false);
 }
 
 void MainWindow::enterCellFullScreen(int cell)
@@ -118,11 +118,10 @@ void MainWindow::leaveFullScreen()
         return;
     if (savedForegroundWindow) {
         qCDebug(lcVideo) << "enter exit fullscreen";
-        NativeDesktop &desktop = currentDesktop();
-        const NativeHandle foreground = desktop.foregroundWindow();
-        desktop.attachThreadInput(foreground, true);
-        desktop.setForegroundWindow(savedForegroundWindow);
-        desktop.attachThreadInput(foreground, false);
+        const NativeHandle foreground = m_desktop.foregroundWindow();
+        m_desktop.attachThreadInput(foreground, true);
+        m_desktop.setForegroundWindow(savedForegroundWindow);
+        m_desktop.attachThreadInput(foreground, false);
         savedForegroundWindow = 0;
     }
 

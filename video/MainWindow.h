@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 
+class NativeDesktop;
 class QJsonDocument;
 class QKeyEvent;
 
@@ -20,7 +21,8 @@ class MainWindow : public QWidget
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // The desktop serves the foreground handling of full screen.
+    explicit MainWindow(NativeDesktop &desktop, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // Full screen by the fullScreen command: remembers parent, geometry and the foreground window.
@@ -70,6 +72,9 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    NativeDesktop &m_desktop;
 };
 
 } // namespace NEVER_USE_ME

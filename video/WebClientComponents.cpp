@@ -42,8 +42,8 @@ QString forward(const VideoLibraryFunction &function, QWidget *widget, const QJs
 
 } // namespace
 
-WebClientComponents::WebClientComponents(QWidget *parent, const QString &name)
-    : widget(new MainWindow(parent))
+WebClientComponents::WebClientComponents(NativeDesktop &desktop, QWidget *parent, const QString &name)
+    : widget(new MainWindow(desktop, parent))
 {
     widget->setWindowFlags(Qt::FramelessWindowHint);
     widget->setAttribute(Qt::WA_QuitOnClose, false);

@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class NativeDesktop;
 class VC_StreamViewer;
 
 namespace NEVER_USE_ME {
@@ -25,8 +26,9 @@ class WebClientComponents : public QObject
 
 public:
     // Creates the video widget as a child of parent (it goes with parent's widget tree) and names it
-    // name, the session identifier every event of this component carries.
-    WebClientComponents(QWidget *parent, const QString &name);
+    // name, the session identifier every event of this component carries; the widget's full screen
+    // asks the desktop for the foreground window.
+    WebClientComponents(NativeDesktop &desktop, QWidget *parent, const QString &name);
     ~WebClientComponents() override;
 
     NEVER_USE_ME::MainWindow *mainWindow() const { return widget; }

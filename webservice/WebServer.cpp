@@ -1,6 +1,7 @@
 #include "webservice/WebServer.h"
 
 #include "dispatch/MessageDispatch.h"
+#include "util/JsonText.h"
 #include "webservice/AddressListener.h"
 #include "webservice/PageChallenge.h"
 #include "webservice/PageStreamViewer.h"
@@ -27,9 +28,8 @@ namespace {
 
 QJsonObject parseObject(const QByteArray &text, bool *ok)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    *ok = error.error == QJsonParseError::NoError;
+    const QJsonDocument document = JsonText::parse(text);
+    *ok = !document.isNull();
     return document.object();
 }
 

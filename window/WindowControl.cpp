@@ -8,21 +8,8 @@
 
 namespace {
 
-const std::u16string kPrimaryTaskbarClass = u"Shell_TrayWnd";
-const std::u16string kSecondaryTaskbarClass = u"Shell_SecondaryTrayWnd";
-const std::u16string kStartButtonClass = u"Button";
-const std::u16string kCompositorClassPart = u"D3D Window";
-const std::u16string kSoftwareCompositorClassPart = u"Software Window";
-// Class names are read into buffers of these sizes, terminating zero included.
-constexpr int kRenderClassChars = 100;
-constexpr int kCompositorClassChars = 260;
 // The settle step runs on the sixth 100 ms tick the browser stood still after it moved.
 constexpr int kSettleAfterStillTicks = 5;
-
-bool contains(const std::u16string &text, const std::u16string &part)
-{
-    return text.find(part) != std::u16string::npos;
-}
 
 QString handleText(NativeHandle handle)
 {
@@ -33,9 +20,9 @@ QString handleText(NativeHandle handle)
 
 const QString WindowControl::kChromeClassName = QStringLiteral("Chrome");
 
-WebClientComponents *WindowControl::createComponent(QWidget *parent, const QString &uuid)
+WebClientComponents *WindowControl::createComponent(NativeDesktop &desktop, QWidget *parent, const QString &uuid)
 {
-    return new WebClientComponents(parent, uuid);
+    return new WebClientComponents(desktop, parent, uuid);
 }
 
 WindowControl::WindowControl(NativeDesktop &desktop, ComponentFactory componentFactory)
@@ -54,8 +41,8 @@ WindowControl::WindowControl(NativeDesktop &desktop, ComponentFactory componentF
     setAutoFillBackground(false);
     installEventFilter(this);
 
-    m_hTrayWnd = m_desktop.findWindowByClass(kPrimaryTaskbarClass);
-    m_hSecondaryTrayWnd = m_desktop.findWindowByClass(kSecondaryTaskbarClass);
+    m_hTrayWnd = m_desktop.primaryTaskbar();
+    m_hSecondaryTrayWnd = m_desktop.secondaryTaskbar();
     m_hSelfHwnd = NativeHandle(winId()); // creates the native window, still hidden
     m_desktop.watchDestroy(m_hSelfHwnd, [this](NativeHandle) { onNativeDestroy(); });
 }
@@ -88,7 +75,7 @@ int WindowControl::init(
     m_bFillParent = !clientUsed && !parentWnd.isEmpty();
     qCDebug(lcWindow) << "m_bEmbed = " << m_bEmbed;
 
-    m_pComponents = m_componentFactory ? m_componentFactory(this, uuid) : nullptr;
+    m_pComponents = m_componentFactory ? m_componentFactory(m_desktop, this, uuid) : nullptr;
     const int result = m_pComponents ? kInitOk : kInitNoComponent;
     if (m_pComponents) {
         connect(m_pComponents, &WebClientComponents::sigWindowSelected, this, &WindowControl::sigWindowSelected);
@@ -464,17 +451,9 @@ void WindowControl::checkBrowserMove()
         return;
     const NativeRect before = m_rcBrowser;
     m_rcBrowser = m_desktop.windowRect(m_hParentHwnd);
-    if (m_rcBrowser.left != before.left || m_rcBrowser.top != before.top) {
-        m_nStillTicks = 0;
-        m_bBrowserMoving = true;
+    if (trackBrowserMove(m_rcBrowser.left != before.left || m_rcBrowser.top != before.top)
+        != BrowserMoveState::Settling)
         return;
-    }
-    if (!m_bBrowserMoving)
-        return;
-    if (m_nStillTicks != kSettleAfterStillTicks) {
-        ++m_nStillTicks;
-        return;
-    }
 
     // Settle: resize the native window twice so that it repaints at its place in the moved browser.
     qCDebug(lcWindow) << "checkBrowserMove";
@@ -493,38 +472,43 @@ void WindowControl::checkBrowserMove()
     }
     setGeometry(target.adjusted(0, 0, 1, 1));
     setGeometry(target);
+}
+
+WindowControl::BrowserMoveState WindowControl::trackBrowserMove(bool browserMoved)
+{
+    if (browserMoved) {
+        m_nStillTicks = 0;
+        m_bBrowserMoving = true;
+        return BrowserMoveState::Moving;
+    }
+    if (!m_bBrowserMoving)
+        return BrowserMoveState::Idle;
+    if (m_nStillTicks != kSettleAfterStillTicks) {
+        ++m_nStillTicks;
+        return BrowserMoveState::Moving;
+    }
     m_bBrowserMoving = false;
+    return BrowserMoveState::Settling;
 }
 
 void WindowControl::findRenderWindow()
 {
     if (!m_hParentHwnd || m_strClassName != kChromeClassName || m_hRenderHwnd)
         return;
-    for (NativeHandle child = m_desktop.firstChild(m_hParentHwnd); child; child = m_desktop.nextSibling(child)) {
-        // This process's own windows (this one, embedded there) are never the page content.
-        if (m_desktop.isOwnWindow(child))
-            continue;
-        if (contains(m_desktop.className(child, kRenderClassChars), kCompositorClassPart))
-            continue;
-        m_hRenderHwnd = child;
-        return;
-    }
+    m_hRenderHwnd = m_desktop.pageContentChild(m_hParentHwnd);
 }
 
 void WindowControl::findD3dHwnd()
 {
     if (!m_hParentHwnd || m_strClassName != kChromeClassName || !m_bEmbed)
         return;
-    for (NativeHandle child = m_desktop.firstChild(m_hParentHwnd); child; child = m_desktop.nextSibling(child)) {
-        const std::u16string name = m_desktop.className(child, kCompositorClassChars);
-        if (!contains(name, kCompositorClassPart) && !contains(name, kSoftwareCompositorClassPart))
-            continue;
-        m_hD3dHwnd = child;
-        qCDebug(lcWindow) << "findD3dHwnd" << handleText(child);
-        // The compositor paints around the plug-in window instead of over it.
-        m_desktop.addClipSiblings(child);
+    const NativeHandle compositor = m_desktop.compositorChild(m_hParentHwnd);
+    if (!compositor)
         return;
-    }
+    m_hD3dHwnd = compositor;
+    qCDebug(lcWindow) << "findD3dHwnd" << handleText(compositor);
+    // The compositor paints around the plug-in window instead of over it.
+    m_desktop.addClipSiblings(compositor);
 }
 
 void WindowControl::updateTaskbar(const NativeRect &parentRect, const NativeRect &renderRect)
@@ -539,7 +523,7 @@ void WindowControl::updateTaskbar(const NativeRect &parentRect, const NativeRect
         if (monitor->primary) {
             if (m_hTrayWnd && m_desktop.isVisible(m_hTrayWnd) && chrome) {
                 m_desktop.showWindow(m_hTrayWnd, false);
-                m_desktop.showWindow(m_desktop.findWindowByClass(kStartButtonClass), false);
+                m_desktop.showWindow(m_desktop.startButton(), false);
             }
         } else if (m_hSecondaryTrayWnd && m_desktop.isVisible(m_hSecondaryTrayWnd) && chrome) {
             m_desktop.showWindow(m_hSecondaryTrayWnd, false);
@@ -549,7 +533,7 @@ void WindowControl::updateTaskbar(const NativeRect &parentRect, const NativeRect
     if (monitor->primary) {
         if (m_hTrayWnd && !m_desktop.isVisible(m_hTrayWnd)) {
             m_desktop.showWindow(m_hTrayWnd, true);
-            m_desktop.showWindow(m_desktop.findWindowByClass(kStartButtonClass), true);
+            m_desktop.showWindow(m_desktop.startButton(), true);
         }
     } else if (m_hSecondaryTrayWnd && !m_desktop.isVisible(m_hSecondaryTrayWnd)) {
         m_desktop.showWindow(m_hSecondaryTrayWnd, true);
@@ -560,7 +544,7 @@ void WindowControl::showTaskbars()
 {
     if (m_hTrayWnd && !m_desktop.isVisible(m_hTrayWnd)) {
         m_desktop.showWindow(m_hTrayWnd, true);
-        m_desktop.showWindow(m_desktop.findWindowByClass(kStartButtonClass), true);
+        m_desktop.showWindow(m_desktop.startButton(), true);
     }
     if (m_hSecondaryTrayWnd && !m_desktop.isVisible(m_hSecondaryTrayWnd))
         m_desktop.showWindow(m_hSecondaryTrayWnd, true);

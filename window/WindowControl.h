@@ -34,9 +34,11 @@ public:
     // The class name that switches on the rules for Chrome's child windows and full screen.
     static const QString kChromeClassName;
 
-    // Makes a window's video component (parent widget, session identifier); null when it cannot.
-    using ComponentFactory = std::function<WebClientComponents *(QWidget *parent, const QString &uuid)>;
-    static WebClientComponents *createComponent(QWidget *parent, const QString &uuid);
+    // Makes a window's video component (the window's desktop, parent widget, session identifier); null
+    // when it cannot.
+    using ComponentFactory
+        = std::function<WebClientComponents *(NativeDesktop &desktop, QWidget *parent, const QString &uuid)>;
+    static WebClientComponents *createComponent(NativeDesktop &desktop, QWidget *parent, const QString &uuid);
 
     // Hidden, unattached, with its native window created; init makes the component with the factory.
     explicit WindowControl(NativeDesktop &desktop, ComponentFactory componentFactory = &createComponent);
@@ -144,6 +146,15 @@ protected:
     bool nativeEvent(const QByteArray &eventType, void *message, long *result) override;
 
 private:
+    // Move tracking of an embedded window's browser, one transition per 100 ms tick.
+    enum class BrowserMoveState {
+        Idle, // the browser has not moved since the last settle step (m_bBrowserMoving false)
+        Moving, // it moved; m_nStillTicks counts the ticks it has stood still since
+        Settling, // its sixth still tick: the window settles at its place, and tracking is Idle again
+    };
+    // The one function that moves the tracking (m_bBrowserMoving, m_nStillTicks): whether the browser's
+    // left or top changed since the last tick; answers the state entered.
+    BrowserMoveState trackBrowserMove(bool browserMoved);
     // The page's place in the browser, applied to the native window again.
     void placeAgain();
     // The native parent is being destroyed: detach and hide, so that the window survives it.
@@ -170,7 +181,7 @@ private:
     bool m_bEmbed = true; // native child of m_hParentHwnd
     bool m_bTopMost = false; // last placed into the topmost band
     int m_nStillTicks = -1; // 100 ms ticks the browser stood still since it moved
-    bool m_bBrowserMoving = false;
+    bool m_bBrowserMoving = false; // move tracking is Moving (see BrowserMoveState)
     NativeRect m_rcBrowser; // browser window rectangle at the last tick
     bool m_bParentChange = false; // the last updateParentWnd changed the parent
     bool m_bHiddenByParent = false; // hidden because the native parent went away

@@ -1,6 +1,5 @@
 #include "window/WindowControlManager.h"
 
-#include "base/JsonText.h"
 #include "video/VideoCommand.h"
 #include "video/MainWindow.h"
 #include "video/WebClientComponents.h"
@@ -8,7 +7,6 @@
 #include "window/WindowLog.h"
 
 #include <QCoreApplication>
-#include <QJsonDocument>
 #include <QTimerEvent>
 
 #include <cmath>
@@ -54,12 +52,6 @@ QString answer(const QJsonObject &request, int errorModule, int errorCode)
     return WindowAnswerText::compose(textOf(request, "sequence"), textOf(request, "uuid"), errorModule, errorCode);
 }
 
-QString notAnObject()
-{
-    return WindowAnswerText::compose(
-        QString(), QString(), WindowControlManager::kErrorModule, WindowControlManager::kErrorNotAnObject);
-}
-
 struct PageRect
 {
     int left;
@@ -85,8 +77,8 @@ QString colourOf(const QJsonObject &colours, const char *key, const char *fallba
 
 WindowControlManager::WindowControlManager(NativeDesktop &nativeDesktop, int followIntervalMs,
     int trackIntervalMs, WindowControl::ComponentFactory factory)
-    : desktop(nativeDesktop)
-    , componentFactory(std::move(factory))
+    : m_desktop(nativeDesktop)
+    , m_componentFactory(std::move(factory))
 {
     if (followIntervalMs > 0)
         followTimerId = startTimer(followIntervalMs, Qt::CoarseTimer);
@@ -117,75 +109,6 @@ WindowControl *WindowControlManager::window(const QString &uuid) const
 
 // ---------------------------------------------------------------- window commands
 
-// The text forms: parsed once, then the object forms below.
-QString WindowControlManager::onParsed(const QString &request, ObjectOperation operation)
-{
-    QJsonObject object;
-    if (!Base::parseJsonObject(request, &object))
-        return notAnObject();
-    return (this->*operation)(object);
-}
-
-QString WindowControlManager::createWnd(const QString &request)
-{
-    return onParsed(request, &WindowControlManager::createWnd);
-}
-
-QString WindowControlManager::showWnd(const QString &request)
-{
-    return onParsed(request, &WindowControlManager::showWnd);
-}
-
-QString WindowControlManager::hideWnd(const QString &request)
-{
-    return onParsed(request, &WindowControlManager::hideWnd);
-}
-
-QString WindowControlManager::destroyWnd(const QString &request)
-{
-    return onParsed(request, &WindowControlManager::destroyWnd);
-}
-
-QString WindowControlManager::setWndGeometry(const QString &request)
-{
-    return onParsed(request, &WindowControlManager::setWndGeometry);
-}
-
-QString WindowControlManager::setWndZOrder(const QString &request)
-{
-    return onParsed(request, &WindowControlManager::setWndZOrder);
-}
-
-QString WindowControlManager::setWndCover(const QString &request)
-{
-    return onParsed(request, &WindowControlManager::setWndCover);
-}
-
-QString WindowControlManager::updateParentWnd(const QString &request)
-{
-    return onParsed(request, &WindowControlManager::updateParentWnd);
-}
-
-QString WindowControlManager::getLocalServiceVersion(const QString &request)
-{
-    return onParsed(request, &WindowControlManager::getLocalServiceVersion);
-}
-
-QString WindowControlManager::cuttingPartWindow(const QString &request)
-{
-    return onParsed(request, &WindowControlManager::cuttingPartWindow);
-}
-
-QString WindowControlManager::repairPartWindow(const QString &request)
-{
-    return onParsed(request, &WindowControlManager::repairPartWindow);
-}
-
-QString WindowControlManager::setWindowSelected(const QString &request)
-{
-    return onParsed(request, &WindowControlManager::setWindowSelected);
-}
-
 QString WindowControlManager::createWnd(const QJsonObject &object)
 {
     const QString uuid = textOf(object, "uuid");
@@ -194,7 +117,7 @@ QString WindowControlManager::createWnd(const QJsonObject &object)
     // An earlier window of this session would stay shown and playing out of every command's reach.
     teardown(uuid);
 
-    WindowControl *created = new WindowControl(desktop, componentFactory);
+    WindowControl *created = new WindowControl(m_desktop, m_componentFactory);
     const QJsonObject colours = object.value(QLatin1String("pluginColor")).toObject();
     created->setColor(colourOf(colours, "backgroundColor", "343434"),
         colourOf(colours, "subBackgroundColor", "343434"), colourOf(colours, "borderColor", "171C20"),
@@ -267,8 +190,8 @@ QString WindowControlManager::setWndGeometry(const QJsonObject &object)
         found->setWindowGeometry(rect.left, rect.top, rect.width, rect.height, true);
         // Hidden and shown in place, so that the native window repaints at its new place.
         if (found->isVisible()) {
-            desktop.showWindow(found->selfHandle(), false);
-            desktop.showWindow(found->selfHandle(), true);
+            m_desktop.showWindow(found->selfHandle(), false);
+            m_desktop.showWindow(found->selfHandle(), true);
         }
     }
     return answer(object, 0, 0);
@@ -376,18 +299,10 @@ void WindowControlManager::relayEvents(WindowControl *window)
 
 // ---------------------------------------------------------------- video commands
 
-QString WindowControlManager::forwardVideoCommand(const VideoCommand &command, const QString &request)
-{
-    QJsonObject object;
-    if (!Base::parseJsonObject(request, &object))
-        return QString();
-    return forwardVideoCommand(command, object);
-}
-
 QString WindowControlManager::forwardVideoCommand(const VideoCommand &command, const QJsonObject &request)
 {
     if (command.needs == VideoCommandNeeds::Nothing)
-        return WindowControl::runWindowFreeVideoCommand(desktop, command, request);
+        return WindowControl::runWindowFreeVideoCommand(m_desktop, command, request);
     WindowControl *found = window(textOf(request, "uuid"));
     return found ? found->runVideoCommand(command, request) : QString();
 }

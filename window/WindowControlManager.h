@@ -18,10 +18,9 @@ struct VideoCommand;
 // session's window when the session ends, drives the two tracking timers, and relays every window's
 // events under the same signal names. GUI thread only.
 //
-// Window operations take the parsed request (or its text) and answer in the window form: compact JSON
-// with "sequence" and "uuid" as texts and the integers "errorModule" and "errorCode". A text that is not
-// a JSON object answers errorModule 5, errorCode 1 with empty "sequence" and "uuid"; an identifier
-// without a window answers 0/0 and changes nothing.
+// Window operations take the parsed request and answer in the window form: compact JSON with
+// "sequence" and "uuid" as texts and the integers "errorModule" and "errorCode". An identifier without
+// a window answers 0/0 and changes nothing.
 class WindowControlManager : public QObject, public Base::CSingleton<WindowControlManager>
 {
     Q_OBJECT
@@ -30,7 +29,6 @@ public:
     static constexpr int kFollowIntervalMs = 15; // top-level windows follow their browser
     static constexpr int kTrackIntervalMs = 100; // foreground, z-order and the settling of browser moves
     static constexpr int kErrorModule = 5;
-    static constexpr int kErrorNotAnObject = 1;
     // Page positions and sizes beyond this many pixels (in either direction) count as this many.
     static constexpr int kMaxPagePixels = 1 << 16;
 
@@ -42,20 +40,8 @@ public:
     // Deletes every window at once and stops the timers.
     ~WindowControlManager() override;
 
-    // --- window commands, on the request's text (parsed here) or on a request parsed already.
+    // --- window commands, on the parsed request.
     // A second createWnd for an identifier tears its earlier window down first, as destroyWnd does.
-    QString createWnd(const QString &request);
-    QString showWnd(const QString &request);
-    QString hideWnd(const QString &request);
-    QString destroyWnd(const QString &request);
-    QString setWndGeometry(const QString &request);
-    QString setWndZOrder(const QString &request);
-    QString setWndCover(const QString &request);
-    QString updateParentWnd(const QString &request);
-    QString getLocalServiceVersion(const QString &request);
-    QString cuttingPartWindow(const QString &request);
-    QString repairPartWindow(const QString &request);
-    QString setWindowSelected(const QString &request);
     QString createWnd(const QJsonObject &request);
     QString showWnd(const QJsonObject &request);
     QString hideWnd(const QJsonObject &request);
@@ -80,10 +66,7 @@ public:
 
     // --- video commands: one row of the video command table and the request
     // Rows that need a window run on the window registered under "uuid" (the empty text without one);
-    // the others run through the window class's static runner, always. A text that is not a JSON
-    // object gives the empty text.
-    QString forwardVideoCommand(const VideoCommand &command, const QString &request);
-    // The same for a request already parsed.
+    // the others run through the window class's static runner, always.
     QString forwardVideoCommand(const VideoCommand &command, const QJsonObject &request);
 
     // The window registered under uuid, or null.
@@ -111,16 +94,13 @@ protected:
 
 private:
     using WindowOperation = void (*)(WindowControl &window, const QJsonObject &request);
-    using ObjectOperation = QString (WindowControlManager::*)(const QJsonObject &request);
-    // Parses the request text and runs the operation on its object; 5/1 for a text that is not one.
-    QString onParsed(const QString &request, ObjectOperation operation);
     // Finds the request's window and runs the operation on it; answers 0/0.
     QString runOnWindow(const QJsonObject &request, WindowOperation operation);
     void teardown(const QString &uuid);
     void relayEvents(WindowControl *window);
 
-    NativeDesktop &desktop;
-    WindowControl::ComponentFactory componentFactory;
+    NativeDesktop &m_desktop;
+    WindowControl::ComponentFactory m_componentFactory;
     // One entry per identifier. A window closed from outside (it deletes itself) leaves a null entry,
     // which every walk skips.
     QMap<QString, QPointer<WindowControl>> windows;

@@ -23,9 +23,8 @@ constexpr NativeHandle kFirstHandle = NativeHandle(1) << 32;
 constexpr int kTaskbarHeight = 40;
 constexpr int kStartButtonWidth = 48;
 
-class MemoryRegionData : public NativeRegion::Data
+struct MemoryRegionData : NativeRegion::Data
 {
-public:
     explicit MemoryRegionData(QRegion value)
         : region(std::move(value))
     {
@@ -260,6 +259,55 @@ bool MemoryDesktop::isOwnWindow(NativeHandle handle)
     ++m_interfaceCalls;
     const Window *window = find(handle);
     return window && window->adoptedQtWindow;
+}
+
+// ---------------------------------------------------------------- the desktop's and the browser's parts
+
+NativeHandle MemoryDesktop::topLevelPart(Part part)
+{
+    const auto match = std::find_if(m_topLevel.begin(), m_topLevel.end(),
+        [&](NativeHandle handle) { return m_windows.at(handle).part == part; });
+    return match == m_topLevel.end() ? 0 : *match;
+}
+
+NativeHandle MemoryDesktop::childPart(NativeHandle parentWindow, Part part)
+{
+    const Window *window = find(parentWindow);
+    if (!window)
+        return 0;
+    const auto match = std::find_if(window->children.begin(), window->children.end(),
+        [&](NativeHandle handle) { return m_windows.at(handle).part == part; });
+    return match == window->children.end() ? 0 : *match;
+}
+
+NativeHandle MemoryDesktop::primaryTaskbar()
+{
+    ++m_interfaceCalls;
+    return topLevelPart(Part::PrimaryTaskbar);
+}
+
+NativeHandle MemoryDesktop::secondaryTaskbar()
+{
+    ++m_interfaceCalls;
+    return topLevelPart(Part::SecondaryTaskbar);
+}
+
+NativeHandle MemoryDesktop::startButton()
+{
+    ++m_interfaceCalls;
+    return topLevelPart(Part::StartButton);
+}
+
+NativeHandle MemoryDesktop::pageContentChild(NativeHandle browser)
+{
+    ++m_interfaceCalls;
+    return childPart(browser, Part::PageContent);
+}
+
+NativeHandle MemoryDesktop::compositorChild(NativeHandle browser)
+{
+    ++m_interfaceCalls;
+    return childPart(browser, Part::Compositor);
 }
 
 // ---------------------------------------------------------------- the window tree
@@ -616,6 +664,7 @@ NativeHandle MemoryDesktop::createWindow(const WindowSetup &setup)
     window.parent = setup.parent;
     window.shown = setup.visible;
     window.topmost = setup.topmost && setup.parent == 0;
+    window.part = setup.part;
     // A new child goes below its siblings, a new top-level window on top of its band.
     if (setup.parent)
         m_windows.at(setup.parent).children.push_back(handle);
@@ -672,15 +721,16 @@ MemoryDesktop::Taskbars MemoryDesktop::createTaskbars()
         m_monitors.begin(), m_monitors.end(), [](const NativeMonitor &monitor) { return monitor.primary; });
     const NativeRect screen = (primary != m_monitors.end() ? *primary : m_monitors.front()).rect;
     const NativeRect bar {screen.left, screen.bottom - kTaskbarHeight, screen.right, screen.bottom};
-    taskbars.primary = createWindow({u"", u"Shell_TrayWnd", bar, {}, 0, true, true});
+    taskbars.primary = createWindow({u"", u"Shell_TrayWnd", bar, {}, 0, true, true, Part::PrimaryTaskbar});
     taskbars.startButton = createWindow({u"Start", u"Button",
-        {bar.left, bar.top, bar.left + kStartButtonWidth, bar.bottom}, {}, 0, true, true});
+        {bar.left, bar.top, bar.left + kStartButtonWidth, bar.bottom}, {}, 0, true, true, Part::StartButton});
     const auto other = std::find_if(
         m_monitors.begin(), m_monitors.end(), [](const NativeMonitor &monitor) { return !monitor.primary; });
     if (other != m_monitors.end()) {
         const NativeRect second = other->rect;
         taskbars.secondary = createWindow({u"", u"Shell_SecondaryTrayWnd",
-            {second.left, second.bottom - kTaskbarHeight, second.right, second.bottom}, {}, 0, true, true});
+            {second.left, second.bottom - kTaskbarHeight, second.right, second.bottom}, {}, 0, true, true,
+            Part::SecondaryTaskbar});
     }
     return taskbars;
 }

@@ -39,6 +39,11 @@ public:
     std::u16string className(NativeHandle window, int bufferChars = kNameBufferChars) override;
     NativeHandle findWindowByClass(const std::u16string &className) override;
     bool isOwnWindow(NativeHandle window) override;
+    NativeHandle primaryTaskbar() override;
+    NativeHandle secondaryTaskbar() override;
+    NativeHandle startButton() override;
+    NativeHandle pageContentChild(NativeHandle browser) override;
+    NativeHandle compositorChild(NativeHandle browser) override;
     NativeHandle parent(NativeHandle window) override;
     NativeHandle outermostAncestor(NativeHandle window) override;
     NativeHandle firstChild(NativeHandle window) override;
@@ -70,6 +75,16 @@ public:
     ElevationOutcome relaunchElevated() override;
 
     // --- scripting
+    // What a window is to the desktop: the queries for the desktop's and a browser's parts answer the
+    // windows the script (or createTaskbars) gave that part, whatever their class names.
+    enum class Part {
+        Plain, // any other window
+        PageContent, // a browser window's child that shows the page
+        Compositor, // a browser window's child its compositor paints into
+        PrimaryTaskbar,
+        SecondaryTaskbar,
+        StartButton,
+    };
     struct WindowSetup
     {
         std::u16string title;
@@ -80,6 +95,7 @@ public:
         NativeHandle parent = 0;
         bool visible = true;
         bool topmost = false;
+        Part part = Part::Plain;
     };
     NativeHandle createWindow(const WindowSetup &setup);
     // Moves and resizes; rect in the same coordinates as WindowSetup::rect.
@@ -95,11 +111,12 @@ public:
 
     struct Taskbars
     {
-        NativeHandle primary = 0; // "Shell_TrayWnd", along the bottom of the primary monitor
-        NativeHandle secondary = 0; // "Shell_SecondaryTrayWnd" on the first other monitor, if any
-        NativeHandle startButton = 0; // "Button"
+        NativeHandle primary = 0; // along the bottom of the primary monitor
+        NativeHandle secondary = 0; // along the bottom of the first other monitor, if any
+        NativeHandle startButton = 0; // at the left end of the primary taskbar
     };
-    // The taskbars and the start button, topmost and shown, as a Windows desktop has them.
+    // The taskbars and the start button, topmost and shown, with the class names a Windows desktop gives
+    // them ("Shell_TrayWnd", "Shell_SecondaryTrayWnd", "Button").
     Taskbars createTaskbars();
 
     // The class name of the Qt windows adopted from now on: kQtWindowClass as on Windows, or another,
@@ -134,6 +151,7 @@ private:
         bool shown = false;
         bool topmost = false;
         bool clipSiblings = false;
+        Part part = Part::Plain;
         bool inputAttached = false;
         int regionRedraws = 0;
         std::optional<QRegion> region;
@@ -147,6 +165,8 @@ private:
     Window *find(NativeHandle handle);
     Window *adoptQtWindow(NativeHandle handle);
     void adoptAllQtWindows();
+    NativeHandle topLevelPart(Part part); // the first top-level window, in z-order, with that part
+    NativeHandle childPart(NativeHandle parentWindow, Part part); // the top child with that part
     std::vector<NativeHandle> &siblingList(const Window &window);
     void unlink(const Window &window);
     void linkOnTopOfBand(Window &window); // top of its siblings, or of its band when top-level

@@ -16,6 +16,20 @@ constexpr const char *kQtWindowsMessage = "windows_generic_MSG";
 // GetModuleFileNameW's buffer, in wide characters; a path that fills it was cut and is not used.
 constexpr DWORD kModulePathChars = 260;
 
+const std::u16string kPrimaryTaskbarClass = u"Shell_TrayWnd";
+const std::u16string kSecondaryTaskbarClass = u"Shell_SecondaryTrayWnd";
+const std::u16string kStartButtonClass = u"Button";
+const std::u16string kCompositorClassPart = u"D3D Window";
+const std::u16string kSoftwareCompositorClassPart = u"Software Window";
+// Class names of a browser's children are read into buffers of these sizes, terminating zero included.
+constexpr int kContentClassChars = 100;
+constexpr int kCompositorClassChars = 260;
+
+bool contains(const std::u16string &text, const std::u16string &part)
+{
+    return text.find(part) != std::u16string::npos;
+}
+
 HWND toHwnd(NativeHandle handle)
 {
     return reinterpret_cast<HWND>(handle);
@@ -38,9 +52,8 @@ std::u16string fromWide(const wchar_t *text, int length)
 }
 
 // Owns one GDI region; deleted with the last NativeRegion that shares it.
-class Win32RegionData : public NativeRegion::Data
+struct Win32RegionData : NativeRegion::Data
 {
-public:
     explicit Win32RegionData(HRGN region)
         : handle(region)
     {
@@ -118,8 +131,9 @@ NativeHandle Win32Desktop::findWindowByClass(const std::u16string &className)
     return toHandle(FindWindowW(reinterpret_cast<const wchar_t *>(className.c_str()), nullptr));
 }
 
-// Qt's window classes ("Qt5QWindowIcon", "Qt5QWindowToolSaveBits", ...) count whichever process made
-// the window, as the window code has always had it on Windows; other classes by their process.
+// Qt's window classes ("Qt5QWindowIcon", "Qt5QWindowToolSaveBits", ...) count as this process's
+// whichever process made the window, so that no Qt window is ever taken for a browser's page content;
+// other classes count by their process.
 bool Win32Desktop::isOwnWindow(NativeHandle window)
 {
     if (!IsWindow(toHwnd(window)))
@@ -129,6 +143,46 @@ bool Win32Desktop::isOwnWindow(NativeHandle window)
     DWORD process = 0;
     GetWindowThreadProcessId(toHwnd(window), &process);
     return process == GetCurrentProcessId();
+}
+
+// ---------------------------------------------------------------- the desktop's and the browser's parts
+
+NativeHandle Win32Desktop::primaryTaskbar()
+{
+    return findWindowByClass(kPrimaryTaskbarClass);
+}
+
+NativeHandle Win32Desktop::secondaryTaskbar()
+{
+    return findWindowByClass(kSecondaryTaskbarClass);
+}
+
+NativeHandle Win32Desktop::startButton()
+{
+    return findWindowByClass(kStartButtonClass);
+}
+
+NativeHandle Win32Desktop::pageContentChild(NativeHandle browser)
+{
+    for (HWND child = GetWindow(toHwnd(browser), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        // This process's own windows (a plug-in window embedded there) are never the page content.
+        if (isOwnWindow(toHandle(child)))
+            continue;
+        if (contains(className(toHandle(child), kContentClassChars), kCompositorClassPart))
+            continue;
+        return toHandle(child);
+    }
+    return 0;
+}
+
+NativeHandle Win32Desktop::compositorChild(NativeHandle browser)
+{
+    for (HWND child = GetWindow(toHwnd(browser), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const std::u16string name = className(toHandle(child), kCompositorClassChars);
+        if (contains(name, kCompositorClassPart) || contains(name, kSoftwareCompositorClassPart))
+            return toHandle(child);
+    }
+    return 0;
 }
 
 // ---------------------------------------------------------------- the window tree

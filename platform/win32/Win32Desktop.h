@@ -8,6 +8,11 @@
 // The Windows desktop through user32, gdi32, shell32 and kernel32. Needs no Qt: it also builds with
 // the MinGW-w64 cross compiler alone (scripts/win32-check.sh runs it under Wine).
 //
+// The desktop's and the browser's parts are found by their Windows class names: the taskbars
+// "Shell_TrayWnd" and "Shell_SecondaryTrayWnd", the start button "Button"; Chrome's compositor child
+// has a class holding "D3D Window" (or "Software Window" without a GPU), and its page content is the
+// first other child that is not this process's.
+//
 // Regions: a NativeRegion made here owns its GDI region and deletes it with its last copy; a region
 // given to a window is a fresh copy, which then belongs to the window (or is deleted when the window
 // refuses it).
@@ -19,6 +24,11 @@ public:
     std::u16string className(NativeHandle window, int bufferChars = kNameBufferChars) override;
     NativeHandle findWindowByClass(const std::u16string &className) override;
     bool isOwnWindow(NativeHandle window) override;
+    NativeHandle primaryTaskbar() override;
+    NativeHandle secondaryTaskbar() override;
+    NativeHandle startButton() override;
+    NativeHandle pageContentChild(NativeHandle browser) override;
+    NativeHandle compositorChild(NativeHandle browser) override;
     NativeHandle parent(NativeHandle window) override;
     NativeHandle outermostAncestor(NativeHandle window) override;
     NativeHandle firstChild(NativeHandle window) override;

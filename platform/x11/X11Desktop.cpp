@@ -63,9 +63,8 @@ const char *const kAtomNames[] = {
     "_NET_SUPPORTING_WM_CHECK",
 };
 
-class X11RegionData : public NativeRegion::Data
+struct X11RegionData : NativeRegion::Data
 {
-public:
     explicit X11RegionData(QRegion value)
         : region(std::move(value))
     {
@@ -626,19 +625,54 @@ NativeHandle X11Desktop::findWindowByClass(const std::u16string &name)
         if (className(window) == name)
             return window;
     }
-    const bool primaryBar = name == u"Shell_TrayWnd";
-    if (!primaryBar && name != u"Shell_SecondaryTrayWnd")
+    return 0;
+}
+
+// ---------------------------------------------------------------- the desktop's and the browser's parts
+
+// The taskbars of this desktop are its docks: the panels the window manager manages (openbox's own
+// dock for dock apps is no client, and no taskbar).
+NativeHandle X11Desktop::dockOn(bool primaryMonitor)
+{
+    if (!m_connection)
         return 0;
-    // The taskbars of this desktop are its docks: the panels the window manager manages (openbox's
-    // own dock for dock apps is no client, and no taskbar).
     for (NativeHandle window : clientList()) {
         const std::vector<std::uint32_t> types = atomList(std::uint32_t(window), m_atoms[NetWmWindowType]);
         if (std::find(types.begin(), types.end(), m_atoms[NetWmWindowTypeDock]) == types.end())
             continue;
         const std::optional<NativeMonitor> monitor = monitorNearestWindow(window);
-        if (monitor && monitor->primary == primaryBar)
+        if (monitor && monitor->primary == primaryMonitor)
             return window;
     }
+    return 0;
+}
+
+NativeHandle X11Desktop::primaryTaskbar()
+{
+    return dockOn(true);
+}
+
+NativeHandle X11Desktop::secondaryTaskbar()
+{
+    return dockOn(false);
+}
+
+NativeHandle X11Desktop::startButton()
+{
+    return 0;
+}
+
+NativeHandle X11Desktop::pageContentChild(NativeHandle browser)
+{
+    for (NativeHandle child = firstChild(browser); child; child = nextSibling(child)) {
+        if (!isOwnWindow(child))
+            return child;
+    }
+    return 0;
+}
+
+NativeHandle X11Desktop::compositorChild(NativeHandle)
+{
     return 0;
 }
 

@@ -31,9 +31,11 @@ struct xcb_connection_t;
 //   unmapped helper windows every X program keeps (this process's hidden Qt windows are kept). A
 //   client's parent is 0.
 // - Title: _NET_WM_NAME (UTF-8), else WM_NAME. Class name: the class part of WM_CLASS (Chromium's is
-//   "Chromium"). "Shell_TrayWnd" finds a managed dock (_NET_WM_WINDOW_TYPE_DOCK) on the primary monitor,
-//   "Shell_SecondaryTrayWnd" one on another monitor; there is no start button ("Button" finds nothing
-//   unless a window has that class).
+//   "Chromium").
+// - The taskbars are the managed docks (_NET_WM_WINDOW_TYPE_DOCK): the primary one on the primary
+//   monitor, the secondary one on another monitor. There is no start button. A browser window has no
+//   compositor child here; its page content is the first child of its window that is not this
+//   process's, if it has one.
 // - windowRect of a managed client is its frame's rectangle; clientRect and clientOrigin are the
 //   client window's own. All in X pixels: the caller converts from page pixels by the device pixel ratio.
 // - Foreground: _NET_ACTIVE_WINDOW, read from the root and set through the window manager. Z-order of
@@ -81,6 +83,11 @@ public:
     std::u16string className(NativeHandle window, int bufferChars = kNameBufferChars) override;
     NativeHandle findWindowByClass(const std::u16string &className) override;
     bool isOwnWindow(NativeHandle window) override;
+    NativeHandle primaryTaskbar() override;
+    NativeHandle secondaryTaskbar() override;
+    NativeHandle startButton() override;
+    NativeHandle pageContentChild(NativeHandle browser) override;
+    NativeHandle compositorChild(NativeHandle browser) override;
     NativeHandle parent(NativeHandle window) override;
     NativeHandle outermostAncestor(NativeHandle window) override;
     NativeHandle firstChild(NativeHandle window) override;
@@ -148,6 +155,7 @@ private:
     std::uint32_t xParent(std::uint32_t window);
     std::vector<std::uint32_t> xChildren(std::uint32_t window); // bottom first
     std::vector<std::uint32_t> clientList();
+    NativeHandle dockOn(bool primaryMonitor); // a managed dock on the primary monitor, or on another
     bool isManagedClient(std::uint32_t window);
     bool hasWmState(std::uint32_t window); // WM_STATE normal or iconic: the window manager manages it
     // Withdraws a managed window the way a client must before it reparents one, and waits (bounded)

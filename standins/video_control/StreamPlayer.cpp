@@ -398,20 +398,32 @@ PlayerStats StreamPlayer::stats() const
     return copy;
 }
 
+// After detach() returns no event of this player reaches the library: it waits for the ones being raised,
+// which hold no lock of the player's while they run.
 void StreamPlayer::detach()
 {
-    std::lock_guard<std::mutex> lock(outlet->mutex);
+    std::unique_lock<std::mutex> lock(outlet->mutex);
     outlet->open = false;
     outlet->raiseEvent = nullptr;
     outlet->frameReady = nullptr;
     outlet->notifier.reset(); // takes the paint requests on their way with it
+    outlet->settled.wait(lock, [this] { return outlet->raising == 0; });
 }
 
 void StreamPlayer::raise(const QJsonObject &info)
 {
+    std::function<void(int, const QJsonObject &)> raiseEvent;
+    {
+        std::lock_guard<std::mutex> lock(outlet->mutex);
+        if (!outlet->open || !outlet->raiseEvent)
+            return;
+        raiseEvent = outlet->raiseEvent;
+        ++outlet->raising;
+    }
+    raiseEvent(VC_EVENT_STREAM, info);
     std::lock_guard<std::mutex> lock(outlet->mutex);
-    if (outlet->open && outlet->raiseEvent)
-        outlet->raiseEvent(VC_EVENT_STREAM, info);
+    if (--outlet->raising == 0)
+        outlet->settled.notify_all();
 }
 
 void StreamPlayer::queueSideJob(std::function<void()> job)

@@ -129,9 +129,11 @@ private:
     // Where events and paint requests leave; closed by detach(). Shared with paint requests on their way.
     struct Outlet
     {
-        std::mutex mutex; // guards everything below; held while an event is raised, so detach() waits for it
+        std::mutex mutex; // guards everything below; never held while an event is raised
+        std::condition_variable settled; // an event raised outside the lock has returned
         bool open = true;
         bool paintPosted = false;
+        int raising = 0; // events being raised now; detach() waits for them
         std::function<void(int, const QJsonObject &)> raiseEvent;
         std::function<void()> frameReady;
         std::unique_ptr<QObject> notifier; // lives on the thread that made the player; frameReady is posted to it

@@ -208,7 +208,7 @@ struct Scene
     {
         const QJsonObject request { { "cmd", "window.createWnd" }, { "uuid", kUuid }, { "sequence", "1" },
             { "rect", QJsonObject { { "left", 10 }, { "top", 20 }, { "width", 400 }, { "height", 300 } } } };
-        QCOMPARE(parse(registry->createWnd(text(request))).value("errorCode"), QJsonValue(0));
+        QCOMPARE(parse(registry->createWnd(request)).value("errorCode"), QJsonValue(0));
         QVERIFY(registry->window(kUuid) && registry->window(kUuid)->components());
         VCT_Reset();
     }

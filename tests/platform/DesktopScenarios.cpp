@@ -444,6 +444,9 @@ void monitorsAndTaskbars(DesktopScript &script, Expect &expect)
     expect.equal(
         desktop.findWindowByClass(u"Shell_SecondaryTrayWnd"), bars.secondary, "secondary taskbar by class");
     expect.equal(desktop.findWindowByClass(u"Button"), bars.startButton, "start button by class");
+    expect.equal(desktop.primaryTaskbar(), bars.primary, "primary taskbar");
+    expect.equal(desktop.secondaryTaskbar(), bars.secondary, "secondary taskbar");
+    expect.equal(desktop.startButton(), bars.startButton, "start button");
     expect.equal(desktop.monitorNearestWindow(bars.primary), std::optional<NativeMonitor>(primary),
         "primary taskbar on the primary monitor");
     expect.equal(desktop.monitorNearestWindow(bars.secondary), std::optional<NativeMonitor>(secondary),

@@ -181,7 +181,7 @@ void tst_MemoryDesktop::processDesktop()
     // The test runs on the offscreen platform: the in-memory desktop serves, with a taskbar to keep
     // plug-in windows below.
     QVERIFY(dynamic_cast<MemoryDesktop *>(&currentDesktop()));
-    QVERIFY(currentDesktop().findWindowByClass(u"Shell_TrayWnd") != 0);
+    QVERIFY(currentDesktop().primaryTaskbar() != 0);
     auto scripted = std::make_unique<MemoryDesktop>();
     MemoryDesktop *installed = scripted.get();
     const std::unique_ptr<NativeDesktop> previous = installDesktop(std::move(scripted));

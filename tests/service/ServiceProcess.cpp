@@ -28,6 +28,7 @@ ServiceProcess::ServiceProcess(const QByteArray &config)
     process.setWorkingDirectory(dir.path());
     process.setProgram(binary);
     process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardOutputFile(dir.filePath(QStringLiteral("service.log")), QIODevice::Append);
 }
 
 ServiceProcess::~ServiceProcess()
@@ -69,12 +70,19 @@ void ServiceProcess::setEnvironmentVariable(const QString &name, const QString &
 bool ServiceProcess::start()
 {
     process.start();
-    return process.waitForStarted(5000);
+    if (!process.waitForStarted(5000))
+        return false;
+    if (!logFile.isOpen()) {
+        logFile.setFileName(dir.filePath(QStringLiteral("service.log")));
+        logFile.open(QIODevice::ReadOnly); // a restart appends to the same file
+    }
+    return true;
 }
 
 QStringList ServiceProcess::log()
 {
-    pending += process.readAll();
+    if (logFile.isOpen())
+        pending += logFile.readAll();
     int end;
     while ((end = pending.indexOf('\n')) >= 0) {
         lines.append(QString::fromUtf8(pending.left(end)));
@@ -90,7 +98,7 @@ bool ServiceProcess::waitForLogLine(const QString &line, int timeoutMs)
     while (!log().contains(line)) {
         if (waited.elapsed() > timeoutMs || process.state() == QProcess::NotRunning)
             return log().contains(line);
-        process.waitForReadyRead(20);
+        process.waitForFinished(20); // returns early when the service ends
     }
     return true;
 }
@@ -106,7 +114,7 @@ QString ServiceProcess::waitForLogMatch(const QRegularExpression &pattern, int t
             return matching.first();
         if (ended || waited.elapsed() > timeoutMs)
             return QString();
-        process.waitForReadyRead(20);
+        process.waitForFinished(20); // returns early when the service ends
     }
 }
 

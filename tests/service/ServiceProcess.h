@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -9,7 +10,9 @@
 
 // The real LocalService, copied into a temp dir of its own with its own LocalServiceConfig.json and run
 // headless; its XDG configuration folders lie inside that dir too, so no file of this machine counts.
-// Its debug log is collected line by line, bare messages only.
+// Its debug log (bare messages) goes to a file in that dir and is read line by line from there: a pipe
+// would be drained only while the test runs an event loop, and a service that logs while a test blocks on
+// a socket would stop at a full pipe.
 class ServiceProcess
 {
 public:
@@ -47,6 +50,7 @@ public:
 private:
     QTemporaryDir dir;
     QProcess process;
+    QFile logFile;
     QByteArray pending;
     QStringList lines;
     QString binary;

@@ -1,4 +1,5 @@
 // Runs under Xvfb on the xcb platform: what a person would see of a component on a real screen.
+#include "platform/memory/MemoryDesktop.h"
 #include "video/MainWindow.h"
 #include "video/WebClientComponents.h"
 
@@ -49,7 +50,8 @@ void TestComponentScreen::paintsCellsAndMovesPlayingOnes()
     QWidget window;
     window.setWindowFlags(Qt::FramelessWindowHint);
     window.setGeometry(0, 0, 400, 300);
-    WebClientComponents component(&window, QStringLiteral("{screen}"));
+    MemoryDesktop desktop;
+    WebClientComponents component(desktop, &window, QStringLiteral("{screen}"));
     component.setGeometry(0, 0, 400, 300);
     forward(component, "arrangeWindow", VC_FUNCTION(VC_ArrangeWindow), VideoCommandStep::Forward, { { "windowNum", 4 } });
     forward(component, "startPlay", VC_FUNCTION(VC_Play), VideoCommandStep::StartPlay,
@@ -89,7 +91,8 @@ void TestComponentScreen::showsAPlayingStream()
     QWidget window;
     window.setWindowFlags(Qt::FramelessWindowHint);
     window.setGeometry(0, 0, 400, 300);
-    WebClientComponents component(&window, QStringLiteral("{screen-stream}"));
+    MemoryDesktop desktop;
+    WebClientComponents component(desktop, &window, QStringLiteral("{screen-stream}"));
     component.setGeometry(0, 0, 400, 300);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));

@@ -295,10 +295,13 @@ void TestMediaPolicyEndToEnd::otherPagesAreAnsweredWhileCapturingAndSaving()
         QVERIFY(answer.contains("engines"));
         ++rounds;
     }
+    // Encoding the 8K capture on the GUI thread held every answer for 0.8 s on an idle machine, and for
+    // longer on a busy one; an answer that waits for nothing comes back in a few milliseconds, and
+    // within tens of them while the machine is building beside the test.
 #ifdef __SANITIZE_ADDRESS__
-    constexpr qint64 kPromptMs = 400; // the sanitizer build runs the service several times slower
+    constexpr qint64 kPromptMs = 1000; // the sanitizer build runs the service several times slower
 #else
-    constexpr qint64 kPromptMs = 50;
+    constexpr qint64 kPromptMs = 250;
 #endif
     QVERIFY2(slowest < kPromptMs, qPrintable(QStringLiteral("slowest round trip %1 ms of %2").arg(slowest).arg(rounds)));
     // The capture arrives in full size, and its event says so.

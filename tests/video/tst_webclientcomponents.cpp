@@ -1,3 +1,4 @@
+#include "platform/memory/MemoryDesktop.h"
 #include "standins/video_control/VideoControlTesting.h"
 #include "video/MainWindow.h"
 #include "video/WebClientComponents.h"
@@ -64,7 +65,7 @@ struct Fixture
         : parent(new QWidget)
     {
         parent->resize(400, 300);
-        component = std::make_unique<WebClientComponents>(parent.get(), kUuid);
+        component = std::make_unique<WebClientComponents>(desktop, parent.get(), kUuid);
         component->setGeometry(0, 0, 400, 300);
         parent->show();
         VCT_Reset();
@@ -97,6 +98,8 @@ struct Fixture
     }
 
     MainWindow *widget() const { return component->mainWindow(); }
+
+    MemoryDesktop desktop; // made before the component, which uses it until it goes
 
     std::unique_ptr<QWidget> parent;
     std::unique_ptr<WebClientComponents> component;

@@ -240,6 +240,24 @@ test('a WebSocket lost under the session reconnects with back-off and repeats th
         ['video.arrangeWindow', '{new}', 4], ['video.setReconnectInfo', '{new}', -1],
         ['video.startPlay', '{new}', 'rtsp://a'], ['video.startPlay', '{new}', 'rtsp://c']]);
 
+    // A step of the replay that fails is reported, and the streams are still asked for.
+    const quiet = socketRoad();
+    const renewed = socketRoad();
+    renewed.send = function (text) { const r = JSON.parse(text); this.sent.push(r); if (r.cmd !== 'video.arrangeWindow') queueMicrotask(() => this.onText(JSON.stringify({ sequence: r.sequence, uuid: r.uuid, errorCode: 0 }))); };
+    const patient = new Session(quiet, { uuid: '{q}', port: 6, commandTimeout: 30, backoff: { initial: 10, max: 20 },
+        reopen: async () => ({ road: renewed, reply: { uuid: '{r}' }, port: 6 }) });
+    quiet.send = function (text) { const r = JSON.parse(text); this.sent.push(r); queueMicrotask(() => this.onText(JSON.stringify({ sequence: r.sequence, uuid: r.uuid, errorCode: 0 }))); };
+    await patient.command('video.arrangeWindow', { windowNum: 4 });
+    await patient.command('video.startPlay', { wndIndex: 0, url: 'rtsp://a' });
+    const errors = [];
+    patient.on('error', (error) => errors.push(error.code));
+    quiet.onClose();
+    for (let i = 0; i < 100 && renewed.sent.length < 2; ++i)
+        await tick(5);
+    assert.deepEqual(renewed.sent.map(({ cmd }) => cmd), ['video.arrangeWindow', 'video.startPlay']);
+    assert.deepEqual(errors, ['timeout']);
+    patient.ended('test over');
+
     // Closed by the page it stays closed; a service that never comes back ends the session in time.
     await session.close();
     assert.deepEqual(heard.slice(4), ['close']);

@@ -34,10 +34,10 @@ WindowScene::Browser WindowScene::openBrowser(
     if (className == QLatin1String("Chrome") && withContent) {
         const int width = rect.width() - 2 * kBorder;
         const int height = rect.height() - kTitleBar - kBorder;
-        browser.compositor = desktop.createWindow(
-            {u"", u"Intermediate D3D Window", {0, 0, width, height}, {}, browser.window, true, false});
-        browser.content = desktop.createWindow({u"", u"Chrome_RenderWidgetHostHWND",
-            {0, kToolbar, width, height}, {}, browser.window, true, false});
+        browser.compositor = desktop.createWindow({u"", u"LsCompositor", {0, 0, width, height}, {},
+            browser.window, true, false, MemoryDesktop::Part::Compositor});
+        browser.content = desktop.createWindow({u"", u"LsPageContent", {0, kToolbar, width, height},
+            {}, browser.window, true, false, MemoryDesktop::Part::PageContent});
     }
     desktop.bringToFront(browser.window);
     return browser;
@@ -51,13 +51,13 @@ NativeHandle WindowScene::openOtherApplication()
     return other;
 }
 
-QString WindowScene::request(const QString &word, const QJsonObject &members, const QString &uuid)
+QJsonObject WindowScene::request(const QString &word, const QJsonObject &members, const QString &uuid)
 {
     QJsonObject object = members;
     object.insert(QStringLiteral("cmd"), QStringLiteral("window.") + word);
     object.insert(QStringLiteral("uuid"), uuid);
     object.insert(QStringLiteral("sequence"), QStringLiteral("s1"));
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    return object;
 }
 
 QJsonObject WindowScene::rect(int left, int top, int width, int height)

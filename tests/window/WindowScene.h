@@ -15,7 +15,8 @@
 //
 // The browser window lies at kBrowserRect with a frame (title bar kTitleBar high, kBorder on the other
 // sides). Chrome has a compositor child and, below it, a page-content child that starts kToolbar below
-// the client area's top.
+// the client area's top. The desktop knows the two as a browser's parts; their class names are none of
+// Windows', so that nothing here passes by a class name.
 class WindowScene
 {
 public:
@@ -45,8 +46,8 @@ public:
     // Another application's window, brought to the front.
     NativeHandle openOtherApplication();
 
-    // The request text of a window command: "cmd" window.<word>, "uuid", "sequence" "s1" and members.
-    static QString request(const QString &word, const QJsonObject &members = {}, const QString &uuid = kUuid);
+    // The request of a window command: "cmd" window.<word>, "uuid", "sequence" "s1" and members.
+    static QJsonObject request(const QString &word, const QJsonObject &members = {}, const QString &uuid = kUuid);
     static QJsonObject rect(int left, int top, int width, int height);
     static QJsonObject parse(const QString &text);
 

@@ -363,7 +363,7 @@ void TestBrowserTracking::timersDriveTheTicks()
         WindowControlManager registry(desktop, 5, 10);
         const NativeHandle browser = desktop.createWindow({WindowScene::kUuid.toStdU16String(), u"Other",
             WindowScene::kBrowserRect, {}, 0, true, false});
-        const QString create = WindowScene::request(
+        const QJsonObject create = WindowScene::request(
             "createWnd", {{"embed", false}, {"rect", WindowScene::rect(10, 20, 400, 300)}});
         QCOMPARE(WindowScene::parse(registry.createWnd(create)).value("errorCode").toInt(), 0);
         WindowControl *window = registry.window(WindowScene::kUuid);
@@ -372,7 +372,7 @@ void TestBrowserTracking::timersDriveTheTicks()
 
         const QString other = QStringLiteral("{11111111-2222-3333-4444-555555555555}");
         desktop.createWindow({other.toStdU16String(), u"Other", WindowScene::kBrowserRect, {}, 0, true, false});
-        const QString embedded
+        const QJsonObject embedded
             = WindowScene::request("createWnd", {{"rect", WindowScene::rect(10, 20, 400, 300)}}, other);
         QCOMPARE(WindowScene::parse(registry.createWnd(embedded)).value("errorCode").toInt(), 0);
         QTRY_COMPARE(logCount("checkBrowserMove"), 1); // the first sight of the browser counts as its move

@@ -123,7 +123,7 @@ void TestWindowControl::createWnd()
 
 void TestWindowControl::componentMissing()
 {
-    WindowScene scene([](QWidget *, const QString &) -> WebClientComponents * { return nullptr; });
+    WindowScene scene([](NativeDesktop &, QWidget *, const QString &) -> WebClientComponents * { return nullptr; });
     scene.openBrowser();
     const QJsonObject answer = WindowScene::parse(scene.registry->createWnd(
         WindowScene::request("createWnd", {{"rect", WindowScene::rect(10, 20, 400, 300)}})));

@@ -146,6 +146,20 @@ int main()
     std::printf("%s own window check\n", ownKnown ? "PASS" : "FAIL");
     ++(ownKnown ? passed : failed);
 
+    // A browser's parts by their class names: the compositor child by "D3D Window" (or "Software
+    // Window"); the page content is never one of this process's windows, and every window here is.
+    const NativeHandle browser = script.create({u"Browser", u"Chrome_WidgetWin_1", {0, 0, 400, 300}});
+    const NativeHandle content = script.create({u"", u"Chrome_RenderWidgetHostHWND", {0, 40, 400, 300}, browser});
+    const NativeHandle compositor = script.create({u"", u"Intermediate D3D Window", {0, 0, 400, 300}, browser});
+    const NativeHandle software = script.create({u"", u"Intermediate Software Window", {0, 0, 400, 300}, content});
+    Win32Desktop &desktop = script.win32Desktop();
+    const bool partsKnown = desktop.compositorChild(browser) == compositor && desktop.compositorChild(content) == software
+        && desktop.compositorChild(compositor) == 0 && desktop.pageContentChild(browser) == 0
+        && desktop.pageContentChild(0) == 0;
+    script.destroyAll();
+    std::printf("%s browser parts check\n", partsKnown ? "PASS" : "FAIL");
+    ++(partsKnown ? passed : failed);
+
     // Process rights: Wine runs everything as an administrator. The relaunch itself is not tried
     // here: on failure the system shows a dialog, which nobody would close.
     const bool administrator = script.win32Desktop().isUserAdministrator();

@@ -20,6 +20,11 @@ public:
     std::u16string className(NativeHandle w, int chars) override { return m_desktop.className(w, chars); }
     NativeHandle findWindowByClass(const std::u16string &name) override { return m_desktop.findWindowByClass(name); }
     bool isOwnWindow(NativeHandle w) override { return m_desktop.isOwnWindow(w); }
+    NativeHandle primaryTaskbar() override { return m_desktop.primaryTaskbar(); }
+    NativeHandle secondaryTaskbar() override { return m_desktop.secondaryTaskbar(); }
+    NativeHandle startButton() override { return m_desktop.startButton(); }
+    NativeHandle pageContentChild(NativeHandle w) override { return m_desktop.pageContentChild(w); }
+    NativeHandle compositorChild(NativeHandle w) override { return m_desktop.compositorChild(w); }
     NativeHandle parent(NativeHandle w) override { return m_desktop.parent(w); }
     NativeHandle outermostAncestor(NativeHandle w) override { return m_desktop.outermostAncestor(w); }
     NativeHandle firstChild(NativeHandle w) override { return m_desktop.firstChild(w); }

@@ -205,7 +205,7 @@ void tst_X11Desktop::titleAndClassFromTheWindowManagersProperties()
 
 void tst_X11Desktop::docksAreTheTaskbars()
 {
-    QCOMPARE(m_desktop->findWindowByClass(u"Shell_TrayWnd"), NativeHandle(0));
+    QCOMPARE(m_desktop->primaryTaskbar(), NativeHandle(0));
     const NativeRect screen = m_client->screen();
     const std::uint32_t dock
         = m_client->create({u"panel", u"LsPanel", {0, screen.bottom - 30, screen.right, screen.bottom}, 0, false});
@@ -213,9 +213,9 @@ void tst_X11Desktop::docksAreTheTaskbars()
         std::vector<std::uint32_t> {m_client->atom("_NET_WM_WINDOW_TYPE_DOCK")});
     m_client->map(dock);
 
-    QCOMPARE(m_desktop->findWindowByClass(u"Shell_TrayWnd"), NativeHandle(dock));
-    QCOMPARE(m_desktop->findWindowByClass(u"Shell_SecondaryTrayWnd"), NativeHandle(0)); // one monitor
-    QCOMPARE(m_desktop->findWindowByClass(u"Button"), NativeHandle(0)); // no start button
+    QCOMPARE(m_desktop->primaryTaskbar(), NativeHandle(dock));
+    QCOMPARE(m_desktop->secondaryTaskbar(), NativeHandle(0)); // one monitor
+    QCOMPARE(m_desktop->startButton(), NativeHandle(0)); // no start button
     QCOMPARE(m_desktop->monitorNearestWindow(dock), std::optional<NativeMonitor>({screen, true}));
     m_client->destroy(dock);
 }
@@ -272,6 +272,15 @@ void tst_X11Desktop::embeddedQtWindowGeometry()
     QVERIFY(m_desktop->isOwnWindow(self));
     QVERIFY(!m_desktop->isOwnWindow(browser));
     QVERIFY(!m_desktop->isOwnWindow(0));
+    // Whatever class this process's windows have, the embedded one is never the page content; a child
+    // of the browser's own is, and there is no compositor child.
+    QCOMPARE(m_desktop->pageContentChild(browser), NativeHandle(0));
+    const std::uint32_t content = m_client->create({u"", u"LsContent", {0, 0, 50, 50}, browser});
+    m_client->settle();
+    QCOMPARE(m_desktop->pageContentChild(browser), NativeHandle(content));
+    QCOMPARE(m_desktop->compositorChild(browser), NativeHandle(0));
+    m_client->destroy(content);
+    m_client->settle();
     QVERIFY(m_desktop->isVisible(self));
     QCOMPARE(m_desktop->windowRect(self), (NativeRect {230, 170, 530, 370}));
     // Qt knows the window is a child now, at its place in the browser.

@@ -443,21 +443,28 @@ export class Session {
         }
     }
 
-    /** A new session takes over: windows created again where their elements are, then layout, reconnecting and streams. */
+    /**
+     * A new session takes over: windows created again where their elements are, then layout, reconnecting
+     * and streams. A step that fails (a command that timed out on a busy machine, say) is reported and the
+     * next ones are still asked: one lost answer must not leave every cell dark.
+     */
     async restore() {
-        try {
-            for (const window of [...this.windows])
-                await window.reattach?.();
-            const { layout, reconnect, streams } = this.replay;
-            if (layout)
-                await this.command('video.arrangeWindow', layout);
-            if (reconnect)
-                await this.command('video.setReconnectInfo', reconnect);
-            for (const args of [...streams.values()])
-                await this.command('video.startPlay', args);
-        } catch (error) {
-            this.emit('error', error);
-        }
+        const attempt = async (step) => {
+            try {
+                await step();
+            } catch (error) {
+                this.emit('error', error);
+            }
+        };
+        for (const window of [...this.windows])
+            await attempt(() => window.reattach?.());
+        const { layout, reconnect, streams } = this.replay;
+        if (layout)
+            await attempt(() => this.command('video.arrangeWindow', layout));
+        if (reconnect)
+            await attempt(() => this.command('video.setReconnectInfo', reconnect));
+        for (const args of [...streams.values()])
+            await attempt(() => this.command('video.startPlay', args));
     }
 
     ended(reason) {

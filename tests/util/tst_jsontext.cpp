@@ -1,0 +1,59 @@
+#include "util/JsonText.h"
+
+#include <QtTest>
+
+// Peer texts that name a member twice in one object are refused before Qt's parser sees them: it leaks
+// the first member's object or array (the sanitizer suite reports that leak if one gets through).
+class TestJsonText : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void repeatedNamesAreRefused_data();
+    void repeatedNamesAreRefused();
+    void deepAndCutTextsEndCleanly();
+};
+
+void TestJsonText::repeatedNamesAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("command") << QByteArray(R"({"cmd":"video.startPlay","uuid":"u","sequence":"1","wndIndex":0})") << true;
+    QTest::newRow("object twice") << QByteArray(R"({"a":{"b":1},"a":{"b":2}})") << false;
+    QTest::newRow("array twice") << QByteArray(R"({"a":[1],"a":[2]})") << false;
+    QTest::newRow("number twice") << QByteArray(R"({"a":1,"a":2})") << false;
+    QTest::newRow("nested object") << QByteArray(R"({"x":{"a":{},"a":{}}})") << false;
+    QTest::newRow("inside an array") << QByteArray(R"([1,{"a":[],"a":[]}])") << false;
+    QTest::newRow("after a nested object") << QByteArray(R"({"a":{"a":1,"b":2},"b":[],"a":[]})") << false;
+    QTest::newRow("escaped the same") << QByteArray(R"({"a":[],"\u0061":[]})") << false;
+    QTest::newRow("escaped quote twice") << QByteArray(R"({"a\"b":1,"a\"b":2})") << false;
+    QTest::newRow("non-ASCII escaped and raw") << QByteArray("{\"\\u00e9\":[],\"\xc3\xa9\":[]}") << false;
+    QTest::newRow("same name in sibling objects") << QByteArray(R"([{"a":{}},{"a":{}}])") << true;
+    QTest::newRow("same name inner and outer") << QByteArray(R"({"a":{"a":{"a":[]}}})") << true;
+    QTest::newRow("name equal to a value") << QByteArray(R"({"a":"a","b":"a"})") << true;
+    QTest::newRow("names differing by an escape") << QByteArray(R"({"a\"":1,"a":2})") << true;
+    QTest::newRow("repeats inside a string value") << QByteArray(R"({"a":"{\"a\":1,\"a\":2}"})") << true;
+    QTest::newRow("malformed") << QByteArray(R"({"a":)") << false;
+}
+
+void TestJsonText::repeatedNamesAreRefused()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, accepted);
+    QCOMPARE(!JsonText::parse(text).isNull(), accepted);
+    QCOMPARE(JsonText::repeatsAMemberName(text), !accepted && text != R"({"a":)");
+}
+
+void TestJsonText::deepAndCutTextsEndCleanly()
+{
+    const QByteArray deep = QByteArray(200000, '[') + QByteArray(200000, ']');
+    QVERIFY(!JsonText::repeatsAMemberName(deep));
+    for (const QByteArray &cut : { QByteArray(R"({"a":1,"a)"), QByteArray(R"({"a\)"), QByteArray(R"({"\u00)"),
+             QByteArray("}}]]{\"a\":1,,,\"a\":2"), QByteArray(100000, '{') }) {
+        JsonText::parse(cut); // no crash and no read past the end (the sanitizer suite checks)
+    }
+}
+
+QTEST_GUILESS_MAIN(TestJsonText)
+#include "tst_jsontext.moc"
