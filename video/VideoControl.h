@@ -214,7 +214,39 @@ public:
     virtual void streamFragment(const QByteArray &fragment, bool keyFrame) = 0;
     // The cell's stream ended, failed or was stopped: nothing follows.
     virtual void streamEnded() = 0;
+
+    // Whether the viewer plays this codec ("hvc1.1.6.L93.B0"; a codec pages never play by its short name,
+    // "mjpeg") as it comes. When it does not, the library decodes the stream and encodes it again as
+    // H.264 for the viewer (streamTranscoding says so) or, when it cannot, calls streamNotTranscoded.
+    virtual bool streamPlays(const QByteArray &codec) const
+    {
+        (void)codec;
+        return true;
+    }
+    // What follows is the camera's stream (codec "from") decoded and encoded again as H.264. cpuPercent is
+    // what that costs, in percent of one core, over the last few seconds: negative before it is measured.
+    // Called when the transcoding starts, then about every VC_TRANSCODE_REPORT_MS.
+    virtual void streamTranscoding(const QByteArray &from, double cpuPercent)
+    {
+        (void)from;
+        (void)cpuPercent;
+    }
+    // The viewer does not play the codec and it is not transcoded for it (a VC_TranscodeRefusal). Nothing
+    // follows until the stream changes.
+    virtual void streamNotTranscoded(const QByteArray &codec, int refusal)
+    {
+        (void)codec;
+        (void)refusal;
+    }
 };
+
+// Why a stream was not transcoded for a viewer.
+enum VC_TranscodeRefusal {
+    VC_TRANSCODE_LIMIT = 1, // the library transcodes as many streams as it allows already
+    VC_TRANSCODE_FAILED = 2, // the stream cannot be decoded, no H.264 encoder is there, or the viewer plays no H.264
+};
+// How often streamTranscoding reports the cost of a transcoding.
+constexpr int VC_TRANSCODE_REPORT_MS = 5000;
 
 // Results of VC_AddStreamViewer.
 enum VC_StreamViewerResult {

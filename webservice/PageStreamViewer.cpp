@@ -12,9 +12,10 @@ void deleteOnItsThread(QObject *object)
 
 } // namespace
 
-PageStreamViewer::PageStreamViewer(std::function<void()> ready, qint64 maxUnsentBytes)
+PageStreamViewer::PageStreamViewer(std::function<void()> ready, qint64 maxUnsentBytes, QStringList decodable)
     : m_ready(std::move(ready))
     , m_maxUnsentBytes(maxUnsentBytes)
+    , m_decodable(std::move(decodable))
     , m_notifier(new QObject, &deleteOnItsThread)
 {
 }
@@ -54,6 +55,25 @@ void PageStreamViewer::streamFragment(const QByteArray &fragment, bool keyFrame)
 void PageStreamViewer::streamEnded()
 {
     add(Piece { Piece::Ended, QByteArray(), 0, 0 });
+}
+
+bool PageStreamViewer::streamPlays(const QByteArray &codec) const
+{
+    return m_decodable.isEmpty() || m_decodable.contains(QString::fromLatin1(codec).section(QLatin1Char('.'), 0, 0));
+}
+
+void PageStreamViewer::streamTranscoding(const QByteArray &from, double cpuPercent)
+{
+    Piece piece { Piece::Transcoding, from, 0, 0 };
+    piece.cpuPercent = cpuPercent;
+    add(std::move(piece));
+}
+
+void PageStreamViewer::streamNotTranscoded(const QByteArray &codec, int refusal)
+{
+    Piece piece { Piece::NotTranscoded, codec, 0, 0 };
+    piece.refusal = refusal;
+    add(std::move(piece));
 }
 
 void PageStreamViewer::add(Piece piece)

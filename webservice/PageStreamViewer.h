@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QStringList>
 
 #include <atomic>
 #include <deque>
@@ -24,15 +25,20 @@ public:
 
     struct Piece
     {
-        enum Kind { Codec, Init, Fragment, Ended };
+        enum Kind { Codec, Init, Fragment, Ended, Transcoding, NotTranscoded };
         Kind kind = Fragment;
-        QByteArray bytes; // Codec: the codec string
+        QByteArray bytes; // Codec: the codec string; Transcoding, NotTranscoded: the camera's codec
         int width = 0;
         int height = 0;
+        double cpuPercent = -1; // Transcoding: its cost in percent of a core, negative before it is measured
+        int refusal = 0; // NotTranscoded: a VC_TranscodeRefusal
     };
 
     // ready runs on the GUI thread (the thread that made the viewer) when pieces wait; once per batch.
-    explicit PageStreamViewer(std::function<void()> ready, qint64 maxUnsentBytes = kMaxUnsentBytes);
+    // decodable: the codec families the page plays ("avc1", "hvc1"); the others are transcoded for it.
+    // Empty: the page takes every codec as it comes.
+    explicit PageStreamViewer(std::function<void()> ready, qint64 maxUnsentBytes = kMaxUnsentBytes,
+        QStringList decodable = QStringList());
     ~PageStreamViewer() override;
 
     // Library thread.
@@ -40,6 +46,9 @@ public:
     void streamInit(const QByteArray &segment) override;
     void streamFragment(const QByteArray &fragment, bool keyFrame) override;
     void streamEnded() override;
+    bool streamPlays(const QByteArray &codec) const override;
+    void streamTranscoding(const QByteArray &from, double cpuPercent) override;
+    void streamNotTranscoded(const QByteArray &codec, int refusal) override;
 
     // GUI thread: the pieces waiting, oldest first, and what the socket still holds after writing them.
     std::deque<Piece> take();
@@ -52,6 +61,7 @@ private:
 
     const std::function<void()> m_ready;
     const qint64 m_maxUnsentBytes;
+    const QStringList m_decodable; // set once: read on the library's thread
     std::unique_ptr<QObject, void (*)(QObject *)> m_notifier; // on the GUI thread; ready is posted to it
     std::atomic<qint64> m_socketUnsent { 0 };
 

@@ -311,7 +311,7 @@ std::shared_ptr<PageStreamViewer> Worker::openStream(qint64 maxUnsentBytes)
             if (self)
                 self->sendStreamPieces();
         },
-        maxUnsentBytes);
+        maxUnsentBytes, m_requestedStream.codecs);
     if (m_socket) {
         connect(m_socket, &QIODevice::bytesWritten, this, [this] {
             if (m_viewer && m_socket)
@@ -367,6 +367,20 @@ void Worker::sendStreamPieces()
             break;
         case PageStreamViewer::Piece::Ended:
             endStream(QByteArrayLiteral("{\"event\":\"ended\"}"));
+            return;
+        case PageStreamViewer::Piece::Transcoding: {
+            QJsonObject event { { QStringLiteral("event"), QStringLiteral("transcoding") },
+                { QStringLiteral("from"), QString::fromLatin1(piece.bytes) } };
+            if (piece.cpuPercent >= 0)
+                event.insert(QStringLiteral("cpuPercent"), qRound(piece.cpuPercent * 10) / 10.0);
+            m_webSocket->sendUtf8Message(QJsonDocument(event).toJson(QJsonDocument::Compact));
+            break;
+        }
+        case PageStreamViewer::Piece::NotTranscoded:
+            if (piece.refusal == VC_TRANSCODE_LIMIT)
+                refuseStream(StreamTranscodeLimit, QStringLiteral("too many streams transcoded: ") + QString::fromLatin1(piece.bytes));
+            else
+                refuseStream(StreamCodecNotDecodable, QStringLiteral("codec not decodable by the page: ") + QString::fromLatin1(piece.bytes));
             return;
         }
     }

@@ -52,6 +52,7 @@ public:
         StreamNotPlaying = 6005, // the cell plays no stream
         StreamCodecNotDecodable = 6006, // the page does not decode the stream's codec
         StreamTooMany = 6007, // the session has kMaxStreamsPerSession stream channels open
+        StreamTranscodeLimit = 6008, // the page does not decode the stream's codec, and transcoding it is over a limit
     };
     // Stream channels open at once for one session (each holds a muxer and up to its unsent bound).
     static constexpr int kMaxStreamsPerSession = 64;

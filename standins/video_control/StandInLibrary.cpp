@@ -2,7 +2,7 @@
 
 #include "standins/video_control/CellView.h"
 #include "standins/video_control/StreamPlayer.h"
-#include "standins/video_control/StreamRemuxer.h"
+#include "standins/video_control/StreamViewerTap.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -495,7 +495,7 @@ int StandInLibrary::addStreamViewer(QWidget *widget, int index, std::shared_ptr<
     }
     if (!player || !viewer)
         return VC_STREAM_VIEWER_NOT_PLAYING;
-    player->addTap(std::make_shared<StreamRemuxer>(std::move(viewer)));
+    player->addTap(std::make_shared<StreamViewerTap>(std::move(viewer)));
     return VC_STREAM_VIEWER_ADDED;
 }
 

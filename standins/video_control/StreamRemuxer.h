@@ -13,7 +13,8 @@ class VC_StreamViewer;
 // Remuxes one player's packets for one viewer, without decoding: FFmpeg's mp4 muxer writes into memory
 // (empty moov, one fragment per frame, each with its own base offset) and every piece goes to the viewer
 // as soon as it is written. It starts at a key frame, and starts again at the next one when the stream
-// changes under it (another codec or size, or time going back after a reconnect). Player thread only.
+// changes under it (another codec or size, or time going back after a reconnect). One thread at a time:
+// the player's, or its viewer's transcoder's.
 class StreamRemuxer : public PacketTap
 {
 public:

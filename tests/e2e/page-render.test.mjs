@@ -30,27 +30,21 @@ after(async () => {
     service?.stop();
 });
 
-test("render 'auto' without a native window plays the cells in the page", async (t) => {
-    if (!rtsp)
-        return t.skip('no GStreamer RTSP server');
+/** A test page with window.frameIndexOf(video or canvas): the frame index in the strip across the top of
+ *  the picture (blocks 0-15, lowest bit first), -1 before there is a picture. */
+async function openPage() {
     const page = await browser.newPage({ viewport: { width: 1000, height: 700 } });
     page.on('console', (message) => process.stderr.write(`page: ${message.text()}\n`));
     await page.goto(`${pages.origin}/tests/e2e/client-page.html`);
-    const result = await page.evaluate(async ({ port, url }) => {
-        const { connect } = await import('/web/client/src/index.js');
-        const session = await connect({ ports: [port] });
-        const view = await session.attach(document.getElementById('video'), { render: 'auto' });
-        await session.command('video.arrangeWindow', { windowNum: 4 });
-        await session.command('video.startPlay', { wndIndex: 3, url });
-        const video = document.querySelectorAll('#video video')[3];
-
-        // The frame index in the strip across the top of the picture (blocks 0-15, lowest bit first).
+    await page.evaluate(() => {
         const canvas = document.createElement('canvas');
-        const frameIndex = () => {
-            if (video.videoWidth === 0 || video.readyState < 2)
+        window.frameIndexOf = (video) => {
+            const [width, height] = video.localName === 'canvas' ? [video.width, video.height]
+                : video.readyState < 2 ? [0, 0] : [video.videoWidth, video.videoHeight];
+            if (width === 0 || height === 0)
                 return -1;
-            canvas.width = video.videoWidth;
-            canvas.height = video.videoHeight;
+            canvas.width = width;
+            canvas.height = height;
             const context = canvas.getContext('2d', { willReadFrequently: true });
             context.drawImage(video, 0, 0);
             const block = canvas.width / 32;
@@ -60,6 +54,23 @@ test("render 'auto' without a native window plays the cells in the page", async 
                 index |= (row[4 * Math.floor((bit + 0.5) * block)] > 128 ? 1 : 0) << bit;
             return index;
         };
+    });
+    return page;
+}
+
+test("render 'auto' without a native window plays the cells in the page", async (t) => {
+    if (!rtsp)
+        return t.skip('no GStreamer RTSP server');
+    const page = await openPage();
+    const result = await page.evaluate(async ({ port, url }) => {
+        const { connect } = await import('/web/client/src/index.js');
+        const session = await connect({ ports: [port] });
+        const view = await session.attach(document.getElementById('video'), { render: 'auto' });
+        await session.command('video.arrangeWindow', { windowNum: 4 });
+        await session.command('video.startPlay', { wndIndex: 3, url });
+        const video = document.querySelectorAll('#video video')[3];
+
+        const frameIndex = () => window.frameIndexOf(video);
         const seen = new Set();
         let behind = Infinity;
         for (const started = Date.now(); seen.size < 10 && Date.now() - started < 30000;) {
@@ -106,4 +117,73 @@ test("render 'auto' without a native window plays the cells in the page", async 
     assert.equal(result.selection.wndIndex, 1);
     assert.equal(fullCell, '2');
     assert.deepEqual(ended, { cleared: true, fullScreenEvents: [true, false] });
+});
+
+test("render 'page' plays an H.265 camera in a browser without its decoder: transcoded to H.264, and said so", async (t) => {
+    const h265 = await startRtsp({ width: 320, height: 240, codec: 'h265' });
+    if (!h265)
+        return t.skip('no GStreamer H.265 RTSP server');
+    t.after(() => h265.stop());
+    const page = await openPage();
+    const result = await page.evaluate(async ({ port, url }) => {
+        const { connect, decodableCodecs } = await import('/web/client/src/index.js');
+        const session = await connect({ ports: [port] });
+        const transcoding = [];
+        session.on('page.onStreamTranscoding', (event) => transcoding.push(event));
+        const errors = [];
+        session.on('error', (error) => errors.push(error.message));
+        const view = await session.attach(document.getElementById('video'), { render: 'page' });
+        await session.command('video.startPlay', { wndIndex: 0, url });
+        const video = document.querySelector('#video video');
+        const seen = new Set();
+        for (const started = Date.now(); (seen.size < 10 || !transcoding.some((event) => event.cpuPercent !== undefined))
+            && Date.now() - started < 30000;) {
+            await new Promise((resolve) => setTimeout(resolve, 100));
+            const index = window.frameIndexOf(video);
+            if (index >= 0)
+                seen.add(index);
+        }
+        await session.close();
+        return { mode: view.mode, codecs: decodableCodecs(window), frames: [...seen], transcoding, errors };
+    }, { port: service.port, url: h265.url });
+
+    assert.equal(result.mode, 'page');
+    if (result.codecs.includes('hvc1'))
+        return t.skip('this Chromium decodes H.265 itself');
+    assert.deepEqual(result.errors, []);
+    assert.ok(result.frames.length >= 10, `the strip did not advance: ${result.frames}`);
+    assert.equal(result.transcoding[0].wndIndex, 0);
+    assert.match(result.transcoding[0].from, /^hvc1\./);
+    assert.ok(result.transcoding.some((event) => event.cpuPercent > 0), JSON.stringify(result.transcoding));
+});
+
+test("render 'page' with decoder 'webcodecs' decodes the frames in the page into a <canvas>", async (t) => {
+    if (!rtsp)
+        return t.skip('no GStreamer RTSP server');
+    const page = await openPage();
+    const result = await page.evaluate(async ({ port, url }) => {
+        const { connect, hasVideoDecoder } = await import('/web/client/src/index.js');
+        if (!hasVideoDecoder(window))
+            return { skipped: true };
+        const session = await connect({ ports: [port] });
+        await session.attach(document.getElementById('video'), { render: 'page', decoder: 'webcodecs' });
+        await session.command('video.startPlay', { wndIndex: 0, url });
+        const canvas = document.querySelector('#video [data-wnd-index="0"] canvas');
+        let drawn = 0;
+        canvas.addEventListener('frame', () => ++drawn);
+        const seen = new Set();
+        for (const started = Date.now(); seen.size < 10 && Date.now() - started < 30000;) {
+            await new Promise((resolve) => setTimeout(resolve, 100));
+            const index = window.frameIndexOf(canvas);
+            if (index >= 0)
+                seen.add(index);
+        }
+        await session.close();
+        return { frames: [...seen], drawn, videos: document.querySelectorAll('#video video').length };
+    }, { port: service.port, url: rtsp.url });
+    if (result.skipped)
+        return t.skip('no WebCodecs in this browser');
+    assert.ok(result.frames.length >= 10, `the strip did not advance: ${result.frames}`);
+    assert.ok(result.drawn >= result.frames.length);
+    assert.equal(result.videos, 0);
 });

@@ -197,18 +197,76 @@ test('refusals: other sessions, other pages, wrong cells and refused origins ope
     }
 });
 
-test('H.265 is refused to a page that does not decode it, and sent to one that does', async (t) => {
-    const session = await playFile(t, 'testsrc=size=320x240:rate=25', ['-t', '20', '-c:v', 'libx265', '-x265-params', 'log-level=none']);
-    if (!session)
-        return t.skip('no H.265 encoder');
-    const refused = openStream({ uuid: session.uuid, wndIndex: 0 });
-    const taken = openStream({ uuid: session.uuid, wndIndex: 0, codecs: 'avc1,hvc1' });
-    await waitFor('the refusal', () => refused.closed);
-    assert.equal(refused.texts.at(-1).errorCode, 6006);
-    assert.equal(refused.binaries.length, 0);
-    await waitFor('an H.265 fragment', () => taken.binaries.length >= 2);
+test('H.265 goes as it is to a page that decodes it, and as H.264 to one that does not: transcoded, with its cost, within a limit', async (t) => {
+    const h265 = await startRtsp({ codec: 'h265' });
+    if (!h265)
+        return t.skip('no GStreamer H.265 RTSP server');
+    t.after(() => h265.stop());
+    const session = await openSession();
+    await session.command('window.createWnd', { rect: { left: 0, top: 0, width: 320, height: 240 } });
+    assert.equal((await session.command('video.startPlay', { wndIndex: 0, url: h265.url })).errorCode, 0);
+    const stream = (codecs) => openStream({ uuid: session.uuid, wndIndex: 0, ...(codecs ? { codecs } : {}) });
+    // Resolves once a channel has its codec text, or has closed.
+    const started = (channel, what) => waitFor(what, () => channel.closed || channel.texts.some((text) => text.codec), 30000);
+
+    const taken = stream('avc1,hvc1');
+    const transcoded = stream(); // "avc1" only
+    await waitFor('an H.265 fragment', () => taken.binaries.length >= 2 || taken.closed);
     assert.match(taken.texts[0].codec, /^hvc1\./);
-    assert.equal(boxType(taken.binaries[0]), 'ftyp');
+    assert.equal(taken.texts.some((text) => text.event === 'transcoding'), false, 'a stream the page decodes was transcoded');
+
+    await waitFor('50 transcoded frames and their cost', () => transcoded.closed
+        || (transcoded.binaries.length >= 51 && transcoded.texts.some((text) => text.cpuPercent !== undefined)), 30000);
+    assert.equal(transcoded.closed, false, JSON.stringify(transcoded.texts));
+    const [announced, codec] = transcoded.texts;
+    assert.equal(announced.event, 'transcoding');
+    assert.match(announced.from, /^hvc1\./);
+    assert.match(codec.codec, /^avc1\.[0-9A-F]{6}$/);
+    assert.deepEqual([codec.width, codec.height], [320, 240]);
+    const { cpuPercent } = transcoded.texts.find((text) => text.cpuPercent !== undefined);
+    assert.ok(cpuPercent > 0 && cpuPercent <= 100.5, `cost ${cpuPercent} % of a core`);
+    assert.equal(startsWithKeyFrame(transcoded.binaries[1]), true);
+    // What the page got decodes: the init segment and every fragment, as one file, frame for frame and
+    // without a decoder's complaint.
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ls-transcoded-'));
+    t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+    const file = path.join(dir, 'transcoded.mp4');
+    fs.writeFileSync(file, Buffer.concat(transcoded.binaries));
+    const probe = spawnSync('ffprobe', ['-v', 'error', '-count_frames', '-select_streams', 'v:0', '-show_entries',
+        'stream=codec_name,width,height,nb_read_frames', '-of', 'json', file], { encoding: 'utf8' });
+    assert.deepEqual([probe.status, probe.stderr], [0, '']);
+    const [probed] = JSON.parse(probe.stdout).streams;
+    assert.deepEqual([probed.codec_name, probed.width, probed.height], ['h264', 320, 240]);
+    assert.equal(Number(probed.nb_read_frames), transcoded.binaries.length - 1);
+
+    // Four streams are transcoded at once; the fifth page is refused until one of them closes.
+    const more = [stream(), stream(), stream()];
+    await Promise.all(more.map((channel, i) => started(channel, `transcoded stream ${i + 2}`)));
+    assert.equal(more.some((channel) => channel.closed), false, JSON.stringify(more.map((channel) => channel.texts)));
+    const cases = [
+        ['a fifth transcoded stream', undefined, 6008],
+        ['a page that decodes neither H.265 nor H.264', 'vp09', 6006],
+    ];
+    for (const [name, codecs, errorCode] of cases) {
+        const refused = stream(codecs);
+        await waitFor(name, () => refused.closed);
+        assert.equal(refused.texts.at(-1)?.errorCode, errorCode, name);
+        assert.equal(refused.binaries.length, 0, name);
+    }
+    more.pop().socket.close();
+    await waitFor('a transcoder freed', async () => {
+        const again = stream();
+        await started(again, 'a stream after one closed');
+        more.push(again);
+        return !again.closed;
+    }, 30000);
+
+    // The cell stops: every channel, transcoded or not, says so and ends.
+    await session.command('video.stop', { wndIndex: 0 });
+    const open = [taken, transcoded, ...more.filter((channel) => !channel.closed)];
+    await waitFor('the end of the streams', () => open.every((channel) => channel.closed));
+    for (const channel of open)
+        assert.deepEqual(channel.texts.at(-1), { event: 'ended' });
     session.close();
 });
 

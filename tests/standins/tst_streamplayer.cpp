@@ -529,7 +529,7 @@ void TestStreamPlayer::rtspPlaysPausesAndCaptures()
     QCOMPARE(call(VC_SetWndRatioMode, component.widget.get(), { { "mode", "zoom" } }).value("errorCode"),
         QJsonValue(VCT_ERROR_BAD_VALUE));
     call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", server.url() }, { "transport", transport } });
-    QTRY_VERIFY_WITH_TIMEOUT(eventsOf(0).contains("playing"), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(eventsOf(0).contains("playing"), qPrintable(eventsOf(0).join(",")), 10000);
     QCOMPARE(lastEventOf(0, "playing").value("codec"), QJsonValue(codec));
     QCOMPARE(lastEventOf(0, "playing").value("width"), QJsonValue(320));
 

@@ -15,7 +15,7 @@ QByteArray kinds(const std::deque<PageStreamViewer::Piece> &pieces)
 {
     QByteArray text;
     for (const PageStreamViewer::Piece &piece : pieces)
-        text += "CIFE"[piece.kind];
+        text += "CIFETN"[piece.kind];
     return text;
 }
 
@@ -78,6 +78,45 @@ private slots:
             waiting += piece.bytes.size();
         QVERIFY2(waiting <= kBound + kFrame.size(), qPrintable(QString::number(waiting)));
         QVERIFY(viewer->droppedFrames() > 900);
+    }
+
+    // What the page names decides which codecs come as they are; the rest is transcoded for it.
+    void thePageNamesTheCodecFamiliesItPlays_data()
+    {
+        QTest::addColumn<QStringList>("decodable");
+        QTest::addColumn<QByteArray>("codec");
+        QTest::addColumn<bool>("plays");
+        QTest::newRow("H.264 to a page of avc1") << QStringList { "avc1" } << QByteArray("avc1.64001F") << true;
+        QTest::newRow("H.265 to a page of avc1") << QStringList { "avc1" } << QByteArray("hvc1.1.6.L93.B0") << false;
+        QTest::newRow("H.265 to a page of avc1 and hvc1") << QStringList { "avc1", "hvc1" } << QByteArray("hvc1.1.6.L93.B0") << true;
+        QTest::newRow("a codec pages never play") << QStringList { "avc1", "hvc1" } << QByteArray("mjpeg") << false;
+        QTest::newRow("a family is a whole name") << QStringList { "avc" } << QByteArray("avc1.64001F") << false;
+        QTest::newRow("no list: every codec") << QStringList() << QByteArray("hvc1.1.6.L93.B0") << true;
+    }
+    void thePageNamesTheCodecFamiliesItPlays()
+    {
+        QFETCH(QStringList, decodable);
+        QFETCH(QByteArray, codec);
+        QFETCH(bool, plays);
+        const auto viewer = std::make_shared<PageStreamViewer>([] {}, kBound, decodable);
+        QCOMPARE(viewer->streamPlays(codec), plays);
+    }
+
+    // A transcoded stream is announced with its cost; a refused one says why.
+    void transcodingIsAnnouncedAndARefusalSaysWhy()
+    {
+        auto viewer = std::make_shared<PageStreamViewer>([] {}, kBound, QStringList { "avc1" });
+        viewer->streamTranscoding("hvc1.1.6.L93.B0", -1);
+        viewer->streamCodec("avc1.42C01E", 320, 240);
+        viewer->streamTranscoding("hvc1.1.6.L93.B0", 12.5);
+        viewer->streamNotTranscoded("mjpeg", VC_TRANSCODE_LIMIT);
+        const std::deque<PageStreamViewer::Piece> pieces = viewer->take();
+        QCOMPARE(kinds(pieces), QByteArray("TCTN"));
+        QCOMPARE(pieces[0].bytes, QByteArray("hvc1.1.6.L93.B0"));
+        QVERIFY(pieces[0].cpuPercent < 0);
+        QCOMPARE(pieces[2].cpuPercent, 12.5);
+        QCOMPARE(pieces[3].bytes, QByteArray("mjpeg"));
+        QCOMPARE(pieces[3].refusal, int(VC_TRANSCODE_LIMIT));
     }
 };
 

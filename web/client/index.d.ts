@@ -121,6 +121,9 @@ export class Session {
 export interface AttachOptions {
     /** Where the cells are drawn (default "native"). */
     render?: 'auto' | 'native' | 'page';
+    /** Cells drawn in the page: "webcodecs" decodes their frames with the browser's VideoDecoder into a
+     * <canvas> (the lowest latency) where it has one; "mediasource" (the default) plays a <video>. */
+    decoder?: 'mediasource' | 'webcodecs';
     /** Page elements that may lie over the window, or a selector for them; holes are cut there. */
     holes?: Element[] | string;
     /** Corner ellipse of the holes, in pixels (default 0: square corners). */
@@ -160,7 +163,8 @@ export class PluginWindow {
     release(): void;
 }
 
-/** Cells rendered in the page: a CSS grid of <video> elements, one stream channel per played cell. */
+/** Cells rendered in the page: a CSS grid of <video> (or <canvas>, decoder "webcodecs") elements, one
+ * stream channel per played cell. A <canvas> raises "frame" after each frame drawn. */
 export class PageView {
     readonly mode: 'page';
     readonly session: Session;
@@ -179,6 +183,12 @@ export class PageView {
 export const LIVE: { jumpBehind: number; catchUpBehind: number; catchUpRate: number; keepSeconds: number };
 export function attachPageView(session: Session, element: Element, options?: AttachOptions): Promise<PageView>;
 export function decodableCodecs(view: Window): string[];
+/** Whether the browser has WebCodecs' VideoDecoder (decoder "webcodecs"). */
+export function hasVideoDecoder(view: Window): boolean;
+/** An init segment's time scale and codec configuration record (avcC, hvcC). */
+export function readInit(segment: ArrayBuffer): { timescale: number; description: ArrayBuffer } | undefined;
+/** A one-frame fragment's decode time (in the init segment's time scale), key flag and bytes. */
+export function readFragment(fragment: ArrayBuffer): { time: number; key: boolean; data: Uint8Array } | undefined;
 
 export interface Rect {
     left: number;

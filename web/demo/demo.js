@@ -128,10 +128,14 @@ $('connect').addEventListener('click', async () => {
         step = 'Step 2 of 3, creating the plug-in window over the video area';
         status(`${step}...`, 'working');
         // The sticky header and the open menu lie over the plug-in window: both are cut out of it.
-        const window = await session.attach($('video'), { holes: 'header, .menu.open', render: $('render').value });
+        const [render, decoder] = $('render').value.split(' ');
+        const window = await session.attach($('video'), { holes: 'header, .menu.open', render, decoder });
         if (window.mode === 'page') {
             // In the page a cell plays a camera's own stream; the test pattern has none.
-            log(`video in the page${window.reason ? `: ${window.reason}` : ''}`);
+            const decoded = window.element.querySelector('canvas') ? ', decoded by the page (WebCodecs)' : '';
+            log(`video in the page${decoded}${window.reason ? `: ${window.reason}` : ''}`);
+            session.on('page.onStreamTranscoding', ({ wndIndex, from, cpuPercent }) => log(`cell ${wndIndex}: the service `
+                + `transcodes ${from} to H.264 for this browser${cpuPercent === undefined ? '' : `, ${cpuPercent} % of a core`}`));
             $('url').placeholder = 'rtsp://… (a stream address)';
         } else {
             log('window.createWnd: ok', 'answer', window.answer);

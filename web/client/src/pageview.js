@@ -4,11 +4,14 @@
 // the same as with a native window: layout and streams follow the same commands, and a click selects a
 // cell, a double click takes it full screen, with the same events.
 import { LocalServiceError } from './errors.js';
+import { readFragment, readInit } from './fmp4.js';
 
 /** How far the video may fall behind the newest frame before it jumps to it, and the catch-up pace. */
 export const LIVE = { jumpBehind: 0.5, catchUpBehind: 0.15, catchUpRate: 1.1, keepSeconds: 3 };
 const PROBES = { avc1: 'avc1.42E01E', hvc1: 'hvc1.1.6.L93.B0' };
 const REOPEN_MS = 1000;
+/** Frames a VideoDecoder may hold before the cell drops to the next key frame (it never builds latency). */
+const MAX_DECODE_QUEUE = 8;
 
 /** The MediaSource of this browser (ManagedMediaSource where only that exists), or undefined. */
 const mediaSourceOf = (view) => view.MediaSource ?? view.ManagedMediaSource;
@@ -25,11 +28,12 @@ const columnsFor = (count) => Math.max(1, Math.ceil(Math.sqrt(count)));
 
 /** One cell's stream: a stream channel into a <video> through a MediaSource, kept near the live edge. */
 class CellStream {
-    constructor(cell, url, onRefused) {
+    constructor(cell, url, onRefused, onTranscoding) {
         this.cell = cell;
         this.video = cell.video;
         this.view = cell.video.ownerDocument.defaultView;
         this.onRefused = onRefused;
+        this.onTranscoding = onTranscoding;
         this.queue = [];
         this.closed = false;
         this.socket = new this.view.WebSocket(url);
@@ -49,6 +53,8 @@ class CellStream {
             this.start(message.codec);
         else if (message.event === 'refused')
             this.onRefused(message);
+        else if (message.event === 'transcoding')
+            this.onTranscoding(message);
     }
 
     /** A new codec (the first, or after the stream changed): a new MediaSource. */
@@ -104,7 +110,126 @@ class CellStream {
     }
 }
 
-/** One cell: a box of the grid with its <video>. */
+/** Whether this browser can decode a cell's frames itself into a <canvas> (WebCodecs). */
+export const hasVideoDecoder = (view) => typeof view.VideoDecoder === 'function' && typeof view.EncodedVideoChunk === 'function';
+
+/**
+ * One cell's stream decoded by the page itself (WebCodecs) and drawn into a <canvas> at the next paint
+ * after each frame comes out of the decoder: no media buffer, no presentation clock, the lowest latency.
+ * A decoder that falls behind drops frames to the next key frame; a page that paints more slowly than the
+ * frames come draws the newest only. After each drawn frame the canvas raises "frame".
+ */
+class DecodedCellStream {
+    constructor(cell, url, onRefused, onTranscoding) {
+        this.cell = cell;
+        this.canvas = cell.canvas;
+        this.view = cell.canvas.ownerDocument.defaultView;
+        this.onRefused = onRefused;
+        this.onTranscoding = onTranscoding;
+        this.closed = false;
+        this.socket = new this.view.WebSocket(url);
+        this.socket.binaryType = 'arraybuffer';
+        this.socket.onmessage = (message) => this.receive(message.data);
+        this.socket.onclose = () => this.cell.streamClosed(this);
+    }
+
+    receive(data) {
+        if (typeof data === 'string') {
+            const message = JSON.parse(data);
+            if (message.codec)
+                this.start(message.codec);
+            else if (message.event === 'refused')
+                this.onRefused(message);
+            else if (message.event === 'transcoding')
+                this.onTranscoding(message);
+        } else if (!this.init) {
+            this.configure(data);
+        } else {
+            this.decode(data);
+        }
+    }
+
+    /** A new codec (the first, or after the stream changed): its init segment comes next. */
+    start(codec) {
+        this.codec = codec;
+        this.init = undefined;
+        this.waitingForKey = true;
+        this.decoder?.close?.();
+        this.decoder = undefined;
+    }
+
+    configure(segment) {
+        this.init = readInit(segment);
+        if (!this.init || this.closed)
+            return;
+        this.decoder = new this.view.VideoDecoder({
+            output: (frame) => this.draw(frame),
+            error: () => { this.decoder = undefined; }, // the next codec message starts again
+        });
+        this.decoder.configure({ codec: this.codec, description: this.init.description, optimizeForLatency: true });
+    }
+
+    decode(fragment) {
+        const frame = this.decoder?.state === 'configured' ? readFragment(fragment) : undefined;
+        if (!frame)
+            return;
+        if (this.decoder.decodeQueueSize > MAX_DECODE_QUEUE)
+            this.waitingForKey = true;
+        if (this.waitingForKey && !frame.key)
+            return;
+        this.waitingForKey = false;
+        this.decoder.decode(new this.view.EncodedVideoChunk({ type: frame.key ? 'key' : 'delta',
+            timestamp: Math.round(frame.time * 1e6 / this.init.timescale), data: frame.data }));
+    }
+
+    /** The newest decoded frame is drawn at the next paint; one that a newer replaces before it is dropped. */
+    draw(frame) {
+        this.pending?.close();
+        this.pending = frame;
+        if (this.closed) {
+            this.pending.close();
+            this.pending = undefined;
+            return;
+        }
+        if (this.drawScheduled)
+            return;
+        this.drawScheduled = true;
+        this.view.requestAnimationFrame(() => {
+            this.drawScheduled = false;
+            const newest = this.pending;
+            this.pending = undefined;
+            if (!newest)
+                return;
+            if (!this.closed) {
+                // No more pixels than the cell shows: a 1920 x 1080 frame in a small cell is scaled once.
+                const scale = Math.min(1, (this.canvas.clientWidth * this.view.devicePixelRatio || Infinity) / newest.displayWidth,
+                    (this.canvas.clientHeight * this.view.devicePixelRatio || Infinity) / newest.displayHeight);
+                const width = Math.max(1, Math.round(newest.displayWidth * scale));
+                const height = Math.max(1, Math.round(newest.displayHeight * scale));
+                if (this.canvas.width !== width || this.canvas.height !== height) {
+                    this.canvas.width = width;
+                    this.canvas.height = height;
+                }
+                this.canvas.getContext('2d').drawImage(newest, 0, 0, width, height);
+            }
+            newest.close();
+            if (!this.closed)
+                this.canvas.dispatchEvent(new this.view.Event('frame'));
+        });
+    }
+
+    close() {
+        this.closed = true;
+        this.pending?.close();
+        this.pending = undefined;
+        this.socket.onclose = null;
+        this.socket.close();
+        if (this.decoder?.state !== 'closed')
+            this.decoder?.close();
+    }
+}
+
+/** One cell: a box of the grid with its <video>, or its <canvas> where the page decodes the frames. */
 class PageCell {
     constructor(view, index) {
         this.pageView = view;
@@ -118,7 +243,13 @@ class PageCell {
         this.video.playsInline = true;
         this.video.autoplay = true;
         this.video.style.cssText = 'width:100%;height:100%;object-fit:contain;display:block';
-        this.box.append(this.video);
+        if (view.decodes) {
+            this.canvas = document.createElement('canvas');
+            this.canvas.style.cssText = 'width:100%;height:100%;object-fit:contain;display:block';
+            this.box.append(this.canvas);
+        } else {
+            this.box.append(this.video);
+        }
         this.box.addEventListener('click', () => view.select(index));
         this.box.addEventListener('dblclick', () => view.toggleFullScreen(this));
         this.stream = undefined;
@@ -128,8 +259,10 @@ class PageCell {
     play() {
         this.playing = true;
         this.stream?.close();
-        this.stream = new CellStream(this, this.pageView.streamUrl(this.index),
-            (refusal) => this.pageView.refused(this.index, refusal));
+        const Stream = this.canvas ? DecodedCellStream : CellStream;
+        this.stream = new Stream(this, this.pageView.streamUrl(this.index),
+            (refusal) => this.pageView.refused(this.index, refusal),
+            ({ from, cpuPercent }) => this.pageView.event('page.onStreamTranscoding', { wndIndex: this.index, from, cpuPercent }));
     }
 
     stop() {
@@ -138,6 +271,7 @@ class PageCell {
         this.stream = undefined;
         this.video.removeAttribute('src');
         this.video.load();
+        this.canvas?.getContext('2d').clearRect(0, 0, this.canvas.width, this.canvas.height);
     }
 
     /** The channel ended: opened again while the cell is meant to play (the service's player reconnects). */
@@ -168,13 +302,16 @@ export class PageView {
         this.selected = 0;
         this.cells = [];
         this.codecs = decodableCodecs(element.ownerDocument.defaultView);
+        // decoder 'webcodecs': the page decodes the frames into a <canvas> where the browser can (lowest
+        // latency); otherwise, and by default, a <video> through MediaSource.
+        this.decodes = options.decoder === 'webcodecs' && hasVideoDecoder(element.ownerDocument.defaultView);
         this.grid = element.ownerDocument.createElement('div');
         this.grid.style.cssText = 'display:grid;width:100%;height:100%;box-sizing:border-box';
         this.onFullScreen = () => this.fullScreenChanged();
     }
 
     async create() {
-        if (!mediaSourceOf(this.element.ownerDocument.defaultView)) {
+        if (!this.decodes && !mediaSourceOf(this.element.ownerDocument.defaultView)) {
             throw new LocalServiceError('page-rendering-unavailable', 'this browser has no MediaSource',
                 undefined, 'use a browser with MediaSource, or a native window');
         }
