@@ -23,11 +23,11 @@ QString connectReply(const QString &uuid, int errorCode)
 
 MessageDispatch::MessageDispatch(QObject *parent)
     : QObject(parent)
-    , windowDispatch(new WindowMessageDispatch(WindowControlManager::instance(), this))
-    , videoDispatch(new VideoMessageDispatch(this))
+    , m_windowDispatch(new WindowMessageDispatch(WindowControlManager::instance(), this))
+    , m_videoDispatch(new VideoMessageDispatch(this))
 {
-    connect(windowDispatch, &WindowMessageDispatch::messageResponse, this, &MessageDispatch::messageResponse);
-    connect(videoDispatch, &VideoMessageDispatch::messageResponse, this, &MessageDispatch::messageResponse);
+    connect(m_windowDispatch, &WindowMessageDispatch::messageResponse, this, &MessageDispatch::messageResponse);
+    connect(m_videoDispatch, &VideoMessageDispatch::messageResponse, this, &MessageDispatch::messageResponse);
 }
 
 void MessageDispatch::dispatchMessage(const QJsonObject &object)
@@ -35,14 +35,14 @@ void MessageDispatch::dispatchMessage(const QJsonObject &object)
     const QString cmd = object.value(QLatin1String("cmd")).toString();
     const QString module = cmd.section(QLatin1Char('.'), 0, 0);
     if (module == QLatin1String("window"))
-        windowDispatch->dispatchCommand(object);
+        m_windowDispatch->dispatchCommand(object);
     else if (module == QLatin1String("video"))
-        videoDispatch->dispatchCommand(object);
+        m_videoDispatch->dispatchCommand(object);
 }
 
 void MessageDispatch::releaseSession(const QString &uuid)
 {
-    windowDispatch->releaseWindow(uuid);
+    m_windowDispatch->releaseWindow(uuid);
 }
 
 int MessageDispatch::addStreamViewer(const QString &uuid, int index, std::shared_ptr<VC_StreamViewer> viewer)
@@ -57,12 +57,12 @@ void MessageDispatch::removeStreamViewer(const QString &uuid, const VC_StreamVie
 
 void MessageDispatch::setSessionCheck(std::function<bool(const QString &uuid)> check)
 {
-    windowDispatch->setSessionCheck(std::move(check));
+    m_windowDispatch->setSessionCheck(std::move(check));
 }
 
 void MessageDispatch::setMediaPlaces(const MediaPlaces &places)
 {
-    videoDispatch->setMediaPlaces(places);
+    m_videoDispatch->setMediaPlaces(places);
 }
 
 QString MessageDispatch::makeConnectReply(const QString &uuid)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dispatch/MediaPlaces.h"
+#include "dispatch/ModuleDispatch.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -14,7 +15,7 @@ class VideoMessageDispatch;
 class WindowMessageDispatch;
 
 // Routes a request by the module word in front of the first dot of its "cmd" ("window" or "video");
-// every response and event of both modules leaves through messageResponse.
+// every answer and event of both modules leaves through messageResponse, marked as what it is.
 class MessageDispatch : public QObject
 {
     Q_OBJECT
@@ -40,9 +41,9 @@ public:
     static QString makeRejectReply(const QString &uuid);
 
 signals:
-    void messageResponse(QString strUUID, QString message);
+    void messageResponse(QString strUUID, QString message, ModuleDispatch::MessageKind kind);
 
 private:
-    WindowMessageDispatch *windowDispatch; // child of this object
-    VideoMessageDispatch *videoDispatch; // child of this object
+    WindowMessageDispatch *m_windowDispatch; // child of this object
+    VideoMessageDispatch *m_videoDispatch; // child of this object
 };

@@ -17,7 +17,7 @@ QString ModuleDispatch::commandWord(const QString &cmd)
 
 void ModuleDispatch::setCommands(QVector<Command> commands)
 {
-    commandTable = std::move(commands);
+    m_commandTable = std::move(commands);
 }
 
 void ModuleDispatch::dispatchCommand(const QString &request)
@@ -30,14 +30,14 @@ void ModuleDispatch::dispatchCommand(const QString &request)
 void ModuleDispatch::dispatchCommand(const QJsonObject &object)
 {
     const QString word = commandWord(object.value(QLatin1String("cmd")).toString());
-    for (const Command &command : qAsConst(commandTable)) {
+    for (const Command &command : qAsConst(m_commandTable)) {
         if (command.name == word) {
             if (command.answersLater) {
                 command.handler(object);
                 return;
             }
             const QString response = command.handler(object);
-            emit messageResponse(object.value(QLatin1String("uuid")).toString(), response);
+            emit messageResponse(object.value(QLatin1String("uuid")).toString(), response, MessageKind::Answer);
             return;
         }
     }
@@ -48,5 +48,5 @@ void ModuleDispatch::onMessageProcess(QString strResponse)
     QJsonObject object;
     if (!Base::parseJsonObject(strResponse, &object))
         return;
-    emit messageResponse(object.value(QLatin1String("uuid")).toString(), strResponse);
+    emit messageResponse(object.value(QLatin1String("uuid")).toString(), strResponse, MessageKind::Event);
 }

@@ -9,12 +9,17 @@
 
 // What the window and the video dispatchers share: a table from command word to handler, the routing of
 // a request to its row, and the relay of event texts. A handler takes the parsed request and returns the
-// response text, which leaves through messageResponse under the request's "uuid".
+// response text, which leaves through messageResponse under the request's "uuid" as an Answer; an event
+// text leaves through the same signal as an Event, so that nobody after this has to tell them apart.
 class ModuleDispatch : public QObject
 {
     Q_OBJECT
 
 public:
+    // What a text for a page is: the answer to one of its requests, or an event raised on its own.
+    enum class MessageKind { Answer, Event };
+    Q_ENUM(MessageKind)
+
     using Handler = std::function<QString(const QJsonObject &request)>;
     struct Command
     {
@@ -33,7 +38,7 @@ public:
     void dispatchCommand(const QJsonObject &request);
 
 signals:
-    void messageResponse(QString strUUID, QString message);
+    void messageResponse(QString strUUID, QString message, ModuleDispatch::MessageKind kind);
 
 public slots:
     // Event texts from the window registry: relayed unchanged under their "uuid"; non-objects dropped.
@@ -46,5 +51,5 @@ protected:
     void setCommands(QVector<Command> commands);
 
 private:
-    QVector<Command> commandTable;
+    QVector<Command> m_commandTable;
 };

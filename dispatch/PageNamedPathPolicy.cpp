@@ -82,7 +82,7 @@ bool isInside(const QString &path, const QString &place)
 } // namespace
 
 PageNamedPathPolicy::PageNamedPathPolicy(MediaPlaces places)
-    : mediaPlaces(std::move(places))
+    : m_mediaPlaces(std::move(places))
 {
 }
 
@@ -136,9 +136,9 @@ PathRefusal PageNamedPathPolicy::checkOutput(PageNamed kind, QString *value) con
     if (dot <= 0 || !extensionsOf(kind).contains(file.mid(dot + 1).toLower()))
         return PathRefusal::ExtensionNotAllowed;
 
-    if (!QDir().mkpath(mediaPlaces.saveDirectory))
+    if (!QDir().mkpath(m_mediaPlaces.saveDirectory))
         return PathRefusal::SaveDirectoryUnavailable;
-    QString at = QFileInfo(mediaPlaces.saveDirectory).canonicalFilePath();
+    QString at = QFileInfo(m_mediaPlaces.saveDirectory).canonicalFilePath();
     if (at.isEmpty())
         return PathRefusal::SaveDirectoryUnavailable;
     for (int i = 0; i < segments.size(); ++i) {
@@ -203,12 +203,12 @@ PathRefusal PageNamedPathPolicy::checkLocal(QString *value) const
     if (hasControlCharacter(path) || path.size() > kMaxAddressLength)
         return PathRefusal::FileNotAllowed;
     if (QDir::isRelativePath(path))
-        path = mediaPlaces.saveDirectory + QLatin1Char('/') + path;
+        path = m_mediaPlaces.saveDirectory + QLatin1Char('/') + path;
     path = QDir::cleanPath(path);
     QStringList places;
     QStringList canonicalPlaces;
-    QStringList roots = mediaPlaces.mediaDirectories;
-    roots.append(mediaPlaces.saveDirectory);
+    QStringList roots = m_mediaPlaces.mediaDirectories;
+    roots.append(m_mediaPlaces.saveDirectory);
     for (const QString &place : qAsConst(roots)) {
         places << QDir::cleanPath(QDir(place).absolutePath());
         canonicalPlaces << QFileInfo(place).canonicalFilePath();

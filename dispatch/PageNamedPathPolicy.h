@@ -51,12 +51,12 @@ public:
     // "errorModule" "" and "reason"; "member" names the refused member.
     static QString refusalAnswer(const QJsonObject &request, const PathCheck &refused);
 
-    const MediaPlaces &places() const { return mediaPlaces; }
+    const MediaPlaces &places() const { return m_mediaPlaces; }
 
 private:
     PathRefusal checkOutput(PageNamed kind, QString *value) const;
     PathRefusal checkAddress(PageNamed kind, QString *value) const;
     PathRefusal checkLocal(QString *value) const;
 
-    MediaPlaces mediaPlaces;
+    MediaPlaces m_mediaPlaces;
 };

@@ -63,27 +63,29 @@ VideoMessageDispatch::VideoMessageDispatch(QObject *parent)
 VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry, QObject *parent,
     int pointListTimeout)
     : ModuleDispatch(parent)
-    , registry(windowRegistry)
-    , pointListTimeoutMs(pointListTimeout)
+    , m_registry(windowRegistry)
+    , m_pointListTimeoutMs(pointListTimeout)
 {
     QVector<Command> commands;
     for (const VideoCommand &row : videoCommandTable()) {
         const VideoCommand *command = &row;
+        // The dispatcher's own steps; the others are the window's and the component's.
         const bool pointList = row.step == VideoCommandStep::PointList;
+        const bool loggedAnswer = row.step == VideoCommandStep::LoggedAnswer;
         commands.append({ QString::fromLatin1(row.word),
-            [this, command, pointList](const QJsonObject &request) {
+            [this, command, pointList, loggedAnswer](const QJsonObject &request) {
                 QJsonObject checked = request;
-                const PathCheck refused = pathPolicy.check(*command, checked);
+                const PathCheck refused = m_pathPolicy.check(*command, checked);
                 if (refused.refusal != PathRefusal::None) {
                     qCDebug(lcDispatch) << command->word << "refused:" << PageNamedPathPolicy::reasonOf(refused.refusal)
                                         << refused.member;
                     const QString answer = PageNamedPathPolicy::refusalAnswer(request, refused);
                     if (pointList)
-                        emit messageResponse(stringOf(request, "uuid"), answer);
+                        emit messageResponse(stringOf(request, "uuid"), answer, MessageKind::Answer);
                     return answer;
                 }
                 if (!pointList)
-                    return forward(*command, checked);
+                    return forward(*command, checked, loggedAnswer);
                 startPointList(checked);
                 return QString();
             },
@@ -91,26 +93,26 @@ VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry,
     }
     setCommands(std::move(commands));
 
-    connect(&registry, &WindowControlManager::sigDrawEnd, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigNetStreamEvent, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigFisheyePTZEvent, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigFullScreenChange, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigMouseEvent, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigVoiceInfo, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigAudioInfoEvent, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigUploadAlarmInfo, this, &VideoMessageDispatch::onMessageProcess);
-    connect(&registry, &WindowControlManager::sigHttpInfo, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigDrawEnd, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigNetStreamEvent, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigFisheyePTZEvent, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigFullScreenChange, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigMouseEvent, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigVoiceInfo, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigAudioInfoEvent, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigUploadAlarmInfo, this, &VideoMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigHttpInfo, this, &VideoMessageDispatch::onMessageProcess);
 }
 
 void VideoMessageDispatch::setMediaPlaces(const MediaPlaces &places)
 {
-    pathPolicy = PageNamedPathPolicy(places);
+    m_pathPolicy = PageNamedPathPolicy(places);
 }
 
-QString VideoMessageDispatch::forward(const VideoCommand &command, const QJsonObject &request)
+QString VideoMessageDispatch::forward(const VideoCommand &command, const QJsonObject &request, bool logAnswer)
 {
-    const QString response = registry.forwardVideoCommand(command, request);
-    if (command.step == VideoCommandStep::LoggedAnswer)
+    const QString response = m_registry.forwardVideoCommand(command, request);
+    if (logAnswer)
         qCDebug(lcDispatch).noquote() << command.word << "response:" << response;
     return response;
 }
@@ -121,12 +123,12 @@ void VideoMessageDispatch::startPointList(const QJsonObject &request)
     const QString filePath = stringOf(request, "filePath");
     const QString key = stringOf(request, "key");
     const QString sequence = stringOf(request, "sequence");
-    if (pendingPointLists >= kMaxPendingPointLists) {
+    if (m_pendingPointLists >= kMaxPendingPointLists) {
         qCDebug(lcDispatch) << "getSlfPointList: too many point lists pending, answered as failed";
-        emit messageResponse(uuid, pointListAnswer(uuid, sequence, nullptr));
+        emit messageResponse(uuid, pointListAnswer(uuid, sequence, nullptr), MessageKind::Answer);
         return;
     }
-    ++pendingPointLists;
+    ++m_pendingPointLists;
     // The watcher goes with the dispatcher; the task reads only its own copies. Whichever comes first,
     // the read or its deadline, answers.
     auto *watcher = new QFutureWatcher<QString>(this);
@@ -135,14 +137,14 @@ void VideoMessageDispatch::startPointList(const QJsonObject &request)
         if (*answered)
             return;
         *answered = true;
-        emit messageResponse(uuid, text);
+        emit messageResponse(uuid, text, MessageKind::Answer);
     };
     connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, answer] {
-        --pendingPointLists;
+        --m_pendingPointLists;
         answer(watcher->result());
         watcher->deleteLater();
     });
-    QTimer::singleShot(pointListTimeoutMs, watcher, [answer, uuid, sequence] {
+    QTimer::singleShot(m_pointListTimeoutMs, watcher, [answer, uuid, sequence] {
         qCDebug(lcDispatch) << "getSlfPointList: not read in time, answered as failed";
         answer(pointListAnswer(uuid, sequence, nullptr));
     });

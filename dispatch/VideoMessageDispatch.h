@@ -41,11 +41,11 @@ public:
         const QString &sequence);
 
 private:
-    QString forward(const VideoCommand &command, const QJsonObject &request);
+    QString forward(const VideoCommand &command, const QJsonObject &request, bool logAnswer);
     void startPointList(const QJsonObject &request);
 
-    WindowControlManager &registry;
-    PageNamedPathPolicy pathPolicy;
-    int pendingPointLists = 0;
-    const int pointListTimeoutMs;
+    WindowControlManager &m_registry;
+    PageNamedPathPolicy m_pathPolicy;
+    int m_pendingPointLists = 0;
+    const int m_pointListTimeoutMs;
 };

@@ -33,7 +33,7 @@ const Row kCommands[] = {
 
 WindowMessageDispatch::WindowMessageDispatch(WindowControlManager &windowRegistry, QObject *parent)
     : ModuleDispatch(parent)
-    , registry(windowRegistry)
+    , m_registry(windowRegistry)
 {
     QVector<Command> commands;
     for (const Row &row : kCommands) {
@@ -43,29 +43,29 @@ WindowMessageDispatch::WindowMessageDispatch(WindowControlManager &windowRegistr
             continue;
         }
         commands.append({QString::fromLatin1(row.word),
-            [&registry = registry, operation](const QJsonObject &request) { return (registry.*operation)(request); }});
+            [&registry = m_registry, operation](const QJsonObject &request) { return (registry.*operation)(request); }});
     }
     setCommands(std::move(commands));
-    connect(&registry, &WindowControlManager::sigWindowSelected, this, &WindowMessageDispatch::onMessageProcess);
+    connect(&m_registry, &WindowControlManager::sigWindowSelected, this, &WindowMessageDispatch::onMessageProcess);
 }
 
 void WindowMessageDispatch::setSessionCheck(SessionCheck check)
 {
-    sessionIsLive = std::move(check);
+    m_sessionIsLive = std::move(check);
 }
 
 // A window made for no live session would outlive every page: nothing would ever release it.
 QString WindowMessageDispatch::createWnd(const QJsonObject &request)
 {
     const QString uuid = request.value(QLatin1String("uuid")).toString();
-    if (sessionIsLive && !sessionIsLive(uuid)) {
+    if (m_sessionIsLive && !m_sessionIsLive(uuid)) {
         return WindowAnswerText::compose(request.value(QLatin1String("sequence")).toString(), uuid,
             WindowControlManager::kErrorModule, kErrorNoLiveSession);
     }
-    return registry.createWnd(request);
+    return m_registry.createWnd(request);
 }
 
 void WindowMessageDispatch::releaseWindow(const QString &uuid)
 {
-    registry.releaseWindow(uuid);
+    m_registry.releaseWindow(uuid);
 }

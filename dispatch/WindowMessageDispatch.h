@@ -32,6 +32,6 @@ public:
 private:
     QString createWnd(const QJsonObject &request);
 
-    WindowControlManager &registry;
-    SessionCheck sessionIsLive;
+    WindowControlManager &m_registry;
+    SessionCheck m_sessionIsLive;
 };

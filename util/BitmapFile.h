@@ -4,8 +4,8 @@
 
 #include <chrono>
 
-// The one file every bitmap answer passes through. Worker threads of this process and other instances
-// started in the same directory share it, and the directory may hold whatever a local user put there, so
+// The one file every bitmap answer passes through. Every answer of this process, from whichever thread, and
+// other instances started in the same directory share it, and the directory may hold whatever a local user put there, so
 // the file is opened without following links and without blocking, taken only when it is a regular file
 // of this user with no other name, kept readable by the owner only, and locked (flock, which every
 // instance honours) from writing until it has been read back through the same descriptor.

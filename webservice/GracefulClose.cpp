@@ -30,11 +30,11 @@ void GracefulClose::start(QAbstractSocket &socket, int lingerMs)
 
 GracefulClose::GracefulClose(QAbstractSocket &socket, int lingerMs)
     : QObject(&socket)
-    , socket(socket)
+    , m_socket(socket)
 {
-    limit.setSingleShot(true);
-    connect(&limit, &QTimer::timeout, &socket, &QAbstractSocket::abort);
-    limit.start(lingerMs);
+    m_limit.setSingleShot(true);
+    connect(&m_limit, &QTimer::timeout, &socket, &QAbstractSocket::abort);
+    m_limit.start(lingerMs);
     // Whatever reads the connection now gets nothing more: the peer's bytes are dropped here, all of them.
     socket.disconnect(&socket, &QIODevice::readyRead, nullptr, nullptr);
     socket.setReadBufferSize(0);
@@ -46,14 +46,14 @@ GracefulClose::GracefulClose(QAbstractSocket &socket, int lingerMs)
 
 void GracefulClose::shutSendingSideOnceSent()
 {
-    if (sendingShut || socket.bytesToWrite() > 0)
+    if (m_sendingShut || m_socket.bytesToWrite() > 0)
         return;
-    sendingShut = true;
-    shutSendingSide(socket.socketDescriptor());
+    m_sendingShut = true;
+    shutSendingSide(m_socket.socketDescriptor());
 }
 
 // The peer's end arrives as the socket's own disconnect.
 void GracefulClose::dropArrivals()
 {
-    socket.readAll();
+    m_socket.readAll();
 }

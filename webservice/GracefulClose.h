@@ -25,7 +25,7 @@ private:
     void shutSendingSideOnceSent();
     void dropArrivals();
 
-    QAbstractSocket &socket;
-    QTimer limit;
-    bool sendingShut = false;
+    QAbstractSocket &m_socket;
+    QTimer m_limit;
+    bool m_sendingShut = false;
 };

@@ -10,8 +10,8 @@
 
 // The image channel's store of packed request pieces: a command too long for one URL arrives as
 // several GET requests with the same "sequence"; each piece but the last is kept here under that
-// grouping key until the last one takes the group back. One store serves every worker thread, so
-// each step holds one lock.
+// grouping key until the last one takes the group back. One store serves every worker of the process;
+// each step holds one lock, so that it may be used from any thread.
 //
 // What a peer can make it hold is bounded:
 // - a group holds at most kMaxGroupBytes; a piece that would take it past that drops the group;

@@ -13,10 +13,10 @@ void deleteOnItsThread(QObject *object)
 } // namespace
 
 PageStreamViewer::PageStreamViewer(std::function<void()> ready, qint64 maxUnsentBytes, QStringList decodable)
-    : ready(std::move(ready))
-    , maxUnsentBytes(maxUnsentBytes)
-    , decodable(std::move(decodable))
-    , notifier(new QObject, &deleteOnItsThread)
+    : m_ready(std::move(ready))
+    , m_maxUnsentBytes(maxUnsentBytes)
+    , m_decodable(std::move(decodable))
+    , m_notifier(new QObject, &deleteOnItsThread)
 {
 }
 
@@ -35,19 +35,19 @@ void PageStreamViewer::streamInit(const QByteArray &segment)
 void PageStreamViewer::streamFragment(const QByteArray &fragment, bool keyFrame)
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (ended)
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_ended)
             return;
-        const bool behind = waitingBytes + socketUnsent.load() > maxUnsentBytes;
-        if (behind && !waitingForKeyFrame)
-            qCDebug(lcWebService) << "page stream behind, frames dropped until a key frame" << waitingBytes
-                                  << socketUnsent.load();
-        if (behind || (waitingForKeyFrame && !keyFrame)) {
-            waitingForKeyFrame = true;
-            ++dropped;
+        const bool behind = m_waitingBytes + m_socketUnsent.load() > m_maxUnsentBytes;
+        if (behind && !m_waitingForKeyFrame)
+            qCDebug(lcWebService) << "page stream behind, frames dropped until a key frame" << m_waitingBytes
+                                  << m_socketUnsent.load();
+        if (behind || (m_waitingForKeyFrame && !keyFrame)) {
+            m_waitingForKeyFrame = true;
+            ++m_dropped;
             return;
         }
-        waitingForKeyFrame = false;
+        m_waitingForKeyFrame = false;
     }
     add(Piece { Piece::Fragment, fragment, 0, 0 });
 }
@@ -59,7 +59,7 @@ void PageStreamViewer::streamEnded()
 
 bool PageStreamViewer::streamPlays(const QByteArray &codec) const
 {
-    return decodable.isEmpty() || decodable.contains(QString::fromLatin1(codec).section(QLatin1Char('.'), 0, 0));
+    return m_decodable.isEmpty() || m_decodable.contains(QString::fromLatin1(codec).section(QLatin1Char('.'), 0, 0));
 }
 
 void PageStreamViewer::streamTranscoding(const QByteArray &from, double cpuPercent)
@@ -79,38 +79,38 @@ void PageStreamViewer::streamNotTranscoded(const QByteArray &codec, int refusal)
 void PageStreamViewer::add(Piece piece)
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (ended)
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_ended)
             return;
-        ended = piece.kind == Piece::Ended;
-        waitingBytes += piece.bytes.size();
-        pieces.push_back(std::move(piece));
-        if (readyPosted)
+        m_ended = piece.kind == Piece::Ended;
+        m_waitingBytes += piece.bytes.size();
+        m_pieces.push_back(std::move(piece));
+        if (m_readyPosted)
             return;
-        readyPosted = true;
+        m_readyPosted = true;
     }
     const std::weak_ptr<PageStreamViewer> self = weak_from_this();
     QMetaObject::invokeMethod(
-        notifier.get(),
+        m_notifier.get(),
         [self] {
             if (const std::shared_ptr<PageStreamViewer> viewer = self.lock())
-                viewer->ready();
+                viewer->m_ready();
         },
         Qt::QueuedConnection);
 }
 
 std::deque<PageStreamViewer::Piece> PageStreamViewer::take()
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::deque<Piece> taken;
-    taken.swap(pieces);
-    waitingBytes = 0;
-    readyPosted = false;
+    taken.swap(m_pieces);
+    m_waitingBytes = 0;
+    m_readyPosted = false;
     return taken;
 }
 
 qint64 PageStreamViewer::droppedFrames() const
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    return dropped;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_dropped;
 }

@@ -52,24 +52,24 @@ public:
 
     // GUI thread: the pieces waiting, oldest first, and what the socket still holds after writing them.
     std::deque<Piece> take();
-    void setSocketUnsent(qint64 bytes) { socketUnsent = bytes; }
+    void setSocketUnsent(qint64 bytes) { m_socketUnsent = bytes; }
 
     qint64 droppedFrames() const;
 
 private:
     void add(Piece piece);
 
-    const std::function<void()> ready;
-    const qint64 maxUnsentBytes;
-    const QStringList decodable; // set once: read on the library's thread
-    std::unique_ptr<QObject, void (*)(QObject *)> notifier; // on the GUI thread; ready is posted to it
-    std::atomic<qint64> socketUnsent { 0 };
+    const std::function<void()> m_ready;
+    const qint64 m_maxUnsentBytes;
+    const QStringList m_decodable; // set once: read on the library's thread
+    std::unique_ptr<QObject, void (*)(QObject *)> m_notifier; // on the GUI thread; ready is posted to it
+    std::atomic<qint64> m_socketUnsent { 0 };
 
-    mutable std::mutex mutex; // guards what follows
-    std::deque<Piece> pieces;
-    qint64 waitingBytes = 0;
-    bool readyPosted = false;
-    bool waitingForKeyFrame = false;
-    bool ended = false;
-    qint64 dropped = 0;
+    mutable std::mutex m_mutex; // guards what follows
+    std::deque<Piece> m_pieces;
+    qint64 m_waitingBytes = 0;
+    bool m_readyPosted = false;
+    bool m_waitingForKeyFrame = false;
+    bool m_ended = false;
+    qint64 m_dropped = 0;
 };

@@ -159,27 +159,27 @@ bool isPrintable(const QByteArray &value)
 } // namespace
 
 RequestGate::RequestGate(const Settings &settings)
-    : widened(settings.listenerWidened)
+    : m_widened(settings.listenerWidened)
 {
     for (const QString &entry : settings.allowedHosts) {
         QString name = entry.trimmed().toLower();
         if (name == kAny) {
-            anyHost = true;
+            m_anyHost = true;
             continue;
         }
         if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
             name = name.mid(1, name.size() - 2);
         if (!name.isEmpty())
-            hostNames.append(name);
+            m_hostNames.append(name);
     }
     for (const QString &entry : settings.allowedOrigins) {
         const QString origin = entry.trimmed();
         if (origin == kAny)
-            anyOrigin = true;
+            m_anyOrigin = true;
         else if (origin.compare(kNullOrigin, Qt::CaseInsensitive) == 0)
-            origins.append(kNullOrigin);
+            m_origins.append(kNullOrigin);
         else if (const QString normalized = normalizedOrigin(origin); !normalized.isEmpty())
-            origins.append(normalized);
+            m_origins.append(normalized);
     }
 }
 
@@ -190,9 +190,9 @@ bool RequestGate::hostAllowed(const QByteArray &field) const
         return false;
     if (*host == kLocalhost || *host == QLatin1String("127.0.0.1") || *host == QLatin1String("::1"))
         return true;
-    if (anyHost || hostNames.contains(*host))
+    if (m_anyHost || m_hostNames.contains(*host))
         return true;
-    return widened && isIpLiteral(*host);
+    return m_widened && isIpLiteral(*host);
 }
 
 bool RequestGate::isPrivateHost(const QString &name)
@@ -207,15 +207,15 @@ bool RequestGate::isPrivateHost(const QString &name)
 
 bool RequestGate::originAllowed(const QByteArray &value) const
 {
-    if (anyOrigin)
+    if (m_anyOrigin)
         return true;
     const QString text = QString::fromLatin1(value);
     if (text == kNullOrigin)
-        return origins.contains(kNullOrigin);
+        return m_origins.contains(kNullOrigin);
     const QString origin = normalizedOrigin(text);
     if (origin.isEmpty())
         return false;
-    if (origins.contains(origin))
+    if (m_origins.contains(origin))
         return true;
     const QUrl url(origin);
     const QString scheme = url.scheme();
@@ -265,7 +265,7 @@ RequestGate::Verdict RequestGate::check(const Headers &headers) const
     // Browsers send Sec-Fetch-Site with every request; programs' fetch implementations may send
     // Sec-Fetch-Mode alone (Node's does), which tells nothing about a page.
     const bool fromBrowser = headers.contains("Sec-Fetch-Site");
-    if (!fromBrowser || anyOrigin)
+    if (!fromBrowser || m_anyOrigin)
         return Verdict::Allowed;
     return pageOfHostAllowed(hosts.value(0), headers.value("Sec-Fetch-Site")) || refererAllowed(headers)
         ? Verdict::Allowed

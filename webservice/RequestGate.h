@@ -63,9 +63,9 @@ private:
     bool pageOfHostAllowed(const QByteArray &host, const QByteArray &fetchSite) const;
     bool refererAllowed(const Headers &headers) const;
 
-    bool anyHost = false;
-    QStringList hostNames; // listed Host names, lower case, without brackets
-    bool anyOrigin = false;
-    QStringList origins; // listed origins, normalized
-    bool widened = false;
+    bool m_anyHost = false;
+    QStringList m_hostNames; // listed Host names, lower case, without brackets
+    bool m_anyOrigin = false;
+    QStringList m_origins; // listed origins, normalized
+    bool m_widened = false;
 };

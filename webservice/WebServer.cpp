@@ -13,8 +13,6 @@
 #include <QJsonObject>
 #include <QTcpSocket>
 #include <QTimer>
-#include <QTimerEvent>
-#include <QUdpSocket>
 #include <QUuid>
 
 #include <algorithm>
@@ -54,31 +52,22 @@ int decimalText(const QJsonValue &value)
     return ok ? number : 0;
 }
 
-// An event is a JSON object with a "cmd" member; anything else, JSON or not, is a response. A text that
-// holds neither "cmd" nor an escape cannot have that member, and is not parsed.
-bool isEventText(const QString &message)
-{
-    if (!message.contains(QLatin1String("cmd")) && !message.contains(QLatin1String("\\u")))
-        return false;
-    bool ok = false;
-    const QJsonObject object = parseObject(message.toUtf8(), &ok);
-    return ok && object.contains(QLatin1String("cmd"));
-}
-
 } // namespace
 
 WebServer::WebServer(QObject *parent, WebServerTimings timings, int maxConnections)
     : QTcpServer(parent)
-    , dispatcher(new MessageDispatch(this))
-    , timings(timings)
-    , maxConnections(maxConnections)
-    , listenPlan(ListenPlan::fromSetting(QString()))
-    , requestGate(std::make_shared<const RequestGate>())
+    , m_httpSessions(new HttpSessions(timings.longPollMs, timings.livenessMs, this))
+    , m_dispatcher(new MessageDispatch(this))
+    , m_timings(timings)
+    , m_maxConnections(maxConnections)
+    , m_listenPlan(ListenPlan::fromSetting(QString()))
+    , m_requestGate(std::make_shared<const RequestGate>())
 {
     setMaxPendingConnections(kMaxPendingConnections);
-    descriptorLimit = raiseOpenFilesLimit();
-    connect(dispatcher, &MessageDispatch::messageResponse, this, &WebServer::onMessageResponse);
-    dispatcher->setSessionCheck([this](const QString &uuid) { return isLiveSession(uuid); });
+    m_descriptorLimit = raiseOpenFilesLimit();
+    connect(m_dispatcher, &MessageDispatch::messageResponse, this, &WebServer::onMessageResponse);
+    connect(m_httpSessions, &HttpSessions::sigSessionReleased, m_dispatcher, &MessageDispatch::releaseSession);
+    m_dispatcher->setSessionCheck([this](const QString &uuid) { return isLiveSession(uuid); });
     connect(this, &QTcpServer::acceptError, this, &WebServer::onAcceptError);
 }
 
@@ -91,9 +80,7 @@ WebServer::~WebServer()
     for (Worker *worker : workers)
         disconnect(worker, nullptr, this, nullptr);
     qDeleteAll(workers);
-    connections.clear();
-    pendingGets.clear();
-    httpCommands.clear();
+    m_connections.clear();
 }
 
 int WebServer::raiseOpenFilesLimit()
@@ -117,10 +104,10 @@ int WebServer::raiseOpenFilesLimit()
 }
 
 // Out of descriptors, accept would fail (and the connection be turned away) or spin: before that, new
-// connections wait in the kernel's backlog until a connection ends.
+// m_connections wait in the kernel's backlog until a connection ends.
 bool WebServer::descriptorsRunningOut() const
 {
-    return openWorkers >= descriptorLimit - kReservedDescriptors;
+    return m_openWorkers >= m_descriptorLimit - kReservedDescriptors;
 }
 
 // The listener's own backlog is short; a burst of pages connecting at once waits in the kernel instead of
@@ -137,14 +124,14 @@ void WebServer::widenListenBacklog(QTcpServer &listener)
 void WebServer::pauseAllAccepting()
 {
     pauseAccepting();
-    for (AddressListener *listener : qAsConst(extraListeners))
+    for (AddressListener *listener : qAsConst(m_extraListeners))
         listener->pauseAccepting();
 }
 
 void WebServer::resumeAllAccepting()
 {
     resumeAccepting();
-    for (AddressListener *listener : qAsConst(extraListeners))
+    for (AddressListener *listener : qAsConst(m_extraListeners))
         listener->resumeAccepting();
 }
 
@@ -163,23 +150,15 @@ void WebServer::listenInRange(int start, int end)
 {
     for (int port = start; port < end; ++port) {
         const quint16 port16 = static_cast<quint16>(port);
-        auto *tcpProbe = new QTcpSocket(this);
-        tcpProbe->connectToHost(QHostAddress::LocalHost, port16, QIODevice::ReadWrite);
-        if (tcpProbe->waitForConnected(kProbeTimeoutMs)) {
-            // Something already listens here.
-            tcpProbe->close();
-            tcpProbe->deleteLater();
+        // Something that answers on loopback already listens here. (Only a TCP probe can tell: a UDP
+        // socket that is merely bound never reports "connected".)
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, port16, QIODevice::ReadWrite);
+        if (probe.waitForConnected(kProbeTimeoutMs)) {
+            probe.close();
             continue;
         }
-        auto *udpProbe = new QUdpSocket(this);
-        udpProbe->bind(QHostAddress::LocalHost, port16);
-        const bool udpConnected = udpProbe->waitForConnected(kProbeTimeoutMs);
-        tcpProbe->deleteLater();
-        udpProbe->deleteLater();
-        if (udpConnected) {
-            udpProbe->close();
-            continue;
-        }
+        probe.abort();
         // A port that passed the probe but cannot be listened on (held by a listener on another address)
         // is passed over like a taken one.
         if (listenOnPlan(port16))
@@ -189,23 +168,23 @@ void WebServer::listenInRange(int start, int end)
 
 void WebServer::setAccess(const AccessSettings &settings)
 {
-    listenPlan = ListenPlan::fromSetting(settings.listenAddress);
-    if (!listenPlan.understood)
+    m_listenPlan = ListenPlan::fromSetting(settings.listenAddress);
+    if (!m_listenPlan.understood)
         qCDebug(lcWebService) << "ListenAddress is no address, listening on loopback" << settings.listenAddress;
-    requestGate = std::make_shared<const RequestGate>(
-        RequestGate::Settings {listenPlan.widened, settings.allowedHosts, settings.allowedOrigins});
+    m_requestGate = std::make_shared<const RequestGate>(
+        RequestGate::Settings {m_listenPlan.widened, settings.allowedHosts, settings.allowedOrigins});
 }
 
 bool WebServer::listenOnPlan(quint16 port)
 {
-    for (const QHostAddress &address : qAsConst(listenPlan.addresses)) {
+    for (const QHostAddress &address : qAsConst(m_listenPlan.addresses)) {
         QTcpServer *listener = this;
         if (isListening()) {
             auto *extra = new AddressListener(this);
             extra->setMaxPendingConnections(kMaxPendingConnections);
             connect(extra, &AddressListener::accepted, this, &WebServer::incomingConnection);
             connect(extra, &QTcpServer::acceptError, this, &WebServer::onAcceptError);
-            extraListeners.append(extra);
+            m_extraListeners.append(extra);
             listener = extra;
         }
         if (listener->listen(address, port)) {
@@ -215,7 +194,7 @@ bool WebServer::listenOnPlan(quint16 port)
         const QAbstractSocket::SocketError error = listener->serverError();
         qCDebug(lcWebService) << "listen failed" << address.toString() << port << listener->errorString();
         if (listener != this)
-            delete extraListeners.takeLast();
+            delete m_extraListeners.takeLast();
         if (error == QAbstractSocket::AddressInUseError) {
             closeListeners();
             return false;
@@ -229,8 +208,8 @@ bool WebServer::listenOnPlan(quint16 port)
 void WebServer::closeListeners()
 {
     close();
-    qDeleteAll(extraListeners);
-    extraListeners.clear();
+    qDeleteAll(m_extraListeners);
+    m_extraListeners.clear();
 }
 
 QList<QHostAddress> WebServer::listeningAddresses() const
@@ -238,7 +217,7 @@ QList<QHostAddress> WebServer::listeningAddresses() const
     QList<QHostAddress> addresses;
     if (isListening())
         addresses.append(serverAddress());
-    for (const AddressListener *listener : extraListeners)
+    for (const AddressListener *listener : m_extraListeners)
         addresses.append(listener->serverAddress());
     return addresses;
 }
@@ -257,39 +236,21 @@ QStringList WebServer::listeningEndpoints() const
 
 bool WebServer::isLiveSession(const QString &uuid) const
 {
-    const QPointer<Worker> worker = connections.value(uuid);
-    return (worker && worker->isWebSocket() && worker->kind() != Worker::Stream) || httpSessions.contains(uuid);
-}
-
-void WebServer::startLivenessTimer(const QString &session)
-{
-    const auto mark = livenessMarks.find(session);
-    if (mark != livenessMarks.end() && mark.value() > 0)
-        killTimer(mark.value());
-    else if (mark != livenessMarks.end())
-        --expiredMarks;
-    livenessMarks.insert(session, startTimer(timings.livenessMs));
-}
-
-// A page that stops asking is gone after the liveness time, whether it polls or only sends commands;
-// while a poll of it is parked, it is there.
-void WebServer::keepHttpSessionAlive(const QString &session)
-{
-    if (httpSessions.contains(session) && !pendingGets.contains(session))
-        startLivenessTimer(session);
+    const QPointer<Worker> worker = m_connections.value(uuid);
+    return (worker && worker->isWebSocket() && worker->kind() != Worker::Stream) || m_httpSessions->isLive(uuid);
 }
 
 void WebServer::incomingConnection(qintptr socketDescriptor)
 {
-    if (openWorkers >= maxConnections) {
-        qCDebug(lcWebService) << "connection cap reached, closing a new connection" << openWorkers;
+    if (m_openWorkers >= m_maxConnections) {
+        qCDebug(lcWebService) << "connection cap reached, closing a new connection" << m_openWorkers;
         Worker::closeDescriptor(socketDescriptor);
         return;
     }
     const QString id = QUuid::createUuid().toString(QUuid::WithBraces);
-    auto *worker = new Worker(id, this, WebSocket::kMaxUnsentBytes, timings.noAnswerMs);
-    worker->setRequestGate(requestGate);
-    ++openWorkers;
+    auto *worker = new Worker(id, this, WebSocket::kMaxUnsentBytes, m_timings.noAnswerMs);
+    worker->setRequestGate(m_requestGate);
+    ++m_openWorkers;
     connect(worker, &Worker::receiveWebsocketMessage, this, &WebServer::onWebsocketMessage);
     connect(worker, &Worker::receiveHttpCommand, this, &WebServer::onHttpCommand);
     connect(worker, &Worker::receiveHttpImgTmpMessage, this, &WebServer::onHTTPImgMutiPackageMessage);
@@ -297,10 +258,10 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     connect(worker, &Worker::connectionClose, this, &WebServer::onConnectClose);
     connect(worker, &Worker::streamRequested, this, &WebServer::onStreamRequested);
     connect(worker, &Worker::connectionClose, this, [this, worker] { retireWorker(worker); });
-    connections.insert(id, worker);
+    m_connections.insert(id, worker);
     worker->start(socketDescriptor);
     if (descriptorsRunningOut()) {
-        qCDebug(lcWebService) << "descriptors running out, accepting paused" << openWorkers;
+        qCDebug(lcWebService) << "descriptors running out, accepting paused" << m_openWorkers;
         pauseAllAccepting();
     }
 }
@@ -308,30 +269,14 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
 void WebServer::retireWorker(Worker *worker)
 {
     if (worker->streamViewer())
-        dispatcher->removeStreamViewer(worker->streamRequest().session, worker->streamViewer().get());
-    stopPollTimer(worker);
-    for (auto it = connections.begin(); it != connections.end();)
-        it = it.value() == worker ? connections.erase(it) : std::next(it);
-    QStringList abandonedPolls; // their page went away while they were parked
-    for (auto it = pendingGets.begin(); it != pendingGets.end();) {
-        if (it.value() == worker) {
-            abandonedPolls.append(it.key());
-            it = pendingGets.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (const QString &session : qAsConst(abandonedPolls))
-        keepHttpSessionAlive(session);
-    for (auto it = httpCommands.begin(); it != httpCommands.end();) {
-        it->erase(std::remove_if(it->begin(), it->end(),
-                      [worker](const HttpCommand &command) { return command.worker == worker; }),
-            it->end());
-        it = it->isEmpty() ? httpCommands.erase(it) : std::next(it);
-    }
-    --openWorkers;
+        m_dispatcher->removeStreamViewer(worker->streamRequest().session, worker->streamViewer().get());
+    for (auto it = m_connections.begin(); it != m_connections.end();)
+        it = it.value() == worker ? m_connections.erase(it) : std::next(it);
+    m_httpSessions->forgetWorker(worker);
+    m_commandAnswers.forgetWorker(worker);
+    --m_openWorkers;
     worker->deleteLater();
-    if (isListening() && openWorkers == descriptorLimit - kReservedDescriptors - 1)
+    if (isListening() && m_openWorkers == m_descriptorLimit - kReservedDescriptors - 1)
         resumeAllAccepting();
 }
 
@@ -357,7 +302,7 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID)
         const int iterations = integralNumber(object.value(QLatin1String("iterations")));
         const int random = decimalText(object.value(QLatin1String("random")));
         const bool passed = verifyPageChallenge(sessionId, user, challenge, iterations, random) == 0;
-        const QPointer<Worker> worker = connections.value(szUUID);
+        const QPointer<Worker> worker = m_connections.value(szUUID);
         if (worker)
             sendTo(worker,
                 passed ? MessageDispatch::makeConnectReply(szUUID)
@@ -365,86 +310,54 @@ void WebServer::onWebsocketMessage(QByteArray strMessage, QString szUUID)
     } else if (cmd == QLatin1String("system.webconnect")) {
         sendConnectReply(szUUID);
     } else {
-        dispatcher->dispatchMessage(object);
+        m_dispatcher->dispatchMessage(object);
     }
 }
 
 void WebServer::setMediaPlaces(const MediaPlaces &places)
 {
-    dispatcher->setMediaPlaces(places);
+    m_dispatcher->setMediaPlaces(places);
 }
 
 void WebServer::sendConnectReply(QString uuid)
 {
-    const QPointer<Worker> worker = connections.value(uuid);
+    const QPointer<Worker> worker = m_connections.value(uuid);
     if (worker)
         sendTo(worker, MessageDispatch::makeConnectReply(uuid));
 }
 
-void WebServer::onMessageResponse(QString strUUID, QString message)
+void WebServer::onMessageResponse(QString strUUID, QString message, ModuleDispatch::MessageKind kind)
 {
-    const bool isEvent = isEventText(message);
-    const QPointer<Worker> worker = connections.value(strUUID);
-    if (isEvent) {
-        if (worker)
-            sendTo(worker, message);
-        const QString uuidMember
-            = QJsonDocument::fromJson(message.toUtf8()).object().value(QLatin1String("uuid")).toString();
-        eventQueue.append(strUUID, message, uuidMember);
-        completePendingGet(strUUID, false);
-        return;
-    }
-    if (const QPointer<Worker> command = takeHttpCommand(strUUID, message)) {
-        answer(command, message);
-        return;
-    }
-    if (!worker)
-        return;
-    sendTo(worker, message);
-    if (worker->kind() != Worker::Http)
-        eventQueue.purgeContaining(strUUID);
+    if (kind == ModuleDispatch::MessageKind::Event)
+        deliverEvent(strUUID, message);
+    else
+        deliverAnswer(strUUID, message);
 }
 
-// A response during an HTTP command's dispatch, for the session that command names, is its answer. Later
-// ones go to the oldest command waiting for that session, unless a live WebSocket session has the same
-// identifier: then only a matching "sequence" takes the response away from the WebSocket page.
-QPointer<Worker> WebServer::takeHttpCommand(const QString &session, const QString &response)
+void WebServer::deliverEvent(const QString &session, const QString &text)
 {
-    const auto it = httpCommands.find(session);
-    if (it == httpCommands.end())
-        return nullptr;
-    QList<HttpCommand> &waiting = it.value();
-    int index = -1;
-    if (dispatchingWorker && dispatchingSession == session) {
-        for (int i = 0; i < waiting.size() && index < 0; ++i) {
-            if (waiting[i].worker == dispatchingWorker)
-                index = i;
-        }
-    } else if (!connections.value(session)) {
-        index = 0;
-    } else {
-        const QJsonValue sequence
-            = QJsonDocument::fromJson(response.toUtf8()).object().value(QLatin1String("sequence"));
-        for (int i = 0; i < waiting.size() && index < 0; ++i) {
-            if (!sequence.isUndefined() && waiting[i].sequence == sequence)
-                index = i;
-        }
-    }
-    if (index < 0)
-        return nullptr;
-    const QPointer<Worker> worker = waiting.takeAt(index).worker;
-    if (waiting.isEmpty())
-        httpCommands.erase(it);
-    if (worker == dispatchingWorker)
-        dispatchingWorker = nullptr; // answered: further responses of this dispatch take the usual road
-    return worker;
+    sendTo(m_connections.value(session), text);
+    m_httpSessions->addEvent(session, text);
+}
+
+void WebServer::deliverAnswer(const QString &session, const QString &text)
+{
+    const QPointer<Worker> worker = m_connections.value(session);
+    if (m_commandAnswers.answer(session, text, !worker.isNull()))
+        return;
+    if (!worker)
+        return;
+    sendTo(worker, text);
+    // A WebSocket page that is answered has its events already: the copies queued for polls go.
+    if (worker->kind() != Worker::Http)
+        m_httpSessions->purgeEvents(session);
 }
 
 // A page's stream of one cell of its own session's window. The session must be live and, for a WebSocket
 // session, opened by a page of the same origin: a session identifier seen by another page opens nothing.
 void WebServer::onStreamRequested(QString szUUID)
 {
-    const QPointer<Worker> worker = connections.value(szUUID);
+    const QPointer<Worker> worker = m_connections.value(szUUID);
     if (!worker)
         return;
     const Worker::StreamRequest &request = worker->streamRequest();
@@ -452,23 +365,23 @@ void WebServer::onStreamRequested(QString szUUID)
         worker->refuseStream(Worker::StreamBadRequest, QStringLiteral("no session or cell named"));
         return;
     }
-    const QPointer<Worker> sessionWorker = connections.value(request.session);
+    const QPointer<Worker> sessionWorker = m_connections.value(request.session);
     const bool sameOrigin = !sessionWorker || sessionWorker->pageOrigin() == worker->pageOrigin();
     if (!isLiveSession(request.session) || !sameOrigin) {
         worker->refuseStream(Worker::StreamNoSession, QStringLiteral("no such session"));
         return;
     }
     int open = 0;
-    for (const QPointer<Worker> &other : qAsConst(connections))
+    for (const QPointer<Worker> &other : qAsConst(m_connections))
         open += other && other->streamViewer() && other->streamRequest().session == request.session;
     if (open >= Worker::kMaxStreamsPerSession) {
         worker->refuseStream(Worker::StreamTooMany, QStringLiteral("too many streams"));
         return;
     }
-    std::shared_ptr<PageStreamViewer> viewer = worker->openStream(timings.streamUnsentBytes);
+    std::shared_ptr<PageStreamViewer> viewer = worker->openStream(m_timings.streamUnsentBytes);
     if (!viewer)
         return;
-    const int result = dispatcher->addStreamViewer(request.session, request.cell, viewer);
+    const int result = m_dispatcher->addStreamViewer(request.session, request.cell, viewer);
     if (result == WindowControlManager::kNoWindow)
         worker->refuseStream(Worker::StreamNoWindow, QStringLiteral("no window"));
     else if (result == VC_STREAM_VIEWER_NO_CELL)
@@ -481,44 +394,13 @@ void WebServer::onConnectClose(int iType, QString strUUID)
 {
     if (iType != Worker::WebSocketOrNothingYet)
         return;
-    dispatcher->releaseSession(strUUID);
-    connections.remove(strUUID);
-}
-
-void WebServer::answer(const QPointer<Worker> &worker, const QString &text)
-{
-    if (worker)
-        worker->answer(text.toUtf8());
-}
-
-void WebServer::stopPollTimer(Worker *worker)
-{
-    if (worker && worker->pollTimer() > 0) {
-        killTimer(worker->pollTimer());
-        worker->setPollTimer(0);
-    }
-}
-
-void WebServer::completePendingGet(const QString &session, bool startLiveness)
-{
-    const auto it = pendingGets.find(session);
-    if (it == pendingGets.end())
-        return;
-    const QPointer<Worker> worker = it.value();
-    pendingGets.erase(it);
-    if (!worker)
-        return;
-    answer(worker, QStringLiteral("timeout"));
-    if (startLiveness)
-        startLivenessTimer(session);
-    else
-        keepHttpSessionAlive(session);
-    stopPollTimer(worker);
+    m_dispatcher->releaseSession(strUUID);
+    m_connections.remove(strUUID);
 }
 
 void WebServer::onHttpCommand(QString szUUID, QByteArray strMessage)
 {
-    const QPointer<Worker> worker = connections.value(szUUID);
+    const QPointer<Worker> worker = m_connections.value(szUUID);
     if (!worker)
         return;
     // One parse, from the bytes: a text that is not JSON in valid UTF-8 is not a command for anyone, and
@@ -526,7 +408,7 @@ void WebServer::onHttpCommand(QString szUUID, QByteArray strMessage)
     bool ok = false;
     const QJsonObject request = parseObject(strMessage, &ok);
     if (!ok) {
-        connections.remove(szUUID);
+        m_connections.remove(szUUID);
         return;
     }
     const QString cmd = request.value(QLatin1String("cmd")).toString();
@@ -542,157 +424,50 @@ void WebServer::onHttpCommand(QString szUUID, QByteArray strMessage)
 
 void WebServer::onHttpConnect(const QString &szUUID)
 {
-    const auto it = connections.find(szUUID);
-    if (it == connections.end())
+    const auto it = m_connections.find(szUUID);
+    if (it == m_connections.end())
         return;
-    answer(it.value(), MessageDispatch::makeConnectReply(szUUID));
-    connections.erase(it);
-    httpSessions.insert(szUUID);
-    startLivenessTimer(szUUID);
+    HttpResponder(it.value()).answer(MessageDispatch::makeConnectReply(szUUID));
+    m_connections.erase(it);
+    m_httpSessions->open(szUUID);
 }
 
-// The command waits for its response under the session it names, apart from that session's own entry: a
+// The command waits for its answer under the session it names, apart from that session's own entry: a
 // WebSocket session of that identifier keeps receiving its answers and events.
 void WebServer::onHTTPMessage(const QString &szUUID, const QJsonObject &request)
 {
-    const QPointer<Worker> worker = connections.take(szUUID);
+    const QPointer<Worker> worker = m_connections.take(szUUID);
     if (!worker)
         return;
     const QString session = request.value(QLatin1String("uuid")).toString();
-    keepHttpSessionAlive(session);
-    httpCommands[session].append({worker, request.value(QLatin1String("sequence"))});
-    const QPointer<Worker> outerWorker = dispatchingWorker;
-    const QString outerSession = dispatchingSession;
-    dispatchingWorker = worker;
-    dispatchingSession = session;
-    dispatcher->dispatchMessage(request);
-    dispatchingWorker = outerWorker;
-    dispatchingSession = outerSession;
+    m_httpSessions->keepAlive(session);
+    m_commandAnswers.dispatch(session, HttpResponder(worker), request.value(QLatin1String("sequence")),
+        [this, &request] { m_dispatcher->dispatchMessage(request); });
 }
 
 void WebServer::onHttpGet(const QString &szUUID, const QJsonObject &request)
 {
-    const QPointer<Worker> worker = connections.value(szUUID);
+    const QPointer<Worker> worker = m_connections.take(szUUID);
     if (!worker)
         return;
-    const QString session = request.value(QLatin1String("uuid")).toString();
-    worker->setPollTimer(startTimer(timings.longPollMs));
-
-    bool expired = false;
-    const auto mark = livenessMarks.find(session);
-    if (mark != livenessMarks.end()) {
-        qCDebug(lcWebService) << "onHttpGet liveness mark" << mark.value();
-        if (mark.value() == kExpiredMarker) {
-            answer(worker, QStringLiteral("invalid"));
-            stopPollTimer(worker);
-            expired = true;
-        } else if (mark.value() > 0) {
-            // The page came back in time.
-            killTimer(mark.value());
-        }
-        if (mark.value() < 0)
-            --expiredMarks;
-        livenessMarks.erase(mark);
-    }
-
-    // Every poll counts the expired markers up, in key order, until one at -1 is removed.
-    for (auto it = livenessMarks.begin(); it != livenessMarks.end(); ++it) {
-        if (it.value() == -1) {
-            livenessMarks.erase(it);
-            --expiredMarks;
-            break;
-        }
-        if (it.value() < -1)
-            ++it.value();
-    }
-
-    if (!expired) {
-        // One poll parked per session: the one it replaces is answered at once.
-        const QPointer<Worker> replaced = pendingGets.value(session);
-        if (replaced && replaced != worker) {
-            answer(replaced, QStringLiteral("timeout"));
-            stopPollTimer(replaced);
-        }
-        pendingGets.insert(session, worker);
-    }
-    connections.remove(szUUID);
-
-    if (expired || worker->kind() != Worker::Http)
-        return;
-    if (const std::optional<QString> event = eventQueue.takeFirstFor(session)) {
-        answer(worker, *event);
-        stopPollTimer(worker);
-        pendingGets.remove(session);
-        keepHttpSessionAlive(session);
-    }
+    m_httpSessions->poll(request.value(QLatin1String("uuid")).toString(), HttpResponder(worker));
 }
 
 void WebServer::onHttpDisconnect(const QString &szUUID, const QJsonObject &request)
 {
-    const auto it = connections.find(szUUID);
-    if (it == connections.end())
-        return;
-    const QPointer<Worker> worker = it.value();
-    connections.erase(it);
+    const QPointer<Worker> worker = m_connections.take(szUUID);
     if (!worker)
         return;
-    answer(worker, QStringLiteral("disconnect"));
-    const QString session = request.value(QLatin1String("uuid")).toString();
-    // The session has ended: nothing is left for its liveness timer to release.
-    if (httpSessions.remove(session)) {
-        const auto mark = livenessMarks.find(session);
-        if (mark != livenessMarks.end() && mark.value() > 0) {
-            killTimer(mark.value());
-            livenessMarks.erase(mark);
-        }
-    }
-    dispatcher->releaseSession(session);
-    const auto parked = pendingGets.find(session);
-    if (parked != pendingGets.end()) {
-        const QPointer<Worker> parkedWorker = parked.value();
-        pendingGets.erase(parked);
-        answer(parkedWorker, QStringLiteral("timeout"));
-        stopPollTimer(parkedWorker);
-    }
-    // A body without "uuid" purges every event: every text contains the empty identifier.
-    eventQueue.purgeContaining(session);
+    HttpResponder(worker).answer(QStringLiteral("disconnect"));
+    m_httpSessions->disconnect(request.value(QLatin1String("uuid")).toString());
 }
 
 void WebServer::onHTTPImgMutiPackageMessage(QString strUUID)
 {
-    connections.remove(strUUID);
+    m_connections.remove(strUUID);
 }
 
 void WebServer::onHTTPImgMessageDetect(QString strUUID)
 {
-    connections.remove(strUUID);
-}
-
-void WebServer::timerEvent(QTimerEvent *event)
-{
-    const int timerId = event->timerId();
-    for (auto it = pendingGets.cbegin(); it != pendingGets.cend(); ++it) {
-        if (it.value() && it.value()->pollTimer() == timerId) {
-            // The long-poll ends with "timeout" and the session's liveness timer starts.
-            completePendingGet(QString(it.key()), true);
-            break;
-        }
-    }
-    for (auto it = livenessMarks.begin(); it != livenessMarks.end(); ++it) {
-        if (it.value() == timerId) {
-            qCDebug(lcWebService) << "timerEvent get timeout";
-            const QString session = it.key();
-            killTimer(timerId);
-            // Past the bound the session simply goes: its next poll is parked like any other.
-            if (expiredMarks < kMaxExpiredMarks) {
-                it.value() = kExpiredMarker;
-                ++expiredMarks;
-            } else {
-                livenessMarks.erase(it);
-            }
-            httpSessions.remove(session);
-            dispatcher->releaseSession(session);
-            return;
-        }
-    }
+    m_connections.remove(strUUID);
 }

@@ -1,18 +1,17 @@
 #pragma once
 
-#include "webservice/EventQueue.h"
+#include "dispatch/ModuleDispatch.h"
+#include "webservice/HttpCommandAnswers.h"
+#include "webservice/HttpSessions.h"
 #include "webservice/ListenPlan.h"
 #include "webservice/RequestGate.h"
 #include "webservice/Worker.h"
 
 #include <QAbstractSocket>
-#include <QHash>
 #include <QJsonObject>
-#include <QJsonValue>
 #include <QList>
 #include <QMap>
 #include <QPointer>
-#include <QSet>
 #include <QStringList>
 #include <QTcpServer>
 
@@ -41,9 +40,10 @@ struct AccessSettings
     QStringList allowedOrigins; // RequestGate
 };
 
-// The service's TCP listener and session layer. Every accepted connection gets an identifier and a Worker;
+// The service's TCP listener and its registries. Every accepted connection gets an identifier and a Worker;
 // workers, the session layer and every command run on the GUI thread, so the registries need no lock and
-// nothing waits for anything: answers reach their worker as queued events.
+// nothing waits for anything: answers reach their worker as queued events. The HTTP sessions (parked polls,
+// liveness, queued events) are HttpSessions; HTTP commands waiting for answers are HttpCommandAnswers.
 //
 // Registries hold QPointer<Worker>. A worker is taken out of every registry before it is deleted (later, from
 // the event loop), so nothing is delivered to one that has ended.
@@ -60,11 +60,6 @@ public:
     static constexpr int kAcceptRetryMs = 100;
     // Descriptors kept free of connections, for the process's own files, pipes and libraries.
     static constexpr int kReservedDescriptors = 64;
-
-    // A session whose liveness timer ran out; later polls of any session count it up to -1, then away.
-    static constexpr int kExpiredMarker = -5;
-    // Expired markers kept at once: every HTTP session that goes leaves one until polls count it away.
-    static constexpr int kMaxExpiredMarks = 10000;
 
     explicit WebServer(QObject *parent = nullptr, WebServerTimings timings = WebServerTimings(),
         int maxConnections = kMaxConnections);
@@ -89,10 +84,8 @@ public:
 
     // Answers "system.webconnect": the connect reply goes to the connection's worker, if it is registered.
     void sendConnectReply(QString uuid);
-    // Ends a parked long-poll of the session with "timeout".
-    void completePendingGet(const QString &session, bool startLiveness);
 
-    int openConnections() const { return openWorkers; }
+    int openConnections() const { return m_openWorkers; }
 
     // Where page-named files may be (the configuration's save and media directories).
     void setMediaPlaces(const MediaPlaces &places);
@@ -103,7 +96,6 @@ public:
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
-    void timerEvent(QTimerEvent *event) override;
 
 private slots:
     void onWebsocketMessage(QByteArray strMessage, QString szUUID);
@@ -113,32 +105,23 @@ private slots:
     void onStreamRequested(QString szUUID);
     void onHTTPImgMutiPackageMessage(QString strUUID);
     void onHTTPImgMessageDetect(QString strUUID);
-    void onMessageResponse(QString strUUID, QString message);
+    void onMessageResponse(QString strUUID, QString message, ModuleDispatch::MessageKind kind);
     void onAcceptError(QAbstractSocket::SocketError error);
 
 private:
-    // An HTTP command waiting for its response.
-    struct HttpCommand
-    {
-        QPointer<Worker> worker;
-        QJsonValue sequence; // the request's "sequence", to tell its response from a WebSocket session's
-    };
-
     void onHttpConnect(const QString &szUUID);
     void onHttpDisconnect(const QString &szUUID, const QJsonObject &request);
     void onHttpGet(const QString &szUUID, const QJsonObject &request);
     void onHTTPMessage(const QString &szUUID, const QJsonObject &request);
-    // The waiting HTTP command a response for session belongs to, taken out of the registry (null if none).
-    QPointer<Worker> takeHttpCommand(const QString &session, const QString &response);
+    // An event for a page: at once to its WebSocket, and queued for its HTTP polls.
+    void deliverEvent(const QString &session, const QString &text);
+    // An answer for a page: to the HTTP command it belongs to, or else to the session's WebSocket.
+    void deliverAnswer(const QString &session, const QString &text);
 
     // Queues text for a WebSocket worker as one text message; an HTTP worker has no use for it.
     static void sendTo(const QPointer<Worker> &worker, const QString &text);
     // Takes a closing worker out of every registry, then lets it be deleted.
     void retireWorker(Worker *worker);
-    // Hands the answer to a worker's HTTP request.
-    static void answer(const QPointer<Worker> &worker, const QString &text);
-    // Ends a worker's long-poll timer, if it runs.
-    void stopPollTimer(Worker *worker);
     static void widenListenBacklog(QTcpServer &listener);
     bool descriptorsRunningOut() const;
     // Binds every address of the plan on port; false (and nothing bound) when the port is taken.
@@ -146,29 +129,19 @@ private:
     void closeListeners();
     void pauseAllAccepting();
     void resumeAllAccepting();
-    // (Re)starts the session's liveness timer.
-    void startLivenessTimer(const QString &session);
-    // An HTTP session with no poll parked: its liveness starts again from now.
-    void keepHttpSessionAlive(const QString &session);
 
-    // Session registries (GUI thread only).
-    QMap<QString, QPointer<Worker>> connections; // live workers by identifier
-    QMap<QString, QPointer<Worker>> pendingGets; // parked long-polls by session identifier
-    QMap<QString, int> livenessMarks; // liveness timer ids and expired-session markers
-    int expiredMarks = 0; // entries of livenessMarks below 0
-    EventQueue eventQueue; // event texts waiting for long-polls
-    QHash<QString, QList<HttpCommand>> httpCommands; // HTTP commands awaiting a response, by session, oldest first
-    QPointer<Worker> dispatchingWorker; // the worker of the HTTP command being dispatched now, if any
-    QString dispatchingSession; // the session that command names
+    // Registries (GUI thread only).
+    QMap<QString, QPointer<Worker>> m_connections; // registered workers by identifier: WebSocket and stream
+                                                   // channels while open, an HTTP one until its request is routed
+    HttpSessions *m_httpSessions; // child of this object
+    HttpCommandAnswers m_commandAnswers; // HTTP commands awaiting their answers
 
-    QSet<QString> httpSessions; // HTTP sessions connected and not yet ended
-
-    MessageDispatch *dispatcher; // child of this object
-    const WebServerTimings timings; // long-poll, liveness and no-answer bounds
-    const int maxConnections;
-    ListenPlan listenPlan; // addresses listenInRange binds
-    std::shared_ptr<const RequestGate> requestGate; // shared with the workers
-    QList<AddressListener *> extraListeners; // children: the plan's addresses beyond this server's own
-    int openWorkers = 0; // accepted and not yet retired
-    int descriptorLimit = 0; // open files allowed to the process
+    MessageDispatch *m_dispatcher; // child of this object
+    const WebServerTimings m_timings; // no-answer bound and the page streams' unsent bound
+    const int m_maxConnections;
+    ListenPlan m_listenPlan; // addresses listenInRange binds
+    std::shared_ptr<const RequestGate> m_requestGate; // shared with the workers
+    QList<AddressListener *> m_extraListeners; // children: the plan's addresses beyond this server's own
+    int m_openWorkers = 0; // accepted and not yet retired
+    int m_descriptorLimit = 0; // open files allowed to the process
 };

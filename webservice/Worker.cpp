@@ -35,70 +35,70 @@ void Worker::closeDescriptor(qintptr socketDescriptor)
 
 Worker::Worker(QString id, QObject *parent, qint64 maxUnsentBytes, int noAnswerMs, int lingerMs)
     : QObject(parent)
-    , connectionId(std::move(id))
-    , maxUnsentBytes(maxUnsentBytes)
-    , lingerMs(lingerMs)
-    , requestGate(std::make_shared<const RequestGate>())
+    , m_connectionId(std::move(id))
+    , m_maxUnsentBytes(maxUnsentBytes)
+    , m_lingerMs(lingerMs)
+    , m_requestGate(std::make_shared<const RequestGate>())
 {
-    noAnswerTimer.setSingleShot(true);
-    noAnswerTimer.setInterval(noAnswerMs);
-    connect(&noAnswerTimer, &QTimer::timeout, this, [this] {
-        qCDebug(lcWebService) << "onHttpRequest no answer" << connectionId;
+    m_noAnswerTimer.setSingleShot(true);
+    m_noAnswerTimer.setInterval(noAnswerMs);
+    connect(&m_noAnswerTimer, &QTimer::timeout, this, [this] {
+        qCDebug(lcWebService) << "onHttpRequest no answer" << m_connectionId;
         deliverAnswer(QByteArrayLiteral("timeout"));
     });
 }
 
 void Worker::setRequestGate(std::shared_ptr<const RequestGate> gate)
 {
-    requestGate = std::move(gate);
+    m_requestGate = std::move(gate);
 }
 
 void Worker::start(qintptr socketDescriptor)
 {
-    socket = new QTcpSocket(this);
-    if (!socket->setSocketDescriptor(
+    m_socket = new QTcpSocket(this);
+    if (!m_socket->setSocketDescriptor(
             socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
         // Nobody will ever report on this connection: release the descriptor and end the worker.
-        delete socket;
+        delete m_socket;
         if (socketDescriptor >= 0)
             closeDescriptor(socketDescriptor);
         QMetaObject::invokeMethod(this, &Worker::onClose, Qt::QueuedConnection);
         return;
     }
-    auto *request = new HttpServerRequest(*socket, this);
+    auto *request = new HttpServerRequest(*m_socket, this);
     // Told at once, inside the reading pass, so that the end of the same pass is not missed.
     connect(request, &HttpServerRequest::ready, this, &Worker::onHttpHead);
     connect(request, &HttpServerRequest::ready, this, &Worker::onHttpRequest, Qt::QueuedConnection);
     connect(request, &HttpServerRequest::upgrade, this, &Worker::onWebsocketConnect);
     connect(request, &HttpServerRequest::close, this, &Worker::onClose);
-    connect(socket, &QAbstractSocket::disconnected, request, &QObject::deleteLater);
-    connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+    connect(m_socket, &QAbstractSocket::disconnected, request, &QObject::deleteLater);
+    connect(m_socket, &QAbstractSocket::disconnected, m_socket, &QObject::deleteLater);
 }
 
 void Worker::onHttpHead()
 {
     // The request drops every connection to its end signal before it announces a new head.
-    httpMessageComplete = false;
+    m_httpMessageComplete = false;
     connect(qobject_cast<HttpServerRequest *>(sender()), &HttpServerRequest::end, this, &Worker::onHttpEnd);
 }
 
 void Worker::onHttpEnd()
 {
-    httpMessageComplete = true;
-    if (HttpServerResponse *response = responseAwaitingBody.data()) {
-        responseAwaitingBody = nullptr;
+    m_httpMessageComplete = true;
+    if (HttpServerResponse *response = m_responseAwaitingBody.data()) {
+        m_responseAwaitingBody = nullptr;
         serveHttpRequest(qobject_cast<HttpServerRequest *>(sender()), response);
     }
 }
 
 void Worker::onHttpRequest()
 {
-    connectionKind = Http;
+    m_connectionKind = Http;
     auto *request = qobject_cast<HttpServerRequest *>(sender());
     if (!request)
         return;
     const Headers headers = request->headers();
-    const RequestGate::Verdict verdict = requestGate->check(headers);
+    const RequestGate::Verdict verdict = m_requestGate->check(headers);
     if (verdict != RequestGate::Verdict::Allowed) {
         qCDebug(lcWebService) << "request refused" << int(verdict) << headers.value("Host") << headers.value("Origin");
         answerFromGate(*request, RequestGate::refusal(verdict));
@@ -122,8 +122,8 @@ void Worker::onHttpRequest()
     // The status line waits for the answer (writeAnswer), so that the whole answer leaves in one write.
     // A body still in transit (a client that waited for "100 Continue", or a slow one) is waited for:
     // the request is served when its end arrives.
-    if (!httpMessageComplete) {
-        responseAwaitingBody = response;
+    if (!m_httpMessageComplete) {
+        m_responseAwaitingBody = response;
         return;
     }
     serveHttpRequest(request, response);
@@ -146,8 +146,8 @@ void Worker::serveHttpRequest(HttpServerRequest *request, HttpServerResponse *re
 
 void Worker::endConnection()
 {
-    if (socket)
-        GracefulClose::start(*socket, lingerMs);
+    if (m_socket)
+        GracefulClose::start(*m_socket, m_lingerMs);
 }
 
 void Worker::answerFromGate(HttpServerRequest &request, const QByteArray &answer)
@@ -169,10 +169,10 @@ void Worker::answerFromGate(HttpServerRequest &request, const QByteArray &answer
 
 void Worker::routeCommand(const QByteArray &command, HttpServerResponse *response, AnswerForm form)
 {
-    parkedResponse = response;
-    parkedForm = form;
-    noAnswerTimer.start();
-    emit receiveHttpCommand(connectionId, command);
+    m_parkedResponse = response;
+    m_parkedForm = form;
+    m_noAnswerTimer.start();
+    emit receiveHttpCommand(m_connectionId, command);
 }
 
 void Worker::answer(const QByteArray &text)
@@ -183,12 +183,12 @@ void Worker::answer(const QByteArray &text)
 
 void Worker::deliverAnswer(const QByteArray &text)
 {
-    if (parkedForm == AnswerForm::None)
+    if (m_parkedForm == AnswerForm::None)
         return;
-    const AnswerForm form = std::exchange(parkedForm, AnswerForm::None);
-    noAnswerTimer.stop();
-    HttpServerResponse *response = parkedResponse.data();
-    parkedResponse = nullptr;
+    const AnswerForm form = std::exchange(m_parkedForm, AnswerForm::None);
+    m_noAnswerTimer.stop();
+    HttpServerResponse *response = m_parkedResponse.data();
+    m_parkedResponse = nullptr;
     if (!response)
         return; // the peer went away meanwhile
     writeAnswer(*response, form == AnswerForm::Text ? "text/html" : "image/bmp",
@@ -225,7 +225,7 @@ void Worker::servePackageForm(const QString &query, const QString &data, HttpSer
         return;
     }
     PackageStore::shared().append(group, data.toLatin1());
-    emit receiveHttpImgTmpMessage(connectionId);
+    emit receiveHttpImgTmpMessage(m_connectionId);
     writeAnswer(*response, "image/bmp", ImageUtil::makeTextBitmap("continue"));
 }
 
@@ -239,7 +239,7 @@ void Worker::serveDetectForm(const QString &query, HttpServerResponse *response)
     const int random = QueryFields::intValue(query, QStringLiteral("random"));
     // A failed check gets the status line only, and the end of the connection.
     if (verifyPageChallenge(sessionId, user, challenge, iterations, random) == 0) {
-        emit receiveHttpImgDetectMessage(connectionId);
+        emit receiveHttpImgDetectMessage(m_connectionId);
         writeAnswer(*response, "image/bmp", ImageUtil::makeTextBitmap("detect"));
         return;
     }
@@ -250,11 +250,11 @@ void Worker::serveDetectForm(const QString &query, HttpServerResponse *response)
 
 void Worker::onWebsocketConnect()
 {
-    connectionKind = WebSocketOrNothingYet;
+    m_connectionKind = WebSocketOrNothingYet;
     auto *request = qobject_cast<HttpServerRequest *>(sender());
     if (!request)
         return;
-    const RequestGate::Verdict verdict = requestGate->check(request->headers());
+    const RequestGate::Verdict verdict = m_requestGate->check(request->headers());
     if (verdict != RequestGate::Verdict::Allowed) {
         qCDebug(lcWebService) << "handshake refused" << int(verdict) << request->headers().value("Host")
                               << request->headers().value("Origin");
@@ -262,68 +262,68 @@ void Worker::onWebsocketConnect()
         return;
     }
     // Connected before the WebSocket's own reading: it tells what that reading finds from other reads.
-    connect(&request->socket(), &QIODevice::readyRead, this, [this] { inSocketRead = true; });
-    webSocket = new WebSocket(this, maxUnsentBytes);
-    if (!webSocket->acceptHandshake(*request, request->takeBody(), Headers())) {
+    connect(&request->socket(), &QIODevice::readyRead, this, [this] { m_inSocketRead = true; });
+    m_webSocket = new WebSocket(this, m_maxUnsentBytes);
+    if (!m_webSocket->acceptHandshake(*request, request->takeBody(), Headers())) {
         // A refused handshake leaves the connection open (what arrives is discarded), and neither the
         // request nor the WebSocket reports its end: the worker ends when the peer closes.
         connect(&request->socket(), &QAbstractSocket::disconnected, this, &Worker::onClose);
-        webSocket->deleteLater();
-        webSocket = nullptr;
+        m_webSocket->deleteLater();
+        m_webSocket = nullptr;
         request->deleteLater();
         return;
     }
-    webSocket->setMessageKind(WebSocket::Text);
-    handshakeOrigin = request->headers().value("Origin").left(RequestGate::kMaxFieldLength);
+    m_webSocket->setMessageKind(WebSocket::Text);
+    m_handshakeOrigin = request->headers().value("Origin").left(RequestGate::kMaxFieldLength);
     if (request->url().path() == QLatin1String(kStreamPath)) {
         // A stream channel carries no commands: what the page sends on it is read and dropped.
-        connectionKind = Stream;
+        m_connectionKind = Stream;
         const QUrlQuery query(request->url());
-        requestedStream.session = query.queryItemValue(QStringLiteral("uuid"), QUrl::FullyDecoded);
+        m_requestedStream.session = query.queryItemValue(QStringLiteral("uuid"), QUrl::FullyDecoded);
         bool number = false;
-        requestedStream.cell = query.queryItemValue(QStringLiteral("wndIndex"), QUrl::FullyDecoded).toInt(&number);
+        m_requestedStream.cell = query.queryItemValue(QStringLiteral("wndIndex"), QUrl::FullyDecoded).toInt(&number);
         if (!number)
-            requestedStream.cell = -1;
+            m_requestedStream.cell = -1;
         const QString codecs = query.queryItemValue(QStringLiteral("codecs"), QUrl::FullyDecoded);
-        requestedStream.codecs = codecs.isEmpty() ? QStringList { QStringLiteral("avc1") }
+        m_requestedStream.codecs = codecs.isEmpty() ? QStringList { QStringLiteral("avc1") }
                                                   : codecs.left(RequestGate::kMaxFieldLength).split(QLatin1Char(','));
-        connect(webSocket, &WebSocket::disconnected, this, &Worker::onClose);
-        connect(webSocket, &WebSocket::disconnected, webSocket, &QObject::deleteLater);
+        connect(m_webSocket, &WebSocket::disconnected, this, &Worker::onClose);
+        connect(m_webSocket, &WebSocket::disconnected, m_webSocket, &QObject::deleteLater);
         request->deleteLater();
-        emit streamRequested(connectionId);
+        emit streamRequested(m_connectionId);
         return;
     }
-    connect(webSocket, &WebSocket::newMessage, this, &Worker::onNewMessage);
+    connect(m_webSocket, &WebSocket::newMessage, this, &Worker::onNewMessage);
     // Connected after the WebSocket's own reading: the messages of a read are handed on in the same pass.
     connect(&request->socket(), &QIODevice::readyRead, this, &Worker::onReadDone);
-    connect(webSocket, &WebSocket::disconnected, this, &Worker::onClose);
-    connect(webSocket, &WebSocket::disconnected, webSocket, &QObject::deleteLater);
+    connect(m_webSocket, &WebSocket::disconnected, this, &Worker::onClose);
+    connect(m_webSocket, &WebSocket::disconnected, m_webSocket, &QObject::deleteLater);
     request->deleteLater();
 }
 
 std::shared_ptr<PageStreamViewer> Worker::openStream(qint64 maxUnsentBytes)
 {
-    if (!webSocket || viewer)
+    if (!m_webSocket || m_viewer)
         return nullptr;
     const QPointer<Worker> self(this);
-    viewer = std::make_shared<PageStreamViewer>(
+    m_viewer = std::make_shared<PageStreamViewer>(
         [self] {
             if (self)
                 self->sendStreamPieces();
         },
-        maxUnsentBytes, requestedStream.codecs);
-    if (socket) {
-        connect(socket, &QIODevice::bytesWritten, this, [this] {
-            if (viewer && socket)
-                viewer->setSocketUnsent(socket->bytesToWrite());
+        maxUnsentBytes, m_requestedStream.codecs);
+    if (m_socket) {
+        connect(m_socket, &QIODevice::bytesWritten, this, [this] {
+            if (m_viewer && m_socket)
+                m_viewer->setSocketUnsent(m_socket->bytesToWrite());
         });
     }
-    return viewer;
+    return m_viewer;
 }
 
 void Worker::refuseStream(StreamRefusal refusal, const QString &reason)
 {
-    qCDebug(lcWebService) << "stream refused" << int(refusal) << reason << connectionId;
+    qCDebug(lcWebService) << "stream refused" << int(refusal) << reason << m_connectionId;
     endStream(QJsonDocument(QJsonObject { { QStringLiteral("event"), QStringLiteral("refused") },
                                 { QStringLiteral("errorCode"), int(refusal) },
                                 { QStringLiteral("reason"), reason } })
@@ -332,30 +332,30 @@ void Worker::refuseStream(StreamRefusal refusal, const QString &reason)
 
 void Worker::endStream(const QByteArray &lastText)
 {
-    if (!webSocket)
+    if (!m_webSocket)
         return;
-    webSocket->sendUtf8Message(lastText);
-    webSocket->close();
+    m_webSocket->sendUtf8Message(lastText);
+    m_webSocket->close();
 }
 
 // Pieces go out as they came: the codec as a text message (unless the page cannot decode it), the
 // initialisation segment and the fragments as binary messages.
 void Worker::sendStreamPieces()
 {
-    if (!viewer)
+    if (!m_viewer)
         return;
-    std::deque<PageStreamViewer::Piece> pieces = viewer->take();
+    std::deque<PageStreamViewer::Piece> pieces = m_viewer->take();
     for (PageStreamViewer::Piece &piece : pieces) {
-        if (!webSocket)
+        if (!m_webSocket)
             return;
         switch (piece.kind) {
         case PageStreamViewer::Piece::Codec: {
             const QString family = QString::fromLatin1(piece.bytes).section(QLatin1Char('.'), 0, 0);
-            if (!requestedStream.codecs.contains(family)) {
+            if (!m_requestedStream.codecs.contains(family)) {
                 refuseStream(StreamCodecNotDecodable, QStringLiteral("codec not decodable by the page: ") + QString::fromLatin1(piece.bytes));
                 return;
             }
-            webSocket->sendUtf8Message(QJsonDocument(QJsonObject { { QStringLiteral("codec"), QString::fromLatin1(piece.bytes) },
+            m_webSocket->sendUtf8Message(QJsonDocument(QJsonObject { { QStringLiteral("codec"), QString::fromLatin1(piece.bytes) },
                                                          { QStringLiteral("width"), piece.width },
                                                          { QStringLiteral("height"), piece.height } })
                                            .toJson(QJsonDocument::Compact));
@@ -363,7 +363,7 @@ void Worker::sendStreamPieces()
         }
         case PageStreamViewer::Piece::Init:
         case PageStreamViewer::Piece::Fragment:
-            webSocket->sendBinaryMessage(piece.bytes);
+            m_webSocket->sendBinaryMessage(piece.bytes);
             break;
         case PageStreamViewer::Piece::Ended:
             endStream(QByteArrayLiteral("{\"event\":\"ended\"}"));
@@ -373,7 +373,7 @@ void Worker::sendStreamPieces()
                 { QStringLiteral("from"), QString::fromLatin1(piece.bytes) } };
             if (piece.cpuPercent >= 0)
                 event.insert(QStringLiteral("cpuPercent"), qRound(piece.cpuPercent * 10) / 10.0);
-            webSocket->sendUtf8Message(QJsonDocument(event).toJson(QJsonDocument::Compact));
+            m_webSocket->sendUtf8Message(QJsonDocument(event).toJson(QJsonDocument::Compact));
             break;
         }
         case PageStreamViewer::Piece::NotTranscoded:
@@ -384,35 +384,35 @@ void Worker::sendStreamPieces()
             return;
         }
     }
-    if (socket)
-        viewer->setSocketUnsent(socket->bytesToWrite());
+    if (m_socket)
+        m_viewer->setSocketUnsent(m_socket->bytesToWrite());
 }
 
 void Worker::onNewMessage(QByteArray msg)
 {
-    inboxBytes += msg.size();
-    inbox.push_back(std::move(msg));
+    m_inboxBytes += msg.size();
+    m_inbox.push_back(std::move(msg));
     // The kernel's buffers push back on the peer while the session layer catches up.
-    if (webSocket && (int(inbox.size()) >= kMaxWaitingMessages || inboxBytes >= kMaxWaitingBytes))
-        webSocket->setReadingPaused(true);
+    if (m_webSocket && (int(m_inbox.size()) >= kMaxWaitingMessages || m_inboxBytes >= kMaxWaitingBytes))
+        m_webSocket->setReadingPaused(true);
     // Messages of a socket read are handed on as soon as the read is done (onReadDone); others (the bytes
     // that came with the handshake, or a read resumed after a pause) from the next pass.
-    if (!inSocketRead)
+    if (!m_inSocketRead)
         scheduleDelivery();
 }
 
 void Worker::onReadDone()
 {
-    inSocketRead = false;
-    if (!inbox.empty() && !deliveryScheduled)
+    m_inSocketRead = false;
+    if (!m_inbox.empty() && !m_deliveryScheduled)
         deliverMessages(kMaxMessagesPerPass, kMaxPassMs);
 }
 
 void Worker::scheduleDelivery()
 {
-    if (deliveryScheduled)
+    if (m_deliveryScheduled)
         return;
-    deliveryScheduled = true;
+    m_deliveryScheduled = true;
     QMetaObject::invokeMethod(
         this, [this] { deliverMessages(kMaxMessagesPerPass, kMaxPassMs); }, Qt::QueuedConnection);
 }
@@ -421,70 +421,70 @@ void Worker::scheduleDelivery()
 // behind whatever else the event loop has to do.
 void Worker::deliverMessages(int maxMessages, int maxMs)
 {
-    deliveryScheduled = false;
+    m_deliveryScheduled = false;
     QElapsedTimer pass;
     pass.start();
     const QPointer<Worker> self(this);
-    const bool outerDelivery = std::exchange(delivering, true);
-    for (int handed = 0; !inbox.empty() && handed < maxMessages; ++handed) {
+    const bool outerDelivery = std::exchange(m_delivering, true);
+    for (int handed = 0; !m_inbox.empty() && handed < maxMessages; ++handed) {
         if (maxMs >= 0 && handed > 0 && pass.elapsed() >= maxMs)
             break;
-        QByteArray msg = std::move(inbox.front());
-        inbox.pop_front();
-        inboxBytes -= msg.size();
-        emit receiveWebsocketMessage(msg, connectionId);
+        QByteArray msg = std::move(m_inbox.front());
+        m_inbox.pop_front();
+        m_inboxBytes -= msg.size();
+        emit receiveWebsocketMessage(msg, m_connectionId);
         if (!self)
             return;
     }
-    delivering = outerDelivery;
+    m_delivering = outerDelivery;
     // The answers to these messages leave together, now.
-    if (!delivering && !outbox.isEmpty())
+    if (!m_delivering && !m_outbox.isEmpty())
         flushQueuedText();
-    if (!inbox.empty())
+    if (!m_inbox.empty())
         scheduleDelivery();
     // Reading resumes once half the bound is free, not at every message.
-    if (webSocket && webSocket->isReadingPaused() && int(inbox.size()) <= kMaxWaitingMessages / 2
-        && inboxBytes <= kMaxWaitingBytes / 2)
-        webSocket->setReadingPaused(false);
+    if (m_webSocket && m_webSocket->isReadingPaused() && int(m_inbox.size()) <= kMaxWaitingMessages / 2
+        && m_inboxBytes <= kMaxWaitingBytes / 2)
+        m_webSocket->setReadingPaused(false);
 }
 
 void Worker::queueText(const QByteArray &text)
 {
-    if (!webSocket)
+    if (!m_webSocket)
         return;
-    outbox.append(text);
-    outboxBytes += text.size();
+    m_outbox.append(text);
+    m_outboxBytes += text.size();
     // What is held here counts against the unsent-bytes bound as well: past it, write now and let the
     // WebSocket drop the connection.
-    if (outboxBytes > maxUnsentBytes) {
+    if (m_outboxBytes > m_maxUnsentBytes) {
         flushQueuedText();
         return;
     }
     // Answers to the messages being handed on leave when the hand-over ends.
-    if (flushScheduled || delivering)
+    if (m_flushScheduled || m_delivering)
         return;
-    flushScheduled = true;
+    m_flushScheduled = true;
     QMetaObject::invokeMethod(this, &Worker::flushQueuedText, Qt::QueuedConnection);
 }
 
 void Worker::flushQueuedText()
 {
-    flushScheduled = false;
+    m_flushScheduled = false;
     QList<QByteArray> texts;
-    texts.swap(outbox);
-    outboxBytes = 0;
-    if (webSocket && !texts.isEmpty())
-        webSocket->sendMessages(texts);
+    texts.swap(m_outbox);
+    m_outboxBytes = 0;
+    if (m_webSocket && !texts.isEmpty())
+        m_webSocket->sendMessages(texts);
 }
 
 void Worker::onClose()
 {
-    if (closeReported)
+    if (m_closeReported)
         return;
-    closeReported = true;
+    m_closeReported = true;
     // Messages that arrived before the end are still handed on, in order, before the end is reported.
     const QPointer<Worker> self(this);
-    deliverMessages(int(inbox.size()), -1);
+    deliverMessages(int(m_inbox.size()), -1);
     if (self)
-        emit connectionClose(connectionKind, connectionId);
+        emit connectionClose(m_connectionKind, m_connectionId);
 }

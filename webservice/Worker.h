@@ -75,17 +75,13 @@ public:
     explicit Worker(QString id, QObject *parent = nullptr, qint64 maxUnsentBytes = WebSocket::kMaxUnsentBytes,
         int noAnswerMs = kNoAnswerMs, int lingerMs = GracefulClose::kLingerMs);
 
-    const QString &id() const { return connectionId; }
-    int kind() const { return connectionKind; }
+    const QString &id() const { return m_connectionId; }
+    int kind() const { return m_connectionKind; }
     // The WebSocket handshake was accepted and the connection has not ended.
-    bool isWebSocket() const { return !webSocket.isNull(); }
+    bool isWebSocket() const { return !m_webSocket.isNull(); }
 
     // The gate every request's head passes first; loopback defaults until set.
     void setRequestGate(std::shared_ptr<const RequestGate> gate);
-
-    // The long-poll timer the WebServer started for this worker (0 when none).
-    int pollTimer() const { return pollTimerId; }
-    void setPollTimer(int timerId) { pollTimerId = timerId; }
 
     // Takes over an accepted connection. A descriptor that cannot be attached is closed, and the worker
     // reports its end from the event loop.
@@ -102,18 +98,18 @@ public:
     static void closeDescriptor(qintptr socketDescriptor);
 
     // The Origin of the accepted WebSocket handshake (empty without one).
-    const QByteArray &pageOrigin() const { return handshakeOrigin; }
+    const QByteArray &pageOrigin() const { return m_handshakeOrigin; }
     // The stream channel's request, once its handshake was accepted.
-    const StreamRequest &streamRequest() const { return requestedStream; }
+    const StreamRequest &streamRequest() const { return m_requestedStream; }
     // A viewer whose pieces this stream channel sends to its page; none after the channel has ended.
     std::shared_ptr<PageStreamViewer> openStream(qint64 maxUnsentBytes);
-    const std::shared_ptr<PageStreamViewer> &streamViewer() const { return viewer; }
+    const std::shared_ptr<PageStreamViewer> &streamViewer() const { return m_viewer; }
     // Tells the page why and ends the channel.
     void refuseStream(StreamRefusal refusal, const QString &reason);
 
     // How many WebSocket messages wait to be handed on, and their bytes.
-    int waitingMessages() const { return int(inbox.size()); }
-    qint64 waitingBytes() const { return inboxBytes; }
+    int waitingMessages() const { return int(m_inbox.size()); }
+    qint64 waitingBytes() const { return m_inboxBytes; }
 
 signals:
     void receiveWebsocketMessage(QByteArray msg, QString szUUID);
@@ -161,36 +157,35 @@ private:
     void deliverMessages(int maxMessages, int maxMs);
     void flushQueuedText();
 
-    const QString connectionId; // braced random UUID given at accept
-    int pollTimerId = 0;
-    int connectionKind = WebSocketOrNothingYet;
-    bool closeReported = false; // connectionClose is emitted once
-    const qint64 maxUnsentBytes;
-    const int lingerMs;
-    QPointer<QTcpSocket> socket;
-    QPointer<WebSocket> webSocket; // once the handshake was accepted
-    std::shared_ptr<const RequestGate> requestGate;
+    const QString m_connectionId; // braced random UUID given at accept
+    int m_connectionKind = WebSocketOrNothingYet;
+    bool m_closeReported = false; // connectionClose is emitted once
+    const qint64 m_maxUnsentBytes;
+    const int m_lingerMs;
+    QPointer<QTcpSocket> m_socket;
+    QPointer<WebSocket> m_webSocket; // once the handshake was accepted
+    std::shared_ptr<const RequestGate> m_requestGate;
 
     // HTTP
-    bool httpMessageComplete = false; // the request's body has fully arrived
-    QPointer<HttpServerResponse> responseAwaitingBody; // head answered, body in transit
-    QPointer<HttpServerResponse> parkedResponse; // waiting for answer()
-    AnswerForm parkedForm = AnswerForm::None;
-    QTimer noAnswerTimer;
+    bool m_httpMessageComplete = false; // the request's body has fully arrived
+    QPointer<HttpServerResponse> m_responseAwaitingBody; // head answered, body in transit
+    QPointer<HttpServerResponse> m_parkedResponse; // waiting for answer()
+    AnswerForm m_parkedForm = AnswerForm::None;
+    QTimer m_noAnswerTimer;
 
     // WebSocket
-    std::deque<QByteArray> inbox; // messages from the peer not yet handed on, oldest first
-    qint64 inboxBytes = 0;
-    bool deliveryScheduled = false;
-    bool inSocketRead = false; // the WebSocket is reading the socket in this readyRead
-    bool delivering = false; // messages are being handed on; their answers wait for the end
-    QList<QByteArray> outbox; // text for the peer, written at the next pass
-    qint64 outboxBytes = 0;
-    bool flushScheduled = false;
+    std::deque<QByteArray> m_inbox; // messages from the peer not yet handed on, oldest first
+    qint64 m_inboxBytes = 0;
+    bool m_deliveryScheduled = false;
+    bool m_inSocketRead = false; // the WebSocket is reading the socket in this readyRead
+    bool m_delivering = false; // messages are being handed on; their answers wait for the end
+    QList<QByteArray> m_outbox; // text for the peer, written at the next pass
+    qint64 m_outboxBytes = 0;
+    bool m_flushScheduled = false;
 
-    QByteArray handshakeOrigin;
+    QByteArray m_handshakeOrigin;
 
     // Stream channel
-    StreamRequest requestedStream;
-    std::shared_ptr<PageStreamViewer> viewer;
+    StreamRequest m_requestedStream;
+    std::shared_ptr<PageStreamViewer> m_viewer;
 };

@@ -15,8 +15,8 @@ import { chromium } from 'playwright-core';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const files = {
-    '/http-test.html': [path.join(here, '../../web/http-test.html'), 'text/html'],
-    '/localservice-http.js': [path.join(here, '../../web/localservice-http.js'), 'text/javascript'],
+    '/http-test.html': [path.join(here, 'pages/http-test.html'), 'text/html'],
+    '/localservice-http.js': [path.join(here, 'pages/localservice-http.js'), 'text/javascript'],
     '/pako.min.js': [path.join(here, 'node_modules/pako/dist/pako.min.js'), 'text/javascript'],
 };
 

@@ -11,7 +11,7 @@ import { chromium } from 'playwright-core';
 import { startService } from './service-process.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-const pageFile = path.join(here, '../../web/websocket-test.html');
+const pageFile = path.join(here, 'pages/websocket-test.html');
 
 let service;
 let pageServer;

@@ -1,4 +1,5 @@
-// Page-side client of LocalService over plain HTTP, for pages that cannot use WebSocket.
+// A test page's client of LocalService over plain HTTP, written out apart from the client library so that the
+// tests check the wire forms themselves.
 //
 // Three roads, all to the service's port:
 // - commands as POST bodies (a "simple" cross-origin request: text/plain, no preflight), answered with
