@@ -1,21 +1,12 @@
 #include "util/JsonText.h"
 
+#include "base/HexDigit.h"
+
 #include <QSet>
 #include <QString>
 #include <QVector>
 
 namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // A member name as Qt will read it: its escapes turned into the characters they stand for (UTF-16, so
 // that "\u00e9" and a raw "é" compare equal).
@@ -38,7 +29,7 @@ QString nameOf(const char *begin, const char *end)
         case 'u': {
             int unit = 0;
             for (int i = 1; i <= 4 && at + i < end; ++i)
-                unit = unit * 16 + qMax(0, hexValue(at[i]));
+                unit = unit * 16 + qMax(0, Base::hexDigitValue(static_cast<unsigned char>(at[i])));
             name += QChar(ushort(unit));
             at += qMin<std::ptrdiff_t>(4, end - at - 1);
             break;

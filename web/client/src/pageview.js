@@ -26,15 +26,16 @@ export function decodableCodecs(view) {
 /** Columns of a layout of count cells: the smallest square that holds them. */
 const columnsFor = (count) => Math.max(1, Math.ceil(Math.sqrt(count)));
 
-/** One cell's stream: a stream channel into a <video> through a MediaSource, kept near the live edge. */
-class CellStream {
-    constructor(cell, url, onRefused, onTranscoding) {
+/**
+ * A cell's stream channel: its text messages (the codec, a refusal, transcoding) and its binary pieces,
+ * which each kind of cell stream takes in its own way (start and piece).
+ */
+class ChannelStream {
+    constructor(cell, element, url, onRefused, onTranscoding) {
         this.cell = cell;
-        this.video = cell.video;
-        this.view = cell.video.ownerDocument.defaultView;
+        this.view = element.ownerDocument.defaultView;
         this.onRefused = onRefused;
         this.onTranscoding = onTranscoding;
-        this.queue = [];
         this.closed = false;
         this.socket = new this.view.WebSocket(url);
         this.socket.binaryType = 'arraybuffer';
@@ -44,8 +45,7 @@ class CellStream {
 
     receive(data) {
         if (typeof data !== 'string') {
-            this.queue.push(data);
-            this.pump();
+            this.piece(data);
             return;
         }
         const message = JSON.parse(data);
@@ -55,6 +55,26 @@ class CellStream {
             this.onRefused(message);
         else if (message.event === 'transcoding')
             this.onTranscoding(message);
+    }
+
+    close() {
+        this.closed = true;
+        this.socket.onclose = null;
+        this.socket.close();
+    }
+}
+
+/** One cell's stream: a stream channel into a <video> through a MediaSource, kept near the live edge. */
+class CellStream extends ChannelStream {
+    constructor(cell, url, onRefused, onTranscoding) {
+        super(cell, cell.video, url, onRefused, onTranscoding);
+        this.video = cell.video;
+        this.queue = [];
+    }
+
+    piece(data) {
+        this.queue.push(data);
+        this.pump();
     }
 
     /** A new codec (the first, or after the stream changed): a new MediaSource. */
@@ -102,12 +122,6 @@ class CellStream {
             }
         }
     }
-
-    close() {
-        this.closed = true;
-        this.socket.onclose = null;
-        this.socket.close();
-    }
 }
 
 /** Whether this browser can decode a cell's frames itself into a <canvas> (WebCodecs). */
@@ -119,34 +133,18 @@ export const hasVideoDecoder = (view) => typeof view.VideoDecoder === 'function'
  * A decoder that falls behind drops frames to the next key frame; a page that paints more slowly than the
  * frames come draws the newest only. After each drawn frame the canvas raises "frame".
  */
-class DecodedCellStream {
+class DecodedCellStream extends ChannelStream {
     constructor(cell, url, onRefused, onTranscoding) {
-        this.cell = cell;
+        super(cell, cell.canvas, url, onRefused, onTranscoding);
         this.canvas = cell.canvas;
-        this.view = cell.canvas.ownerDocument.defaultView;
-        this.onRefused = onRefused;
-        this.onTranscoding = onTranscoding;
-        this.closed = false;
-        this.socket = new this.view.WebSocket(url);
-        this.socket.binaryType = 'arraybuffer';
-        this.socket.onmessage = (message) => this.receive(message.data);
-        this.socket.onclose = () => this.cell.streamClosed(this);
     }
 
-    receive(data) {
-        if (typeof data === 'string') {
-            const message = JSON.parse(data);
-            if (message.codec)
-                this.start(message.codec);
-            else if (message.event === 'refused')
-                this.onRefused(message);
-            else if (message.event === 'transcoding')
-                this.onTranscoding(message);
-        } else if (!this.init) {
+    /** The init segment first, then one fragment per frame. */
+    piece(data) {
+        if (!this.init)
             this.configure(data);
-        } else {
+        else
             this.decode(data);
-        }
     }
 
     /** A new codec (the first, or after the stream changed): its init segment comes next. */
@@ -219,11 +217,9 @@ class DecodedCellStream {
     }
 
     close() {
-        this.closed = true;
+        super.close();
         this.pending?.close();
         this.pending = undefined;
-        this.socket.onclose = null;
-        this.socket.close();
         if (this.decoder?.state !== 'closed')
             this.decoder?.close();
     }
