@@ -158,18 +158,32 @@ class DecodedCellStream extends ChannelStream {
 
     configure(segment) {
         this.init = readInit(segment);
+        this.openDecoder();
+    }
+
+    openDecoder() {
         if (!this.init || this.closed)
             return;
+        this.waitingForKey = true;
         this.decoder = new this.view.VideoDecoder({
             output: (frame) => this.draw(frame),
-            error: () => { this.decoder = undefined; }, // the next codec message starts again
+            // A decoder that failed, or that the browser took back from a busy or hidden page, is made
+            // again at the next key frame: the stream goes on, and the cell must not stay dark.
+            error: () => { this.decoder = undefined; },
         });
         this.decoder.configure({ codec: this.codec, description: this.init.description, optimizeForLatency: true });
     }
 
     decode(fragment) {
-        const frame = this.decoder?.state === 'configured' ? readFragment(fragment) : undefined;
+        const frame = this.init ? readFragment(fragment) : undefined;
         if (!frame)
+            return;
+        if (!this.decoder || this.decoder.state === 'closed') {
+            if (!frame.key)
+                return;
+            this.openDecoder();
+        }
+        if (this.decoder?.state !== 'configured')
             return;
         if (this.decoder.decodeQueueSize > MAX_DECODE_QUEUE)
             this.waitingForKey = true;
