@@ -52,51 +52,51 @@ std::unique_ptr<StreamTranscoder> StreamTranscoder::start(std::shared_ptr<VC_Str
         return nullptr;
     }
     std::unique_ptr<StreamTranscoder> transcoder(new StreamTranscoder(std::move(viewer), std::move(output), timeBase, from));
-    transcoder->decoder = avcodec_alloc_context3(decoding);
-    transcoder->packetOut = av_packet_alloc();
-    transcoder->picture = av_frame_alloc();
-    if (!transcoder->decoder || !transcoder->packetOut || !transcoder->picture
-        || avcodec_parameters_to_context(transcoder->decoder, &parameters) < 0)
+    transcoder->m_decoder = avcodec_alloc_context3(decoding);
+    transcoder->m_packetOut = av_packet_alloc();
+    transcoder->m_picture = av_frame_alloc();
+    if (!transcoder->m_decoder || !transcoder->m_packetOut || !transcoder->m_picture
+        || avcodec_parameters_to_context(transcoder->m_decoder, &parameters) < 0)
         return nullptr;
     // One thread: no frame threading's delay, and the thread's CPU time is the whole cost.
-    transcoder->decoder->thread_count = 1;
-    transcoder->decoder->pkt_timebase = timeBase;
+    transcoder->m_decoder->thread_count = 1;
+    transcoder->m_decoder->pkt_timebase = timeBase;
     // The players' frame bound holds for this decoder too: a larger frame is not decoded.
-    transcoder->decoder->max_pixels = kMaxFramePixels;
-    if (avcodec_open2(transcoder->decoder, decoding, nullptr) < 0)
+    transcoder->m_decoder->max_pixels = kMaxFramePixels;
+    if (avcodec_open2(transcoder->m_decoder, decoding, nullptr) < 0)
         return nullptr;
-    transcoder->viewer->streamTranscoding(from, -1);
-    transcoder->thread = std::thread(&StreamTranscoder::run, transcoder.get());
+    transcoder->m_viewer->streamTranscoding(from, -1);
+    transcoder->m_thread = std::thread(&StreamTranscoder::run, transcoder.get());
     *refusal = 0;
     return transcoder;
 }
 
 StreamTranscoder::StreamTranscoder(std::shared_ptr<VC_StreamViewer> viewer, std::shared_ptr<PacketTap> output,
     AVRational timeBase, QByteArray from)
-    : viewer(std::move(viewer))
-    , output(std::move(output))
-    , timeBase(timeBase)
-    , from(std::move(from))
+    : m_viewer(std::move(viewer))
+    , m_output(std::move(output))
+    , m_timeBase(timeBase)
+    , m_from(std::move(from))
 {
 }
 
 StreamTranscoder::~StreamTranscoder()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        stopping = true;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
     }
-    wake.notify_all();
-    if (thread.joinable())
-        thread.join();
-    for (AVPacket *packet : queue)
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+    for (AVPacket *packet : m_queue)
         av_packet_free(&packet);
-    avcodec_free_context(&decoder);
-    avcodec_free_context(&encoder);
-    avcodec_parameters_free(&encoded);
-    sws_freeContext(scaler);
-    av_frame_free(&picture);
-    av_packet_free(&packetOut);
+    avcodec_free_context(&m_decoder);
+    avcodec_free_context(&m_encoder);
+    avcodec_parameters_free(&m_encoded);
+    sws_freeContext(m_scaler);
+    av_frame_free(&m_picture);
+    av_packet_free(&m_packetOut);
     transcoders.fetch_sub(1);
 }
 
@@ -108,65 +108,65 @@ int StreamTranscoder::running()
 void StreamTranscoder::push(const AVPacket &packet)
 {
     const bool key = (packet.flags & AV_PKT_FLAG_KEY) != 0;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (stopping)
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stopping)
         return;
-    if (int(queue.size()) >= kMaxQueuedPackets || queuedBytes + packet.size > kMaxQueuedBytes) {
-        for (AVPacket *dropped : queue)
+    if (int(m_queue.size()) >= kMaxQueuedPackets || m_queuedBytes + packet.size > kMaxQueuedBytes) {
+        for (AVPacket *dropped : m_queue)
             av_packet_free(&dropped);
-        queue.clear();
-        queuedBytes = 0;
-        waitingForKeyFrame = true;
+        m_queue.clear();
+        m_queuedBytes = 0;
+        m_waitingForKeyFrame = true;
     }
-    if (waitingForKeyFrame && !key)
+    if (m_waitingForKeyFrame && !key)
         return;
     AVPacket *copy = av_packet_clone(&packet);
     if (!copy)
         return;
-    if (waitingForKeyFrame)
-        flushDecoder = true;
-    waitingForKeyFrame = false;
-    queue.push_back(copy);
-    queuedBytes += copy->size;
-    wake.notify_one();
+    if (m_waitingForKeyFrame)
+        m_flushDecoder = true;
+    m_waitingForKeyFrame = false;
+    m_queue.push_back(copy);
+    m_queuedBytes += copy->size;
+    m_wake.notify_one();
 }
 
 void StreamTranscoder::run()
 {
-    reportWallUs = av_gettime_relative();
-    reportCpuUs = threadCpuUs();
-    nextReportUs = reportWallUs + kFirstReportMs * 1000LL;
+    m_reportWallUs = av_gettime_relative();
+    m_reportCpuUs = threadCpuUs();
+    m_nextReportUs = m_reportWallUs + kFirstReportMs * 1000LL;
     for (;;) {
         AVPacket *packet = nullptr;
         bool flush = false;
         {
-            std::unique_lock<std::mutex> lock(mutex);
-            wake.wait(lock, [this] { return stopping || !queue.empty(); });
-            if (stopping)
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+            if (m_stopping)
                 return;
-            packet = queue.front();
-            queue.pop_front();
-            queuedBytes -= packet->size;
-            flush = flushDecoder;
-            flushDecoder = false;
+            packet = m_queue.front();
+            m_queue.pop_front();
+            m_queuedBytes -= packet->size;
+            flush = m_flushDecoder;
+            m_flushDecoder = false;
         }
         if (flush)
-            avcodec_flush_buffers(decoder);
+            avcodec_flush_buffers(m_decoder);
         decode(packet);
         av_packet_free(&packet);
-        if (av_gettime_relative() >= nextReportUs)
+        if (av_gettime_relative() >= m_nextReportUs)
             report();
     }
 }
 
 void StreamTranscoder::decode(AVPacket *packet)
 {
-    if (avcodec_send_packet(decoder, packet) < 0)
+    if (avcodec_send_packet(m_decoder, packet) < 0)
         return; // a broken packet: the next ones may decode
     AVFrame *frame = av_frame_alloc();
     if (!frame)
         return;
-    while (avcodec_receive_frame(decoder, frame) >= 0) {
+    while (avcodec_receive_frame(m_decoder, frame) >= 0) {
         encode(frame);
         av_frame_unref(frame);
     }
@@ -176,49 +176,49 @@ void StreamTranscoder::decode(AVPacket *packet)
 bool StreamTranscoder::openEncoder(const AVFrame &frame)
 {
     const AVCodec *h264 = avcodec_find_encoder_by_name("libx264");
-    encoder = h264 ? avcodec_alloc_context3(h264) : nullptr;
-    encoded = avcodec_parameters_alloc();
-    if (!encoder || !encoded)
+    m_encoder = h264 ? avcodec_alloc_context3(h264) : nullptr;
+    m_encoded = avcodec_parameters_alloc();
+    if (!m_encoder || !m_encoded)
         return false;
-    boundedSize(frame.width, frame.height, &encoder->width, &encoder->height);
-    encoder->pix_fmt = AV_PIX_FMT_YUV420P;
-    encoder->time_base = timeBase;
-    encoder->framerate = decoder->framerate.num > 0 && decoder->framerate.den > 0 ? decoder->framerate : AVRational { 25, 1 };
-    encoder->gop_size = kKeyFrameInterval;
-    encoder->max_b_frames = 0;
-    encoder->thread_count = 1;
-    encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER; // the parameter sets go into the init segment
-    av_opt_set(encoder->priv_data, "preset", "ultrafast", 0);
-    av_opt_set(encoder->priv_data, "tune", "zerolatency", 0);
-    if (avcodec_open2(encoder, h264, nullptr) < 0 || avcodec_parameters_from_context(encoded, encoder) < 0)
+    boundedSize(frame.width, frame.height, &m_encoder->width, &m_encoder->height);
+    m_encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+    m_encoder->time_base = m_timeBase;
+    m_encoder->framerate = m_decoder->framerate.num > 0 && m_decoder->framerate.den > 0 ? m_decoder->framerate : AVRational { 25, 1 };
+    m_encoder->gop_size = kKeyFrameInterval;
+    m_encoder->max_b_frames = 0;
+    m_encoder->thread_count = 1;
+    m_encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER; // the parameter sets go into the init segment
+    av_opt_set(m_encoder->priv_data, "preset", "ultrafast", 0);
+    av_opt_set(m_encoder->priv_data, "tune", "zerolatency", 0);
+    if (avcodec_open2(m_encoder, h264, nullptr) < 0 || avcodec_parameters_from_context(m_encoded, m_encoder) < 0)
         return false;
-    picture->format = AV_PIX_FMT_YUV420P;
-    picture->width = encoder->width;
-    picture->height = encoder->height;
-    return av_frame_get_buffer(picture, 0) >= 0;
+    m_picture->format = AV_PIX_FMT_YUV420P;
+    m_picture->width = m_encoder->width;
+    m_picture->height = m_encoder->height;
+    return av_frame_get_buffer(m_picture, 0) >= 0;
 }
 
 // The frame at the encoder's size and format: the frame itself when it is already.
 AVFrame *StreamTranscoder::scaled(AVFrame *frame)
 {
-    if (frame->width == encoder->width && frame->height == encoder->height && frame->format == AV_PIX_FMT_YUV420P)
+    if (frame->width == m_encoder->width && frame->height == m_encoder->height && frame->format == AV_PIX_FMT_YUV420P)
         return frame;
-    scaler = sws_getCachedContext(scaler, frame->width, frame->height, AVPixelFormat(frame->format), encoder->width,
-        encoder->height, AV_PIX_FMT_YUV420P, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
-    if (!scaler || av_frame_make_writable(picture) < 0)
+    m_scaler = sws_getCachedContext(m_scaler, frame->width, frame->height, AVPixelFormat(frame->format), m_encoder->width,
+        m_encoder->height, AV_PIX_FMT_YUV420P, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+    if (!m_scaler || av_frame_make_writable(m_picture) < 0)
         return nullptr;
-    if (sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, picture->data, picture->linesize) <= 0)
+    if (sws_scale(m_scaler, frame->data, frame->linesize, 0, frame->height, m_picture->data, m_picture->linesize) <= 0)
         return nullptr;
-    return picture;
+    return m_picture;
 }
 
 void StreamTranscoder::encode(AVFrame *frame)
 {
-    if (encoderFailed || frame->width <= 0 || frame->height <= 0)
+    if (m_encoderFailed || frame->width <= 0 || frame->height <= 0)
         return;
-    if (!encoder && !openEncoder(*frame)) {
-        encoderFailed = true;
-        viewer->streamNotTranscoded(from, VC_TRANSCODE_FAILED);
+    if (!m_encoder && !openEncoder(*frame)) {
+        m_encoderFailed = true;
+        m_viewer->streamNotTranscoded(m_from, VC_TRANSCODE_FAILED);
         return;
     }
     AVFrame *source = scaled(frame);
@@ -226,24 +226,24 @@ void StreamTranscoder::encode(AVFrame *frame)
         return;
     // The encoder and the page want time that moves on: where the stream's clock stands still or goes back
     // (a reconnect), the frames go on one frame's step after the last, and later ones keep that offset.
-    const long long step = lastStep > 0 ? lastStep : std::max<long long>(1, av_rescale_q(1, AVRational { 1, 25 }, timeBase));
+    const long long step = m_lastStep > 0 ? m_lastStep : std::max<long long>(1, av_rescale_q(1, AVRational { 1, 25 }, m_timeBase));
     long long pts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
-    pts = pts == AV_NOPTS_VALUE ? lastPts + step : pts + ptsOffset;
-    if (framesEncoded > 0 && pts <= lastPts) {
-        ptsOffset += lastPts + step - pts;
-        pts = lastPts + step;
-    } else if (framesEncoded > 0 && pts - lastPts <= av_rescale_q(1, AVRational { 1, 1 }, timeBase)) {
-        lastStep = pts - lastPts; // a gap of more than a second is no frame's step
+    pts = pts == AV_NOPTS_VALUE ? m_lastPts + step : pts + m_ptsOffset;
+    if (m_framesEncoded > 0 && pts <= m_lastPts) {
+        m_ptsOffset += m_lastPts + step - pts;
+        pts = m_lastPts + step;
+    } else if (m_framesEncoded > 0 && pts - m_lastPts <= av_rescale_q(1, AVRational { 1, 1 }, m_timeBase)) {
+        m_lastStep = pts - m_lastPts; // a gap of more than a second is no frame's step
     }
-    lastPts = pts;
-    ++framesEncoded;
+    m_lastPts = pts;
+    ++m_framesEncoded;
     source->pts = pts;
     source->pict_type = AV_PICTURE_TYPE_NONE;
-    if (avcodec_send_frame(encoder, source) < 0)
+    if (avcodec_send_frame(m_encoder, source) < 0)
         return;
-    while (avcodec_receive_packet(encoder, packetOut) >= 0) {
-        output->packet(*packetOut, *encoded, encoder->time_base);
-        av_packet_unref(packetOut);
+    while (avcodec_receive_packet(m_encoder, m_packetOut) >= 0) {
+        m_output->packet(*m_packetOut, *m_encoded, m_encoder->time_base);
+        av_packet_unref(m_packetOut);
     }
 }
 
@@ -252,9 +252,9 @@ void StreamTranscoder::report()
 {
     const long long wall = av_gettime_relative();
     const long long cpu = threadCpuUs();
-    const double percent = wall > reportWallUs ? 100.0 * double(cpu - reportCpuUs) / double(wall - reportWallUs) : 0;
-    reportWallUs = wall;
-    reportCpuUs = cpu;
-    nextReportUs = wall + VC_TRANSCODE_REPORT_MS * 1000LL;
-    viewer->streamTranscoding(from, percent);
+    const double percent = wall > m_reportWallUs ? 100.0 * double(cpu - m_reportCpuUs) / double(wall - m_reportWallUs) : 0;
+    m_reportWallUs = wall;
+    m_reportCpuUs = cpu;
+    m_nextReportUs = wall + VC_TRANSCODE_REPORT_MS * 1000LL;
+    m_viewer->streamTranscoding(m_from, percent);
 }

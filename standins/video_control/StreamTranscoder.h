@@ -68,34 +68,34 @@ private:
     AVFrame *scaled(AVFrame *frame);
     void report();
 
-    const std::shared_ptr<VC_StreamViewer> viewer;
-    const std::shared_ptr<PacketTap> output;
-    const AVRational timeBase;
-    const QByteArray from;
+    const std::shared_ptr<VC_StreamViewer> m_viewer;
+    const std::shared_ptr<PacketTap> m_output;
+    const AVRational m_timeBase;
+    const QByteArray m_from;
 
     // The transcoder's thread only (and start, before the thread runs).
-    AVCodecContext *decoder = nullptr;
-    AVCodecContext *encoder = nullptr;
-    AVCodecParameters *encoded = nullptr; // the encoder's parameters, for the output
-    SwsContext *scaler = nullptr;
-    AVFrame *picture = nullptr; // the scaled frame
-    AVPacket *packetOut = nullptr;
-    long long lastPts = 0; // in the stream's time base, as given to the encoder
-    long long lastStep = 0; // between the last two frames
-    long long ptsOffset = 0; // added to the stream's time since it went back
-    long long framesEncoded = 0;
-    bool encoderFailed = false;
-    long long nextReportUs = 0;
-    long long reportWallUs = 0;
-    long long reportCpuUs = 0;
+    AVCodecContext *m_decoder = nullptr;
+    AVCodecContext *m_encoder = nullptr;
+    AVCodecParameters *m_encoded = nullptr; // the encoder's parameters, for the output
+    SwsContext *m_scaler = nullptr;
+    AVFrame *m_picture = nullptr; // the scaled frame
+    AVPacket *m_packetOut = nullptr;
+    long long m_lastPts = 0; // in the stream's time base, as given to the encoder
+    long long m_lastStep = 0; // between the last two frames
+    long long m_ptsOffset = 0; // added to the stream's time since it went back
+    long long m_framesEncoded = 0;
+    bool m_encoderFailed = false;
+    long long m_nextReportUs = 0;
+    long long m_reportWallUs = 0;
+    long long m_reportCpuUs = 0;
 
-    std::mutex mutex; // guards what follows
-    std::condition_variable wake;
-    std::deque<AVPacket *> queue;
-    long long queuedBytes = 0;
-    bool waitingForKeyFrame = false;
-    bool flushDecoder = false; // packets were dropped: the decoder starts again at the next key frame
-    bool stopping = false;
+    std::mutex m_mutex; // guards what follows
+    std::condition_variable m_wake;
+    std::deque<AVPacket *> m_queue;
+    long long m_queuedBytes = 0;
+    bool m_waitingForKeyFrame = false;
+    bool m_flushDecoder = false; // packets were dropped: the decoder starts again at the next key frame
+    bool m_stopping = false;
 
-    std::thread thread;
+    std::thread m_thread;
 };

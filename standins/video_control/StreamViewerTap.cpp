@@ -9,8 +9,8 @@ extern "C" {
 }
 
 StreamViewerTap::StreamViewerTap(std::shared_ptr<VC_StreamViewer> viewer)
-    : viewer(viewer)
-    , remuxer(std::make_shared<StreamRemuxer>(std::move(viewer)))
+    : m_viewer(viewer)
+    , m_remuxer(std::make_shared<StreamRemuxer>(std::move(viewer)))
 {
 }
 
@@ -18,55 +18,55 @@ StreamViewerTap::~StreamViewerTap() = default;
 
 void StreamViewerTap::packet(const AVPacket &packet, const AVCodecParameters &parameters, AVRational timeBase)
 {
-    if (finished)
+    if (m_finished)
         return;
-    if (route != Route::Undecided && !sameStream(parameters, timeBase)) {
-        transcoder.reset();
-        route = Route::Undecided;
+    if (m_route != Route::Undecided && !sameStream(parameters, timeBase)) {
+        m_transcoder.reset();
+        m_route = Route::Undecided;
     }
-    if (route == Route::Undecided) {
+    if (m_route == Route::Undecided) {
         if (!(packet.flags & AV_PKT_FLAG_KEY))
             return; // an H.264 stream may carry its parameter sets in its key frames only
         decide(packet, parameters, timeBase);
     }
-    if (route == Route::Remux)
-        remuxer->packet(packet, parameters, timeBase);
-    else if (route == Route::Transcode)
-        transcoder->push(packet);
+    if (m_route == Route::Remux)
+        m_remuxer->packet(packet, parameters, timeBase);
+    else if (m_route == Route::Transcode)
+        m_transcoder->push(packet);
 }
 
 void StreamViewerTap::ended()
 {
-    if (finished)
+    if (m_finished)
         return;
-    finished = true;
-    transcoder.reset(); // its last frame reaches the remuxer before the end does
-    remuxer->ended();
+    m_finished = true;
+    m_transcoder.reset(); // its last frame reaches the remuxer before the end does
+    m_remuxer->ended();
 }
 
 void StreamViewerTap::decide(const AVPacket &keyPacket, const AVCodecParameters &parameters, AVRational timeBase)
 {
-    codecId = parameters.codec_id;
-    width = parameters.width;
-    height = parameters.height;
-    streamTimeBase = timeBase;
+    m_codecId = parameters.codec_id;
+    m_width = parameters.width;
+    m_height = parameters.height;
+    m_streamTimeBase = timeBase;
     const QByteArray codec = StreamRemuxer::codecString(parameters, &keyPacket);
     // A codec pages never play goes by its short name; a viewer that takes it anyway hears it from the remuxer.
     const QByteArray name = codec.isEmpty() ? QByteArray(avcodec_get_name(parameters.codec_id)) : codec;
-    if (viewer->streamPlays(name)) {
-        route = Route::Remux;
+    if (m_viewer->streamPlays(name)) {
+        m_route = Route::Remux;
         return;
     }
     int refusal = VC_TRANSCODE_FAILED;
-    if (viewer->streamPlays("avc1")) // what the transcoder makes
-        transcoder = StreamTranscoder::start(viewer, remuxer, parameters, timeBase, name, &refusal);
-    route = transcoder ? Route::Transcode : Route::Refused;
-    if (!transcoder)
-        viewer->streamNotTranscoded(name, refusal);
+    if (m_viewer->streamPlays("avc1")) // what the transcoder makes
+        m_transcoder = StreamTranscoder::start(m_viewer, m_remuxer, parameters, timeBase, name, &refusal);
+    m_route = m_transcoder ? Route::Transcode : Route::Refused;
+    if (!m_transcoder)
+        m_viewer->streamNotTranscoded(name, refusal);
 }
 
 bool StreamViewerTap::sameStream(const AVCodecParameters &parameters, AVRational timeBase) const
 {
-    return parameters.codec_id == codecId && parameters.width == width && parameters.height == height
-        && av_cmp_q(timeBase, streamTimeBase) == 0;
+    return parameters.codec_id == m_codecId && parameters.width == m_width && parameters.height == m_height
+        && av_cmp_q(timeBase, m_streamTimeBase) == 0;
 }

@@ -20,20 +20,20 @@ public:
 
     void packet(const AVPacket &packet, const AVCodecParameters &parameters, AVRational timeBase) override;
     void ended() override;
-    const void *identity() const override { return viewer.get(); }
+    const void *identity() const override { return m_viewer.get(); }
 
 private:
     enum class Route { Undecided, Remux, Transcode, Refused };
     void decide(const AVPacket &keyPacket, const AVCodecParameters &parameters, AVRational timeBase);
     bool sameStream(const AVCodecParameters &parameters, AVRational timeBase) const;
 
-    const std::shared_ptr<VC_StreamViewer> viewer;
-    const std::shared_ptr<StreamRemuxer> remuxer;
-    std::unique_ptr<StreamTranscoder> transcoder; // while the route is Transcode
-    Route route = Route::Undecided;
-    int codecId = 0; // the stream the route was chosen for
-    int width = 0;
-    int height = 0;
-    AVRational streamTimeBase { 0, 1 };
-    bool finished = false;
+    const std::shared_ptr<VC_StreamViewer> m_viewer;
+    const std::shared_ptr<StreamRemuxer> m_remuxer;
+    std::unique_ptr<StreamTranscoder> m_transcoder; // while the route is Transcode
+    Route m_route = Route::Undecided;
+    int m_codecId = 0; // the stream the route was chosen for
+    int m_width = 0;
+    int m_height = 0;
+    AVRational m_streamTimeBase { 0, 1 };
+    bool m_finished = false;
 };
