@@ -8,6 +8,7 @@
 #include "platform/DesktopBackend.h"
 #include "video/VideoControl.h"
 #include "webservice/WebServer.h"
+#include "window/WindowControlManager.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -59,7 +60,8 @@ int main(int argc, char *argv[])
         return -1;
     }
 
-    auto *server = new WebServer();
+    auto *windows = new WindowControlManager(currentDesktop());
+    auto *server = new WebServer(*windows);
     server->setAccess({config.listenAddress, config.allowedHosts, config.allowedOrigins});
     server->setMediaPlaces(config.mediaPlaces);
     server->listenInRange(config.portStart, config.effectivePortEnd());
@@ -69,6 +71,7 @@ int main(int argc, char *argv[])
     const int exitCode = QApplication::exec();
 
     delete server;
+    delete windows;
     delete app;
     return exitCode;
 }

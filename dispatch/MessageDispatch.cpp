@@ -21,10 +21,11 @@ QString connectReply(const QString &uuid, int errorCode)
 
 } // namespace
 
-MessageDispatch::MessageDispatch(QObject *parent)
+MessageDispatch::MessageDispatch(WindowControlManager &windows, QObject *parent)
     : QObject(parent)
-    , m_windowDispatch(new WindowMessageDispatch(WindowControlManager::instance(), this))
-    , m_videoDispatch(new VideoMessageDispatch(this))
+    , m_windows(windows)
+    , m_windowDispatch(new WindowMessageDispatch(windows, this))
+    , m_videoDispatch(new VideoMessageDispatch(windows, this))
 {
     connect(m_windowDispatch, &WindowMessageDispatch::messageResponse, this, &MessageDispatch::messageResponse);
     connect(m_videoDispatch, &VideoMessageDispatch::messageResponse, this, &MessageDispatch::messageResponse);
@@ -47,12 +48,12 @@ void MessageDispatch::releaseSession(const QString &uuid)
 
 int MessageDispatch::addStreamViewer(const QString &uuid, int index, std::shared_ptr<VC_StreamViewer> viewer)
 {
-    return WindowControlManager::instance().addStreamViewer(uuid, index, std::move(viewer));
+    return m_windows.addStreamViewer(uuid, index, std::move(viewer));
 }
 
 void MessageDispatch::removeStreamViewer(const QString &uuid, const VC_StreamViewer *viewer)
 {
-    WindowControlManager::instance().removeStreamViewer(uuid, viewer);
+    m_windows.removeStreamViewer(uuid, viewer);
 }
 
 void MessageDispatch::setSessionCheck(std::function<bool(const QString &uuid)> check)

@@ -12,6 +12,7 @@
 
 class VC_StreamViewer;
 class VideoMessageDispatch;
+class WindowControlManager;
 class WindowMessageDispatch;
 
 // Routes a request by the module word in front of the first dot of its "cmd" ("window" or "video");
@@ -21,7 +22,8 @@ class MessageDispatch : public QObject
     Q_OBJECT
 
 public:
-    explicit MessageDispatch(QObject *parent = nullptr);
+    // Both module dispatchers work on windows, the process's window registry.
+    explicit MessageDispatch(WindowControlManager &windows, QObject *parent = nullptr);
 
     // A request parsed by the session layer (which parses each request once and drops what is no JSON
     // object); one whose module is unknown is dropped without a response.
@@ -44,6 +46,7 @@ signals:
     void messageResponse(QString strUUID, QString message, ModuleDispatch::MessageKind kind);
 
 private:
+    WindowControlManager &m_windows;
     WindowMessageDispatch *m_windowDispatch; // child of this object
     VideoMessageDispatch *m_videoDispatch; // child of this object
 };

@@ -20,13 +20,6 @@ void ModuleDispatch::setCommands(QVector<Command> commands)
     m_commandTable = std::move(commands);
 }
 
-void ModuleDispatch::dispatchCommand(const QString &request)
-{
-    QJsonObject object;
-    if (Base::parseJsonObject(request, &object))
-        dispatchCommand(object);
-}
-
 void ModuleDispatch::dispatchCommand(const QJsonObject &object)
 {
     const QString word = commandWord(object.value(QLatin1String("cmd")).toString());

@@ -31,10 +31,8 @@ public:
     // The command word of a "cmd": the text between its first and second dot ("" without a dot).
     static QString commandWord(const QString &cmd);
 
-    // Runs the handler named by the request's command word. A text that is not a JSON object, or a word
-    // without a row, gets no response.
-    void dispatchCommand(const QString &request);
-    // The same, for a request parsed already.
+    // Runs the handler named by the command word of a request parsed by the session layer; a word without
+    // a row gets no response.
     void dispatchCommand(const QJsonObject &request);
 
 signals:

@@ -2,7 +2,9 @@
 
 #include "dispatch/DispatchLog.h"
 #include "dispatch/VideoCommandTable.h"
+#include "video/MainWindow.h"
 #include "video/SlfLibrary.h"
+#include "video/WebClientComponents.h"
 #include "window/WindowControlManager.h"
 
 #include <QFileInfo>
@@ -53,12 +55,53 @@ QString pointListAnswer(const QString &uuid, const QString &sequence, const SlfR
     return QString::fromUtf8(QJsonDocument(response).toJson());
 }
 
-} // namespace
-
-VideoMessageDispatch::VideoMessageDispatch(QObject *parent)
-    : VideoMessageDispatch(WindowControlManager::instance(), parent)
+// A window-bound row's work on its component; the empty text for a window without one.
+template <typename Operation>
+WindowControlManager::WindowVideoOperation onComponent(Operation operation)
 {
+    return [operation](WindowControl &window, const QJsonObject &request) {
+        WebClientComponents *component = window.components();
+        return component ? operation(*component, request) : QString();
+    };
 }
+
+// What a window-bound row does on its window: for most, its library function through the component.
+WindowControlManager::WindowVideoOperation windowOperationOf(const VideoCommand &row)
+{
+    const VideoLibraryFunction function = row.function;
+    if (row.needs == VideoCommandNeeds::WindowOnly) {
+        return [function](WindowControl &, const QJsonObject &request) {
+            return WebClientComponents::callWithoutWidget(function, request);
+        };
+    }
+    switch (row.step) {
+    case VideoCommandStep::FullScreen:
+        return [](WindowControl &window, const QJsonObject &request) { return window.fullScreen(request); };
+    case VideoCommandStep::StartPlay:
+        return onComponent([function](WebClientComponents &component, const QJsonObject &request) {
+            return component.startPlay(function, request);
+        });
+    case VideoCommandStep::SetPlayBackType:
+        return onComponent([](WebClientComponents &component, const QJsonObject &request) {
+            return component.setPlayBackType(request);
+        });
+    case VideoCommandStep::SetFullScreenCapability:
+        return onComponent([](WebClientComponents &component, const QJsonObject &request) {
+            return component.setFullScreenCapability(request);
+        });
+    case VideoCommandStep::Forward:
+    case VideoCommandStep::EmptyAnswer:
+    case VideoCommandStep::TemporaryWindow:
+    case VideoCommandStep::LoggedAnswer:
+    case VideoCommandStep::PointList:
+        break;
+    }
+    return onComponent([function](WebClientComponents &component, const QJsonObject &request) {
+        return component.call(function, request);
+    });
+}
+
+} // namespace
 
 VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry, QObject *parent,
     int pointListTimeout)
@@ -69,27 +112,21 @@ VideoMessageDispatch::VideoMessageDispatch(WindowControlManager &windowRegistry,
     QVector<Command> commands;
     for (const VideoCommand &row : videoCommandTable()) {
         const VideoCommand *command = &row;
-        // The dispatcher's own steps; the others are the window's and the component's.
-        const bool pointList = row.step == VideoCommandStep::PointList;
-        const bool loggedAnswer = row.step == VideoCommandStep::LoggedAnswer;
+        const bool answersLater = row.step == VideoCommandStep::PointList;
         commands.append({ QString::fromLatin1(row.word),
-            [this, command, pointList, loggedAnswer](const QJsonObject &request) {
+            [this, command, answersLater, run = handlerOf(row)](const QJsonObject &request) {
                 QJsonObject checked = request;
                 const PathCheck refused = m_pathPolicy.check(*command, checked);
-                if (refused.refusal != PathRefusal::None) {
-                    qCDebug(lcDispatch) << command->word << "refused:" << PageNamedPathPolicy::reasonOf(refused.refusal)
-                                        << refused.member;
-                    const QString answer = PageNamedPathPolicy::refusalAnswer(request, refused);
-                    if (pointList)
-                        emit messageResponse(stringOf(request, "uuid"), answer, MessageKind::Answer);
-                    return answer;
-                }
-                if (!pointList)
-                    return forward(*command, checked, loggedAnswer);
-                startPointList(checked);
-                return QString();
+                if (refused.refusal == PathRefusal::None)
+                    return run(checked);
+                qCDebug(lcDispatch) << command->word << "refused:" << PageNamedPathPolicy::reasonOf(refused.refusal)
+                                    << refused.member;
+                const QString answer = PageNamedPathPolicy::refusalAnswer(request, refused);
+                if (answersLater)
+                    emit messageResponse(stringOf(request, "uuid"), answer, MessageKind::Answer);
+                return answer;
             },
-            pointList });
+            answersLater });
     }
     setCommands(std::move(commands));
 
@@ -109,12 +146,53 @@ void VideoMessageDispatch::setMediaPlaces(const MediaPlaces &places)
     m_pathPolicy = PageNamedPathPolicy(places);
 }
 
-QString VideoMessageDispatch::forward(const VideoCommand &command, const QJsonObject &request, bool logAnswer)
+// What a row's checked requests run, chosen once from its step and needs, here and in roadOf and
+// windowOperationOf only: the registry, the window and the component carry the choice out.
+ModuleDispatch::Handler VideoMessageDispatch::handlerOf(const VideoCommand &row)
 {
-    const QString response = m_registry.forwardVideoCommand(command, request);
-    if (logAnswer)
-        qCDebug(lcDispatch).noquote() << command.word << "response:" << response;
-    return response;
+    switch (row.step) {
+    case VideoCommandStep::PointList:
+        return [this](const QJsonObject &request) {
+            startPointList(request);
+            return QString();
+        };
+    case VideoCommandStep::EmptyAnswer:
+        return [](const QJsonObject &) { return QString(); };
+    case VideoCommandStep::LoggedAnswer:
+        return [word = row.word, run = roadOf(row)](const QJsonObject &request) {
+            const QString response = run(request);
+            qCDebug(lcDispatch).noquote() << word << "response:" << response;
+            return response;
+        };
+    case VideoCommandStep::Forward:
+    case VideoCommandStep::StartPlay:
+    case VideoCommandStep::SetPlayBackType:
+    case VideoCommandStep::SetFullScreenCapability:
+    case VideoCommandStep::FullScreen:
+    case VideoCommandStep::TemporaryWindow:
+        break;
+    }
+    return roadOf(row);
+}
+
+// Through the registry: without any window, over a temporary one, or on the session's window.
+ModuleDispatch::Handler VideoMessageDispatch::roadOf(const VideoCommand &row)
+{
+    const VideoCommand *command = &row; // rows live as long as the table
+    WindowControlManager *registry = &m_registry;
+    if (row.needs != VideoCommandNeeds::Nothing) {
+        return [registry, command, operation = windowOperationOf(row)](const QJsonObject &request) {
+            return registry->forwardVideoCommand(*command, request, operation);
+        };
+    }
+    if (row.step == VideoCommandStep::TemporaryWindow) {
+        return [registry, command](const QJsonObject &request) {
+            return registry->runOverTemporaryWindow(*command, request);
+        };
+    }
+    return [registry, command](const QJsonObject &request) {
+        return registry->runWindowFreeVideoCommand(*command, request);
+    };
 }
 
 void VideoMessageDispatch::startPointList(const QJsonObject &request)

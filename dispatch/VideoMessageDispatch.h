@@ -27,8 +27,7 @@ public:
     // still counts as pending until then.
     static constexpr int kPointListTimeoutMs = 10000;
 
-    explicit VideoMessageDispatch(QObject *parent = nullptr);
-    VideoMessageDispatch(WindowControlManager &registry, QObject *parent = nullptr,
+    explicit VideoMessageDispatch(WindowControlManager &registry, QObject *parent = nullptr,
         int pointListTimeoutMs = kPointListTimeoutMs);
 
     // Where page-named files may be, from the configuration.
@@ -41,7 +40,8 @@ public:
         const QString &sequence);
 
 private:
-    QString forward(const VideoCommand &command, const QJsonObject &request, bool logAnswer);
+    Handler handlerOf(const VideoCommand &row);
+    Handler roadOf(const VideoCommand &row);
     void startPointList(const QJsonObject &request);
 
     WindowControlManager &m_registry;

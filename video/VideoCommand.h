@@ -4,13 +4,11 @@
 
 #include <array>
 
-// One row of the video command table. Every layer that a video command passes has one generic runner
-// that reads only its own column:
-//   dispatcher (dispatch/VideoMessageDispatch)  -> word, step (the point list, the logged answer)
-//   registry   (window/WindowControlManager)     -> needs (find the window by "uuid" or not)
-//   window     (window/WindowControl)            -> needs, step (empty answer, full-screen preparation,
-//                                                   temporary window), windowLogLine
-//   component  (video/WebClientComponents)       -> function and its shape, step (component logic)
+// One row of the video command table. The video dispatcher (dispatch/VideoMessageDispatch) reads a row's
+// word, needs and step, once, and chooses what the row's requests run; the layers below carry that out
+// and read only their own column:
+//   registry   (window/WindowControlManager)     -> windowLogLine
+//   component  (video/WebClientComponents)       -> function and its shape
 //   path policy (dispatch/PageNamedPathPolicy)   -> named: the members that name files and addresses
 // The table itself is dispatch/VideoCommandTable.
 
@@ -21,7 +19,7 @@ class QWidget;
 enum class VideoCommandNeeds {
     Component, // the session's plug-in window and its component; the empty text without them
     WindowOnly, // the session's plug-in window, but not its component (no widget is passed)
-    Nothing, // runs without any window: the registry calls the static runners directly
+    Nothing, // runs without any window
 };
 
 // How the library function is called (the document family of the library's contract).

@@ -68,18 +68,6 @@ WebClientComponents::WebClientComponents(NativeDesktop &desktop, QWidget *parent
     const QJsonDocument layout = QJsonDocument::fromJson("[[{}]]");
     VC_Release(VC_SetLayout(m_widget, &layout));
 
-    connect(m_widget, &MainWindow::sigWindowSelected, this, &WebClientComponents::sigWindowSelected);
-    connect(m_widget, &MainWindow::sigQuitedFullScreen, this, &WebClientComponents::sigQuitedFullScreen);
-    connect(m_widget, &MainWindow::sigDrawEnd, this, &WebClientComponents::sigDrawEnd);
-    connect(m_widget, &MainWindow::sigNetStreamEvent, this, &WebClientComponents::sigNetStreamEvent);
-    connect(m_widget, &MainWindow::sigFisheyePTZEvent, this, &WebClientComponents::sigFisheyePTZEvent);
-    connect(m_widget, &MainWindow::sigMouseEvent, this, &WebClientComponents::sigMouseEvent);
-    connect(m_widget, &MainWindow::sigFullScreenChange, this, &WebClientComponents::sigFullScreenChange);
-    connect(m_widget, &MainWindow::sigVoiceInfo, this, &WebClientComponents::sigVoiceInfo);
-    connect(m_widget, &MainWindow::sigAudioInfoEvent, this, &WebClientComponents::sigAudioInfoEvent);
-    connect(m_widget, &MainWindow::sigUploadAlarmInfo, this, &WebClientComponents::sigUploadAlarmInfo);
-    connect(m_widget, &MainWindow::sigHttpInfo, this, &WebClientComponents::sigHttpInfo);
-
     m_widget->setObjectName(name);
     // From here on the library's events for this widget are delivered.
     LiveComponentWidgets::add(m_widget, name);
@@ -103,37 +91,18 @@ bool WebClientComponents::isFullScreen() const
     return m_widget && m_widget->isFullScreen();
 }
 
-QString WebClientComponents::run(const VideoCommand &command, const QJsonObject &request)
+QString WebClientComponents::call(const VideoLibraryFunction &function, const QJsonObject &request)
 {
-    switch (command.step) {
-    case VideoCommandStep::StartPlay:
-        return startPlay(command.function, request);
-    case VideoCommandStep::SetPlayBackType:
-        return setPlayBackType(request);
-    case VideoCommandStep::SetFullScreenCapability:
-        return setFullScreenCapability(request);
-    case VideoCommandStep::FullScreen:
-        return fullScreen(request);
-    case VideoCommandStep::EmptyAnswer:
-    case VideoCommandStep::PointList:
+    if (function.shape == VideoCallShape::None || (function.takesWidget() && !m_widget))
         return QString();
-    case VideoCommandStep::Forward:
-    case VideoCommandStep::TemporaryWindow:
-    case VideoCommandStep::LoggedAnswer:
-        break;
-    }
-    if (command.function.shape == VideoCallShape::None || (command.function.takesWidget() && !m_widget))
-        return QString();
-    return forward(command.function, m_widget, request);
+    return forward(function, m_widget, request);
 }
 
-QString WebClientComponents::runWithoutWidget(const VideoCommand &command, const QJsonObject &request)
+QString WebClientComponents::callWithoutWidget(const VideoLibraryFunction &function, const QJsonObject &request)
 {
-    if (command.step == VideoCommandStep::EmptyAnswer || command.step == VideoCommandStep::PointList)
+    if (function.shape == VideoCallShape::None || function.takesWidget())
         return QString();
-    if (command.function.shape == VideoCallShape::None || command.function.takesWidget())
-        return QString();
-    return forward(command.function, nullptr, request);
+    return forward(function, nullptr, request);
 }
 
 int WebClientComponents::addStreamViewer(int index, std::shared_ptr<VC_StreamViewer> viewer)

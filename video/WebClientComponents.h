@@ -18,8 +18,8 @@ class MainWindow;
 }
 
 // The plug-in component of one plug-in window: it creates the widget the video library draws into,
-// starts the library for it, runs the video commands against it and relays the library's events.
-// GUI thread only; events raised on a library thread arrive here queued.
+// starts the library for it and runs the video commands against it. The library's events leave through
+// the widget's signals (mainWindow()), which the window registry takes directly. GUI thread only.
 class WebClientComponents : public QObject
 {
     Q_OBJECT
@@ -37,11 +37,12 @@ public:
     void setGeometry(int x, int y, int width, int height);
     bool isFullScreen() const;
 
-    // Runs one row of the video command table with the page's whole request; returns the response text
-    // (indented JSON), or the empty text for the rows that answer with it.
-    QString run(const VideoCommand &command, const QJsonObject &request);
-    // The same for rows whose library function takes no widget, without any component.
-    static QString runWithoutWidget(const VideoCommand &command, const QJsonObject &request);
+    // Calls a library function with the page's whole request (and this component's widget when the
+    // function takes one); returns the response text (indented JSON), or the empty text for no function.
+    QString call(const VideoLibraryFunction &function, const QJsonObject &request);
+    // The same for a function that takes no widget, without any component; the empty text for one that
+    // takes a widget.
+    static QString callWithoutWidget(const VideoLibraryFunction &function, const QJsonObject &request);
 
     // The operations with logic of their own.
     // startPlay: the request with "playGroup" set, to the row's library function (VC_Play).
@@ -69,6 +70,8 @@ public:
     static void mergeInto(QJsonObject &response, const QJsonObject &result);
 
 signals:
+    // The component's event signals, under the names the whole event chain shares. Its widget raises the
+    // events and the registry connects to the widget, so these are not emitted.
     void sigWindowSelected(QString strRet);
     void sigQuitedFullScreen();
     void sigDrawEnd(QString graphicsDescriptor);

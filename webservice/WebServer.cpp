@@ -54,10 +54,10 @@ int decimalText(const QJsonValue &value)
 
 } // namespace
 
-WebServer::WebServer(QObject *parent, WebServerTimings timings, int maxConnections)
+WebServer::WebServer(WindowControlManager &windows, QObject *parent, WebServerTimings timings, int maxConnections)
     : QTcpServer(parent)
     , m_httpSessions(new HttpSessions(timings.longPollMs, timings.livenessMs, this))
-    , m_dispatcher(new MessageDispatch(this))
+    , m_dispatcher(new MessageDispatch(windows, this))
     , m_timings(timings)
     , m_maxConnections(maxConnections)
     , m_listenPlan(ListenPlan::fromSetting(QString()))

@@ -19,6 +19,7 @@
 
 class AddressListener;
 class MessageDispatch;
+class WindowControlManager;
 struct MediaPlaces;
 
 // The waits of the HTTP road; tests pass short ones.
@@ -61,8 +62,9 @@ public:
     // Descriptors kept free of connections, for the process's own files, pipes and libraries.
     static constexpr int kReservedDescriptors = 64;
 
-    explicit WebServer(QObject *parent = nullptr, WebServerTimings timings = WebServerTimings(),
-        int maxConnections = kMaxConnections);
+    // The pages' windows live in windows, which outlives the server.
+    explicit WebServer(WindowControlManager &windows, QObject *parent = nullptr,
+        WebServerTimings timings = WebServerTimings(), int maxConnections = kMaxConnections);
     ~WebServer() override;
 
     // Where the next listenInRange binds and which requests may run from now on.

@@ -77,19 +77,10 @@ int WindowControl::init(
 
     m_pComponents = m_componentFactory ? m_componentFactory(m_desktop, this, uuid) : nullptr;
     const int result = m_pComponents ? kInitOk : kInitNoComponent;
-    if (m_pComponents) {
-        connect(m_pComponents, &WebClientComponents::sigWindowSelected, this, &WindowControl::sigWindowSelected);
-        connect(m_pComponents, &WebClientComponents::sigDrawEnd, this, &WindowControl::sigDrawEnd);
-        connect(m_pComponents, &WebClientComponents::sigNetStreamEvent, this, &WindowControl::sigNetStreamEvent);
-        connect(m_pComponents, &WebClientComponents::sigFisheyePTZEvent, this, &WindowControl::sigFisheyePTZEvent);
-        connect(m_pComponents, &WebClientComponents::sigFullScreenChange, this, &WindowControl::sigFullScreenChange);
-        connect(m_pComponents, &WebClientComponents::sigMouseEvent, this, &WindowControl::sigMouseEvent);
-        connect(m_pComponents, &WebClientComponents::sigVoiceInfo, this, &WindowControl::sigVoiceInfo);
-        connect(m_pComponents, &WebClientComponents::sigAudioInfoEvent, this, &WindowControl::sigAudioInfoEvent);
-        connect(m_pComponents, &WebClientComponents::sigUploadAlarmInfo, this, &WindowControl::sigUploadAlarmInfo);
-        connect(m_pComponents, &WebClientComponents::sigHttpInfo, this, &WindowControl::sigHttpInfo);
-        connect(m_pComponents, &WebClientComponents::sigQuitedFullScreen, this, &WindowControl::onQuitedFullScreen);
-    }
+    // The registry takes the widget's events itself; only the end of full screen concerns this window.
+    if (m_pComponents)
+        connect(m_pComponents->mainWindow(), &NEVER_USE_ME::MainWindow::sigQuitedFullScreen, this,
+            &WindowControl::onQuitedFullScreen);
 
     if (!parentWnd.isEmpty()) {
         // A handle named by the page: always a native child of it; embedded unless the page places
@@ -275,30 +266,6 @@ bool WindowControl::isFullScreen() const
 }
 
 // ---------------------------------------------------------------- video commands
-
-QString WindowControl::runVideoCommand(const VideoCommand &command, const QJsonObject &request)
-{
-    if (command.windowLogLine)
-        qCDebug(lcWindow) << command.windowLogLine;
-    if (command.step == VideoCommandStep::FullScreen)
-        return fullScreen(request);
-    if (command.needs != VideoCommandNeeds::Component)
-        return WebClientComponents::runWithoutWidget(command, request);
-    return m_pComponents ? m_pComponents->run(command, request) : QString();
-}
-
-QString WindowControl::runWindowFreeVideoCommand(
-    NativeDesktop &desktop, const VideoCommand &command, const QJsonObject &request)
-{
-    if (command.windowLogLine)
-        qCDebug(lcWindow) << command.windowLogLine;
-    if (command.step != VideoCommandStep::TemporaryWindow)
-        return WebClientComponents::runWithoutWidget(command, request);
-    // The browse dialogs open over a window that lies just below the taskbar; it is never shown.
-    WindowControl temporary(desktop, ComponentFactory());
-    temporary.applyZOrder(false);
-    return WebClientComponents::runWithoutWidget(command, request);
-}
 
 QString WindowControl::fullScreen(const QJsonObject &request)
 {

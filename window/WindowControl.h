@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/NativeDesktop.h"
-#include "video/VideoCommand.h"
 
 #include <QJsonObject>
 #include <QRect>
@@ -16,7 +15,7 @@ class WebClientComponents;
 // One page's plug-in window: a frameless tool window that either becomes a native child of the browser
 // window (embedded) or stays top-level and is kept over the browser by the registry's timers. It holds
 // the page's video component, places it over the page rectangle, cuts the parts of itself that page
-// elements cover, and relays the component's events.
+// elements cover. The events of its video widget go to the registry without passing through it.
 //
 // Page coordinates: for an embedded window they are relative to the parent's client area, for a
 // top-level one to the parent's window rectangle; with the class name "Chrome" both are relative to the
@@ -83,13 +82,7 @@ public:
         return {m_strBackgroundColor, m_strSubBackgroundColor, m_strBorderColor, m_strSelectBorderColor};
     }
 
-    // --- video commands: one row of the video command table (video/VideoCommand.h)
-    // A command that needs this window: the component runs it (the empty text without one); rows that
-    // need no component call the library directly; full screen first leaves the browser.
-    QString runVideoCommand(const VideoCommand &command, const QJsonObject &request);
-    // A command that needs no window; browse's rows hold a temporary window around the library call.
-    static QString runWindowFreeVideoCommand(
-        NativeDesktop &desktop, const VideoCommand &command, const QJsonObject &request);
+    // --- video commands whose work is the window's own (the others run on its component)
     // Detached from the browser, topmost and shown at (0, 0, 0, 0), then the component's full screen.
     QString fullScreen(const QJsonObject &request);
     // The library's cell selection; it answers nothing.
@@ -126,6 +119,8 @@ public:
     bool hiddenByParent() const { return m_bHiddenByParent; }
 
 signals:
+    // The window's event signals, under the names the whole event chain shares. The registry connects the
+    // video widget's signals to its own directly, so these are not emitted.
     void sigWindowSelected(QString strRet);
     void sigDrawEnd(QString strRet);
     void sigNetStreamEvent(QString strRet);

@@ -6,10 +6,10 @@
 #include "window/WindowAnswerText.h"
 #include "window/WindowLog.h"
 
-#include <QCoreApplication>
 #include <QTimerEvent>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -88,10 +88,6 @@ WindowControlManager::WindowControlManager(NativeDesktop &nativeDesktop, int fol
 
 WindowControlManager::~WindowControlManager()
 {
-    // The process-wide instance may outlive the application object; its windows and timers went
-    // with it then.
-    if (!QCoreApplication::instance())
-        return;
     const QMap<QString, QPointer<WindowControl>> remaining = std::move(windows);
     windows.clear();
     for (const QPointer<WindowControl> &window : remaining)
@@ -283,28 +279,67 @@ void WindowControlManager::teardown(const QString &uuid)
     window->deleteLater();
 }
 
+// A window's events leave the registry in one hop: its video widget raises them straight on the
+// registry's signals of the same names, which the dispatchers take.
 void WindowControlManager::relayEvents(WindowControl *window)
 {
-    connect(window, &WindowControl::sigWindowSelected, this, &WindowControlManager::sigWindowSelected);
-    connect(window, &WindowControl::sigDrawEnd, this, &WindowControlManager::sigDrawEnd);
-    connect(window, &WindowControl::sigNetStreamEvent, this, &WindowControlManager::sigNetStreamEvent);
-    connect(window, &WindowControl::sigFisheyePTZEvent, this, &WindowControlManager::sigFisheyePTZEvent);
-    connect(window, &WindowControl::sigMouseEvent, this, &WindowControlManager::sigMouseEvent);
-    connect(window, &WindowControl::sigFullScreenChange, this, &WindowControlManager::sigFullScreenChange);
-    connect(window, &WindowControl::sigVoiceInfo, this, &WindowControlManager::sigVoiceInfo);
-    connect(window, &WindowControl::sigAudioInfoEvent, this, &WindowControlManager::sigAudioInfoEvent);
-    connect(window, &WindowControl::sigUploadAlarmInfo, this, &WindowControlManager::sigUploadAlarmInfo);
-    connect(window, &WindowControl::sigHttpInfo, this, &WindowControlManager::sigHttpInfo);
+    using NEVER_USE_ME::MainWindow;
+    using EventSignal = void (MainWindow::*)(QString);
+    using RelaySignal = void (WindowControlManager::*)(QString);
+    static const std::pair<EventSignal, RelaySignal> kEventSignals[] = {
+        {&MainWindow::sigWindowSelected, &WindowControlManager::sigWindowSelected},
+        {&MainWindow::sigDrawEnd, &WindowControlManager::sigDrawEnd},
+        {&MainWindow::sigNetStreamEvent, &WindowControlManager::sigNetStreamEvent},
+        {&MainWindow::sigFisheyePTZEvent, &WindowControlManager::sigFisheyePTZEvent},
+        {&MainWindow::sigMouseEvent, &WindowControlManager::sigMouseEvent},
+        {&MainWindow::sigFullScreenChange, &WindowControlManager::sigFullScreenChange},
+        {&MainWindow::sigVoiceInfo, &WindowControlManager::sigVoiceInfo},
+        {&MainWindow::sigAudioInfoEvent, &WindowControlManager::sigAudioInfoEvent},
+        {&MainWindow::sigUploadAlarmInfo, &WindowControlManager::sigUploadAlarmInfo},
+        {&MainWindow::sigHttpInfo, &WindowControlManager::sigHttpInfo},
+    };
+    MainWindow *widget = window->components() ? window->components()->mainWindow() : nullptr;
+    if (!widget)
+        return;
+    for (const auto &[raised, relayed] : kEventSignals)
+        connect(widget, raised, this, relayed);
 }
 
 // ---------------------------------------------------------------- video commands
 
-QString WindowControlManager::forwardVideoCommand(const VideoCommand &command, const QJsonObject &request)
+namespace {
+
+void logWindowLine(const VideoCommand &command)
 {
-    if (command.needs == VideoCommandNeeds::Nothing)
-        return WindowControl::runWindowFreeVideoCommand(m_desktop, command, request);
+    if (command.windowLogLine)
+        qCDebug(lcWindow) << command.windowLogLine;
+}
+
+} // namespace
+
+QString WindowControlManager::forwardVideoCommand(
+    const VideoCommand &command, const QJsonObject &request, const WindowVideoOperation &operation)
+{
     WindowControl *found = window(textOf(request, "uuid"));
-    return found ? found->runVideoCommand(command, request) : QString();
+    if (!found)
+        return QString();
+    logWindowLine(command);
+    return operation(*found, request);
+}
+
+QString WindowControlManager::runWindowFreeVideoCommand(const VideoCommand &command, const QJsonObject &request)
+{
+    logWindowLine(command);
+    return WebClientComponents::callWithoutWidget(command.function, request);
+}
+
+QString WindowControlManager::runOverTemporaryWindow(const VideoCommand &command, const QJsonObject &request)
+{
+    logWindowLine(command);
+    // The browse dialogs open over a window that lies just below the taskbar; it is never shown.
+    WindowControl temporary(m_desktop, WindowControl::ComponentFactory());
+    temporary.applyZOrder(false);
+    return WebClientComponents::callWithoutWidget(command.function, request);
 }
 
 // ---------------------------------------------------------------- timers

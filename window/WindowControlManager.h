@@ -1,7 +1,6 @@
 #pragma once
 
-#include "base/CSingleton.h"
-#include "platform/DesktopBackend.h"
+#include "platform/NativeDesktop.h"
 #include "window/WindowControl.h"
 
 #include <QJsonObject>
@@ -10,18 +9,23 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
+#include <memory>
+
 class QTimerEvent;
+class VC_StreamViewer;
 struct VideoCommand;
 
 // The registry of plug-in windows: at most one per session identifier (the "uuid" of every command).
 // It runs the window commands, forwards the video commands to the session's window, releases a
 // session's window when the session ends, drives the two tracking timers, and relays every window's
-// events under the same signal names. GUI thread only.
+// events under the same signal names. The process makes one at start-up, on the desktop it runs on, and
+// hands it to the command dispatchers. GUI thread only.
 //
 // Window operations take the parsed request and answer in the window form: compact JSON with
 // "sequence" and "uuid" as texts and the integers "errorModule" and "errorCode". An identifier without
 // a window answers 0/0 and changes nothing.
-class WindowControlManager : public QObject, public Base::CSingleton<WindowControlManager>
+class WindowControlManager : public QObject
 {
     Q_OBJECT
 
@@ -34,7 +38,7 @@ public:
 
     // Both timers run from construction on, also while no window exists. An interval of 0 or less
     // leaves that timer off (tests drive the ticks themselves).
-    explicit WindowControlManager(NativeDesktop &desktop = currentDesktop(), int followIntervalMs = kFollowIntervalMs,
+    explicit WindowControlManager(NativeDesktop &desktop, int followIntervalMs = kFollowIntervalMs,
         int trackIntervalMs = kTrackIntervalMs,
         WindowControl::ComponentFactory componentFactory = &WindowControl::createComponent);
     // Deletes every window at once and stops the timers.
@@ -64,10 +68,17 @@ public:
     // The session ended: its window gets destroyWnd's teardown; an identifier without one is ignored.
     void releaseWindow(const QString &uuid);
 
-    // --- video commands: one row of the video command table and the request
-    // Rows that need a window run on the window registered under "uuid" (the empty text without one);
-    // the others run through the window class's static runner, always.
-    QString forwardVideoCommand(const VideoCommand &command, const QJsonObject &request);
+    // --- video commands: a row of the video command table, run the way the video dispatcher chose from
+    // the row. Each writes the row's window log line first (a window-bound one only when the window exists).
+    // What a window-bound command does on its window.
+    using WindowVideoOperation = std::function<QString(WindowControl &window, const QJsonObject &request)>;
+    // On the window registered under "uuid"; the empty text without one.
+    QString forwardVideoCommand(const VideoCommand &command, const QJsonObject &request,
+        const WindowVideoOperation &operation);
+    // The row's library function, which takes no widget, without any window.
+    QString runWindowFreeVideoCommand(const VideoCommand &command, const QJsonObject &request);
+    // The same, with a temporary window below the taskbar for the browse dialogs to open over.
+    QString runOverTemporaryWindow(const VideoCommand &command, const QJsonObject &request);
 
     // The window registered under uuid, or null.
     WindowControl *window(const QString &uuid) const;

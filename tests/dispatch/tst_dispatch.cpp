@@ -1,5 +1,7 @@
-#include "base/JsonText.h"
 #include "dispatch/MessageDispatch.h"
+#include "platform/memory/MemoryDesktop.h"
+#include "tests/dispatch/DeliverRequest.h"
+#include "window/WindowControlManager.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -8,12 +10,9 @@
 
 namespace {
 
-// A request as the session layer hands it on: parsed once, a text that is no JSON object dropped there.
 void deliver(MessageDispatch &dispatch, const QString &text)
 {
-    QJsonObject request;
-    if (Base::parseJsonObject(text, &request))
-        dispatch.dispatchMessage(request);
+    deliverRequest(dispatch, &MessageDispatch::dispatchMessage, text);
 }
 
 } // namespace
@@ -28,6 +27,10 @@ private slots:
     void versionResponse();
     void connectReply_data();
     void connectReply();
+
+private:
+    MemoryDesktop desktop;
+    WindowControlManager windows {desktop};
 };
 
 void TestDispatch::routing_data()
@@ -62,7 +65,7 @@ void TestDispatch::routing()
 {
     QFETCH(QString, request);
     QFETCH(bool, answered);
-    MessageDispatch dispatch;
+    MessageDispatch dispatch(windows);
     QSignalSpy spy(&dispatch, &MessageDispatch::messageResponse);
     deliver(dispatch, request);
     QCOMPARE(spy.count(), answered ? 1 : 0);
@@ -72,7 +75,7 @@ void TestDispatch::routing()
 
 void TestDispatch::versionResponse()
 {
-    MessageDispatch dispatch;
+    MessageDispatch dispatch(windows);
     QSignalSpy spy(&dispatch, &MessageDispatch::messageResponse);
     // A numeric "sequence" comes back as the empty text; a request without "uuid" is routed to "".
     deliver(dispatch, QStringLiteral(R"({"cmd":"window.getLocalServiceVersion","sequence":7})"));

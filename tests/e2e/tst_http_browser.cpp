@@ -7,7 +7,9 @@
 // an event the way the video library's events travel: into the window dispatcher, out through the
 // session layer.
 #include "dispatch/WindowMessageDispatch.h"
+#include "platform/memory/MemoryDesktop.h"
 #include "webservice/WebServer.h"
+#include "window/WindowControlManager.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -45,6 +47,8 @@ private:
     int startCall(const QString &fn, QJsonArray args);
     QJsonValue waitForResult(int id);
 
+    MemoryDesktop desktop;
+    WindowControlManager windows {desktop};
     std::unique_ptr<WebServer> server;
     QProcess driver;
     QByteArray pending;
@@ -56,7 +60,7 @@ private:
 
 void TestHttpBrowser::initTestCase()
 {
-    server = std::make_unique<WebServer>(nullptr, WebServerTimings {kLongPollMs, 60000, 60000});
+    server = std::make_unique<WebServer>(windows, nullptr, WebServerTimings {kLongPollMs, 60000, 60000});
     QVERIFY(server->listen(QHostAddress::LocalHost, 0));
     base = QStringLiteral("http://127.0.0.1:%1").arg(server->serverPort());
 

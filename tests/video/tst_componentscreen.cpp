@@ -35,12 +35,6 @@ QImage grabScreen(const QWidget &window)
         .convertToFormat(QImage::Format_RGB32);
 }
 
-QString forward(WebClientComponents &component, const char *word, VideoLibraryFunction function,
-    VideoCommandStep step, const QJsonObject &request)
-{
-    return component.run({ word, VideoCommandNeeds::Component, function, step, nullptr }, request);
-}
-
 } // namespace
 
 void TestComponentScreen::paintsCellsAndMovesPlayingOnes()
@@ -53,9 +47,8 @@ void TestComponentScreen::paintsCellsAndMovesPlayingOnes()
     MemoryDesktop desktop;
     WebClientComponents component(desktop, &window, QStringLiteral("{screen}"));
     component.setGeometry(0, 0, 400, 300);
-    forward(component, "arrangeWindow", VC_FUNCTION(VC_ArrangeWindow), VideoCommandStep::Forward, { { "windowNum", 4 } });
-    forward(component, "startPlay", VC_FUNCTION(VC_Play), VideoCommandStep::StartPlay,
-        { { "wndIndex", 3 }, { "url", "pattern://camera/screen" } });
+    component.call(VC_FUNCTION(VC_ArrangeWindow), { { "windowNum", 4 } });
+    component.startPlay(VC_FUNCTION(VC_Play), { { "wndIndex", 3 }, { "url", "pattern://camera/screen" } });
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTest::qWait(300);
@@ -96,7 +89,7 @@ void TestComponentScreen::showsAPlayingStream()
     component.setGeometry(0, 0, 400, 300);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    forward(component, "startPlay", VC_FUNCTION(VC_Play), VideoCommandStep::StartPlay, { { "wndIndex", 0 }, { "url", file } });
+    component.startPlay(VC_FUNCTION(VC_Play), { { "wndIndex", 0 }, { "url", file } });
     // The test source is colourful and moves: the cell shows it, changing, on the screen.
     const QRect picture(100, 80, 200, 140);
     const QColor subBackground("#405060");
@@ -105,7 +98,7 @@ void TestComponentScreen::showsAPlayingStream()
             && first.pixelColor(picture.center()) != Qt::black,
         10000);
     QTRY_VERIFY(grabScreen(window).copy(picture) != first.copy(picture));
-    forward(component, "stop", VC_FUNCTION(VC_Stop), VideoCommandStep::Forward, { { "wndIndex", 0 } });
+    component.call(VC_FUNCTION(VC_Stop), { { "wndIndex", 0 } });
     QTRY_COMPARE(grabScreen(window).pixelColor(picture.center()), subBackground);
 }
 

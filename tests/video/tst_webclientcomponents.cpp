@@ -37,24 +37,26 @@ struct Heard
 class Recorder
 {
 public:
+    // The component's events leave through its widget's signals.
     explicit Recorder(WebClientComponents *component)
     {
-        const auto listen = [this, component](auto signal, const char *name) {
-            QObject::connect(component, signal, component, [this, name](const QString &text) {
+        MainWindow *widget = component->mainWindow();
+        const auto listen = [this, widget](auto signal, const char *name) {
+            QObject::connect(widget, signal, widget, [this, name](const QString &text) {
                 heard.append({ QLatin1String(name), text, QThread::currentThread() });
             });
         };
-        listen(&WebClientComponents::sigWindowSelected, "sigWindowSelected");
-        listen(&WebClientComponents::sigDrawEnd, "sigDrawEnd");
-        listen(&WebClientComponents::sigNetStreamEvent, "sigNetStreamEvent");
-        listen(&WebClientComponents::sigFisheyePTZEvent, "sigFisheyePTZEvent");
-        listen(&WebClientComponents::sigVoiceInfo, "sigVoiceInfo");
-        listen(&WebClientComponents::sigAudioInfoEvent, "sigAudioInfoEvent");
-        listen(&WebClientComponents::sigMouseEvent, "sigMouseEvent");
-        listen(&WebClientComponents::sigFullScreenChange, "sigFullScreenChange");
-        listen(&WebClientComponents::sigUploadAlarmInfo, "sigUploadAlarmInfo");
-        listen(&WebClientComponents::sigHttpInfo, "sigHttpInfo");
-        QObject::connect(component, &WebClientComponents::sigQuitedFullScreen, component,
+        listen(&MainWindow::sigWindowSelected, "sigWindowSelected");
+        listen(&MainWindow::sigDrawEnd, "sigDrawEnd");
+        listen(&MainWindow::sigNetStreamEvent, "sigNetStreamEvent");
+        listen(&MainWindow::sigFisheyePTZEvent, "sigFisheyePTZEvent");
+        listen(&MainWindow::sigVoiceInfo, "sigVoiceInfo");
+        listen(&MainWindow::sigAudioInfoEvent, "sigAudioInfoEvent");
+        listen(&MainWindow::sigMouseEvent, "sigMouseEvent");
+        listen(&MainWindow::sigFullScreenChange, "sigFullScreenChange");
+        listen(&MainWindow::sigUploadAlarmInfo, "sigUploadAlarmInfo");
+        listen(&MainWindow::sigHttpInfo, "sigHttpInfo");
+        QObject::connect(widget, &MainWindow::sigQuitedFullScreen, widget,
             [this] { heard.append({ QStringLiteral("sigQuitedFullScreen"), QString(), QThread::currentThread() }); });
     }
 
@@ -74,22 +76,15 @@ struct Fixture
         VCT_Reset();
     }
 
-    QString run(const char *word, VideoLibraryFunction function, VideoCommandStep step, QJsonObject request)
-    {
-        request.insert(QStringLiteral("uuid"), kUuid);
-        const VideoCommand command { word, VideoCommandNeeds::Component, function, step, nullptr };
-        return component->run(command, request);
-    }
-
     void arrange(int cells)
     {
-        run("arrangeWindow", VC_FUNCTION(VC_ArrangeWindow), VideoCommandStep::Forward, { { "windowNum", cells } });
+        component->call(VC_FUNCTION(VC_ArrangeWindow), { { "uuid", kUuid }, { "windowNum", cells } });
     }
 
     void play(int cell)
     {
-        run("startPlay", VC_FUNCTION(VC_Play), VideoCommandStep::StartPlay,
-            { { "wndIndex", cell }, { "url", "rtsp://camera/1" } });
+        component->startPlay(
+            VC_FUNCTION(VC_Play), { { "uuid", kUuid }, { "wndIndex", cell }, { "url", "rtsp://camera/1" } });
     }
 
     QVector<bool> hiddenCells() const
@@ -193,10 +188,9 @@ void TestWebClientComponents::forwarding()
         { "sequence", 7 },
         { "argument", QJsonObject { { "nested", true } } },
     };
-    const VideoCommand command { "any", VideoCommandNeeds::Component, function, VideoCommandStep::Forward, nullptr };
     const auto runIt = [&] {
-        return passesWidget ? fixture.component->run(command, request)
-                            : WebClientComponents::runWithoutWidget(command, request);
+        return passesWidget ? fixture.component->call(function, request)
+                            : WebClientComponents::callWithoutWidget(function, request);
     };
 
     // The library's members replace the base response's.
@@ -247,10 +241,7 @@ void TestWebClientComponents::baseResponseKeepsSequenceType()
     QFETCH(QJsonObject, expected);
     Fixture fixture;
     VCT_SetNextResultNull(QStringLiteral("VC_Stop"));
-    QCOMPARE(parse(fixture.component->run(
-                 { "stop", VideoCommandNeeds::Component, VC_FUNCTION(VC_Stop), VideoCommandStep::Forward, nullptr },
-                 request)),
-        expected);
+    QCOMPARE(parse(fixture.component->call(VC_FUNCTION(VC_Stop), request)), expected);
 }
 
 void TestWebClientComponents::startPlaySendsPlayGroup()
@@ -533,7 +524,7 @@ void TestWebClientComponents::handlerMayWaitForAnotherThreadsEvent()
     Fixture fixture;
     Recorder recorder(fixture.component.get());
     bool raisedMeanwhile = false;
-    QObject::connect(fixture.component.get(), &WebClientComponents::sigWindowSelected, fixture.component.get(), [&] {
+    QObject::connect(fixture.widget(), &MainWindow::sigWindowSelected, fixture.widget(), [&] {
         auto done = std::make_shared<std::promise<void>>();
         std::future<void> raised = done->get_future();
         MainWindow *widget = fixture.widget();

@@ -3,7 +3,9 @@
 // preflight, a refused connection that holds nothing, and the loopback listener on both addresses.
 #include "HttpTestCall.h"
 
+#include "platform/memory/MemoryDesktop.h"
 #include "webservice/WebServer.h"
+#include "window/WindowControlManager.h"
 
 #include <QTcpSocket>
 #include <QtTest>
@@ -55,11 +57,14 @@ private slots:
 
 private:
     std::unique_ptr<WebServer> startServer(const AccessSettings &settings);
+
+    MemoryDesktop desktop;
+    WindowControlManager windows {desktop};
 };
 
 std::unique_ptr<WebServer> TestAccess::startServer(const AccessSettings &settings)
 {
-    auto server = std::make_unique<WebServer>();
+    auto server = std::make_unique<WebServer>(windows);
     server->setAccess(settings);
     if (!server->listen(QHostAddress::LocalHost, 0))
         return nullptr;
@@ -175,7 +180,7 @@ void TestAccess::preflight()
 
 void TestAccess::listensOnBothLoopbackAddresses()
 {
-    WebServer server;
+    WebServer server(windows);
     // A range where another program holds the first port on 127.0.0.1: the next one is taken.
     QTcpServer squatter;
     QVERIFY(squatter.listen(QHostAddress::LocalHost, 0));

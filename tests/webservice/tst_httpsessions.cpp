@@ -6,7 +6,9 @@
 #include "../service/RawWebSocketClient.h"
 
 #include "dispatch/WindowMessageDispatch.h"
+#include "platform/memory/MemoryDesktop.h"
 #include "webservice/WebServer.h"
+#include "window/WindowControlManager.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -112,13 +114,15 @@ private:
     HttpTestCall *startPoll(const QString &session);
     bool allWorkersEnded();
 
+    MemoryDesktop desktop;
+    WindowControlManager windows {desktop};
     std::unique_ptr<WebServer> server;
     std::vector<std::unique_ptr<HttpTestCall>> calls;
 };
 
 void TestHttpSessions::init()
 {
-    server = std::make_unique<WebServer>(nullptr, WebServerTimings {kLongPollMs, kLivenessMs, kNoAnswerMs});
+    server = std::make_unique<WebServer>(windows, nullptr, WebServerTimings {kLongPollMs, kLivenessMs, kNoAnswerMs});
     QVERIFY(server->listen(QHostAddress::LocalHost, 0));
 }
 

@@ -1,9 +1,10 @@
 // Windows belong to live sessions: a createWnd for an identifier that is no live session makes nothing
 // and says so, and a session's window goes when the session ends, each way it can end. Real connections
-// to an in-process WebServer with short timers; the window registry is the process's own.
+// to an in-process WebServer with short timers, over a window registry of the test's own.
 #include "HttpTestCall.h"
 
 #include "dispatch/WindowMessageDispatch.h"
+#include "platform/memory/MemoryDesktop.h"
 #include "webservice/WebServer.h"
 #include "window/WindowControlManager.h"
 
@@ -121,13 +122,14 @@ private:
     QString connectHttp();
     QString connectWebSocket(WebSocketPage &page);
 
+    MemoryDesktop desktop;
+    WindowControlManager registry {desktop};
     std::unique_ptr<WebServer> server;
-    WindowControlManager &registry = WindowControlManager::instance();
 };
 
 void TestSessionWindows::init()
 {
-    server = std::make_unique<WebServer>(nullptr, WebServerTimings {kLongPollMs, kLivenessMs, kNoAnswerMs});
+    server = std::make_unique<WebServer>(registry, nullptr, WebServerTimings {kLongPollMs, kLivenessMs, kNoAnswerMs});
     QVERIFY(server->listen(QHostAddress::LocalHost, 0));
     QCOMPARE(registry.windowCount(), 0);
 }

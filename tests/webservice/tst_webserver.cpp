@@ -1,5 +1,7 @@
 #include "../service/RawWebSocketClient.h"
+#include "platform/memory/MemoryDesktop.h"
 #include "webservice/WebServer.h"
+#include "window/WindowControlManager.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,13 +22,17 @@ class TestWebServer : public QObject
 private slots:
     void teardownWithLiveConnections();
     void connectionsBeyondTheCapAreClosedAtOnce();
+
+private:
+    MemoryDesktop desktop;
+    WindowControlManager windows {desktop};
 };
 
 // The server goes while a WebSocket session and a connection that sent nothing are still open: every
 // worker is deleted once, and none reports to the server on its way out.
 void TestWebServer::teardownWithLiveConnections()
 {
-    auto *server = new WebServer;
+    auto *server = new WebServer(windows);
     server->listenInRange(0, 1); // port 0: the system picks a free one
     QVERIFY(server->isListening());
     const quint16 port = server->serverPort();
@@ -56,7 +62,7 @@ void TestWebServer::teardownWithLiveConnections()
 void TestWebServer::connectionsBeyondTheCapAreClosedAtOnce()
 {
     constexpr int cap = 5;
-    WebServer server(nullptr, WebServerTimings(), cap);
+    WebServer server(windows, nullptr, WebServerTimings(), cap);
     QVERIFY(server.listen(QHostAddress::LocalHost, 0));
     std::vector<std::unique_ptr<QTcpSocket>> clients;
     for (int i = 0; i < cap + 3; ++i) {

@@ -2,6 +2,7 @@
 #include "dispatch/VideoMessageDispatch.h"
 #include "dispatch/WindowMessageDispatch.h"
 #include "standins/video_control/VideoControlTesting.h"
+#include "tests/dispatch/DeliverRequest.h"
 #include "tests/window/WindowScene.h"
 #include "video/MainWindow.h"
 #include "video/WebClientComponents.h"
@@ -9,7 +10,10 @@
 #include <QJsonDocument>
 #include <QPointer>
 #include <climits>
+#include <iterator>
+#include <memory>
 #include <tuple>
+#include <vector>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -18,6 +22,11 @@ namespace {
 using Operation = QString (WindowControlManager::*)(const QJsonObject &);
 
 const QString kOther = QStringLiteral("{00000000-0000-0000-0000-000000000000}");
+
+// The event signals a window's video widget and the registry share.
+const char *const kEventSignals[] = {"sigWindowSelected", "sigDrawEnd", "sigNetStreamEvent", "sigVoiceInfo",
+    "sigAudioInfoEvent", "sigFisheyePTZEvent", "sigFullScreenChange", "sigMouseEvent", "sigUploadAlarmInfo",
+    "sigHttpInfo"};
 
 // The calls of the three teardown stops, in the order the stand-in saw them.
 QStringList teardownCalls()
@@ -29,6 +38,15 @@ QStringList teardownCalls()
             calls.append(call.function);
     }
     return calls;
+}
+
+// A video command on the registry the way the video dispatcher runs its row; the answer it gives.
+QString runVideoCommand(WindowControlManager &registry, const QJsonObject &request)
+{
+    VideoMessageDispatch dispatch(registry);
+    QSignalSpy answers(&dispatch, &VideoMessageDispatch::messageResponse);
+    dispatch.dispatchCommand(request);
+    return answers.isEmpty() ? QStringLiteral("<no answer>") : answers.at(0).at(1).toString();
 }
 
 } // namespace
@@ -55,6 +73,8 @@ private slots:
     void secondCreateTearsFirstDown();
     void dispatcherAnswers();
     void eventsReachTheirPage();
+    void everyEventLeavesUnderItsName_data();
+    void everyEventLeavesUnderItsName();
     void videoForwarding();
     void showAttachesToForeground();
     void fullScreenLeavesAndReturns();
@@ -121,7 +141,7 @@ void TestWindowRegistry::notAnObject()
     QSignalSpy spy(&dispatch, &WindowMessageDispatch::messageResponse);
     const QString whole = QString::fromUtf8(QJsonDocument(WindowScene::request(word)).toJson(QJsonDocument::Compact));
     for (const QString &text : {whole.left(whole.size() - 1), QStringLiteral("[") + whole + QStringLiteral("]")})
-        dispatch.dispatchCommand(text);
+        deliverRequest(dispatch, &ModuleDispatch::dispatchCommand, text);
     QCOMPARE(spy.count(), 0);
     QCOMPARE(scene.registry->windowCount(), 0);
 }
@@ -249,9 +269,10 @@ void TestWindowRegistry::dispatcherAnswers()
     WindowMessageDispatch dispatch(*scene.registry);
     QSignalSpy spy(&dispatch, &WindowMessageDispatch::messageResponse);
 
-    dispatch.dispatchCommand(QStringLiteral(R"({"cmd":"window.createWnd.extra","uuid":"%1","sequence":7,)"
-                                            R"("rect":{"left":1,"top":2,"width":30,"height":40}})")
-                                 .arg(WindowScene::kUuid));
+    deliverRequest(dispatch, &ModuleDispatch::dispatchCommand,
+        QStringLiteral(R"({"cmd":"window.createWnd.extra","uuid":"%1","sequence":7,)"
+                       R"("rect":{"left":1,"top":2,"width":30,"height":40}})")
+            .arg(WindowScene::kUuid));
     QCOMPARE(spy.count(), 1);
     QCOMPARE(spy.at(0).at(0).toString(), WindowScene::kUuid);
     QCOMPARE(spy.at(0).at(1).toString(),
@@ -316,22 +337,47 @@ void TestWindowRegistry::eventsReachTheirPage()
     QCOMPARE(videoPages.count(), 1);
 }
 
+void TestWindowRegistry::everyEventLeavesUnderItsName_data()
+{
+    QTest::addColumn<QByteArray>("signal");
+    for (const char *name : kEventSignals)
+        QTest::newRow(name) << QByteArray(name);
+}
+
+// Each event of a window's video widget leaves the registry once, under its own name, with its text.
+void TestWindowRegistry::everyEventLeavesUnderItsName()
+{
+    QFETCH(QByteArray, signal);
+    WindowScene scene;
+    scene.openBrowser();
+    QCOMPARE(scene.createWindow(), 0);
+    std::vector<std::unique_ptr<QSignalSpy>> heard;
+    for (const char *name : kEventSignals)
+        heard.push_back(std::make_unique<QSignalSpy>(scene.registry.get(), QByteArray("2") + name + "(QString)"));
+
+    const QString text = QStringLiteral("{\"uuid\":\"%1\"}").arg(WindowScene::kUuid);
+    QVERIFY(QMetaObject::invokeMethod(scene.window()->components()->mainWindow(), signal.constData(),
+        Qt::DirectConnection, Q_ARG(QString, text)));
+    for (std::size_t i = 0; i < std::size(kEventSignals); ++i) {
+        const bool raised = signal == kEventSignals[i];
+        QCOMPARE(heard[i]->count(), raised ? 1 : 0);
+        if (raised)
+            QCOMPARE(heard[i]->at(0).at(0).toString(), text);
+    }
+}
+
 // Window-bound rows need the session's window; window-free rows run without any.
 void TestWindowRegistry::videoForwarding()
 {
     WindowScene scene;
     scene.openBrowser();
-    const VideoCommand pause {"pause", VideoCommandNeeds::Component, VC_FUNCTION(VC_Pause), VideoCommandStep::Forward, nullptr};
-    const VideoCommand encrypt {"getEncryptString", VideoCommandNeeds::Nothing, VC_FUNCTION(VC_GetEncryptString),
-        VideoCommandStep::Forward, nullptr};
     const QJsonObject pauseRequest = WindowScene::request("pause");
-    QCOMPARE(scene.registry->forwardVideoCommand(pause, pauseRequest), QString());
-    QVERIFY(!scene.registry->forwardVideoCommand(encrypt, WindowScene::request("getEncryptString", {{"original", "abc"}}))
-                 .isEmpty());
+    QCOMPARE(runVideoCommand(*scene.registry, pauseRequest), QString());
+    QVERIFY(!runVideoCommand(*scene.registry, WindowScene::request("getEncryptString", {{"original", "abc"}})).isEmpty());
 
     QCOMPARE(scene.createWindow(), 0);
     VCT_ClearCalls();
-    const QJsonObject answer = WindowScene::parse(scene.registry->forwardVideoCommand(pause, pauseRequest));
+    const QJsonObject answer = WindowScene::parse(runVideoCommand(*scene.registry, pauseRequest));
     QCOMPARE(answer.value("uuid").toString(), WindowScene::kUuid);
     QCOMPARE(VCT_Calls().size(), 1);
     QCOMPARE(VCT_Calls().at(0).function, QStringLiteral("VC_Pause"));
@@ -363,10 +409,9 @@ void TestWindowRegistry::fullScreenLeavesAndReturns()
     QCOMPARE(scene.createWindow(), 0);
     WindowControl *window = scene.window();
     const NativeRect placed = scene.desktop.windowRect(window->selfHandle());
-    const VideoCommand *fullScreen = findVideoCommand(QStringLiteral("fullScreen"));
-    QVERIFY(fullScreen);
+    QVERIFY(findVideoCommand(QStringLiteral("fullScreen")));
 
-    QVERIFY(!scene.registry->forwardVideoCommand(*fullScreen, WindowScene::request("fullScreen")).isEmpty());
+    QVERIFY(!runVideoCommand(*scene.registry, WindowScene::request("fullScreen")).isEmpty());
     QCOMPARE(scene.desktop.parent(window->selfHandle()), NativeHandle(0));
     QVERIFY(scene.desktop.isTopmost(window->selfHandle()));
     QVERIFY(window->isFullScreen());
@@ -374,7 +419,7 @@ void TestWindowRegistry::fullScreenLeavesAndReturns()
     scene.registry->hideWnd(WindowScene::request("hideWnd"));
     QVERIFY(window->isVisible());
 
-    scene.registry->forwardVideoCommand(*fullScreen, WindowScene::request("fullScreen", {{"full", false}}));
+    runVideoCommand(*scene.registry, WindowScene::request("fullScreen", {{"full", false}}));
     QVERIFY(!window->isFullScreen());
     QCOMPARE(scene.desktop.parent(window->selfHandle()), browser.window);
     // At its place over the page again, not left without a size.
@@ -387,10 +432,9 @@ void TestWindowRegistry::browseUsesATemporaryWindow()
 {
     WindowScene scene;
     const std::size_t windows = scene.desktop.childrenInOrder(0).size();
-    const VideoCommand *browse = findVideoCommand(QStringLiteral("browseFilePath"));
-    QVERIFY(browse);
+    QVERIFY(findVideoCommand(QStringLiteral("browseFilePath")));
     VCT_ClearCalls();
-    const QJsonObject answer = WindowScene::parse(scene.registry->forwardVideoCommand(*browse, WindowScene::request("browseFilePath")));
+    const QJsonObject answer = WindowScene::parse(runVideoCommand(*scene.registry, WindowScene::request("browseFilePath")));
     QCOMPARE(answer.value("uuid").toString(), WindowScene::kUuid);
     QCOMPARE(VCT_Calls().size(), 1);
     QCOMPARE(VCT_Calls().at(0).function, QStringLiteral("VC_OpenFileBrowser"));
