@@ -11,7 +11,8 @@
 //   Chromium page there and tests/e2e/x11_screen_grab reads the strip where the cell is, a few hundred
 //   times a second; the page's two decoders are read the same way beside it. Without a display it says so.
 // - 16 page streams at once: 16 cells of one page, at 640 x 360, and at 1920 x 1080 when every cell kept
-//   the frame rate at 640 x 360; with how often the service dropped a viewer to a key frame (its log line).
+//   the frame rate at 640 x 360; with how often the service dropped a viewer to a key frame (its log line)
+//   and how often the page's cells caught up by themselves (PageView.catchUpsOf).
 // - --drift MINUTES: one WebCodecs and one MediaSource page stream for that long, the median of the first
 //   minute against that of the last. It runs last.
 //
@@ -81,6 +82,7 @@ async function playInPage(page, { port, url, decoder, cells = 1, element }) {
         const session = await connect({ ports: [port] });
         window.benchSession = session;
         const view = await session.attach(target, { render: 'page', ...(decoder ? { decoder } : {}) });
+        window.benchView = view;
         if (cells > 1)
             await session.command('video.arrangeWindow', { windowNum: cells });
         for (let cell = 0; cell < cells; ++cell)
@@ -116,6 +118,19 @@ async function playInPage(page, { port, url, decoder, cells = 1, element }) {
     }, { port, url, decoder, cells, element, readStripSource: readStrip.toString() });
 }
 
+/** How often the page's cells caught up by themselves so far, over all cells (see PageView.catchUpsOf). */
+const pageCatchUps = (page) => page.evaluate(() => {
+    const sum = { keyFrameDrops: 0, liveEdgeJumps: 0 };
+    window.benchView.cells.forEach((_, index) => {
+        const counts = window.benchView.catchUpsOf(index);
+        sum.keyFrameDrops += counts.keyFrameDrops;
+        sum.liveEdgeJumps += counts.liveEdgeJumps;
+    });
+    return sum;
+});
+const catchUpsSince = (before, after) => ({ pageKeyFrameDrops: after.keyFrameDrops - before.keyFrameDrops,
+    pageLiveEdgeJumps: after.liveEdgeJumps - before.liveEdgeJumps });
+
 const takeSamples = (page) => page.evaluate(() => {
     const taken = window.samples;
     window.samples = [];
@@ -146,12 +161,14 @@ async function pageRows(service, browser, pages) {
             await takeSamples(page);
             const cpuBefore = cpuSeconds(service.child.pid);
             const dropsBefore = dropsIn(service);
+            const catchUpsBefore = await pageCatchUps(page);
             await sleep(seconds * 1000);
             const cpu = (cpuSeconds(service.child.pid) - cpuBefore) / seconds;
             const samples = await takeSamples(page);
             const { frames, p50ms, p90ms } = figuresOf(samples, 1, seconds);
             const figures = { size: `${width}x${height}`, mode, read: 'page', frames, pageP50ms: p50ms, pageP90ms: p90ms,
-                serviceCpuShareOfACore: Number(cpu.toFixed(3)), serviceDropsToKeyFrame: dropsIn(service) - dropsBefore };
+                serviceCpuShareOfACore: Number(cpu.toFixed(3)), serviceDropsToKeyFrame: dropsIn(service) - dropsBefore,
+                ...catchUpsSince(catchUpsBefore, await pageCatchUps(page)) };
             if (decoder === 'mediasource') {
                 // The remux alone: the same cell to EXTRA more viewers, the service's CPU with them less without.
                 const EXTRA = 8;
@@ -343,11 +360,13 @@ async function manyStreamsRows(service, browser, pages) {
         await takeSamples(page);
         const cpuBefore = cpuSeconds(service.child.pid);
         const dropsBefore = dropsIn(service);
+        const catchUpsBefore = await pageCatchUps(page);
         await sleep(seconds * 1000);
         const cpu = (cpuSeconds(service.child.pid) - cpuBefore) / seconds;
         const figures = figuresOf(await takeSamples(page), CELLS, seconds);
         console.log(JSON.stringify({ size: `${width}x${height}`, mode, streams: CELLS, read: 'page', ...figures,
-            serviceCpuShareOfACore: Number(cpu.toFixed(3)), serviceDropsToKeyFrame: dropsIn(service) - dropsBefore, load1: load() }));
+            serviceCpuShareOfACore: Number(cpu.toFixed(3)), serviceDropsToKeyFrame: dropsIn(service) - dropsBefore,
+            ...catchUpsSince(catchUpsBefore, await pageCatchUps(page)), load1: load() }));
         await page.evaluate(() => window.benchSession.close());
         await page.close();
         rtsp.stop();
@@ -370,8 +389,10 @@ async function driftRows(service, browser, pages, minutes) {
     }
     await sleep(3000);
     const samples = new Map(started.map(({ decoder }) => [decoder, []]));
-    for (const { page, decoder } of started)
-        await takeSamples(page);
+    for (const stream of started) {
+        await takeSamples(stream.page);
+        stream.catchUpsBefore = await pageCatchUps(stream.page);
+    }
     const dropsBefore = dropsIn(service);
     const begin = Date.now();
     // Collected every few seconds so that the pages hold little.
@@ -381,14 +402,15 @@ async function driftRows(service, browser, pages, minutes) {
             samples.get(decoder).push(...await takeSamples(page));
     }
     const end = Date.now();
-    for (const { page, decoder, mode } of started) {
+    for (const { page, decoder, mode, catchUpsBefore } of started) {
         const all = samples.get(decoder);
         const within = (from, to) => all.filter(([time]) => time >= from && time < to).map(([, latency]) => latency);
         const first = quantile(within(begin, begin + 60000), 0.5);
         const last = quantile(within(end - 60000, end + 1), 0.5);
         console.log(JSON.stringify({ size: `${width}x${height}`, mode, drift: `${minutes} min`, frames: all.length,
             firstMinuteP50ms: first, lastMinuteP50ms: last, driftMs: last - first, within20ms: Math.abs(last - first) <= 20,
-            overallP90ms: quantile(all.map(([, latency]) => latency), 0.9), load1: load() }));
+            overallP90ms: quantile(all.map(([, latency]) => latency), 0.9),
+            ...catchUpsSince(catchUpsBefore, await pageCatchUps(page)), load1: load() }));
         await page.evaluate(() => window.benchSession.close());
         await page.close();
     }

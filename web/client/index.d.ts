@@ -179,6 +179,9 @@ export class PageView {
     readonly codecs: string[];
     /** How one cell decodes ("mediasource" after a fallback); undefined for no such cell. */
     decoderOf(wndIndex: number): PageDecoder | undefined;
+    /** How often a cell caught up by itself since it was made: its decoder more than 8 frames behind went on
+     * from the next key frame (WebCodecs), its <video> jumped to the newest frame (MediaSource). */
+    catchUpsOf(wndIndex: number): { keyFrameDrops: number; liveEdgeJumps: number } | undefined;
     /** Removes the cells and destroys the service's window. */
     destroy(): Promise<void>;
     /** Stops the cells' streams; the service's window goes with the session. */

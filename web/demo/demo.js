@@ -102,6 +102,7 @@ function setButtons(connected) {
 
 $('connect').addEventListener('click', async () => {
     $('connect').disabled = true;
+    pageView = undefined;
     let step = 'Step 1 of 3, finding the service';
     try {
         status(`${step}...`, 'working');

@@ -140,8 +140,11 @@ class CellStream extends ChannelStream {
         if (ranges.length) {
             const end = ranges.end(ranges.length - 1);
             const behind = end - video.currentTime;
-            if (behind > LIVE.jumpBehind || video.currentTime < ranges.start(0))
+            const late = behind > LIVE.jumpBehind;
+            if (late || video.currentTime < ranges.start(0)) {
                 video.currentTime = Math.max(ranges.start(ranges.length - 1), end - 0.05);
+                this.cell.stats.liveEdgeJumps += late ? 1 : 0; // not the first placing at the start
+            }
             video.playbackRate = behind > LIVE.catchUpBehind ? LIVE.catchUpRate : 1;
             if (video.paused)
                 video.play().catch(() => {});
@@ -191,7 +194,8 @@ class DecodedCellStream extends ChannelStream {
         this.codec = codec;
         this.init = undefined;
         this.waitingForKey = true;
-        this.decoder?.close?.();
+        if (this.decoder && this.decoder.state !== 'closed')
+            this.decoder.close();
         this.decoder = undefined;
         const held = [];
         this.held = held;
@@ -249,8 +253,10 @@ class DecodedCellStream extends ChannelStream {
         }
         if (this.decoder?.state !== 'configured')
             return;
-        if (this.decoder.decodeQueueSize > MAX_DECODE_QUEUE)
+        if (this.decoder.decodeQueueSize > MAX_DECODE_QUEUE && !this.waitingForKey) {
             this.waitingForKey = true;
+            ++this.cell.stats.keyFrameDrops;
+        }
         if (this.waitingForKey && !frame.key)
             return;
         this.waitingForKey = false;
@@ -327,6 +333,9 @@ class PageCell {
             this.box.append(this.video);
         }
         this.codecs = view.codecs; // the families its decoder takes, named on its channel
+        // How often the page itself caught up: a decoder more than MAX_DECODE_QUEUE frames behind went
+        // on from the next key frame (WebCodecs), the <video> jumped to the newest frame (MediaSource).
+        this.stats = { keyFrameDrops: 0, liveEdgeJumps: 0 };
         this.box.addEventListener('click', () => view.select(index));
         this.box.addEventListener('dblclick', () => view.toggleFullScreen(this));
         this.stream = undefined;
@@ -489,6 +498,12 @@ export class PageView {
     /** How a cell decodes: 'webcodecs' (a <canvas>) or 'mediasource' (a <video>); undefined for no such cell. */
     decoderOf(index) {
         return this.cells[index]?.decoder;
+    }
+
+    /** How often a cell caught up with its stream by itself since it was made; undefined for no such cell. */
+    catchUpsOf(index) {
+        const cell = this.cells[index];
+        return cell && { ...cell.stats };
     }
 
     select(index, announce = true) {
