@@ -1,8 +1,10 @@
 // Cells rendered in the page, in Debian's headless Chromium against the real service (headless, so no
 // browser window can be found): attach with render 'auto' falls back to the page, the layout becomes a
-// grid of <video> cells, a played cell shows the local RTSP stream (its frame strip, read from the
-// <video>'s pixels, advances and stays near live), a click selects a cell and a double click takes it
-// full screen with the native window's events, and a stopped cell's stream ends.
+// grid of cells, a played cell shows the local RTSP stream (its frame strip, read from the cell's pixels,
+// advances and stays near live), a click selects a cell and a double click takes it full screen with the
+// native window's events, and a stopped cell's stream ends. By default the cells decode with WebCodecs
+// into a <canvas> where Chromium has it, naming on their channels what its VideoDecoder decodes; with
+// decoder 'mediasource', and where WebCodecs refuses a stream's codec, a <video> plays through MediaSource.
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 import { chromium } from 'playwright-core';
@@ -58,14 +60,14 @@ async function openPage() {
     return page;
 }
 
-test("render 'auto' without a native window plays the cells in the page", async (t) => {
+test("render 'auto' without a native window plays the cells in the page (decoder 'mediasource': <video> cells)", async (t) => {
     if (!rtsp)
         return t.skip('no GStreamer RTSP server');
     const page = await openPage();
     const result = await page.evaluate(async ({ port, url }) => {
         const { connect } = await import('/web/client/src/index.js');
         const session = await connect({ ports: [port] });
-        const view = await session.attach(document.getElementById('video'), { render: 'auto' });
+        const view = await session.attach(document.getElementById('video'), { render: 'auto', decoder: 'mediasource' });
         await session.command('video.arrangeWindow', { windowNum: 4 });
         await session.command('video.startPlay', { wndIndex: 3, url });
         const video = document.querySelectorAll('#video video')[3];
@@ -132,7 +134,7 @@ test("render 'page' plays an H.265 camera in a browser without its decoder: tran
         session.on('page.onStreamTranscoding', (event) => transcoding.push(event));
         const errors = [];
         session.on('error', (error) => errors.push(error.message));
-        const view = await session.attach(document.getElementById('video'), { render: 'page' });
+        const view = await session.attach(document.getElementById('video'), { render: 'page', decoder: 'mediasource' });
         await session.command('video.startPlay', { wndIndex: 0, url });
         const video = document.querySelector('#video video');
         const seen = new Set();
@@ -157,33 +159,112 @@ test("render 'page' plays an H.265 camera in a browser without its decoder: tran
     assert.ok(result.transcoding.some((event) => event.cpuPercent > 0), JSON.stringify(result.transcoding));
 });
 
-test("render 'page' with decoder 'webcodecs' decodes the frames in the page into a <canvas>", async (t) => {
+/** Records the URLs of the stream channels the page opens, in window.streamUrls. */
+const recordStreamChannels = () => {
+    window.streamUrls = [];
+    const Native = window.WebSocket;
+    window.WebSocket = class extends Native {
+        constructor(url, ...rest) {
+            super(url, ...rest);
+            if (String(url).includes('/stream?'))
+                window.streamUrls.push(String(url));
+        }
+    };
+};
+
+// The user's default (render 'auto', no decoder named) and decoder 'webcodecs' named.
+for (const options of [{ render: 'auto' }, { render: 'page', decoder: 'webcodecs' }]) {
+    test(`attach ${JSON.stringify(options)} decodes the frames in the page into a <canvas>, naming the codecs VideoDecoder decodes`, async (t) => {
+        if (!rtsp)
+            return t.skip('no GStreamer RTSP server');
+        const page = await openPage();
+        await page.evaluate(recordStreamChannels);
+        const result = await page.evaluate(async ({ port, url, options }) => {
+            const { connect, hasVideoDecoder } = await import('/web/client/src/index.js');
+            if (!hasVideoDecoder(window))
+                return { skipped: true };
+            // What this Chromium's decoder says of the two codec families, asked here on its own.
+            const supported = [];
+            for (const [family, codec] of [['avc1', 'avc1.42E01E'], ['hvc1', 'hvc1.1.6.L93.B0']]) {
+                if ((await VideoDecoder.isConfigSupported({ codec, optimizeForLatency: true })).supported)
+                    supported.push(family);
+            }
+            const session = await connect({ ports: [port] });
+            const view = await session.attach(document.getElementById('video'), options);
+            await session.command('video.startPlay', { wndIndex: 0, url });
+            const canvas = document.querySelector('#video [data-wnd-index="0"] canvas');
+            let drawn = 0;
+            canvas.addEventListener('frame', () => ++drawn);
+            const seen = new Set();
+            for (const started = Date.now(); seen.size < 10 && Date.now() - started < 30000;) {
+                await new Promise((resolve) => setTimeout(resolve, 100));
+                const index = window.frameIndexOf(canvas);
+                if (index >= 0)
+                    seen.add(index);
+            }
+            await session.close();
+            const named = window.streamUrls.map((address) => new URL(address).searchParams.get('codecs'));
+            return { frames: [...seen], drawn, videos: document.querySelectorAll('#video video').length, supported,
+                named, mode: view.mode, decoder: view.decoder, cellDecoder: view.decoderOf(0), viewCodecs: view.codecs };
+        }, { port: service.port, url: rtsp.url, options });
+        if (result.skipped)
+            return t.skip('no WebCodecs in this browser');
+        assert.ok(result.frames.length >= 10, `the strip did not advance: ${result.frames}`);
+        assert.ok(result.drawn >= result.frames.length);
+        assert.equal(result.videos, 0);
+        assert.deepEqual([result.mode, result.decoder, result.cellDecoder], ['page', 'webcodecs', 'webcodecs']);
+        assert.ok(result.supported.includes('avc1'), `Chromium's VideoDecoder: ${result.supported}`);
+        assert.deepEqual(result.viewCodecs, result.supported);
+        assert.deepEqual(result.named, [result.supported.join(',')]);
+    });
+}
+
+test('a stream whose codec WebCodecs refuses plays in a <video> through MediaSource instead, with the same code', async (t) => {
     if (!rtsp)
         return t.skip('no GStreamer RTSP server');
     const page = await openPage();
+    await page.evaluate(recordStreamChannels);
     const result = await page.evaluate(async ({ port, url }) => {
-        const { connect, hasVideoDecoder } = await import('/web/client/src/index.js');
+        const { connect, decodableCodecs, hasVideoDecoder } = await import('/web/client/src/index.js');
         if (!hasVideoDecoder(window))
             return { skipped: true };
+        // A decoder that takes the probes (so the view chooses WebCodecs) but not the stream's own codec.
+        const ask = VideoDecoder.isConfigSupported.bind(VideoDecoder);
+        VideoDecoder.isConfigSupported = (config) =>
+            (window.refuseStreams ? Promise.resolve({ supported: false, config }) : ask(config));
         const session = await connect({ ports: [port] });
-        await session.attach(document.getElementById('video'), { render: 'page', decoder: 'webcodecs' });
+        const fallbacks = [];
+        session.on('page.onDecoderFallback', (event) => fallbacks.push(event));
+        const errors = [];
+        session.on('error', (error) => errors.push(error.message));
+        const view = await session.attach(document.getElementById('video'), { render: 'page' });
+        const before = { decoder: view.decoder, canvases: document.querySelectorAll('#video canvas').length };
+        window.refuseStreams = true;
         await session.command('video.startPlay', { wndIndex: 0, url });
-        const canvas = document.querySelector('#video [data-wnd-index="0"] canvas');
-        let drawn = 0;
-        canvas.addEventListener('frame', () => ++drawn);
         const seen = new Set();
         for (const started = Date.now(); seen.size < 10 && Date.now() - started < 30000;) {
             await new Promise((resolve) => setTimeout(resolve, 100));
-            const index = window.frameIndexOf(canvas);
+            const video = document.querySelector('#video [data-wnd-index="0"] video');
+            const index = video ? window.frameIndexOf(video) : -1;
             if (index >= 0)
                 seen.add(index);
         }
         await session.close();
-        return { frames: [...seen], drawn, videos: document.querySelectorAll('#video video').length };
+        const named = window.streamUrls.map((address) => new URL(address).searchParams.get('codecs'));
+        return { before, fallbacks, errors, frames: [...seen], cellDecoder: view.decoderOf(0), named, mediaSource: decodableCodecs(window),
+            cell: [...document.querySelector('#video [data-wnd-index="0"]').children].map((child) => child.localName) };
     }, { port: service.port, url: rtsp.url });
     if (result.skipped)
         return t.skip('no WebCodecs in this browser');
+    assert.deepEqual(result.before, { decoder: 'webcodecs', canvases: 1 });
+    assert.deepEqual(result.errors, []);
+    assert.equal(result.fallbacks.length, 1, JSON.stringify(result.fallbacks));
+    assert.equal(result.fallbacks[0].wndIndex, 0);
+    assert.equal(result.fallbacks[0].decoder, 'mediasource');
+    assert.match(result.fallbacks[0].codec, /^avc1\./);
+    assert.deepEqual([result.cellDecoder, result.cell], ['mediasource', ['video']]);
     assert.ok(result.frames.length >= 10, `the strip did not advance: ${result.frames}`);
-    assert.ok(result.drawn >= result.frames.length);
-    assert.equal(result.videos, 0);
+    // The second channel names what MediaSource decodes.
+    assert.equal(result.named.length, 2, JSON.stringify(result.named));
+    assert.equal(result.named[1], result.mediaSource.join(','));
 });

@@ -1,11 +1,14 @@
 // Reads a rectangle of the X screen ($DISPLAY) for the end-to-end tests, which check what a user sees:
 //
 //   x11_screen_grab X Y WIDTH HEIGHT [FILE.png]
+//   x11_screen_grab --repeat MILLISECONDS X Y WIDTH HEIGHT
 //   x11_screen_grab --window-manager
 //
 // The first writes the rectangle to stdout as a binary PPM (P6, 8-bit RGB) and, given a file, saves it
 // there as PNG for a person to look at; exit code 1 when the display or the rectangle cannot be read.
-// The second exits with 0 once an EWMH window manager runs on the display (the root names its check
+// The second reads the rectangle again and again for that long (a benchmark watching what the screen
+// shows), each grab as a line "T <wall clock in ms>" taken as the image arrived, then its PPM.
+// The third exits with 0 once an EWMH window manager runs on the display (the root names its check
 // window), with 1 while none does.
 #include <QByteArray>
 #include <QImage>
@@ -13,9 +16,11 @@
 
 #include <xcb/xcb.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -36,13 +41,36 @@ int windowManagerRuns(xcb_connection_t *connection, xcb_window_t root)
     return runs ? 0 : 1;
 }
 
+// One rectangle of the root window as RGB; a null image when it cannot be read.
+QImage grab(xcb_connection_t *connection, xcb_window_t root, int x, int y, int width, int height)
+{
+    xcb_get_image_reply_t *reply = xcb_get_image_reply(connection,
+        xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, root, std::int16_t(x), std::int16_t(y),
+            std::uint16_t(width), std::uint16_t(height), ~0u),
+        nullptr);
+    QImage image;
+    // 24-bit depth in 32-bit pixels, as Xvfb serves them.
+    if (reply && xcb_get_image_data_length(reply) >= width * height * 4)
+        image = QImage(xcb_get_image_data(reply), width, height, width * 4, QImage::Format_RGB32).convertToFormat(QImage::Format_RGB888);
+    std::free(reply);
+    return image;
+}
+
+void writePpm(const QImage &image)
+{
+    std::printf("P6\n%d %d\n255\n", image.width(), image.height());
+    for (int row = 0; row < image.height(); ++row)
+        std::fwrite(image.constScanLine(row), 1, std::size_t(image.width()) * 3, stdout);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     const bool askWindowManager = argc == 2 && std::strcmp(argv[1], "--window-manager") == 0;
-    if (argc < 5 && !askWindowManager) {
-        std::fprintf(stderr, "usage: %s X Y WIDTH HEIGHT [FILE.png]\n", argv[0]);
+    const bool repeat = argc == 7 && std::strcmp(argv[1], "--repeat") == 0;
+    if ((argc < 5 || argv[1][0] == '-') && !askWindowManager && !repeat) {
+        std::fprintf(stderr, "usage: %s X Y WIDTH HEIGHT [FILE.png] | --repeat MILLISECONDS X Y WIDTH HEIGHT | --window-manager\n", argv[0]);
         return 2;
     }
     int screenNumber = 0;
@@ -57,29 +85,39 @@ int main(int argc, char **argv)
         xcb_disconnect(connection);
         return runs;
     }
-    const int x = std::atoi(argv[1]);
-    const int y = std::atoi(argv[2]);
-    const int width = std::atoi(argv[3]);
-    const int height = std::atoi(argv[4]);
+    char **rectangle = repeat ? argv + 3 : argv + 1;
+    const int x = std::atoi(rectangle[0]);
+    const int y = std::atoi(rectangle[1]);
+    const int width = std::atoi(rectangle[2]);
+    const int height = std::atoi(rectangle[3]);
     if (width <= 0 || height <= 0 || width > 16384 || height > 16384) {
         xcb_disconnect(connection);
         return 2;
     }
-    xcb_get_image_reply_t *reply = xcb_get_image_reply(connection,
-        xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, screens.data->root, std::int16_t(x), std::int16_t(y),
-            std::uint16_t(width), std::uint16_t(height), ~0u),
-        nullptr);
     int status = 1;
-    if (reply && xcb_get_image_data_length(reply) >= width * height * 4) {
-        // 24-bit depth in 32-bit pixels, as Xvfb serves them.
-        const QImage image = QImage(xcb_get_image_data(reply), width, height, width * 4, QImage::Format_RGB32)
-                                 .convertToFormat(QImage::Format_RGB888);
-        std::printf("P6\n%d %d\n255\n", width, height);
-        for (int row = 0; row < height; ++row)
-            std::fwrite(image.constScanLine(row), 1, std::size_t(width) * 3, stdout);
-        status = argc > 5 && !image.save(QString::fromLocal8Bit(argv[5]), "PNG") ? 1 : 0;
+    if (repeat) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point until = Clock::now() + std::chrono::milliseconds(std::atoi(argv[2]));
+        do {
+            const QImage image = grab(connection, screens.data->root, x, y, width, height);
+            const auto wallMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::system_clock::now().time_since_epoch()).count();
+            if (image.isNull())
+                break;
+            std::printf("T %lld\n", static_cast<long long>(wallMs));
+            writePpm(image);
+            status = 0;
+            // A few hundred grabs a second: finer than a frame, without taking a core from what is measured.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        } while (Clock::now() < until);
+    } else {
+        const QImage image = grab(connection, screens.data->root, x, y, width, height);
+        if (!image.isNull()) {
+            writePpm(image);
+            status = argc > 5 && !image.save(QString::fromLocal8Bit(argv[5]), "PNG") ? 1 : 0;
+        }
     }
-    std::free(reply);
+    std::fflush(stdout);
     xcb_disconnect(connection);
     return status;
 }

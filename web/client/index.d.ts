@@ -63,7 +63,7 @@ export interface ServiceEvent {
 }
 
 export type ErrorCode = 'closed' | 'timeout' | 'no-service' | 'transport' | 'window' | 'browser-window-not-found' |
-    'native-window-unavailable';
+    'native-window-unavailable' | 'page-rendering-unavailable' | 'stream-refused';
 
 export class LocalServiceError extends Error {
     readonly code: ErrorCode;
@@ -121,9 +121,11 @@ export class Session {
 export interface AttachOptions {
     /** Where the cells are drawn (default "native"). */
     render?: 'auto' | 'native' | 'page';
-    /** Cells drawn in the page: "webcodecs" decodes their frames with the browser's VideoDecoder into a
-     * <canvas> (the lowest latency) where it has one; "mediasource" (the default) plays a <video>. */
-    decoder?: 'mediasource' | 'webcodecs';
+    /** Cells drawn in the page: "auto" (the default) decodes their frames with the browser's VideoDecoder
+     * into a <canvas> (the lowest latency) where it decodes one of the probed codecs, "webcodecs" wherever
+     * the browser has a VideoDecoder; otherwise, and with "mediasource", a <video> plays through
+     * MediaSource. A cell whose codec WebCodecs refuses falls back to MediaSource. */
+    decoder?: 'auto' | 'mediasource' | 'webcodecs';
     /** Page elements that may lie over the window, or a selector for them; holes are cut there. */
     holes?: Element[] | string;
     /** Corner ellipse of the holes, in pixels (default 0: square corners). */
@@ -163,7 +165,7 @@ export class PluginWindow {
     release(): void;
 }
 
-/** Cells rendered in the page: a CSS grid of <video> (or <canvas>, decoder "webcodecs") elements, one
+/** Cells rendered in the page: a CSS grid of <canvas> (WebCodecs) or <video> (MediaSource) elements, one
  * stream channel per played cell. A <canvas> raises "frame" after each frame drawn. */
 export class PageView {
     readonly mode: 'page';
@@ -171,8 +173,15 @@ export class PageView {
     readonly element: Element;
     /** Why no native window was placed (render "auto"). */
     readonly reason: string | undefined;
-    /** The codec families this browser decodes, as the stream channel's "codecs" names them. */
+    /** How the cells decode, chosen once when the view is made. */
+    readonly decoder: PageDecoder;
+    /** The codec families the chosen decoder decodes, as the stream channel's "codecs" names them. */
     readonly codecs: string[];
+    /** How one cell decodes ("mediasource" after a fallback); undefined for no such cell. */
+    decoderOf(wndIndex: number): PageDecoder | undefined;
+    /** How often a cell caught up by itself since it was made: its decoder more than 8 frames behind went on
+     * from the next key frame (WebCodecs), its <video> jumped to the newest frame (MediaSource). */
+    catchUpsOf(wndIndex: number): { keyFrameDrops: number; liveEdgeJumps: number } | undefined;
     /** Removes the cells and destroys the service's window. */
     destroy(): Promise<void>;
     /** Stops the cells' streams; the service's window goes with the session. */
@@ -182,7 +191,13 @@ export class PageView {
 /** How far a page-rendered cell may fall behind the newest frame (s) before it jumps to it, and how. */
 export const LIVE: { jumpBehind: number; catchUpBehind: number; catchUpRate: number; keepSeconds: number };
 export function attachPageView(session: Session, element: Element, options?: AttachOptions): Promise<PageView>;
+export type PageDecoder = 'webcodecs' | 'mediasource';
+/** The codec families MediaSource decodes ("avc1", "hvc1"). */
 export function decodableCodecs(view: Window): string[];
+/** The codec families WebCodecs' VideoDecoder decodes (VideoDecoder.isConfigSupported); [] without it. */
+export function decoderCodecs(view: Window): Promise<string[]>;
+/** The decoder a view's cells use for a decoder option, and the codec families their channels name. */
+export function chooseDecoder(view: Window, wanted?: 'auto' | 'mediasource' | 'webcodecs'): Promise<{ decoder: PageDecoder; codecs: string[] }>;
 /** Whether the browser has WebCodecs' VideoDecoder (decoder "webcodecs"). */
 export function hasVideoDecoder(view: Window): boolean;
 /** An init segment's time scale and codec configuration record (avcC, hvcC). */

@@ -9,6 +9,8 @@ const CELLS = 4;
 let session;
 let selected = 0;
 let videoMode = ''; // which the attach chose: the native window or the page
+let pageView; // the cells in the page, when the attach chose the page
+const DECODER_NAMES = { webcodecs: 'WebCodecs', mediasource: 'MediaSource' };
 
 function status(text, kind = 'info') {
     $('status').textContent = text;
@@ -57,7 +59,10 @@ function setCell(index, state, detail = '') {
     cells[index] = { state, detail };
     const item = $('cells').children[index];
     item.dataset.state = state;
-    item.textContent = `Cell ${index + 1}: ${state}${detail ? ` (${detail})` : ''}${index === selected ? ' - selected' : ''}`;
+    // In the page, how the cell decodes: WebCodecs into a canvas, or MediaSource into a video.
+    const decoder = pageView && !pageView.released ? DECODER_NAMES[pageView.decoderOf(index)] : undefined;
+    item.textContent = `Cell ${index + 1}: ${state}${detail ? ` (${detail})` : ''}${decoder ? `, ${decoder}` : ''}`
+        + `${index === selected ? ' - selected' : ''}`;
 }
 
 function drawCells() {
@@ -97,6 +102,7 @@ function setButtons(connected) {
 
 $('connect').addEventListener('click', async () => {
     $('connect').disabled = true;
+    pageView = undefined;
     let step = 'Step 1 of 3, finding the service';
     try {
         status(`${step}...`, 'working');
@@ -132,21 +138,28 @@ $('connect').addEventListener('click', async () => {
         const window = await session.attach($('video'), { holes: 'header, .menu.open', render, decoder });
         if (window.mode === 'page') {
             // In the page a cell plays a camera's own stream; the test pattern has none.
-            const decoded = window.element.querySelector('canvas') ? ', decoded by the page (WebCodecs)' : '';
-            log(`video in the page${decoded}${window.reason ? `: ${window.reason}` : ''}`);
+            pageView = window;
+            const decoded = window.decoder === 'webcodecs' ? 'decoded by the page (WebCodecs)' : 'played through MediaSource';
+            log(`video in the page, ${decoded}, codecs ${window.codecs.join(', ') || 'none'}${window.reason ? `: ${window.reason}` : ''}`);
+            session.on('page.onDecoderFallback', ({ wndIndex, codec }) => {
+                log(`cell ${wndIndex + 1}: this browser's WebCodecs does not decode ${codec}; the cell plays through MediaSource`);
+                drawCells();
+            });
             session.on('page.onStreamTranscoding', ({ wndIndex, from, cpuPercent }) => log(`cell ${wndIndex}: the service `
                 + `transcodes ${from} to H.264 for this browser${cpuPercent === undefined ? '' : `, ${cpuPercent} % of a core`}`));
             $('url').placeholder = 'rtsp://… (a stream address)';
         } else {
             log('window.createWnd: ok', 'answer', window.answer);
         }
-        videoMode = window.mode === 'page' ? 'video in the page' : 'native window';
+        videoMode = window.mode === 'page' ? `video in the page (${DECODER_NAMES[window.decoder]})` : 'native window';
+        drawCells();
 
         step = 'Step 3 of 3, setting the 2 x 2 layout';
         const arranged = await session.command('video.arrangeWindow', { windowNum: CELLS });
         if (arranged && typeof arranged === 'object' && arranged.errorCode)
             throw Object.assign(new Error(`error ${arranged.errorCode}`), { answer: arranged });
         log('video.arrangeWindow: ok', 'answer', arranged);
+        drawCells();
         // A camera that drops out, or is slow to answer at first, is asked again (with growing pauses).
         if (window.mode !== 'page')
             await run('video.setReconnectInfo', { attempts: -1, interval: 1000 });
@@ -154,6 +167,7 @@ $('connect').addEventListener('click', async () => {
         showError(step, error);
         await session?.close();
         session = undefined;
+        pageView = undefined;
         $('connect').disabled = false;
         return;
     }

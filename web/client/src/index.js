@@ -11,7 +11,7 @@ export { connect, DEFAULT_PORTS, pageDigest, isConnectReply, portsOf, probingOrd
 export { LocalServiceError } from './errors.js';
 export { Session, PendingAnswers, parseAnswer, eventOf } from './session.js';
 export { PluginWindow, attachWindow } from './window.js';
-export { PageView, attachPageView, decodableCodecs, hasVideoDecoder, LIVE } from './pageview.js';
+export { PageView, attachPageView, chooseDecoder, decodableCodecs, decoderCodecs, hasVideoDecoder, LIVE } from './pageview.js';
 export { readInit, readFragment } from './fmp4.js';
 export { packCommand, splitPieces, pieceUrls, groupKey, textFromPixels, textFromBitmapFile, zlibDeflate } from './packing.js';
 export { toDeviceRect, contentOffset, pageZoom, ZOOM_LEVELS, coversFor, placementSteps, holeIn, intersect, shrink } from './geometry.js';

@@ -1,6 +1,7 @@
 // Cells rendered in the page, where no native window can be placed over it: the service keeps the
 // session's window hidden (its cells still play) and sends each played cell's compressed frames over a
-// stream channel of its own; each cell plays them in a <video> through MediaSource. The page's code is
+// stream channel of its own; each cell decodes them into a <canvas> where the browser has WebCodecs,
+// and plays them in a <video> through MediaSource otherwise. The page's code is
 // the same as with a native window: layout and streams follow the same commands, and a click selects a
 // cell, a double click takes it full screen, with the same events.
 import { LocalServiceError } from './errors.js';
@@ -12,6 +13,8 @@ const PROBES = { avc1: 'avc1.42E01E', hvc1: 'hvc1.1.6.L93.B0' };
 const REOPEN_MS = 1000;
 /** Frames a VideoDecoder may hold before the cell drops to the next key frame (it never builds latency). */
 const MAX_DECODE_QUEUE = 8;
+/** Pieces held while the browser says whether it decodes a new codec; beyond it they wait for a key frame. */
+const MAX_HELD_PIECES = 64;
 
 /** The MediaSource of this browser (ManagedMediaSource where only that exists), or undefined. */
 const mediaSourceOf = (view) => view.MediaSource ?? view.ManagedMediaSource;
@@ -21,6 +24,39 @@ export function decodableCodecs(view) {
     const source = mediaSourceOf(view);
     return Object.entries(PROBES).filter(([, codec]) => source?.isTypeSupported(`video/mp4; codecs="${codec}"`))
         .map(([family]) => family);
+}
+
+/** Whether this browser can decode a cell's frames itself into a <canvas> (WebCodecs). */
+export const hasVideoDecoder = (view) => typeof view.VideoDecoder === 'function' && typeof view.EncodedVideoChunk === 'function';
+
+/** Whether WebCodecs' VideoDecoder takes a codec string; a refused or broken answer is a no. */
+const decoderSupports = (view, codec) => Promise.resolve()
+    .then(() => view.VideoDecoder.isConfigSupported({ codec, optimizeForLatency: true }))
+    .then((support) => support?.supported === true, () => false);
+
+/** The codec families the browser's VideoDecoder decodes (WebCodecs), as the stream channel's "codecs" names them. */
+export async function decoderCodecs(view) {
+    if (!hasVideoDecoder(view))
+        return [];
+    const families = await Promise.all(Object.entries(PROBES).map(async ([family, codec]) =>
+        (await decoderSupports(view, codec) ? family : undefined)));
+    return families.filter(Boolean);
+}
+
+/**
+ * How a view's cells decode, and the codec families their channels name: WebCodecs into a <canvas>
+ * (decoder 'auto', the default, where the browser's VideoDecoder decodes one of the probed codecs;
+ * 'webcodecs' wherever it has a VideoDecoder), MediaSource into a <video> otherwise ('mediasource'
+ * always). The probes are asynchronous: asked once per view, before any channel opens.
+ * @returns {Promise<{decoder: 'webcodecs' | 'mediasource', codecs: string[]}>}
+ */
+export async function chooseDecoder(view, wanted = 'auto') {
+    if (wanted !== 'mediasource' && hasVideoDecoder(view)) {
+        const codecs = await decoderCodecs(view);
+        if (codecs.length || wanted === 'webcodecs')
+            return { decoder: 'webcodecs', codecs };
+    }
+    return { decoder: 'mediasource', codecs: decodableCodecs(view) };
 }
 
 /** Columns of a layout of count cells: the smallest square that holds them. */
@@ -104,8 +140,11 @@ class CellStream extends ChannelStream {
         if (ranges.length) {
             const end = ranges.end(ranges.length - 1);
             const behind = end - video.currentTime;
-            if (behind > LIVE.jumpBehind || video.currentTime < ranges.start(0))
+            const late = behind > LIVE.jumpBehind;
+            if (late || video.currentTime < ranges.start(0)) {
                 video.currentTime = Math.max(ranges.start(ranges.length - 1), end - 0.05);
+                this.cell.stats.liveEdgeJumps += late ? 1 : 0; // not the first placing at the start
+            }
             video.playbackRate = behind > LIVE.catchUpBehind ? LIVE.catchUpRate : 1;
             if (video.paused)
                 video.play().catch(() => {});
@@ -124,14 +163,12 @@ class CellStream extends ChannelStream {
     }
 }
 
-/** Whether this browser can decode a cell's frames itself into a <canvas> (WebCodecs). */
-export const hasVideoDecoder = (view) => typeof view.VideoDecoder === 'function' && typeof view.EncodedVideoChunk === 'function';
-
 /**
  * One cell's stream decoded by the page itself (WebCodecs) and drawn into a <canvas> at the next paint
  * after each frame comes out of the decoder: no media buffer, no presentation clock, the lowest latency.
  * A decoder that falls behind drops frames to the next key frame; a page that paints more slowly than the
- * frames come draws the newest only. After each drawn frame the canvas raises "frame".
+ * frames come draws the newest only. After each drawn frame the canvas raises "frame". A codec the
+ * browser's decoder does not take hands the cell over to MediaSource (cell.decoderFailed).
  */
 class DecodedCellStream extends ChannelStream {
     constructor(cell, url, onRefused, onTranscoding) {
@@ -139,21 +176,39 @@ class DecodedCellStream extends ChannelStream {
         this.canvas = cell.canvas;
     }
 
-    /** The init segment first, then one fragment per frame. */
+    /** The init segment first, then one fragment per frame; held while the codec is being asked about. */
     piece(data) {
-        if (!this.init)
+        if (this.held) {
+            this.held.push(data);
+            if (this.held.length > MAX_HELD_PIECES)
+                this.held.splice(1); // the init segment stays; the decoder starts again at a key frame
+        } else if (!this.init) {
             this.configure(data);
-        else
+        } else {
             this.decode(data);
+        }
     }
 
-    /** A new codec (the first, or after the stream changed): its init segment comes next. */
+    /** A new codec (the first, or after the stream changed): whether the decoder takes it, then its init segment. */
     start(codec) {
         this.codec = codec;
         this.init = undefined;
         this.waitingForKey = true;
-        this.decoder?.close?.();
+        if (this.decoder && this.decoder.state !== 'closed')
+            this.decoder.close();
         this.decoder = undefined;
+        const held = [];
+        this.held = held;
+        decoderSupports(this.view, codec).then((supported) => {
+            if (this.closed || this.held !== held)
+                return; // closed, or another codec came meanwhile
+            this.held = undefined;
+            if (!supported) {
+                this.cell.decoderFailed(this, codec);
+                return;
+            }
+            held.forEach((piece) => this.piece(piece));
+        });
     }
 
     configure(segment) {
@@ -165,13 +220,26 @@ class DecodedCellStream extends ChannelStream {
         if (!this.init || this.closed)
             return;
         this.waitingForKey = true;
-        this.decoder = new this.view.VideoDecoder({
+        const decoder = new this.view.VideoDecoder({
             output: (frame) => this.draw(frame),
-            // A decoder that failed, or that the browser took back from a busy or hidden page, is made
-            // again at the next key frame: the stream goes on, and the cell must not stay dark.
-            error: () => { this.decoder = undefined; },
+            // A configuration the decoder refuses goes to MediaSource. A decoder that failed otherwise,
+            // or that the browser took back from a busy or hidden page, is made again at the next key
+            // frame: the stream goes on, and the cell must not stay dark.
+            error: (error) => {
+                if (this.decoder !== decoder)
+                    return;
+                this.decoder = undefined;
+                if (error?.name === 'NotSupportedError')
+                    this.cell.decoderFailed(this, this.codec);
+            },
         });
-        this.decoder.configure({ codec: this.codec, description: this.init.description, optimizeForLatency: true });
+        this.decoder = decoder;
+        try {
+            decoder.configure({ codec: this.codec, description: this.init.description, optimizeForLatency: true });
+        } catch {
+            this.decoder = undefined;
+            this.cell.decoderFailed(this, this.codec);
+        }
     }
 
     decode(fragment) {
@@ -185,8 +253,10 @@ class DecodedCellStream extends ChannelStream {
         }
         if (this.decoder?.state !== 'configured')
             return;
-        if (this.decoder.decodeQueueSize > MAX_DECODE_QUEUE)
+        if (this.decoder.decodeQueueSize > MAX_DECODE_QUEUE && !this.waitingForKey) {
             this.waitingForKey = true;
+            ++this.cell.stats.keyFrameDrops;
+        }
         if (this.waitingForKey && !frame.key)
             return;
         this.waitingForKey = false;
@@ -232,10 +302,12 @@ class DecodedCellStream extends ChannelStream {
 
     close() {
         super.close();
+        this.held = undefined;
         this.pending?.close();
         this.pending = undefined;
-        if (this.decoder?.state !== 'closed')
-            this.decoder?.close();
+        if (this.decoder && this.decoder.state !== 'closed')
+            this.decoder.close();
+        this.decoder = undefined;
     }
 }
 
@@ -253,13 +325,17 @@ class PageCell {
         this.video.playsInline = true;
         this.video.autoplay = true;
         this.video.style.cssText = 'width:100%;height:100%;object-fit:contain;display:block';
-        if (view.decodes) {
+        if (view.decoder === 'webcodecs') {
             this.canvas = document.createElement('canvas');
             this.canvas.style.cssText = 'width:100%;height:100%;object-fit:contain;display:block';
             this.box.append(this.canvas);
         } else {
             this.box.append(this.video);
         }
+        this.codecs = view.codecs; // the families its decoder takes, named on its channel
+        // How often the page itself caught up: a decoder more than MAX_DECODE_QUEUE frames behind went
+        // on from the next key frame (WebCodecs), the <video> jumped to the newest frame (MediaSource).
+        this.stats = { keyFrameDrops: 0, liveEdgeJumps: 0 };
         this.box.addEventListener('click', () => view.select(index));
         this.box.addEventListener('dblclick', () => view.toggleFullScreen(this));
         this.stream = undefined;
@@ -270,7 +346,7 @@ class PageCell {
         this.playing = true;
         this.stream?.close();
         const Stream = this.canvas ? DecodedCellStream : CellStream;
-        this.stream = new Stream(this, this.pageView.streamUrl(this.index),
+        this.stream = new Stream(this, this.pageView.streamUrl(this.index, this.codecs),
             (refusal) => this.pageView.refused(this.index, refusal),
             ({ from, cpuPercent }) => this.pageView.event('page.onStreamTranscoding', { wndIndex: this.index, from, cpuPercent }));
     }
@@ -282,6 +358,36 @@ class PageCell {
         this.video.removeAttribute('src');
         this.video.load();
         this.canvas?.getContext('2d').clearRect(0, 0, this.canvas.width, this.canvas.height);
+    }
+
+    /** 'webcodecs' while the cell decodes into its <canvas>, 'mediasource' while it plays a <video>. */
+    get decoder() {
+        return this.canvas ? 'webcodecs' : 'mediasource';
+    }
+
+    /**
+     * The browser's decoder does not take the codec the channel announced: from now on the cell plays
+     * through MediaSource, on a new channel that names MediaSource's codecs.
+     */
+    decoderFailed(stream, codec) {
+        if (stream !== this.stream || !this.canvas)
+            return;
+        stream.close();
+        const view = this.pageView;
+        const window = view.element.ownerDocument.defaultView;
+        if (!mediaSourceOf(window)) {
+            this.stream = undefined;
+            this.playing = false;
+            view.session.emit('error', new LocalServiceError('page-rendering-unavailable',
+                `cell ${this.index}: this browser decodes ${codec} neither with WebCodecs nor with MediaSource`));
+            return;
+        }
+        this.canvas.replaceWith(this.video);
+        this.canvas = undefined;
+        this.codecs = decodableCodecs(window);
+        view.event('page.onDecoderFallback', { wndIndex: this.index, codec, decoder: 'mediasource' });
+        if (this.playing)
+            this.play();
     }
 
     /** The channel ended: opened again while the cell is meant to play (the service's player reconnects). */
@@ -311,17 +417,18 @@ export class PageView {
         this.released = false;
         this.selected = 0;
         this.cells = [];
-        this.codecs = decodableCodecs(element.ownerDocument.defaultView);
-        // decoder 'webcodecs': the page decodes the frames into a <canvas> where the browser can (lowest
-        // latency); otherwise, and by default, a <video> through MediaSource.
-        this.decodes = options.decoder === 'webcodecs' && hasVideoDecoder(element.ownerDocument.defaultView);
+        // Set by create(), before any channel opens (see chooseDecoder).
+        this.decoder = undefined;
+        this.codecs = [];
         this.grid = element.ownerDocument.createElement('div');
         this.grid.style.cssText = 'display:grid;width:100%;height:100%;box-sizing:border-box';
         this.onFullScreen = () => this.fullScreenChanged();
     }
 
     async create() {
-        if (!this.decodes && !mediaSourceOf(this.element.ownerDocument.defaultView)) {
+        const window = this.element.ownerDocument.defaultView;
+        ({ decoder: this.decoder, codecs: this.codecs } = await chooseDecoder(window, this.options.decoder ?? 'auto'));
+        if (this.decoder === 'mediasource' && !mediaSourceOf(window)) {
             throw new LocalServiceError('page-rendering-unavailable', 'this browser has no MediaSource',
                 undefined, 'use a browser with MediaSource, or a native window');
         }
@@ -342,8 +449,8 @@ export class PageView {
         return this;
     }
 
-    streamUrl(index) {
-        const query = new URLSearchParams({ uuid: this.session.uuid, wndIndex: String(index), codecs: this.codecs.join(',') });
+    streamUrl(index, codecs = this.codecs) {
+        const query = new URLSearchParams({ uuid: this.session.uuid, wndIndex: String(index), codecs: codecs.join(',') });
         return `ws://${this.session.host ?? '127.0.0.1'}:${this.session.port}/stream?${query}`;
     }
 
@@ -386,6 +493,17 @@ export class PageView {
             this.cells[this.selected]?.box.requestFullscreen?.().catch(() => {});
         }
         return { errorCode: 0, errorModule: '', uuid: this.session.uuid };
+    }
+
+    /** How a cell decodes: 'webcodecs' (a <canvas>) or 'mediasource' (a <video>); undefined for no such cell. */
+    decoderOf(index) {
+        return this.cells[index]?.decoder;
+    }
+
+    /** How often a cell caught up with its stream by itself since it was made; undefined for no such cell. */
+    catchUpsOf(index) {
+        const cell = this.cells[index];
+        return cell && { ...cell.stats };
     }
 
     select(index, announce = true) {
