@@ -166,8 +166,8 @@ void CellView::paintStream(QPainter &painter, const QRect &inner, const StandInC
 {
     // The player scales to the cell; the frame is painted as it is, centred (bars where it keeps its shape).
     cell.player->setTarget(inner.size(), fit);
-    PlayerFrame frame;
-    const bool fresh = cell.player->frameForPainting(frame);
+    bool fresh = false;
+    const PlayerFrame &frame = cell.player->frameForPainting(&fresh);
     if (!frame.image.isNull()) {
         const QSize size = frame.image.size();
         const QRect placed(QPoint(inner.left() + (inner.width() - size.width()) / 2,
