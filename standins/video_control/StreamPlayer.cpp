@@ -14,6 +14,7 @@ extern "C" {
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QUrl>
 
 #include <arpa/inet.h>

@@ -7,7 +7,6 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
-#include <QImage>
 #include <QJsonObject>
 #include <QObject>
 #include <QSize>
