@@ -13,7 +13,8 @@
 //   - a killed server to the "stalled" and the "reconnecting" event (reconnect interval 100 ms).
 // Wall-clock figures on a shared machine are indicative; compare the rows of one run.
 //
-//   bench_player [seconds per measurement, default 5]
+//   bench_player [seconds per measurement, default 5] [--cells N]...
+//   --cells N runs the cells row of N cells alone (repeat it for more rows).
 
 #include "standins/video_control/VideoControlTesting.h"
 #include "tests/standins/RtspTestServer.h"
@@ -40,6 +41,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -256,29 +258,41 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int seconds = argc > 1 ? std::max(2, atoi(argv[1])) : 5;
+    int seconds = 5;
+    std::vector<int> cellRows;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--cells") == 0 && i + 1 < argc)
+            cellRows.push_back(std::clamp(atoi(argv[++i]), 1, 16));
+        else
+            seconds = std::max(2, atoi(argv[i]));
+    }
+    const bool cellsOnly = !cellRows.empty();
+    if (!cellsOnly)
+        cellRows = { 1, 4, 16 };
     VC_InstallEventCallback(VC_EVENT_STREAM, &record);
     VCT_SetTickPeriod(1000000);
     std::printf("H.264 from the local RTSP test server, %d s per measurement; latency in ms (p50 / p90)\n", seconds);
 
-    // Glass to glass: the stand-in's painted cell, FFmpeg alone and GStreamer on the same stream.
-    std::printf("%-22s %-17s %-17s %-17s %s\n", "stream", "stand-in painted", "FFmpeg decoded", "GStreamer decoded",
-        "stand-in / GStreamer");
-    for (const QSize size : { QSize(640, 360), QSize(1920, 1080) }) {
-        for (const int fps : { 10, 25 }) {
-            RtspTestServer server;
-            if (!startServer(server, size, fps))
-                return 1;
-            for (const bool tcp : { true, false }) {
-                Component component(QSize(kCellWidth + 4, kCellHeight + 4), 1);
-                const Spread player = painted(component, server.url(), tcp, seconds);
-                const Spread alone = ffmpegAlone(server.url(), tcp, seconds + 1);
-                const QMap<QString, double> peer = gstreamer(server.url(), tcp, seconds, 1);
-                const QString stream = QStringLiteral("%1x%2 %3 fps %4").arg(size.width()).arg(size.height()).arg(fps).arg(tcp ? "TCP" : "UDP");
-                std::printf("%-22s %6.1f / %-8.1f %6.1f / %-8.1f %6.1f / %-8.1f %.2f\n", qPrintable(stream), player.p50,
-                    player.p90, alone.p50, alone.p90, peer.value("p50", -1), peer.value("p90", -1),
-                    player.p50 / std::max(1.0, peer.value("p50", 1)));
-                std::fflush(stdout);
+    if (!cellsOnly) {
+        // Glass to glass: the stand-in's painted cell, FFmpeg alone and GStreamer on the same stream.
+        std::printf("%-22s %-17s %-17s %-17s %s\n", "stream", "stand-in painted", "FFmpeg decoded", "GStreamer decoded",
+            "stand-in / GStreamer");
+        for (const QSize size : { QSize(640, 360), QSize(1920, 1080) }) {
+            for (const int fps : { 10, 25 }) {
+                RtspTestServer server;
+                if (!startServer(server, size, fps))
+                    return 1;
+                for (const bool tcp : { true, false }) {
+                    Component component(QSize(kCellWidth + 4, kCellHeight + 4), 1);
+                    const Spread player = painted(component, server.url(), tcp, seconds);
+                    const Spread alone = ffmpegAlone(server.url(), tcp, seconds + 1);
+                    const QMap<QString, double> peer = gstreamer(server.url(), tcp, seconds, 1);
+                    const QString stream = QStringLiteral("%1x%2 %3 fps %4").arg(size.width()).arg(size.height()).arg(fps).arg(tcp ? "TCP" : "UDP");
+                    std::printf("%-22s %6.1f / %-8.1f %6.1f / %-8.1f %6.1f / %-8.1f %.2f\n", qPrintable(stream), player.p50,
+                        player.p90, alone.p50, alone.p90, peer.value("p50", -1), peer.value("p90", -1),
+                        player.p50 / std::max(1.0, peer.value("p50", 1)));
+                    std::fflush(stdout);
+                }
             }
         }
     }
@@ -287,7 +301,7 @@ int main(int argc, char **argv)
     if (!startServer(server, QSize(1920, 1080), 25))
         return 1;
     // Start-up: startPlay to the first painted frame.
-    {
+    if (!cellsOnly) {
         Component component(QSize(kCellWidth + 4, kCellHeight + 4), 1);
         const QRect inner(2, 2, kCellWidth, kCellHeight);
         std::vector<double> starts;
@@ -307,7 +321,7 @@ int main(int argc, char **argv)
     // Cells of 1080p25 in one 1920 x 1080 component, beside ffmpeg -f null x N and GStreamer x N.
     std::printf("%-6s %-44s %-32s %s\n", "cells", "stand-in: min fps, dropped, CPU/frame, latency",
         "ffmpeg -f null x N: CPU/frame", "GStreamer x N: min fps, CPU/frame, p50");
-    for (const int cells : { 1, 4, 16 }) {
+    for (const int cells : cellRows) {
         Component component(QSize(1920, 1080), cells);
         for (int i = 0; i < cells; ++i)
             call(VC_Play, component.widget.get(), { { "wndIndex", i }, { "url", server.url() } });
@@ -362,7 +376,7 @@ int main(int argc, char **argv)
     }
 
     // A killed server: the time to "stalled" and to "reconnecting".
-    {
+    if (!cellsOnly) {
         Component component(QSize(kCellWidth + 4, kCellHeight + 4), 1);
         call(VC_SetReconnectInfo, component.widget.get(), { { "attempts", -1 }, { "interval", 100 } });
         call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", server.url() } });

@@ -24,6 +24,9 @@ CellView::CellView(QWidget *componentWidget)
     , m_component(componentWidget)
 {
     setObjectName(QStringLiteral("VideoControlCellView"));
+    // Every paint covers all of what it repaints, so nothing beneath is painted first: a 1080p frame
+    // repainted over a filled background cost one more full-size fill per frame.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setGeometry(componentWidget->rect());
     componentWidget->installEventFilter(this);
     m_clock.start();
@@ -166,8 +169,8 @@ void CellView::paintStream(QPainter &painter, const QRect &inner, const StandInC
 {
     // The player scales to the cell; the frame is painted as it is, centred (bars where it keeps its shape).
     cell.player->setTarget(inner.size(), fit);
-    PlayerFrame frame;
-    const bool fresh = cell.player->frameForPainting(frame);
+    bool fresh = false;
+    const PlayerFrame &frame = cell.player->frameForPainting(&fresh);
     if (!frame.image.isNull()) {
         const QSize size = frame.image.size();
         const QRect placed(QPoint(inner.left() + (inner.width() - size.width()) / 2,

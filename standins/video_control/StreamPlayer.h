@@ -1,12 +1,12 @@
 #pragma once
 
+#include "standins/video_control/FrameExchange.h"
 #include "standins/video_control/StreamOptions.h"
 
 extern "C" {
 #include <libavutil/rational.h>
 }
 
-#include <QImage>
 #include <QJsonObject>
 #include <QObject>
 #include <QSize>
@@ -40,14 +40,6 @@ public:
     virtual const void *identity() const { return this; }
 };
 
-// One frame ready for painting: already scaled to the cell and in the widget's format.
-struct PlayerFrame
-{
-    QImage image;
-    std::chrono::steady_clock::time_point arrived; // when its last packet was read
-    qint64 sourceWallUs = 0; // when the source sent it (wall clock, µs), 0 when the stream does not say
-};
-
 // What a stream does, as its events and getPlayInfo name it.
 enum class PlayerState { Connecting, Playing, Paused, Stalled, Reconnecting, Ended, Failed };
 
@@ -75,9 +67,8 @@ struct PlayerStats
 };
 
 // Plays one stream into one cell. Demuxing, decoding and scaling run on a thread of the player's own,
-// which never touches a widget: it leaves the newest frame in a one-frame slot (a newer frame replaces an
-// unpainted one) and asks the GUI thread to paint through frameReady. Neither side waits on the other
-// beyond swapping frames under the lock; the three images (being scaled, in the slot, painted) are reused.
+// which never touches a widget: it leaves the newest frame in a FrameExchange (a newer frame replaces an
+// unpainted one) and asks the GUI thread to paint through frameReady.
 // Stream events go out through raiseEvent on the player's threads. A second thread of the player's own
 // encodes captures and opens and closes recordings, so that the caller never waits for a disk or an
 // encoder: those commands answer at once and raise their event when done. Destroying the player stops both
@@ -97,9 +88,10 @@ public:
     void setPaused(bool paused);
     void setReconnect(int attempts, int intervalMs);
 
-    // The frame to paint (GUI thread): the newest one when a new one came, else the one painted last.
-    // Answers whether the frame is new; a new frame's painting is reported through framePainted.
-    bool frameForPainting(PlayerFrame &frame);
+    // The frame to paint (GUI thread): the newest one when a new one came (fresh is set), else the one
+    // painted last; it stays as it is until the next call. A new frame's painting is reported through
+    // framePainted.
+    const PlayerFrame &frameForPainting(bool *fresh);
     void framePainted(const PlayerFrame &frame);
 
     PlayerStats stats() const;
@@ -182,9 +174,8 @@ private:
         qint64 ptsUs);
     // The one place the stream's state changes: sets it and raises its event (never with the lock held).
     void announce(PlayerState state, QJsonObject extra = QJsonObject());
-    // Swaps frame into the slot; frame comes back with the slot's earlier content, whose pixels the
-    // next frame reuses.
-    void deliver(PlayerFrame &frame);
+    // Publishes the canvas of m_frames as the newest frame and asks for a paint.
+    void deliver();
     // Hands packet to the recorder, if one runs; past a recording limit the recording is closed and
     // "saveStopped" raised.
     void record(const AVPacket *packet);
@@ -206,9 +197,6 @@ private:
     int m_reconnectIntervalMs = 1000;
     QSize m_target { 320, 240 };
     bool m_fit = true;
-    PlayerFrame m_slot;
-    PlayerFrame m_shown; // painted last
-    bool m_slotFull = false;
     PlayerStats m_current;
     AVFrame *m_lastDecoded = nullptr; // the newest decoded frame, for capture
     AVCodecParameters *m_parameters = nullptr; // of the video stream, once open (for saving)
@@ -226,6 +214,8 @@ private:
     // the painting takes. Taken after m_mutex when both are needed.
     std::mutex m_recorderMutex;
     std::unique_ptr<StreamRecorder> m_recorder; // guarded by m_recorderMutex
+
+    FrameExchange m_frames; // the player's thread writes its canvas, the GUI thread takes frames
 
     std::atomic<bool> m_abortIo { false };
     std::thread m_thread;
