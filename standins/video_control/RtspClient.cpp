@@ -84,7 +84,22 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
     }
     m_control->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
+    // OPTIONS first, as clients do: some servers answer nothing else before it.
     RtspReader::Message answer;
+    switch (request("OPTIONS", m_url, {}, deadline, answer)) {
+    case Exchange::Answered:
+        break;
+    case Exchange::Stopped:
+        return Opened::Stopped;
+    case Exchange::TimedOut:
+        return Opened::Unreachable;
+    case Exchange::Lost:
+        return Opened::NotTaken; // a server that closes on this client may still take FFmpeg's
+    case Exchange::Malformed:
+        return Opened::Malformed;
+    }
+    if (answer.status != 200)
+        return Opened::NotTaken;
     switch (request("DESCRIBE", m_url, "Accept: application/sdp\r\n", deadline, answer)) {
     case Exchange::Answered:
         break;
@@ -93,7 +108,9 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
     case Exchange::TimedOut:
         return Opened::Unreachable;
     case Exchange::Lost:
-        return Opened::NotTaken;
+        return Opened::NotTaken; // a server that closes on this client may still take FFmpeg's
+    case Exchange::Malformed:
+        return Opened::Malformed;
     }
     if (answer.status == 404)
         return Opened::NotFound;
@@ -136,7 +153,9 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
     case Exchange::TimedOut:
         return Opened::Unreachable;
     case Exchange::Lost:
-        return Opened::NotTaken;
+        return Opened::NotTaken; // a server that closes on this client may still take FFmpeg's
+    case Exchange::Malformed:
+        return Opened::Malformed;
     }
     const QByteArray session = answer.field("session");
     const QByteArray granted = answer.field("transport");
@@ -165,7 +184,9 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
     case Exchange::TimedOut:
         return Opened::Unreachable;
     case Exchange::Lost:
-        return Opened::NotTaken;
+        return Opened::NotTaken; // a server that closes on this client may still take FFmpeg's
+    case Exchange::Malformed:
+        return Opened::Malformed;
     }
     if (answer.status != 200)
         return Opened::NotTaken;
@@ -192,7 +213,7 @@ RtspClient::Exchange RtspClient::request(const QByteArray &method, const QByteAr
     for (;;) {
         bool answered = false;
         if (!drainReader(&answer, &answered))
-            return Exchange::Lost;
+            return Exchange::Malformed;
         if (answered)
             return Exchange::Answered;
         if (stopped())

@@ -14,18 +14,20 @@
 class QTcpSocket;
 class QUdpSocket;
 
-// A small RTSP client (RFC 2326) for one H.264 or H.265 video stream: DESCRIBE, SETUP (RTP over the
-// RTSP connection, or over UDP), PLAY, PAUSE, keep-alive requests and TEARDOWN, and the stream's access
+// A small RTSP client (RFC 2326) for one H.264 or H.265 video stream: OPTIONS, DESCRIBE, SETUP (RTP over
+// the RTSP connection, or over UDP), PLAY, PAUSE, keep-alive requests and TEARDOWN, and the stream's access
 // units as soon as their last packet came. It runs blocking on the thread that made it, in short waits
 // that look at the stop flag. Anything it does not take (a server that wants credentials or sends the
 // client elsewhere, a codec or transport it does not know) is answered as NotTaken before PLAY, so that
-// the caller can open the stream another way.
+// the caller can open the stream another way; a server whose bytes break the framing or its bounds is
+// Malformed, and tried no other way.
 class RtspClient
 {
 public:
     using Clock = std::chrono::steady_clock;
 
-    enum class Opened { Ready, Stopped, Unreachable, NotFound, NotTaken };
+    // Malformed: the server's framing broke a bound or could not be read; no other client is tried on it.
+    enum class Opened { Ready, Stopped, Unreachable, NotFound, NotTaken, Malformed };
     enum class Read { Unit, Stopped, Lost, Silent };
 
     explicit RtspClient(const std::atomic<bool> &stop);
@@ -45,7 +47,7 @@ public:
     void resume();
 
 private:
-    enum class Exchange { Answered, Stopped, Lost, TimedOut };
+    enum class Exchange { Answered, Stopped, Lost, TimedOut, Malformed };
     Exchange request(const QByteArray &method, const QByteArray &url, const QByteArray &extraFields,
         Clock::time_point deadline, RtspReader::Message &answer);
     void send(const QByteArray &method, const QByteArray &url, const QByteArray &extraFields);

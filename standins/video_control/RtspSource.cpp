@@ -60,6 +60,8 @@ PacketSource::Opening RtspSource::open(const QUrl &url, const QHostAddress &addr
         return { Opened::Failed, VCT_ERROR_NOT_FOUND, QStringLiteral("not found") };
     case RtspClient::Opened::NotTaken:
         return { Opened::NotTaken, 0, QString() };
+    case RtspClient::Opened::Malformed:
+        return { Opened::Failed, VCT_ERROR_STREAM, QStringLiteral("stream error") };
     }
     const SdpDescription &description = opening->m_client.description();
     AVCodecParameters *parameters = opening->m_parameters;
