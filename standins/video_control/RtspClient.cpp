@@ -79,7 +79,10 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
     while (!m_control->waitForConnected(waitMsUntil(deadline))) {
         if (stopped())
             return Opened::Stopped;
-        if (m_control->state() == QAbstractSocket::UnconnectedState || Clock::now() >= deadline)
+        // Refused at the first address looked up: FFmpeg's client tries every address of the name.
+        if (m_control->state() == QAbstractSocket::UnconnectedState)
+            return Opened::NotTaken;
+        if (Clock::now() >= deadline)
             return Opened::Unreachable;
     }
     m_control->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -365,6 +368,11 @@ void RtspClient::pause()
 
 void RtspClient::resume()
 {
+    // What came on the datagram sockets while paused is older than the pause: it is not shown.
+    for (QUdpSocket *socket : { m_rtp.get(), m_rtcp.get() }) {
+        for (int i = 0; socket && i < kMaxDatagramsPerWait && socket->hasPendingDatagrams(); ++i)
+            socket->receiveDatagram(0);
+    }
     RtspReader::Message answer;
     request("PLAY", m_controlUrl, {}, Clock::now() + kPauseAnswerWait, answer);
     m_playing = true;
