@@ -15,6 +15,11 @@ constexpr int kMaxCellsPerWindow = 64;
 constexpr int kMaxFrameSide = 8192;
 constexpr long long kMaxFramePixels = 7680LL * 4320;
 
+inline bool frameTooLarge(int width, int height)
+{
+    return width > kMaxFrameSide || height > kMaxFrameSide || (long long)width * height > kMaxFramePixels;
+}
+
 // Reconnecting: the page's interval (100 ms to 60 s) is the first wait; every further attempt without a
 // steady picture doubles it, up to 30 s (or the page's interval when that is longer). A stream that has
 // played for 10 s starts again from the page's interval.

@@ -1,7 +1,10 @@
 #include "standins/video_control/StreamPlayer.h"
 
+#include "standins/video_control/FfmpegSource.h"
 #include "standins/video_control/FrameScaler.h"
+#include "standins/video_control/HostLookup.h"
 #include "standins/video_control/NewFile.h"
+#include "standins/video_control/RtspSource.h"
 #include "standins/video_control/StreamRecorder.h"
 #include "standins/video_control/VideoControlTesting.h"
 
@@ -17,16 +20,9 @@ extern "C" {
 #include <QImage>
 #include <QUrl>
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <cstring>
-#include <vector>
 
-#ifdef _WIN32
-#include <ws2tcpip.h>
-#else
-#include <netdb.h>
-#include <sys/socket.h>
+#ifndef _WIN32
 #include <unistd.h>
 #endif
 
@@ -37,30 +33,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kMaxLatePacingMs = 500; // a file frame later than this restarts the pacing clock
 constexpr qint64 kMaxPlausibleLatencyUs = 60 * 1000 * 1000; // a sender clock further off is not believed
 
-// The abort test FFmpeg calls while it waits for I/O: a stop, or the deadline of the current wait.
-struct IoGuard
-{
-    const std::atomic<bool> *abort = nullptr;
-    std::atomic<qint64> deadlineUs { 0 }; // av_gettime_relative() scale
-    std::atomic<bool> expired { false };
-};
-
-int interruptIo(void *opaque)
-{
-    auto *guard = static_cast<IoGuard *>(opaque);
-    if (guard->abort->load())
-        return 1;
-    if (av_gettime_relative() > guard->deadlineUs.load()) {
-        guard->expired = true;
-        return 1;
-    }
-    return 0;
-}
-
-struct FormatCloser
-{
-    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
-};
 struct CodecCloser
 {
     void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
@@ -73,62 +45,6 @@ struct FrameFree
 {
     void operator()(AVFrame *frame) const { av_frame_free(&frame); }
 };
-
-// A whole file in memory, read by FFmpeg through a custom AVIOContext.
-struct MemoryInput
-{
-    QByteArray data;
-    qint64 position = 0;
-    AVIOContext *context = nullptr;
-
-    ~MemoryInput()
-    {
-        if (context) {
-            av_freep(&context->buffer);
-            avio_context_free(&context);
-        }
-    }
-};
-
-int readMemory(void *opaque, uint8_t *buffer, int size)
-{
-    auto *input = static_cast<MemoryInput *>(opaque);
-    const qint64 left = input->data.size() - input->position;
-    if (left <= 0)
-        return AVERROR_EOF;
-    const int count = int(qMin<qint64>(size, left));
-    std::memcpy(buffer, input->data.constData() + input->position, size_t(count));
-    input->position += count;
-    return count;
-}
-
-int64_t seekMemory(void *opaque, int64_t offset, int whence)
-{
-    auto *input = static_cast<MemoryInput *>(opaque);
-    const qint64 size = input->data.size();
-    whence &= ~AVSEEK_FORCE;
-    if (whence == AVSEEK_SIZE)
-        return size;
-    qint64 base = 0;
-    if (whence == SEEK_CUR)
-        base = input->position;
-    else if (whence == SEEK_END)
-        base = size;
-    else if (whence != SEEK_SET)
-        return AVERROR(EINVAL);
-    if (offset > size || offset < -size) // also keeps base + offset from overflowing
-        return AVERROR(EINVAL);
-    const qint64 target = base + offset;
-    if (target < 0 || target > size)
-        return AVERROR(EINVAL);
-    input->position = target;
-    return target;
-}
-
-bool tooLarge(int width, int height)
-{
-    return width > kMaxFrameSide || height > kMaxFrameSide || qint64(width) * height > kMaxFramePixels;
-}
 
 // The wait before the next reconnect after failures attempts without a steady picture: the page's
 // interval, doubled for each further one, up to the back-off cap (or the interval when that is longer).
@@ -143,33 +59,6 @@ bool supportedCodec(AVCodecID id)
     return id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC || id == AV_CODEC_ID_MJPEG;
 }
 
-// The failure a page can act on, from what opening the stream answered.
-std::pair<int, QString> classifyOpenError(int error, bool timedOut)
-{
-    if (error == AVERROR_HTTP_UNAUTHORIZED || error == AVERROR_HTTP_FORBIDDEN)
-        return { VCT_ERROR_AUTHENTICATION_FAILED, QStringLiteral("authentication failed") };
-    if (error == AVERROR(ENOENT) || error == AVERROR_HTTP_NOT_FOUND)
-        return { VCT_ERROR_NOT_FOUND, QStringLiteral("not found") };
-    if (timedOut || error == AVERROR(ECONNREFUSED) || error == AVERROR(EHOSTUNREACH) || error == AVERROR(ENETUNREACH)
-        || error == AVERROR(ETIMEDOUT) || error == AVERROR(EIO) || error == AVERROR_EXIT)
-        return { VCT_ERROR_ADDRESS_REFUSED, QStringLiteral("address refused") };
-    if (error == AVERROR_INVALIDDATA || error == AVERROR_DECODER_NOT_FOUND || error == AVERROR_DEMUXER_NOT_FOUND)
-        return { VCT_ERROR_CODEC_NOT_SUPPORTED, QStringLiteral("codec not supported") };
-    // Never the system's own text: it would tell a page about this machine.
-    return { VCT_ERROR_STREAM, QStringLiteral("stream error") };
-}
-
-bool isNetworkAddress(const QString &url)
-{
-    const QString scheme = QUrl(url).scheme().toLower();
-    return scheme == QLatin1String("rtsp") || scheme == QLatin1String("rtsps") || scheme == QLatin1String("http")
-        || scheme == QLatin1String("https");
-}
-
-// What FFmpeg may open for a stream: the protocols of its address only, and the containers cameras and
-// recorders send. Nothing that listens, runs a program, reads another file or a playlist.
-constexpr const char *kNetworkProtocols = "tcp,udp,rtp,tls,http,https";
-constexpr const char *kFileProtocols = "file";
 // The events of captures and recordings: done (with the file's path, when there is one), or failed.
 QJsonObject fileDone(const char *event, const QString &path = QString())
 {
@@ -185,70 +74,6 @@ QJsonObject fileFailed(const char *event)
         { QStringLiteral("reason"), QStringLiteral("file not written") } };
 }
 
-constexpr int kMaxLookups = 16; // host lookups in flight in the process; beyond, an address counts as refused
-
-std::atomic<int> lookupsInFlight { 0 };
-
-enum class Lookup { Found, NotFound, GaveUp };
-
-// Looks host up on a thread of its own and waits for it at most until deadlineUs or a stop: FFmpeg's own
-// lookup cannot be interrupted, and a resolver that never answers must not hold the player. A lookup that
-// was given up on ends by itself, holding only its own state.
-Lookup lookUpHost(const QString &host, qint64 deadlineUs, const std::atomic<bool> &abort)
-{
-    const QByteArray name = host.toUtf8();
-    unsigned char numeric[sizeof(in6_addr)];
-    if (name.isEmpty() || ::inet_pton(AF_INET, name.constData(), numeric) == 1
-        || ::inet_pton(AF_INET6, name.constData(), numeric) == 1)
-        return Lookup::Found; // nothing to look up
-    struct Pending
-    {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        bool found = false;
-    };
-    if (lookupsInFlight.fetch_add(1) >= kMaxLookups) {
-        --lookupsInFlight;
-        return Lookup::GaveUp;
-    }
-    auto lookup = std::make_shared<Pending>();
-    std::thread([lookup, name] {
-        addrinfo hints {};
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo *result = nullptr;
-        const bool found = ::getaddrinfo(name.constData(), nullptr, &hints, &result) == 0;
-        if (result)
-            ::freeaddrinfo(result);
-        --lookupsInFlight;
-        std::lock_guard<std::mutex> lock(lookup->mutex);
-        lookup->finished = true;
-        lookup->found = found;
-        lookup->done.notify_all();
-    }).detach();
-    std::unique_lock<std::mutex> lock(lookup->mutex);
-    while (!lookup->finished) {
-        if (abort.load() || av_gettime_relative() > deadlineUs)
-            return Lookup::GaveUp;
-        lookup->done.wait_for(lock, std::chrono::milliseconds(20));
-    }
-    return lookup->found ? Lookup::Found : Lookup::NotFound;
-}
-
-constexpr const char *kStreamFormats = "rtsp,mov,mp4,matroska,webm,mpegts,h264,hevc,mjpeg,mpjpeg,avi,flv";
-
-// The address with the credentials put in, when it has none of its own.
-QByteArray addressOf(const StreamOptions &options)
-{
-    QUrl url(options.url);
-    if (url.scheme().size() <= 1) // a plain path (or a drive letter)
-        return options.url.toUtf8();
-    if (url.userName().isEmpty() && !options.user.isEmpty()) {
-        url.setUserName(options.user);
-        url.setPassword(options.password);
-    }
-    return url.toString(QUrl::FullyEncoded).toUtf8();
-}
 
 // Players alive in this process; a decoder's slice threads are the cores shared among them, so that
 // many cells on few cores do not run more decoder threads than there are cores.
@@ -688,10 +513,7 @@ void StreamPlayer::runAttempts()
 // What one attempt to play the stream shares between its phases (the player's thread alone).
 struct StreamPlayer::Session
 {
-    IoGuard guard;
-    MemoryInput memory; // outlives the format context that reads it
-    std::unique_ptr<AVFormatContext, FormatCloser> input;
-    AVStream *stream = nullptr; // the video stream played
+    std::unique_ptr<PacketSource> source;
     std::unique_ptr<AVCodecContext, CodecCloser> codec;
     std::unique_ptr<AVPacket, PacketFree> packet;
     std::unique_ptr<AVFrame, FrameFree> frame;
@@ -718,8 +540,6 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
         switch (readPacket(session)) {
         case ReadResult::Packet:
             break;
-        case ReadResult::OtherStream:
-            continue;
         case ReadResult::Stopped:
             return { Outcome::Stopped, 0, QString(), attempt.decoded };
         case ReadResult::Ended:
@@ -735,7 +555,7 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
         }
         const Clock::time_point arrived = Clock::now();
         record(session.packet.get());
-        feedTaps(*session.packet, *session.stream->codecpar, session.stream->time_base);
+        feedTaps(*session.packet, session.source->parameters(), session.source->timeBase());
         if (decode(session) == DecodeResult::Decoded)
             presentDecoded(session, attempt, arrived);
     }
@@ -751,96 +571,44 @@ StreamPlayer::OpenResult StreamPlayer::open(Session &session, Attempt &attempt)
         attempt = { Outcome::Stopped, 0, QString(), false };
         return OpenResult::Stopped;
     };
-    session.guard.abort = &m_abortIo;
-    session.guard.deadlineUs = av_gettime_relative() + qint64(m_options.connectTimeoutMs) * 1000;
-
-    AVFormatContext *opening = avformat_alloc_context();
-    if (!opening)
-        return fail(VCT_ERROR_STREAM, "out of memory");
-    opening->interrupt_callback.callback = &interruptIo;
-    opening->interrupt_callback.opaque = &session.guard;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_options.connectTimeoutMs);
+    const qint64 deadlineUs = av_gettime_relative() + qint64(m_options.connectTimeoutMs) * 1000;
     const bool fromMemory = !m_options.memoryInput.isEmpty();
-    if (fromMemory) {
-        constexpr int kBufferBytes = 32 * 1024;
-        MemoryInput &memory = session.memory;
-        memory.data = m_options.memoryInput;
-        auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferBytes));
-        memory.context = buffer ? avio_alloc_context(buffer, kBufferBytes, 0, &memory, &readMemory, nullptr, &seekMemory) : nullptr;
-        if (!memory.context) {
-            av_free(buffer);
-            avformat_free_context(opening);
-            return fail(VCT_ERROR_STREAM, "out of memory");
-        }
-        opening->pb = memory.context;
-        opening->flags |= AVFMT_FLAG_CUSTOM_IO;
-    }
-    AVDictionary *settings = nullptr;
-    av_dict_set(&settings, "rtsp_transport", m_options.tcp ? "tcp" : "udp", 0);
-    // Low latency: a short look at the stream before playing, no reordering wait beyond 100 ms on UDP.
-    av_dict_set(&settings, "probesize", "262144", 0);
-    av_dict_set(&settings, "analyzeduration", "500000", 0);
-    av_dict_set(&settings, "max_delay", "100000", 0);
-    if (!fromMemory)
-        av_dict_set(&settings, "protocol_whitelist", isNetworkAddress(m_options.url) ? kNetworkProtocols : kFileProtocols, 0);
-    av_dict_set(&settings, "format_whitelist", kStreamFormats, 0);
-    const QByteArray address = fromMemory ? QByteArray() : addressOf(m_options);
-    const Lookup lookup = fromMemory || !isNetworkAddress(m_options.url)
-        ? Lookup::Found
-        : lookUpHost(QUrl(m_options.url).host(), session.guard.deadlineUs, m_abortIo);
-    if (lookup != Lookup::Found) {
-        av_dict_free(&settings);
-        avformat_free_context(opening);
+    const QUrl url(m_options.url);
+    HostLookupResult lookup { Lookup::Found, QHostAddress() };
+    if (!fromMemory && isNetworkAddress(m_options.url))
+        lookup = lookUpHost(url.host(), deadlineUs, m_abortIo);
+    if (lookup.result != Lookup::Found) {
         if (m_abortIo)
             return stopped();
-        if (lookup == Lookup::NotFound)
+        if (lookup.result == Lookup::NotFound)
             return fail(VCT_ERROR_NAME_NOT_RESOLVED, "name not resolved");
         return fail(VCT_ERROR_ADDRESS_REFUSED, "address refused");
     }
-    int result = avformat_open_input(&opening, address.constData(), nullptr, &settings);
-    av_dict_free(&settings);
-    if (m_abortIo)
+    // RTSP is read by the own client, which hands frames over without waiting for the next one; what it
+    // does not take (credentials, other codecs, a server that refuses it) FFmpeg's client opens as before.
+    PacketSource::Opening opening { PacketSource::Opened::NotTaken, 0, QString() };
+    if (!fromMemory && url.scheme().toLower() == QLatin1String("rtsp") && !lookup.address.isNull())
+        opening = RtspSource::open(url, lookup.address, m_options.tcp, m_abortIo, deadline, session.source);
+    if (opening.result == PacketSource::Opened::NotTaken && !m_abortIo)
+        opening = FfmpegSource::open(m_options, m_abortIo, deadlineUs, session.source);
+    if (m_abortIo || opening.result == PacketSource::Opened::Stopped)
         return stopped();
-    if (result < 0) {
-        const auto [code, reason] = classifyOpenError(result, session.guard.expired);
-        attempt = { Outcome::Failed, code, reason, false };
-        return OpenResult::Failed;
+    if (opening.result != PacketSource::Opened::Ready) {
+        const bool lost = opening.result == PacketSource::Opened::Lost;
+        attempt = { lost ? Outcome::Lost : Outcome::Failed, opening.errorCode, opening.reason, false };
+        return lost ? OpenResult::Lost : OpenResult::Failed;
     }
-    session.input.reset(opening);
-    AVFormatContext *input = session.input.get();
-    // Sizes the container states are refused before any decoder sees a frame; the decoders that look
-    // at the stream first are held to the same pixel budget, for streams that say their size only there.
-    std::vector<AVDictionary *> probing(input->nb_streams, nullptr);
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        const AVCodecParameters *stated = input->streams[i]->codecpar;
-        if (stated->codec_type == AVMEDIA_TYPE_VIDEO && tooLarge(stated->width, stated->height)) {
-            for (AVDictionary *&entry : probing)
-                av_dict_free(&entry);
-            return fail(VCT_ERROR_FRAME_TOO_LARGE, "frame too large");
-        }
-        av_dict_set_int(&probing[i], "max_pixels", kMaxFramePixels, 0);
-    }
-    result = avformat_find_stream_info(input, probing.empty() ? nullptr : probing.data());
-    for (AVDictionary *&entry : probing)
-        av_dict_free(&entry);
-    if (m_abortIo)
-        return stopped();
-    if (result < 0 && session.guard.expired) {
-        attempt = { Outcome::Lost, VCT_ERROR_ADDRESS_REFUSED, QStringLiteral("address refused"), false };
-        return OpenResult::Lost;
-    }
-    const int index = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (index < 0)
-        return fail(VCT_ERROR_CODEC_NOT_SUPPORTED, "codec not supported");
-    AVStream *stream = input->streams[index];
-    session.stream = stream;
-    if (tooLarge(stream->codecpar->width, stream->codecpar->height))
+    PacketSource &source = *session.source;
+    const AVCodecParameters &stated = source.parameters();
+    if (frameTooLarge(stated.width, stated.height))
         return fail(VCT_ERROR_FRAME_TOO_LARGE, "frame too large");
-    const AVCodec *decoder = supportedCodec(stream->codecpar->codec_id) ? avcodec_find_decoder(stream->codecpar->codec_id) : nullptr;
+    const AVCodec *decoder = supportedCodec(stated.codec_id) ? avcodec_find_decoder(stated.codec_id) : nullptr;
     if (!decoder)
         return fail(VCT_ERROR_CODEC_NOT_SUPPORTED, "codec not supported");
     session.codec.reset(avcodec_alloc_context3(decoder));
     AVCodecContext *codec = session.codec.get();
-    if (!codec || avcodec_parameters_to_context(codec, stream->codecpar) < 0)
+    if (!codec || avcodec_parameters_to_context(codec, &stated) < 0)
         return fail(VCT_ERROR_STREAM, "out of memory");
     // No frame threads: they hold frames back. Slices may still be decoded in parallel.
     codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
@@ -851,11 +619,9 @@ StreamPlayer::OpenResult StreamPlayer::open(Session &session, Attempt &attempt)
     if (avcodec_open2(codec, decoder, nullptr) < 0)
         return fail(VCT_ERROR_CODEC_NOT_SUPPORTED, "codec not supported");
 
-    session.live = (input->iformat->flags & AVFMT_NOFILE) != 0;
+    session.live = source.live();
     session.paced = m_options.paced && !session.live;
-    const double fps = stream->avg_frame_rate.num > 0 ? av_q2d(stream->avg_frame_rate)
-        : stream->r_frame_rate.num > 0                 ? av_q2d(stream->r_frame_rate)
-                                                       : 0;
+    const double fps = source.fps();
     // Files play at their own pace: each frame is due one timestamp step after the one before (steps
     // bounded as PlayerLimits.h says), and a frame that is late by more than kMaxLatePacingMs starts the
     // clock again instead of hurrying the ones after it.
@@ -865,9 +631,9 @@ StreamPlayer::OpenResult StreamPlayer::open(Session &session, Attempt &attempt)
         avcodec_parameters_free(&m_parameters);
         m_parameters = avcodec_parameters_alloc();
         if (m_parameters)
-            avcodec_parameters_copy(m_parameters, stream->codecpar);
-        m_timeBase = stream->time_base;
-        m_current.codec = QString::fromLatin1(avcodec_get_name(stream->codecpar->codec_id));
+            avcodec_parameters_copy(m_parameters, &stated);
+        m_timeBase = source.timeBase();
+        m_current.codec = QString::fromLatin1(avcodec_get_name(stated.codec_id));
         m_current.fps = fps;
     }
     session.packet.reset(av_packet_alloc());
@@ -886,7 +652,7 @@ StreamPlayer::HoldResult StreamPlayer::holdWhilePaused(Session &session)
         if (!m_paused)
             return HoldResult::Running;
     }
-    av_read_pause(session.input.get());
+    session.source->pause();
     announce(PlayerState::Paused);
     {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -895,29 +661,25 @@ StreamPlayer::HoldResult StreamPlayer::holdWhilePaused(Session &session)
             return HoldResult::Stopped;
     }
     session.clockRuns = false;
-    av_read_play(session.input.get());
+    session.source->resume();
     announce(PlayerState::Playing);
     return HoldResult::Running;
 }
 
 StreamPlayer::ReadResult StreamPlayer::readPacket(Session &session)
 {
-    session.guard.deadlineUs = av_gettime_relative() + qint64(m_options.stallTimeoutMs) * 1000;
-    const int result = av_read_frame(session.input.get(), session.packet.get());
-    if (m_abortIo)
+    const PacketSource::Read result = session.source->read(session.packet.get(),
+        Clock::now() + std::chrono::milliseconds(m_options.stallTimeoutMs));
+    if (m_abortIo || result == PacketSource::Read::Stopped)
         return ReadResult::Stopped;
-    if (result < 0) {
-        if (result == AVERROR_EOF && !session.live)
-            return ReadResult::Ended;
+    if (result == PacketSource::Read::Ended)
+        return ReadResult::Ended;
+    if (result != PacketSource::Read::Packet) {
         announce(PlayerState::Stalled, QJsonObject { { QStringLiteral("errorCode"), VCT_ERROR_STREAM },
                                            { QStringLiteral("reason"),
-                                               session.guard.expired ? QStringLiteral("no data")
-                                                                     : QStringLiteral("connection lost") } });
+                                               result == PacketSource::Read::Silent ? QStringLiteral("no data")
+                                                                                    : QStringLiteral("connection lost") } });
         return ReadResult::Lost;
-    }
-    if (session.packet->stream_index != session.stream->index) {
-        av_packet_unref(session.packet.get());
-        return ReadResult::OtherStream;
     }
     return ReadResult::Packet;
 }
@@ -939,7 +701,7 @@ void StreamPlayer::presentDecoded(Session &session, Attempt &attempt, Clock::tim
     AVFrame *frame = session.frame.get();
     while (avcodec_receive_frame(session.codec.get(), frame) >= 0) {
         const qint64 pts = frame->best_effort_timestamp;
-        const qint64 ptsUs = pts == AV_NOPTS_VALUE ? -1 : av_rescale_q(pts, session.stream->time_base, AVRational { 1, 1000000 });
+        const qint64 ptsUs = pts == AV_NOPTS_VALUE ? -1 : av_rescale_q(pts, session.source->timeBase(), AVRational { 1, 1000000 });
         if (session.paced && ptsUs >= 0)
             waitUntilDue(session, ptsUs);
         present(session, attempt, arrived, ptsUs);
@@ -988,15 +750,14 @@ StreamPlayer::PresentResult StreamPlayer::present(Session &session, Attempt &att
     if (first) {
         session.firstFrameAt = Clock::now();
         announce(PlayerState::Playing, QJsonObject {
-                                           { QStringLiteral("codec"), QString::fromLatin1(avcodec_get_name(session.stream->codecpar->codec_id)) },
+                                           { QStringLiteral("codec"), QString::fromLatin1(avcodec_get_name(session.source->parameters().codec_id)) },
                                            { QStringLiteral("width"), frame->width },
                                            { QStringLiteral("height"), frame->height },
                                        });
     }
-    const AVFormatContext *input = session.input.get();
     PlayerFrame &canvas = m_frames.canvas();
     canvas.arrived = arrived;
-    canvas.sourceWallUs = session.live && input->start_time_realtime > 0 && ptsUs >= 0 ? input->start_time_realtime + ptsUs : 0;
+    canvas.sourceWallUs = session.source->sourceWallUs(ptsUs);
     const bool scaled = session.scaler.scale(*frame,
         FrameScaler::scaledSize(frame->width, frame->height, frame->sample_aspect_ratio, size, fitInside), canvas.image);
     if (!scaled)

@@ -155,7 +155,7 @@ private:
     struct Session;
     enum class OpenResult { Ready, Stopped, Failed, Lost }; // all but Ready leave attempt filled in
     enum class HoldResult { Running, Stopped };
-    enum class ReadResult { Packet, OtherStream, Stopped, Ended, Lost };
+    enum class ReadResult { Packet, Stopped, Ended, Lost };
     enum class DecodeResult { Decoded, Rejected };
     enum class PresentResult { Shown, NotScaled };
     // Opens the stream and its decoder within the connect timeout.

@@ -12,9 +12,13 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QElapsedTimer>
+#include <QDateTime>
 #include <QThread>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -234,6 +238,81 @@ private:
     QByteArrayList received;
 };
 
+// An RTSP server that speaks only as its script says: OPTIONS, SETUP and PLAY are answered as a camera
+// would (RTP interleaved on the connection), DESCRIBE with the script's answer, and after PLAY the
+// script's bytes are sent. Every connection gets the same script, also a second client's.
+class ScriptedRtspServer : public QTcpServer
+{
+public:
+    ScriptedRtspServer(QByteArray describeAnswer, QByteArray afterPlay)
+        : describe(std::move(describeAnswer))
+        , stream(std::move(afterPlay))
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                ++connections;
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
+            }
+        });
+    }
+    // A valid answer to DESCRIBE: H.264 in payload type 96 at control "track".
+    static QByteArray goodDescription(int cseq)
+    {
+        const QByteArray sdp = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=s\r\nt=0 0\r\nm=video 0 RTP/AVP 96\r\n"
+                               "a=rtpmap:96 H264/90000\r\na=fmtp:96 packetization-mode=1\r\na=control:track\r\n";
+        return "RTSP/1.0 200 OK\r\nCSeq: " + QByteArray::number(cseq) + "\r\nContent-Type: application/sdp\r\n"
+            + "Content-Length: " + QByteArray::number(sdp.size()) + "\r\n\r\n" + sdp;
+    }
+    int connections = 0;
+
+private:
+    void answer(QTcpSocket *socket)
+    {
+        QByteArray &pending = requests[socket];
+        pending += socket->readAll();
+        for (int end; (end = pending.indexOf("\r\n\r\n")) >= 0;) {
+            const QByteArray request = pending.left(end);
+            pending.remove(0, end + 4);
+            const QByteArray method = request.left(request.indexOf(' '));
+            int cseq = 0;
+            for (const QByteArray &line : request.split('\n')) {
+                if (line.toLower().startsWith("cseq:"))
+                    cseq = line.mid(5).trimmed().toInt();
+            }
+            const QByteArray ok = "RTSP/1.0 200 OK\r\nCSeq: " + QByteArray::number(cseq) + "\r\n";
+            if (method == "DESCRIBE")
+                socket->write(describe.isEmpty() ? goodDescription(cseq) : QByteArray(describe).replace("CSEQ", QByteArray::number(cseq)));
+            else if (method == "SETUP")
+                socket->write(ok + "Session: 12345678;timeout=60\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n");
+            else if (method == "OPTIONS")
+                socket->write(ok + "Public: OPTIONS, DESCRIBE, SETUP, PLAY, PAUSE, TEARDOWN\r\n\r\n");
+            else
+                socket->write(ok + "Session: 12345678\r\n\r\n");
+            if (method == "PLAY")
+                socket->write(stream);
+        }
+    }
+    QByteArray describe;
+    QByteArray stream;
+    QHash<QTcpSocket *, QByteArray> requests;
+};
+
+// An RTP packet on the RTSP connection (channel 0): payload type 96, SSRC 1.
+QByteArray interleavedRtp(quint16 sequence, quint32 timestamp, bool marker, const QByteArray &payload)
+{
+    QByteArray packet(12, '\0');
+    packet[0] = char(0x80);
+    packet[1] = char((marker ? 0x80 : 0) | 96);
+    packet[2] = char(sequence >> 8);
+    packet[3] = char(sequence);
+    for (int i = 0; i < 4; ++i)
+        packet[4 + i] = char(timestamp >> (24 - 8 * i));
+    packet[11] = 1;
+    packet += payload;
+    const int size = packet.size();
+    return QByteArray("$\0", 2) + char(size >> 8) + char(size & 0xff) + packet;
+}
+
 int closedPort()
 {
     QTcpServer server;
@@ -272,6 +351,10 @@ private slots:
     void pacingSurvivesTimestampJumps();
     void recordingStopsAtItsLimits();
     void hostileMediaEndsCleanly();
+    void rtspFramesLeaveWithoutWaitingForTheNext_data();
+    void rtspFramesLeaveWithoutWaitingForTheNext();
+    void hostileRtspServersEndCleanly_data();
+    void hostileRtspServersEndCleanly();
 
 private:
     QTemporaryDir dir;
@@ -935,6 +1018,112 @@ void TestStreamPlayer::hostileMediaEndsCleanly()
             call(VC_Stop, widget, { { "wndIndex", cell } });
         }
     }
+}
+
+
+void TestStreamPlayer::rtspFramesLeaveWithoutWaitingForTheNext_data()
+{
+    QTest::addColumn<QString>("codec");
+    QTest::addColumn<QString>("transport");
+    QTest::addColumn<QSize>("size");
+    for (const QString codec : { "h264", "hevc" }) {
+        for (const QString transport : { "tcp", "udp" }) {
+            for (const QSize size : { QSize(640, 360), QSize(1920, 1080) }) {
+                const QString name = QStringLiteral("%1 %2 %3x%4").arg(codec, transport).arg(size.width()).arg(size.height());
+                QTest::newRow(qPrintable(name)) << codec << transport << size;
+            }
+        }
+    }
+}
+
+// At two frames a second, a frame held until the next one arrives would be painted 500 ms after it was
+// sent or later.
+void TestStreamPlayer::rtspFramesLeaveWithoutWaitingForTheNext()
+{
+    QFETCH(QString, codec);
+    QFETCH(QString, transport);
+    QFETCH(QSize, size);
+    RtspTestServer server;
+    START_RTSP(server, 0, { "--codec", codec == "hevc" ? "h265" : "h264", "--fps", "2", "--width",
+                              QString::number(size.width()), "--height", QString::number(size.height()) });
+    Component component;
+    call(VC_SetWndRatioMode, component.widget.get(), { { "mode", "fill" } });
+    call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", server.url() }, { "transport", transport } });
+    QTRY_VERIFY2_WITH_TIMEOUT(eventsOf(0).contains("playing"), qPrintable(eventsOf(0).join(",")), 10000);
+    QCOMPARE(lastEventOf(0, "playing").value("codec"), QJsonValue(codec));
+    QCOMPARE(lastEventOf(0, "playing").value("width"), QJsonValue(size.width()));
+    QCOMPARE(streamOf(component.widget.get(), 0).value("fps").toDouble(), 2.0);
+
+    const QRect inner = QRect(QPoint(0, 0), component.widget->size()).adjusted(2, 2, -2, -2);
+    std::vector<qint64> ages;
+    int lastIndex = -1;
+    QElapsedTimer clock;
+    clock.start();
+    while (ages.size() < 5 && clock.elapsed() < 15000) {
+        QTest::qWait(5);
+        const auto [index, sentMs] = RtspTestServer::readStrip(component.paint(), inner);
+        if (index < 0 || index == lastIndex)
+            continue;
+        lastIndex = index;
+        ages.push_back((QDateTime::currentMSecsSinceEpoch() - sentMs) & 0xffff);
+    }
+    QVERIFY2(ages.size() >= 5, "fewer than five frames painted");
+    // Held, no frame could be painted before the next one was sent: each would be 500 ms old or older,
+    // however fast the machine. The encoder's own delay on a busy machine is why the youngest is taken.
+    const qint64 youngest = *std::min_element(ages.begin(), ages.end());
+    QVERIFY2(youngest < 450, qPrintable(QStringLiteral("youngest frame painted %1 ms after it was sent").arg(youngest)));
+}
+
+void TestStreamPlayer::hostileRtspServersEndCleanly_data()
+{
+    QTest::addColumn<QByteArray>("describe"); // empty: a valid description
+    QTest::addColumn<QByteArray>("stream"); // sent after PLAY
+    QTest::addColumn<QString>("end"); // the last event
+    QTest::addColumn<int>("code"); // of "failed"
+    QTest::addColumn<int>("connections"); // 2: FFmpeg's client was tried after the own one
+    const QByteArray ok = "RTSP/1.0 200 OK\r\nCSeq: CSEQ\r\n";
+    QTest::newRow("a header that never ends") << ok + "X-Filler: " + QByteArray(70 * 1024, 'f') << QByteArray()
+                                              << "failed" << int(VCT_ERROR_STREAM) << 1;
+    QTest::newRow("a huge Content-Length") << ok + "Content-Length: 999999999999\r\n\r\nv=0\r\n" << QByteArray()
+                                           << "failed" << int(VCT_ERROR_STREAM) << 1;
+    QTest::newRow("no description: FFmpeg's client is tried")
+        << ok + "Content-Length: 9\r\n\r\nnonsense\n" << QByteArray() << "failed" << -1 << 2;
+    QTest::newRow("bytes that are no framing after PLAY") << QByteArray() << QByteArray("\x16\x03\x01garbage\r\n\r\n")
+                                                          << "ended" << 0 << 1;
+    QByteArray withoutStart;
+    for (int i = 0; i < 200; ++i) // FU-A middle pieces of an IDR slice, never a start
+        withoutStart += interleavedRtp(quint16(i), 3600 * (i / 10), i % 10 == 9, QByteArray("\x7c\x05", 2) + QByteArray(1000, 'm'));
+    QTest::newRow("fragments without their start") << QByteArray() << withoutStart << "ended" << 0 << 1;
+    QByteArray overCap = interleavedRtp(0, 0, false, QByteArray("\x7c\x85", 2) + QByteArray(60000, 's'));
+    for (int i = 1; i <= 160; ++i) // 9.6 MB in one unit: past the access unit bound
+        overCap += interleavedRtp(quint16(i), 0, false, QByteArray("\x7c\x05", 2) + QByteArray(60000, 'm'));
+    QTest::newRow("a unit past the size bound") << QByteArray() << overCap << "ended" << 0 << 1;
+}
+
+// Answers and streams that break the framing or its bounds end the stream with an event, without a
+// crash or memory that grows with what the server sends; a description the own client cannot read is
+// left to FFmpeg's client.
+void TestStreamPlayer::hostileRtspServersEndCleanly()
+{
+    QFETCH(QByteArray, describe);
+    QFETCH(QByteArray, stream);
+    QFETCH(QString, end);
+    QFETCH(int, code);
+    QFETCH(int, connections);
+    ScriptedRtspServer server(describe, stream);
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    VCT_SetStreamTimeouts(2000, 1500);
+    Component component;
+    const double before = residentMiB();
+    call(VC_Play, component.widget.get(),
+        { { "wndIndex", 0 }, { "url", QStringLiteral("rtsp://127.0.0.1:%1/live").arg(server.serverPort()) } });
+    QTRY_VERIFY2_WITH_TIMEOUT(eventsOf(0).contains(end), qPrintable(eventsOf(0).join(",")), 10000);
+    VCT_SetStreamTimeouts(5000, 1500);
+    QCOMPARE(eventsOf(0), (QStringList { "connecting", end }));
+    if (code >= 0)
+        QCOMPARE(lastEventOf(0, end).value("errorCode").toInt(), code);
+    QCOMPARE(server.connections, connections);
+    QVERIFY2(residentMiB() - before < 64, qPrintable(QString::number(residentMiB() - before)));
 }
 
 QTEST_MAIN(TestStreamPlayer)

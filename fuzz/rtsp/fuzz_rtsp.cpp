@@ -1,0 +1,49 @@
+// A server's bytes, fed to the connection reader in pieces whose sizes the input chooses: message bodies
+// go to the description parser, interleaved frames to an H.264 or H.265 depacketizer. No unit may pass
+// its bounds, and the reader may never hold more than one message or frame in the making.
+#include "standins/video_control/RtpDepacketizer.h"
+#include "standins/video_control/RtspReader.h"
+#include "standins/video_control/SdpDescription.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size < 2)
+        return 0;
+    const bool h265 = (data[0] & 1) != 0;
+    const int piece = 1 + data[1];
+    data += 2;
+    size -= 2;
+    constexpr int kMostBuffered = RtspReader::kMaxHeaderBytes + 4 + RtspReader::kMaxBodyBytes + 65536;
+    RtspReader reader;
+    RtpDepacketizer depacketizer(h265 ? RtpDepacketizer::Codec::H265 : RtpDepacketizer::Codec::H264, 96);
+    RtspReader::Message message;
+    RtspReader::Frame frame;
+    AccessUnit unit;
+    for (std::size_t at = 0; at < size; at += std::size_t(piece)) {
+        const int count = int(std::min<std::size_t>(std::size_t(piece), size - at));
+        reader.append(reinterpret_cast<const char *>(data + at), count);
+        for (RtspReader::Item item; (item = reader.next(message, frame)) != RtspReader::Item::NeedMore;) {
+            if (item == RtspReader::Item::Refused)
+                return 0;
+            if (item == RtspReader::Item::Message) {
+                SdpDescription description;
+                if (description.parse(message.body) && description.parameterSets.size() > SdpDescription::kMaxParameterSets)
+                    std::abort();
+            } else {
+                depacketizer.push(frame.data.constData(), frame.data.size());
+            }
+            while (depacketizer.next(unit)) {
+                if (unit.data.size() > RtpDepacketizer::kMaxAccessUnitBytes || !unit.data.startsWith(QByteArray("\0\0\0\1", 4)))
+                    std::abort();
+            }
+        }
+        if (reader.buffered() > kMostBuffered)
+            std::abort();
+    }
+    SdpDescription whole;
+    whole.parse(QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size)));
+    return 0;
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "standins/video_control/RtpDepacketizer.h"
+#include "standins/video_control/RtspReader.h"
+#include "standins/video_control/SdpDescription.h"
+
+#include <QHostAddress>
+#include <QUrl>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+
+class QTcpSocket;
+class QUdpSocket;
+
+// A small RTSP client (RFC 2326) for one H.264 or H.265 video stream: OPTIONS, DESCRIBE, SETUP (RTP over
+// the RTSP connection, or over UDP), PLAY, PAUSE, keep-alive requests and TEARDOWN, and the stream's access
+// units as soon as their last packet came. It runs blocking on the thread that made it, in short waits
+// that look at the stop flag. Anything it does not take (a server that wants credentials or sends the
+// client elsewhere, a codec or transport it does not know) is answered as NotTaken before PLAY, so that
+// the caller can open the stream another way; a server whose bytes break the framing or its bounds is
+// Malformed, and tried no other way.
+class RtspClient
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Malformed: the server's framing broke a bound or could not be read; no other client is tried on it.
+    enum class Opened { Ready, Stopped, Unreachable, NotFound, NotTaken, Malformed };
+    enum class Read { Unit, Stopped, Lost, Silent };
+
+    explicit RtspClient(const std::atomic<bool> &stop);
+    ~RtspClient(); // TEARDOWN, without waiting for its answer
+    RtspClient(const RtspClient &) = delete;
+    RtspClient &operator=(const RtspClient &) = delete;
+
+    // Connects to address (the URL's host, looked up) and sets up the stream's video, all before deadline.
+    Opened open(const QUrl &url, const QHostAddress &address, bool tcp, Clock::time_point deadline);
+    const SdpDescription &description() const { return m_description; }
+    // The next complete access unit; Silent when nothing came before deadline, Lost when the server went.
+    Read read(AccessUnit &unit, Clock::time_point deadline);
+    // The sender's wall clock (µs since the epoch) at an RTP timestamp, from its latest sender report;
+    // 0 before one came.
+    qint64 wallClockUs(quint32 timestamp) const;
+    void pause();
+    void resume();
+
+private:
+    enum class Exchange { Answered, Stopped, Lost, TimedOut, Malformed };
+    Exchange request(const QByteArray &method, const QByteArray &url, const QByteArray &extraFields,
+        Clock::time_point deadline, RtspReader::Message &answer);
+    void send(const QByteArray &method, const QByteArray &url, const QByteArray &extraFields);
+    // Reads what the connection holds into the reader, waiting until deadline for something; answers
+    // false when the connection is gone or stopped.
+    enum class Pumped { Data, Nothing, Gone };
+    Pumped pumpControl(int waitMs);
+    // Handles every item the reader holds: frames go to the depacketizer or the sender reports,
+    // responses to answer when their sequence number is awaited. Answers false when framing was refused.
+    bool drainReader(RtspReader::Message *answer, bool *answered);
+    Pumped pumpUdp(int waitMs);
+    void takeSenderReport(const QByteArray &packet);
+    void keepAlive();
+    bool stopped() const { return m_stop.load(); }
+
+    const std::atomic<bool> &m_stop;
+    std::unique_ptr<QTcpSocket> m_control;
+    std::unique_ptr<QUdpSocket> m_rtp; // UDP transport only
+    std::unique_ptr<QUdpSocket> m_rtcp;
+    QHostAddress m_server;
+    RtspReader m_reader;
+    SdpDescription m_description;
+    std::unique_ptr<RtpDepacketizer> m_depacketizer;
+    QByteArray m_url; // without credentials
+    QByteArray m_controlUrl; // of the whole session (PLAY, PAUSE, TEARDOWN)
+    QByteArray m_session;
+    int m_cseq = 0;
+    int m_awaitedCseq = -1;
+    int m_rtpChannel = 0;
+    int m_rtcpChannel = 1;
+    bool m_tcp = true;
+    bool m_playing = false;
+    std::chrono::milliseconds m_keepAliveEvery { 30000 };
+    Clock::time_point m_lastRequest;
+    // The latest sender report: its NTP time in µs since the epoch, and its RTP timestamp.
+    qint64 m_reportWallUs = 0;
+    quint32 m_reportTimestamp = 0;
+};
