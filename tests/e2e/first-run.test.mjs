@@ -235,12 +235,15 @@ const toScreen = (element, r) => ({
 const statusOf = (page) => page.$eval('#status', (node) => node.textContent);
 
 /**
- * Frames of the stream arrive in the first cell: its middle changes from one grab to the next. What the
- * demo says of its cells goes with a failure.
+ * Frames of the stream arrive in the first cell: the strip across the top tenth of the test stream's
+ * frames (the frame's index in black and white blocks) changes from one grab to the next. The rest of the
+ * picture is a still grey, so it cannot tell a playing stream from a stale picture left on the screen by a
+ * window that is gone. What the demo says of its cells goes with a failure.
  */
 async function framesChange(element, what, page) {
-    const cell = { left: element.screen.left + Math.round(element.screen.width / 8), top: element.screen.top + Math.round(element.screen.height / 8),
-        width: Math.round(element.screen.width / 4), height: Math.round(element.screen.height / 4) };
+    const cellHeight = element.screen.height / 2;
+    const cell = { left: element.screen.left + Math.round(element.screen.width / 16), top: element.screen.top + Math.round(cellHeight * 0.04),
+        width: Math.round(element.screen.width * 3 / 8), height: Math.max(2, Math.round(cellHeight * 0.05)) };
     let last = grab(cell);
     await waitFor(what, async () => {
         await sleep(200);
