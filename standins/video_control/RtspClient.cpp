@@ -66,6 +66,22 @@ RtspClient::~RtspClient()
         m_control->abort();
 }
 
+RtspClient::Opened RtspClient::openedAfter(Exchange failed)
+{
+    switch (failed) {
+    case Exchange::Stopped:
+        return Opened::Stopped;
+    case Exchange::TimedOut:
+        return Opened::Unreachable;
+    case Exchange::Malformed:
+        return Opened::Malformed;
+    case Exchange::Answered: // not a failure: callers go on instead
+    case Exchange::Lost:
+        break;
+    }
+    return Opened::NotTaken; // a server that closes on this client may still take FFmpeg's
+}
+
 RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address, bool tcp, Clock::time_point deadline)
 {
     m_tcp = tcp;
@@ -89,32 +105,12 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
 
     // OPTIONS first, as clients do: some servers answer nothing else before it.
     RtspReader::Message answer;
-    switch (request("OPTIONS", m_url, {}, deadline, answer)) {
-    case Exchange::Answered:
-        break;
-    case Exchange::Stopped:
-        return Opened::Stopped;
-    case Exchange::TimedOut:
-        return Opened::Unreachable;
-    case Exchange::Lost:
-        return Opened::NotTaken; // a server that closes on this client may still take FFmpeg's
-    case Exchange::Malformed:
-        return Opened::Malformed;
-    }
+    if (const Exchange exchange = request("OPTIONS", m_url, {}, deadline, answer); exchange != Exchange::Answered)
+        return openedAfter(exchange);
     if (answer.status != 200)
         return Opened::NotTaken;
-    switch (request("DESCRIBE", m_url, "Accept: application/sdp\r\n", deadline, answer)) {
-    case Exchange::Answered:
-        break;
-    case Exchange::Stopped:
-        return Opened::Stopped;
-    case Exchange::TimedOut:
-        return Opened::Unreachable;
-    case Exchange::Lost:
-        return Opened::NotTaken; // a server that closes on this client may still take FFmpeg's
-    case Exchange::Malformed:
-        return Opened::Malformed;
-    }
+    if (const Exchange exchange = request("DESCRIBE", m_url, "Accept: application/sdp\r\n", deadline, answer); exchange != Exchange::Answered)
+        return openedAfter(exchange);
     if (answer.status == 404)
         return Opened::NotFound;
     if (answer.status != 200 || !m_description.parse(answer.body))
@@ -148,18 +144,8 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
         transport = "Transport: RTP/AVP;unicast;client_port=" + QByteArray::number(m_rtp->localPort()) + '-'
             + QByteArray::number(m_rtcp->localPort()) + "\r\n";
     }
-    switch (request("SETUP", resolveControl(base, m_description.control), transport, deadline, answer)) {
-    case Exchange::Answered:
-        break;
-    case Exchange::Stopped:
-        return Opened::Stopped;
-    case Exchange::TimedOut:
-        return Opened::Unreachable;
-    case Exchange::Lost:
-        return Opened::NotTaken; // a server that closes on this client may still take FFmpeg's
-    case Exchange::Malformed:
-        return Opened::Malformed;
-    }
+    if (const Exchange exchange = request("SETUP", resolveControl(base, m_description.control), transport, deadline, answer); exchange != Exchange::Answered)
+        return openedAfter(exchange);
     const QByteArray session = answer.field("session");
     const QByteArray granted = answer.field("transport");
     if (answer.status != 200 || session.isEmpty() || granted.toUpper().contains("/TCP") != tcp)
@@ -179,18 +165,8 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
         }
     }
 
-    switch (request("PLAY", m_controlUrl, "Range: npt=0.000-\r\n", deadline, answer)) {
-    case Exchange::Answered:
-        break;
-    case Exchange::Stopped:
-        return Opened::Stopped;
-    case Exchange::TimedOut:
-        return Opened::Unreachable;
-    case Exchange::Lost:
-        return Opened::NotTaken; // a server that closes on this client may still take FFmpeg's
-    case Exchange::Malformed:
-        return Opened::Malformed;
-    }
+    if (const Exchange exchange = request("PLAY", m_controlUrl, "Range: npt=0.000-\r\n", deadline, answer); exchange != Exchange::Answered)
+        return openedAfter(exchange);
     if (answer.status != 200)
         return Opened::NotTaken;
     m_playing = true;

@@ -48,6 +48,8 @@ public:
 
 private:
     enum class Exchange { Answered, Stopped, Lost, TimedOut, Malformed };
+    // What an exchange that was not answered means for the opening.
+    static Opened openedAfter(Exchange failed);
     Exchange request(const QByteArray &method, const QByteArray &url, const QByteArray &extraFields,
         Clock::time_point deadline, RtspReader::Message &answer);
     void send(const QByteArray &method, const QByteArray &url, const QByteArray &extraFields);
