@@ -1055,11 +1055,15 @@ void TestStreamPlayer::rtspFramesLeaveWithoutWaitingForTheNext()
     QCOMPARE(streamOf(component.widget.get(), 0).value("fps").toDouble(), 2.0);
 
     const QRect inner = QRect(QPoint(0, 0), component.widget->size()).adjusted(2, 2, -2, -2);
+    // Held, no frame could be painted before the next one was sent: each would be 500 ms old or older,
+    // however fast the machine. The encoder's own delay comes on top, and on a busy machine the test
+    // server's encoder falls behind for a while (1080p H.265 at a load of 6 took 1-2 s a frame), so frames
+    // are read until one is young, for up to 30 s.
     std::vector<qint64> ages;
     int lastIndex = -1;
     QElapsedTimer clock;
     clock.start();
-    while (ages.size() < 5 && clock.elapsed() < 15000) {
+    while (clock.elapsed() < 30000 && (ages.empty() || *std::min_element(ages.begin(), ages.end()) >= 450)) {
         QTest::qWait(5);
         const auto [index, sentMs] = RtspTestServer::readStrip(component.paint(), inner);
         if (index < 0 || index == lastIndex)
@@ -1067,11 +1071,11 @@ void TestStreamPlayer::rtspFramesLeaveWithoutWaitingForTheNext()
         lastIndex = index;
         ages.push_back((QDateTime::currentMSecsSinceEpoch() - sentMs) & 0xffff);
     }
-    QVERIFY2(ages.size() >= 5, "fewer than five frames painted");
-    // Held, no frame could be painted before the next one was sent: each would be 500 ms old or older,
-    // however fast the machine. The encoder's own delay on a busy machine is why the youngest is taken.
-    const qint64 youngest = *std::min_element(ages.begin(), ages.end());
-    QVERIFY2(youngest < 450, qPrintable(QStringLiteral("youngest frame painted %1 ms after it was sent").arg(youngest)));
+    QStringList seen;
+    for (const qint64 age : ages)
+        seen << QString::number(age);
+    QVERIFY2(!ages.empty() && *std::min_element(ages.begin(), ages.end()) < 450,
+        qPrintable(QStringLiteral("no frame painted within 450 ms of being sent; ages in ms: %1").arg(seen.join(","))));
 }
 
 void TestStreamPlayer::hostileRtspServersEndCleanly_data()
