@@ -89,21 +89,9 @@ void RtpDepacketizer::pushH264(const unsigned char *payload, int size)
     } else if (type == 24) {
         pushAggregate(payload, size, 1);
     } else if (type == 28 && size >= 2) {
-        // FU indicator (F, NRI, 28), FU header (S, E, R, type).
-        const bool start = (payload[1] & 0x80) != 0;
-        const bool end = (payload[1] & 0x40) != 0;
-        if (start) {
-            if (m_inFragment)
-                breakUnit();
-            const unsigned char header = (payload[0] & 0xe0) | (payload[1] & 0x1f);
-            beginNal(&header, 1);
-        } else if (!m_inFragment) {
-            breakUnit();
-            return;
-        }
-        appendToNal(payload + 2, size - 2);
-        if (end)
-            m_inFragment = false;
+        // FU indicator (F, NRI, 28), FU header (S, E, R, type): the NAL header is F and NRI with the type.
+        const unsigned char header = (payload[0] & 0xe0) | (payload[1] & 0x1f);
+        pushFragment(payload[1], &header, 1, payload + 2, size - 2);
     } else {
         breakUnit();
     }
@@ -125,25 +113,32 @@ void RtpDepacketizer::pushH265(const unsigned char *payload, int size)
     } else if (type == 48) {
         pushAggregate(payload, size, 2);
     } else if (type == 49 && size >= 3) {
-        // Payload header (type 49), FU header (S, E, type).
-        const bool start = (payload[2] & 0x80) != 0;
-        const bool end = (payload[2] & 0x40) != 0;
-        if (start) {
-            if (m_inFragment)
-                breakUnit();
-            const unsigned char header[2] = { static_cast<unsigned char>((payload[0] & 0x81) | ((payload[2] & 0x3f) << 1)),
-                payload[1] };
-            beginNal(header, 2);
-        } else if (!m_inFragment) {
-            breakUnit();
-            return;
-        }
-        appendToNal(payload + 3, size - 3);
-        if (end)
-            m_inFragment = false;
+        // Payload header (type 49), FU header (S, E, type): the NAL header is the payload header with the type.
+        const unsigned char header[2] = { static_cast<unsigned char>((payload[0] & 0x81) | ((payload[2] & 0x3f) << 1)),
+            payload[1] };
+        pushFragment(payload[2], header, 2, payload + 3, size - 3);
     } else {
         breakUnit();
     }
+}
+
+// A fragmentation unit, alike in both payload formats once its headers are read: the start bit (0x80)
+// begins the NAL unit with its rebuilt header, the end bit (0x40) closes it; a piece without its start
+// breaks the unit.
+void RtpDepacketizer::pushFragment(unsigned char fuHeader, const unsigned char *nalHeader, int nalHeaderBytes,
+    const unsigned char *data, int size)
+{
+    if (fuHeader & 0x80) {
+        if (m_inFragment)
+            breakUnit();
+        beginNal(nalHeader, nalHeaderBytes);
+    } else if (!m_inFragment) {
+        breakUnit();
+        return;
+    }
+    appendToNal(data, size);
+    if (fuHeader & 0x40)
+        m_inFragment = false;
 }
 
 void RtpDepacketizer::pushAggregate(const unsigned char *payload, int size, int headerBytes)

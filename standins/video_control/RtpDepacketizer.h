@@ -48,6 +48,8 @@ private:
     void pushH265(const unsigned char *payload, int size);
     // Aggregation packets: a sequence of (16-bit size, NAL unit) after a header of headerBytes.
     void pushAggregate(const unsigned char *payload, int size, int headerBytes);
+    void pushFragment(unsigned char fuHeader, const unsigned char *nalHeader, int nalHeaderBytes,
+        const unsigned char *data, int size);
     void beginNal(const unsigned char *header, int headerBytes);
     void appendToNal(const unsigned char *data, int size);
     void addNal(const unsigned char *nal, int size);
