@@ -34,7 +34,21 @@ void TestJsonText::repeatedNamesAreRefused_data()
     QTest::newRow("name equal to a value") << QByteArray(R"({"a":"a","b":"a"})") << true;
     QTest::newRow("names differing by an escape") << QByteArray(R"({"a\"":1,"a":2})") << true;
     QTest::newRow("repeats inside a string value") << QByteArray(R"({"a":"{\"a\":1,\"a\":2}"})") << true;
+    QTest::newRow("value ending in backslashes") << QByteArray(R"({"a":"x\\\\","a":1})") << false;
+    QTest::newRow("value ending in an escaped quote") << QByteArray(R"({"a":"x\\\"","b":1})") << true;
+    QTest::newRow("name ending in a backslash") << QByteArray(R"({"a\\":1,"a\\":2})") << false;
     QTest::newRow("malformed") << QByteArray(R"({"a":)") << false;
+
+    // Objects with many names are checked by a set: the repeat may come first or last, raw or escaped.
+    QByteArray many = "{";
+    for (int i = 0; i < 40; ++i)
+        many += "\"n" + QByteArray::number(i) + "\":" + QByteArray::number(i) + ",";
+    QTest::newRow("many names") << QByteArray(many + "\"last\":[]}") << true;
+    QTest::newRow("many names, first repeated last") << QByteArray(many + "\"n0\":[]}") << false;
+    QTest::newRow("many names, last repeated escaped") << QByteArray(many + "\"n\\u00339\":[]}") << false;
+    QTest::newRow("many names in a nested object, repeated there") << QByteArray("{\"x\":" + many + "\"n7\":1}}") << false;
+    QTest::newRow("outer name repeated after many nested") << QByteArray("{\"x\":" + many + "\"y\":1},\"x\":2}") << false;
+    QTest::newRow("many names, same in the outer object") << QByteArray("{\"n7\":0,\"x\":" + many + "\"y\":1}}") << true;
 }
 
 void TestJsonText::repeatedNamesAreRefused()
