@@ -1,5 +1,6 @@
 #include "app/AppLog.h"
 #include "app/ConfigLocation.h"
+#include "app/MemoryPolicy.h"
 #include "app/Privileges.h"
 #include "app/QtPlatformChoice.h"
 #include "app/ServiceConfig.h"
@@ -30,6 +31,8 @@ int main(int argc, char *argv[])
 {
     // Time and thread on every line; QT_MESSAGE_PATTERN still overrides this.
     qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} [%{threadid}] %{message}"));
+    // Before anything large is allocated.
+    const bool keptForReuse = MemoryPolicy::keepFreedBlocksForReuse();
 
     QString platformReason;
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
@@ -54,6 +57,7 @@ int main(int argc, char *argv[])
     else
         qCDebug(lcApp).noquote() << "configuration file:" << configPath;
     const ServiceConfig config = ServiceConfig::load(configPath);
+    qCDebug(lcApp) << "large freed blocks kept for reuse:" << keptForReuse;
     if (!claimSingleInstance(config.instanceName)) {
         qCDebug(lcApp).noquote() << StartupReport::instanceTaken(config.instanceName);
         delete app;
