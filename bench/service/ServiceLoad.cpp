@@ -10,7 +10,8 @@
 // and the servers' resident memory and threads are read.
 //
 //   bench_service_load [rounds]
-//   bench_service_load --big PORT [messages]   only the 16 MiB row, against a server already running
+//   bench_service_load --big PORT [messages] [KiB]   only the big-message row (16 MiB unless KiB is
+//                                               given), against a server already running
 //   bench_service_load --load PORT SESSIONS IN_FLIGHT TOTAL   one load against a server already running
 //                                               (for a profiler run: its CPU figure is not measured)
 
@@ -479,9 +480,11 @@ int main(int argc, char *argv[])
 
     if (argc > 2 && std::strcmp(argv[1], "--big") == 0) {
         const int messages = argc > 3 ? std::max(1, atoi(argv[3])) : kBigMessagesPerRound;
-        const double rate = bigMessages(quint16(atoi(argv[2])), messages).bytesPerSecond;
-        std::printf("16 MiB requests: %.0f MB/s\n", rate / 1e6);
-        return rate > 0 ? 0 : 1;
+        const size_t kib = argc > 4 ? size_t(std::max(1, atoi(argv[4]))) : kBigMessageBytes / 1024;
+        const Throughput t = bigMessages(quint16(atoi(argv[2])), messages, kib * 1024);
+        std::printf("%zu KiB requests: %.0f MB/s, client CPU %.0f%%\n", kib, t.bytesPerSecond / 1e6,
+            t.clientCpuPercent);
+        return t.bytesPerSecond > 0 ? 0 : 1;
     }
     if (argc > 5 && std::strcmp(argv[1], "--load") == 0) {
         const Result r = runLoad(quint16(atoi(argv[2])), 0, std::max(1, atoi(argv[3])), std::max(1, atoi(argv[4])),
