@@ -4,7 +4,8 @@
 //
 // Each command is "window.getLocalServiceVersion" as a POST body on a new connection (the service
 // answers one request per connection). Measured per target: latency of one command at a time
-// (p50, p99) and commands per second, then commands per second with C clients at once. LocalService
+// (p50, p99) and commands per second, then commands per second with C clients at once, each beside this
+// client's own CPU share of the phase (well below 100 %: the client did not hold it back). LocalService
 // is the executable beside this program, started from a temp dir with its own configuration.
 #include <QCoreApplication>
 #include <QDir>
@@ -19,6 +20,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -99,8 +101,21 @@ struct Figures
     double p99Us = 0;
     double sequentialRate = 0;
     double concurrentRate = 0;
+    // This client's CPU time over the wall time of each phase (all of it pinned to one core): well below
+    // 100 % it was not what held the figures back.
+    double sequentialClientCpu = 0;
+    double concurrentClientCpu = 0;
     int failures = 0;
 };
+
+// This process's user and system CPU time so far (all threads), in seconds.
+double ownCpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 Figures measure(quint16 port, const std::string &request, int commands, int clients)
 {
@@ -111,6 +126,7 @@ Figures measure(quint16 port, const std::string &request, int commands, int clie
 
     std::vector<double> latencies;
     latencies.reserve(size_t(commands));
+    double cpuBefore = ownCpuSeconds();
     const auto start = Clock::now();
     for (int i = 0; i < commands; ++i) {
         const auto before = Clock::now();
@@ -119,6 +135,7 @@ Figures measure(quint16 port, const std::string &request, int commands, int clie
         latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - before).count());
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    figures.sequentialClientCpu = 100 * (ownCpuSeconds() - cpuBefore) / seconds;
     std::sort(latencies.begin(), latencies.end());
     figures.p50Us = latencies[latencies.size() / 2];
     figures.p99Us = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
@@ -126,6 +143,7 @@ Figures measure(quint16 port, const std::string &request, int commands, int clie
 
     std::atomic<int> failures {0};
     std::vector<std::thread> threads;
+    cpuBefore = ownCpuSeconds();
     const auto concurrentStart = Clock::now();
     for (int c = 0; c < clients; ++c) {
         threads.emplace_back([&] {
@@ -138,8 +156,9 @@ Figures measure(quint16 port, const std::string &request, int commands, int clie
     }
     for (auto &thread : threads)
         thread.join();
-    figures.concurrentRate = (commands / clients) * clients
-        / std::chrono::duration<double>(Clock::now() - concurrentStart).count();
+    const double concurrentSeconds = std::chrono::duration<double>(Clock::now() - concurrentStart).count();
+    figures.concurrentRate = (commands / clients) * clients / concurrentSeconds;
+    figures.concurrentClientCpu = 100 * (ownCpuSeconds() - cpuBefore) / concurrentSeconds;
     figures.failures += failures;
     return figures;
 }
@@ -232,12 +251,13 @@ int main(int argc, char **argv)
 
     std::printf("HTTP command round trip, a new connection per command, %d commands, %d clients at once\n",
         commands, clients);
-    std::printf(
-        "%-14s %10s %10s %14s %16s %9s\n", "", "p50 us", "p99 us", "commands/s", "commands/s x", "failures");
+    std::printf("%-14s %10s %10s %14s %11s %16s %11s %9s\n", "", "p50 us", "p99 us", "commands/s", "client CPU",
+        "commands/s x", "client CPU", "failures");
     for (const auto &[name, figures] :
         {std::pair<const char *, Figures> {"LocalService", ours}, {"Qt peer", peer}})
-        std::printf("%-14s %10.0f %10.0f %14.0f %16.0f %9d\n", name, figures.p50Us, figures.p99Us,
-            figures.sequentialRate, figures.concurrentRate, figures.failures);
+        std::printf("%-14s %10.0f %10.0f %14.0f %10.0f%% %16.0f %10.0f%% %9d\n", name, figures.p50Us, figures.p99Us,
+            figures.sequentialRate, figures.sequentialClientCpu, figures.concurrentRate, figures.concurrentClientCpu,
+            figures.failures);
     std::printf("ratio service/peer: p50 %.2f, commands/s %.2f, commands/s with %d clients %.2f\n",
         ours.p50Us / peer.p50Us, ours.sequentialRate / peer.sequentialRate, clients,
         ours.concurrentRate / peer.concurrentRate);
