@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -133,7 +134,10 @@ private:
         const auto *s = reinterpret_cast<const uint8_t *>(m_text.data());
         const size_t size = m_text.size();
         while (m_pos < size) {
-            // The common run: printable ASCII other than the quote and the backslash.
+            // The common run: printable ASCII other than the quote and the backslash, eight bytes a step
+            // while no byte of the word can end it, then byte by byte.
+            while (size - m_pos >= 8 && plainWord(s + m_pos))
+                m_pos += 8;
             while (m_pos < size && s[m_pos] >= 0x20 && s[m_pos] < 0x80 && s[m_pos] != '"' && s[m_pos] != '\\')
                 ++m_pos;
             if (m_pos >= size)
@@ -168,6 +172,19 @@ private:
                 return false;
         }
         return false;
+    }
+
+    // True when none of the eight bytes is a control character, non-ASCII, a quote or a backslash. The
+    // zero-byte test may flag a word wrongly (never miss one): the byte loop then decides.
+    static bool plainWord(const uint8_t *bytes)
+    {
+        constexpr uint64_t ones = 0x0101010101010101ULL;
+        constexpr uint64_t highs = 0x8080808080808080ULL;
+        uint64_t word;
+        std::memcpy(&word, bytes, sizeof word);
+        const auto hasZero = [](uint64_t v) { return (v - ones) & ~v & highs; };
+        const uint64_t control = (word - 0x20 * ones) & ~word & highs;
+        return !(control | (word & highs) | hasZero(word ^ ('"' * ones)) | hasZero(word ^ ('\\' * ones)));
     }
 
     static bool isxdigit(uint8_t c)
