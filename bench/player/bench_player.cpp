@@ -111,6 +111,20 @@ double residentMiB()
     return -1;
 }
 
+// The machine's busy and total CPU time so far (all cores, in clock ticks), from /proc/stat.
+std::pair<double, double> machineTicks()
+{
+    QFile stat("/proc/stat");
+    if (!stat.open(QIODevice::ReadOnly))
+        return { 0, 0 };
+    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
+    double total = 0;
+    for (int i = 1; i < fields.size(); ++i)
+        total += fields[i].toDouble();
+    const double idle = fields.value(4).toDouble() + fields.value(5).toDouble(); // idle and iowait
+    return { total - idle, total };
+}
+
 double percentile(std::vector<double> values, double p)
 {
     if (values.empty())
@@ -334,7 +348,7 @@ int main(int argc, char **argv)
     }
 
     // Cells of 1080p25 in one 1920 x 1080 component, beside ffmpeg -f null x N and GStreamer x N.
-    std::printf("%-6s %-62s %-32s %s\n", "cells", "stand-in: min fps, dropped, CPU/frame, latency p50/max, RSS/cell",
+    std::printf("%-6s %-84s %-32s %s\n", "cells", "stand-in: min fps, dropped, CPU/frame, latency p50/max, RSS/cell, machine busy",
         "ffmpeg -f null x N: CPU/frame", "GStreamer x N: min fps, CPU/frame, p50");
     for (const int cells : cellRows) {
         const double residentBefore = residentMiB();
@@ -353,6 +367,7 @@ int main(int argc, char **argv)
         };
         const auto before = counts();
         const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+        const auto machineBefore = machineTicks();
         QElapsedTimer run;
         run.start();
         // The players' latency estimates, every cell's every 100 ms (the query's own cost is in the CPU).
@@ -368,6 +383,9 @@ int main(int argc, char **argv)
         const double elapsed = run.elapsed() / 1000.0;
         const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
         const double residentPerCell = (residentMiB() - residentBefore) / cells;
+        const auto machineAfter = machineTicks();
+        const double machineBusy = 100 * (machineAfter.first - machineBefore.first)
+            / std::max(1.0, machineAfter.second - machineBefore.second);
         const auto after = counts();
         double decoded = 0;
         double dropped = 0;
@@ -392,8 +410,8 @@ int main(int argc, char **argv)
             ffmpeg->waitForFinished(seconds * 3000 + 20000);
         const double ffmpegPerFrame = (cpuSeconds(RUSAGE_CHILDREN) - childBefore) / (frames * cells) * 1000;
         const QMap<QString, double> peer = gstreamer(server.url(), true, seconds, cells);
-        std::printf("%-6d %5.1f fps, %5.0f dropped, %6.3f ms, %5.1f / %5.1f ms, %5.1f MiB   %6.3f ms (stand-in %.2fx)            %5.1f fps, %6.3f ms, %5.1f ms\n",
-            cells, minFps, dropped, perFrame, percentile(latencies, 0.5), percentile(latencies, 1.0), residentPerCell, ffmpegPerFrame, perFrame / ffmpegPerFrame, peer.value("min_fps", -1),
+        std::printf("%-6d %5.1f fps, %5.0f dropped, %6.3f ms, %5.1f / %5.1f ms, %5.1f MiB, machine %3.0f%% busy   %6.3f ms (stand-in %.2fx)            %5.1f fps, %6.3f ms, %5.1f ms\n",
+            cells, minFps, dropped, perFrame, percentile(latencies, 0.5), percentile(latencies, 1.0), residentPerCell, machineBusy, ffmpegPerFrame, perFrame / ffmpegPerFrame, peer.value("min_fps", -1),
             peer.value("cpu_ms_per_frame", -1), peer.value("p50", -1));
         std::fflush(stdout);
     }
