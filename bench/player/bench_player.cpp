@@ -7,9 +7,10 @@
 //     painting), and from the picture GStreamer decodes (gst_receiver.py: rtspsrc latency=0, depayloader,
 //     avdec_h264, appsink); p50 and p90 of each and the ratio of the p50s;
 //   - startPlay to the first painted frame (median of five starts);
-//   - cells of 1080p25 (1, 4 and 16, the most a process decodes at once): the lowest frame rate of a cell,
-//     frames dropped, CPU time per decoded frame (painting included) and the player's latency estimate,
-//     beside `ffmpeg -f null` x N processes and GStreamer x N pipelines in one process;
+//   - cells of 1080p25 (1, 4, 16 and 32): the lowest frame rate of a cell, frames dropped, CPU time per
+//     decoded frame (painting included), the players' latency estimates (p50 and the highest of every
+//     cell, sampled every 100 ms) and the resident memory each cell adds, beside `ffmpeg -f null` x N
+//     processes and GStreamer x N pipelines in one process;
 //   - a killed server to the "stalled" and the "reconnecting" event (reconnect interval 100 ms).
 // Wall-clock figures on a shared machine are indicative; compare the rows of one run.
 //
@@ -23,6 +24,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -94,6 +96,33 @@ double cpuSeconds(int who)
     rusage usage {};
     getrusage(who, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The process's resident memory, in MiB.
+double residentMiB()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    }
+    return -1;
+}
+
+// The machine's busy and total CPU time so far (all cores, in clock ticks), from /proc/stat.
+std::pair<double, double> machineTicks()
+{
+    QFile stat("/proc/stat");
+    if (!stat.open(QIODevice::ReadOnly))
+        return { 0, 0 };
+    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
+    double total = 0;
+    for (int i = 1; i < fields.size(); ++i)
+        total += fields[i].toDouble();
+    const double idle = fields.value(4).toDouble() + fields.value(5).toDouble(); // idle and iowait
+    return { total - idle, total };
 }
 
 double percentile(std::vector<double> values, double p)
@@ -262,13 +291,13 @@ int main(int argc, char **argv)
     std::vector<int> cellRows;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--cells") == 0 && i + 1 < argc)
-            cellRows.push_back(std::clamp(atoi(argv[++i]), 1, 16));
+            cellRows.push_back(std::clamp(atoi(argv[++i]), 1, 64));
         else
             seconds = std::max(2, atoi(argv[i]));
     }
     const bool cellsOnly = !cellRows.empty();
     if (!cellsOnly)
-        cellRows = { 1, 4, 16 };
+        cellRows = { 1, 4, 16, 32 };
     VC_InstallEventCallback(VC_EVENT_STREAM, &record);
     VCT_SetTickPeriod(1000000);
     std::printf("H.264 from the local RTSP test server, %d s per measurement; latency in ms (p50 / p90)\n", seconds);
@@ -319,9 +348,10 @@ int main(int argc, char **argv)
     }
 
     // Cells of 1080p25 in one 1920 x 1080 component, beside ffmpeg -f null x N and GStreamer x N.
-    std::printf("%-6s %-44s %-32s %s\n", "cells", "stand-in: min fps, dropped, CPU/frame, latency",
+    std::printf("%-6s %-84s %-32s %s\n", "cells", "stand-in: min fps, dropped, CPU/frame, latency p50/max, RSS/cell, machine busy",
         "ffmpeg -f null x N: CPU/frame", "GStreamer x N: min fps, CPU/frame, p50");
     for (const int cells : cellRows) {
+        const double residentBefore = residentMiB();
         Component component(QSize(1920, 1080), cells);
         for (int i = 0; i < cells; ++i)
             call(VC_Play, component.widget.get(), { { "wndIndex", i }, { "url", server.url() } });
@@ -337,11 +367,25 @@ int main(int argc, char **argv)
         };
         const auto before = counts();
         const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+        const auto machineBefore = machineTicks();
         QElapsedTimer run;
         run.start();
-        waitMs(seconds * 1000);
+        // The players' latency estimates, every cell's every 100 ms (the query's own cost is in the CPU).
+        std::vector<double> latencies;
+        while (run.elapsed() < seconds * 1000) {
+            waitMs(100);
+            for (const QJsonValue &cell : call(VC_QueryPlayStatus, component.widget.get(), {}).value("cells").toArray()) {
+                const double ms = cell.toObject().value("stream").toObject().value("latencyMs").toDouble(-1);
+                if (ms >= 0)
+                    latencies.push_back(ms);
+            }
+        }
         const double elapsed = run.elapsed() / 1000.0;
         const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+        const double residentPerCell = (residentMiB() - residentBefore) / cells;
+        const auto machineAfter = machineTicks();
+        const double machineBusy = 100 * (machineAfter.first - machineBefore.first)
+            / std::max(1.0, machineAfter.second - machineBefore.second);
         const auto after = counts();
         double decoded = 0;
         double dropped = 0;
@@ -351,9 +395,6 @@ int main(int argc, char **argv)
             dropped += after[i].second - before[i].second;
             minFps = std::min(minFps, (after[i].first - before[i].first) / elapsed);
         }
-        double latency = 0;
-        for (const QJsonValue &cell : call(VC_QueryPlayStatus, component.widget.get(), {}).value("cells").toArray())
-            latency = std::max(latency, cell.toObject().value("stream").toObject().value("latencyMs").toDouble());
         VC_Release(VC_StopRealPlayAll(component.widget.get()));
         const double perFrame = cpu / std::max(1.0, decoded) * 1000;
 
@@ -369,8 +410,8 @@ int main(int argc, char **argv)
             ffmpeg->waitForFinished(seconds * 3000 + 20000);
         const double ffmpegPerFrame = (cpuSeconds(RUSAGE_CHILDREN) - childBefore) / (frames * cells) * 1000;
         const QMap<QString, double> peer = gstreamer(server.url(), true, seconds, cells);
-        std::printf("%-6d %5.1f fps, %5.0f dropped, %6.3f ms, %6.1f ms      %6.3f ms (stand-in %.2fx)            %5.1f fps, %6.3f ms, %5.1f ms\n",
-            cells, minFps, dropped, perFrame, latency, ffmpegPerFrame, perFrame / ffmpegPerFrame, peer.value("min_fps", -1),
+        std::printf("%-6d %5.1f fps, %5.0f dropped, %6.3f ms, %5.1f / %5.1f ms, %5.1f MiB, machine %3.0f%% busy   %6.3f ms (stand-in %.2fx)            %5.1f fps, %6.3f ms, %5.1f ms\n",
+            cells, minFps, dropped, perFrame, percentile(latencies, 0.5), percentile(latencies, 1.0), residentPerCell, machineBusy, ffmpegPerFrame, perFrame / ffmpegPerFrame, peer.value("min_fps", -1),
             peer.value("cpu_ms_per_frame", -1), peer.value("p50", -1));
         std::fflush(stdout);
     }

@@ -2,12 +2,20 @@
 // What pages can make the video stand-in spend. Each bound is checked before the resource is taken;
 // beyond it the command is answered, or the stream stopped, with an error code of VideoControlTesting.h.
 
-// Streams decoded at once, over every window: each holds a decoder, its frames and a thread. A VC_Play
-// past this answers VCT_ERROR_TOO_MANY_PLAYERS (the pattern is not counted: it decodes nothing).
-constexpr int kMaxDecodingPlayers = 16;
-
 // Cells in one window ("windowNum", or the cells of a layout); more answers VCT_ERROR_NO_SUCH_CELL.
 constexpr int kMaxCellsPerWindow = 64;
+
+// Streams decoded at once, over every window: each holds a decoder, its frames and two threads. A full
+// window of cells may play; a VC_Play past this answers VCT_ERROR_TOO_MANY_PLAYERS (the pattern is not
+// counted: it decodes nothing).
+constexpr int kMaxDecodingPlayers = kMaxCellsPerWindow;
+
+// The frames of every stream decoded at once, in pixels (width x height of each stream's frames, summed):
+// a full window of 1080p cells. A 1080p player holds some 16 MiB, so this keeps the decoders near 1 GiB
+// together; four 8K streams fit, or sixteen 4K ones. A stream whose frames do not fit beside the others
+// (its size is checked when the stream says it, and again when a frame of another size comes) ends
+// "failed" with VCT_ERROR_TOO_MANY_PIXELS; a stream keeps its share until its cell is stopped.
+constexpr long long kMaxDecodedPixels = kMaxCellsPerWindow * 1920LL * 1080;
 
 // Frame size: a side longer than 8192 pixels, or more pixels than an 8K UHD frame (7680 x 4320), is
 // refused before the decoder allocates a frame: "failed" with VCT_ERROR_FRAME_TOO_LARGE. An 8K frame

@@ -1,5 +1,6 @@
 #include "standins/video_control/StreamPlayer.h"
 
+#include "standins/video_control/DecodedPixelBudget.h"
 #include "standins/video_control/FfmpegSource.h"
 #include "standins/video_control/FrameScaler.h"
 #include "standins/video_control/HostLookup.h"
@@ -120,6 +121,7 @@ StreamPlayer::~StreamPlayer()
     detach();
     endTaps();
     --livePlayers;
+    DecodedPixelBudget::shared().resize(m_pixelShare, 0);
     av_frame_free(&m_lastDecoded);
     avcodec_parameters_free(&m_parameters);
     if (m_recorder)
@@ -545,7 +547,8 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
         case ReadResult::Ended:
             // Drain what the decoder still holds.
             avcodec_send_packet(session.codec.get(), nullptr);
-            presentDecoded(session, attempt, Clock::now());
+            if (!presentDecoded(session, attempt, Clock::now()))
+                return attempt;
             return { Outcome::Ended, 0, QString(), attempt.decoded };
         case ReadResult::Lost: {
             const bool steady = attempt.decoded
@@ -556,8 +559,8 @@ StreamPlayer::Attempt StreamPlayer::playOnce()
         const Clock::time_point arrived = Clock::now();
         record(session.packet.get());
         feedTaps(*session.packet, session.source->parameters(), session.source->timeBase());
-        if (decode(session) == DecodeResult::Decoded)
-            presentDecoded(session, attempt, arrived);
+        if (decode(session) == DecodeResult::Decoded && !presentDecoded(session, attempt, arrived))
+            return attempt;
     }
 }
 
@@ -603,6 +606,8 @@ StreamPlayer::OpenResult StreamPlayer::open(Session &session, Attempt &attempt)
     const AVCodecParameters &stated = source.parameters();
     if (frameTooLarge(stated.width, stated.height))
         return fail(VCT_ERROR_FRAME_TOO_LARGE, "frame too large");
+    if (stated.width > 0 && stated.height > 0 && !takePixelShare(stated.width, stated.height))
+        return fail(VCT_ERROR_TOO_MANY_PIXELS, "too many pixels decoded at once");
     const AVCodec *decoder = supportedCodec(stated.codec_id) ? avcodec_find_decoder(stated.codec_id) : nullptr;
     if (!decoder)
         return fail(VCT_ERROR_CODEC_NOT_SUPPORTED, "codec not supported");
@@ -696,10 +701,17 @@ StreamPlayer::DecodeResult StreamPlayer::decode(Session &session)
     return DecodeResult::Decoded;
 }
 
-void StreamPlayer::presentDecoded(Session &session, Attempt &attempt, Clock::time_point arrived)
+bool StreamPlayer::presentDecoded(Session &session, Attempt &attempt, Clock::time_point arrived)
 {
     AVFrame *frame = session.frame.get();
     while (avcodec_receive_frame(session.codec.get(), frame) >= 0) {
+        // The stream did not say its size, or changed it: the share follows the frames.
+        if (qint64(frame->width) * frame->height != m_pixelShare && !takePixelShare(frame->width, frame->height)) {
+            av_frame_unref(frame);
+            attempt = { Outcome::Failed, VCT_ERROR_TOO_MANY_PIXELS, QStringLiteral("too many pixels decoded at once"),
+                attempt.decoded };
+            return false;
+        }
         const qint64 pts = frame->best_effort_timestamp;
         const qint64 ptsUs = pts == AV_NOPTS_VALUE ? -1 : av_rescale_q(pts, session.source->timeBase(), AVRational { 1, 1000000 });
         if (session.paced && ptsUs >= 0)
@@ -707,6 +719,12 @@ void StreamPlayer::presentDecoded(Session &session, Attempt &attempt, Clock::tim
         present(session, attempt, arrived, ptsUs);
         av_frame_unref(frame);
     }
+    return true;
+}
+
+bool StreamPlayer::takePixelShare(int width, int height)
+{
+    return DecodedPixelBudget::shared().resize(m_pixelShare, qint64(width) * height);
 }
 
 void StreamPlayer::waitUntilDue(Session &session, qint64 ptsUs)

@@ -165,13 +165,17 @@ private:
     // The next packet of the video stream; a read that breaks off or stalls raises "stalled".
     ReadResult readPacket(Session &session);
     DecodeResult decode(Session &session);
-    // Presents every frame the decoder has ready.
-    void presentDecoded(Session &session, Attempt &attempt, std::chrono::steady_clock::time_point arrived);
+    // Presents every frame the decoder has ready; answers false, with attempt failed, when a frame's size
+    // does not fit the decoded-pixel budget.
+    bool presentDecoded(Session &session, Attempt &attempt, std::chrono::steady_clock::time_point arrived);
     // Files play at their own pace: waits until the frame at ptsUs is due.
     void waitUntilDue(Session &session, qint64 ptsUs);
     // Scales the decoded frame for the cell and puts it in the slot.
     PresentResult present(Session &session, Attempt &attempt, std::chrono::steady_clock::time_point arrived,
         qint64 ptsUs);
+    // Makes the player's share of the decoded-pixel budget that of frames of this size; false when the
+    // other players leave too little.
+    bool takePixelShare(int width, int height);
     // The one place the stream's state changes: sets it and raises its event (never with the lock held).
     void announce(PlayerState state, QJsonObject extra = QJsonObject());
     // Publishes the canvas of m_frames as the newest frame and asks for a paint.
@@ -216,6 +220,8 @@ private:
     std::unique_ptr<StreamRecorder> m_recorder; // guarded by m_recorderMutex
 
     FrameExchange m_frames; // the player's thread writes its canvas, the GUI thread takes frames
+
+    long long m_pixelShare = 0; // of the decoded-pixel budget; the player's thread's until it is joined
 
     std::atomic<bool> m_abortIo { false };
     std::thread m_thread;

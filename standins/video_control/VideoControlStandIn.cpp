@@ -2,6 +2,7 @@
 // state of StandInLibrary. What its documents hold is described in VideoControlTesting.h; which handler
 // answers each function, in HandlerTable.h.
 
+#include "standins/video_control/DecodedPixelBudget.h"
 #include "standins/video_control/HandlerTable.h"
 #include "standins/video_control/StandInLibrary.h"
 #include "standins/video_control/VideoControlTesting.h"
@@ -161,6 +162,11 @@ void VCT_SetStreamTimeouts(int connectMilliseconds, int stallMilliseconds)
 void VCT_SetRecordingLimits(long long maxFileBytes, long long minFreeDiskBytes)
 {
     StandInLibrary::instance().setRecordingLimits(maxFileBytes, minFreeDiskBytes);
+}
+
+void VCT_SetDecodedPixelBudget(long long pixels)
+{
+    DecodedPixelBudget::shared().setCapacity(pixels);
 }
 
 void VCT_SetJobDuration(int milliseconds)

@@ -13,7 +13,8 @@
 //                       pattern and the address. Any other "url" is played (see "Playing streams" below);
 //                       the cell stays taken, and counts as playing, until it is stopped, also when its
 //                       stream has failed or ended. Past kMaxDecodingPlayers streams in all windows,
-//                       errorCode 31 and the cell is as it was.
+//                       errorCode 31 and the cell is as it was (a stream whose frames exceed what is
+//                       left of kMaxDecodedPixels fails later, with errorCode 34).
 //   VC_Stop, VC_Pause, VC_Resume, VC_Slow, VC_Fast, VC_FrameForward, VC_ReversePlay, VC_Snapshot,
 //   VC_StartSave, VC_StopSave
 //                       "wndIndex" (default: the selected cell); answer "wndIndex" and the cell's "state"
@@ -156,6 +157,7 @@ enum VctError {
     VCT_ERROR_TOO_MANY_PLAYERS = 31, // as many streams as allowed are decoded already
     VCT_ERROR_RECORDING_TOO_LARGE = 32, // the recording reached its size limit
     VCT_ERROR_DISK_FULL = 33, // the disk of the recording has less free space than the floor
+    VCT_ERROR_TOO_MANY_PIXELS = 34, // the frames of the streams decoded at once would exceed their budget
 };
 
 enum class VctThread {
@@ -197,6 +199,10 @@ VIDEO_CONTROL_API void VCT_SetStreamTimeouts(int connectMilliseconds, int stallM
 // The recording limits of players started from now on (PlayerLimits.h; -1: none). Defaults: 2 GiB per
 // file, 1 GiB free on the disk.
 VIDEO_CONTROL_API void VCT_SetRecordingLimits(long long maxFileBytes, long long minFreeDiskBytes);
+
+// The budget of pixels decoded at once over every player (PlayerLimits.h: kMaxDecodedPixels), from now
+// on; streams that play keep their share.
+VIDEO_CONTROL_API void VCT_SetDecodedPixelBudget(long long pixels);
 
 // Forgets the call log, the queued results, the delays, the hook and the counters.
 VIDEO_CONTROL_API void VCT_Reset();

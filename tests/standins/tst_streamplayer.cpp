@@ -348,6 +348,7 @@ private slots:
     void frameSizeIsBoundedBeforeDecoding_data();
     void frameSizeIsBoundedBeforeDecoding();
     void decodingPlayersAreBounded();
+    void decodedPixelsAreBounded();
     void reconnectingBacksOff();
     void pacingSurvivesTimestampJumps();
     void recordingStopsAtItsLimits();
@@ -863,6 +864,68 @@ void TestStreamPlayer::decodingPlayersAreBounded()
     call(VC_Stop, first.widget.get(), { { "wndIndex", 3 } });
     QVERIFY(!call(VC_Play, second.widget.get(), { { "wndIndex", 0 }, { "url", file } }).contains("errorCode"));
     QVERIFY(VC_IsWindowPlaying(second.widget.get(), 0));
+}
+
+void TestStreamPlayer::decodedPixelsAreBounded()
+{
+    QString error;
+    const QString file = makeStream(dir, "small.mkv", kH264, 0.2, &error);
+    QVERIFY2(!file.isEmpty(), qPrintable(error));
+    // A stream that starts at 320 x 240 and goes on at 640 x 480.
+    const QString head = makeClip(dir, "head.ts", "size=320x240:rate=25", QStringList { "-t", "0.4" } + kH264, &error);
+    const QString tail = makeClip(dir, "tail.ts", "size=640x480:rate=25", QStringList { "-t", "0.4" } + kH264, &error);
+    QVERIFY2(!head.isEmpty() && !tail.isEmpty(), qPrintable(error));
+    QFile grows(dir.filePath("grows.ts"));
+    QFile headFile(head);
+    QFile tailFile(tail);
+    QVERIFY(grows.open(QIODevice::WriteOnly) && headFile.open(QIODevice::ReadOnly) && tailFile.open(QIODevice::ReadOnly));
+    grows.write(headFile.readAll() + tailFile.readAll());
+    grows.close();
+
+    const auto restoreBudget = qScopeGuard([] { VCT_SetDecodedPixelBudget(kMaxDecodedPixels); });
+    VCT_SetDecodedPixelBudget(2 * 320 * 240);
+    Component component(3);
+    const auto outcome = [](int cell, int attempt) {
+        const QStringList seen = eventsOf(cell);
+        const int over = int(seen.count("playing") + seen.count("failed"));
+        return over < attempt ? QString() : seen.filter(QRegularExpression("^(playing|failed)$")).value(attempt - 1);
+    };
+    // Two streams of 320 x 240 fill the budget, and keep their shares after they end; a third is refused.
+    for (int cell : { 0, 1 }) {
+        call(VC_Play, component.widget.get(), { { "wndIndex", cell }, { "url", file } });
+        QTRY_COMPARE_WITH_TIMEOUT(outcome(cell, 1), QStringLiteral("playing"), 15000);
+    }
+    QVERIFY(!call(VC_Play, component.widget.get(), { { "wndIndex", 2 }, { "url", file } }).contains("errorCode"));
+    QTRY_COMPARE_WITH_TIMEOUT(outcome(2, 1), QStringLiteral("failed"), 15000);
+    QCOMPARE(lastEventOf(2, "failed").value("errorCode"), QJsonValue(VCT_ERROR_TOO_MANY_PIXELS));
+    QCOMPARE(lastEventOf(2, "failed").value("reason"), QJsonValue("too many pixels decoded at once"));
+    QCOMPARE(streamOf(component.widget.get(), 2).value("errorCode"), QJsonValue(VCT_ERROR_TOO_MANY_PIXELS));
+
+    // A stopped stream gives its share back once its player is gone (on a thread of its own).
+    call(VC_Stop, component.widget.get(), { { "wndIndex", 0 } });
+    QDeadlineTimer deadline(15000);
+    int attempt = 1;
+    while (outcome(2, attempt) != QLatin1String("playing") && !deadline.hasExpired()) {
+        call(VC_Play, component.widget.get(), { { "wndIndex", 2 }, { "url", file } });
+        ++attempt;
+        QTRY_VERIFY_WITH_TIMEOUT(!outcome(2, attempt).isEmpty(), 15000);
+    }
+    QCOMPARE(outcome(2, attempt), QStringLiteral("playing"));
+
+    // Frames that grow past the budget end the stream the same way, after it played at its first size.
+    // Room for three streams of 320 x 240, so that the stopped ones need not be gone yet.
+    VC_Release(VC_StopRealPlayAll(component.widget.get()));
+    {
+        QMutexLocker lock(&eventsMutex); // stopped players raise nothing more
+        events.clear();
+    }
+    VCT_SetDecodedPixelBudget(3 * 320 * 240);
+    call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", grows.fileName() } });
+    QTRY_VERIFY_WITH_TIMEOUT(!outcome(0, 2).isEmpty(), 15000);
+    QCOMPARE(outcome(0, 1), QStringLiteral("playing"));
+    QCOMPARE(outcome(0, 2), QStringLiteral("failed"));
+    QCOMPARE(lastEventOf(0, "playing").value("width"), QJsonValue(320));
+    QCOMPARE(lastEventOf(0, "failed").value("errorCode"), QJsonValue(VCT_ERROR_TOO_MANY_PIXELS));
 }
 
 void TestStreamPlayer::reconnectingBacksOff()
