@@ -17,7 +17,10 @@ constexpr int kUdpBufferBytes = 4 * 1024 * 1024; // the system's receive buffer:
 constexpr int kMaxDatagramsPerWait = 256; // read per wait before the stop flag and the deadline are looked at
 constexpr int kPortAttempts = 16; // tries to find an even local port with a free one above it for RTCP
 constexpr milliseconds kPauseAnswerWait { 2000 };
-constexpr milliseconds kMinKeepAlive { 5000 };
+// Keep-alives go at half the session's timeout (60 s when the server states none or a value that is
+// no number of seconds), never more often than each second nor less often than each 30 s.
+constexpr int kDefaultSessionTimeoutS = 60;
+constexpr milliseconds kMinKeepAlive { 1000 };
 constexpr milliseconds kMaxKeepAlive { 30000 };
 constexpr qint64 kNtpToUnixSeconds = 2208988800LL;
 
@@ -49,6 +52,22 @@ QByteArray parameterOf(const QByteArray &field, const QByteArray &key)
     return {};
 }
 
+// The methods of a Public field ("OPTIONS, DESCRIBE, ...") include method.
+bool listsMethod(const QByteArray &field, const QByteArray &method)
+{
+    for (const QByteArray &listed : field.split(',')) {
+        if (listed.trimmed().toUpper() == method)
+            return true;
+    }
+    return false;
+}
+
+// A user name or password from a URL, its percent escapes undone as bytes.
+QByteArray urlCredential(const QString &encoded)
+{
+    return QByteArray::fromPercentEncoding(encoded.toUtf8());
+}
+
 } // namespace
 
 RtspClient::RtspClient(const std::atomic<bool> &stop)
@@ -75,17 +94,26 @@ RtspClient::Opened RtspClient::openedAfter(Exchange failed)
         return Opened::Unreachable;
     case Exchange::Malformed:
         return Opened::Malformed;
+    case Exchange::Refused:
+        return Opened::Unauthorized;
     case Exchange::Answered: // not a failure: callers go on instead
     case Exchange::Lost:
+    case Exchange::Unanswerable:
         break;
     }
-    return Opened::NotTaken; // a server that closes on this client may still take FFmpeg's
+    // A server that closes on this client, or wants credentials another way, may still take FFmpeg's.
+    return Opened::NotTaken;
 }
 
-RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address, bool tcp, Clock::time_point deadline)
+RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address, bool tcp, const QString &user,
+    const QString &password, Clock::time_point deadline)
 {
     m_tcp = tcp;
     m_server = address;
+    if (!url.userName().isEmpty())
+        m_auth = RtspAuthenticator(urlCredential(url.userName(QUrl::FullyEncoded)), urlCredential(url.password(QUrl::FullyEncoded)));
+    else
+        m_auth = RtspAuthenticator(user.toUtf8(), password.toUtf8());
     QUrl plain = url;
     plain.setUserInfo(QString());
     m_url = plain.toString(QUrl::FullyEncoded).toUtf8();
@@ -109,12 +137,13 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
         return openedAfter(exchange);
     if (answer.status != 200)
         return Opened::NotTaken;
+    m_getParameter = listsMethod(answer.field("public"), "GET_PARAMETER");
     if (const Exchange exchange = request("DESCRIBE", m_url, "Accept: application/sdp\r\n", deadline, answer); exchange != Exchange::Answered)
         return openedAfter(exchange);
     if (answer.status == 404)
         return Opened::NotFound;
     if (answer.status != 200 || !m_description.parse(answer.body))
-        return Opened::NotTaken; // credentials, another address, another codec: the other way knows them
+        return Opened::NotTaken; // another address, another codec: the other way knows them
     QByteArray base = answer.field("content-base");
     if (base.isEmpty())
         base = answer.field("content-location");
@@ -151,9 +180,11 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
     if (answer.status != 200 || session.isEmpty() || granted.toUpper().contains("/TCP") != tcp)
         return Opened::NotTaken;
     m_session = session.split(';').first().trimmed();
-    const int timeoutSeconds = parameterOf(session, "timeout").toInt();
-    if (timeoutSeconds > 0)
-        m_keepAliveEvery = std::clamp<milliseconds>(milliseconds(timeoutSeconds * 500LL), kMinKeepAlive, kMaxKeepAlive);
+    bool statesTimeout = false;
+    int timeoutSeconds = parameterOf(session, "timeout").toInt(&statesTimeout);
+    if (!statesTimeout || timeoutSeconds <= 0)
+        timeoutSeconds = kDefaultSessionTimeoutS;
+    m_keepAliveEvery = std::clamp<milliseconds>(milliseconds(timeoutSeconds * 500LL), kMinKeepAlive, kMaxKeepAlive);
     if (tcp) {
         const QList<QByteArray> channels = parameterOf(granted, "interleaved").split('-');
         if (!channels.first().isEmpty()) {
@@ -178,6 +209,7 @@ void RtspClient::send(const QByteArray &method, const QByteArray &url, const QBy
     QByteArray text = method + ' ' + url + " RTSP/1.0\r\nCSeq: " + QByteArray::number(++m_cseq) + "\r\n";
     if (!m_session.isEmpty())
         text += "Session: " + m_session + "\r\n";
+    text += m_auth.authorization(method, url);
     text += "User-Agent: LocalService\r\n" + extraFields + "\r\n";
     m_control->write(text);
     m_control->flush();
@@ -185,6 +217,39 @@ void RtspClient::send(const QByteArray &method, const QByteArray &url, const QBy
 }
 
 RtspClient::Exchange RtspClient::request(const QByteArray &method, const QByteArray &url,
+    const QByteArray &extraFields, Clock::time_point deadline, RtspReader::Message &answer)
+{
+    bool challengeAnswered = false;
+    bool staleAnswered = false;
+    for (;;) {
+        if (const Exchange exchange = transact(method, url, extraFields, deadline, answer); exchange != Exchange::Answered)
+            return exchange;
+        if (answer.status == 403)
+            return Exchange::Refused;
+        if (answer.status != 401)
+            return Exchange::Answered;
+        if (!m_auth.canAnswer())
+            return Exchange::Refused;
+        switch (m_auth.take(answer.fields)) {
+        case RtspAuthenticator::Taken::Answer:
+            break;
+        case RtspAuthenticator::Taken::Unsupported:
+            return Exchange::Unanswerable;
+        case RtspAuthenticator::Taken::Malformed:
+            return Exchange::Malformed;
+        }
+        // Each request answers one challenge; a second only when the server says the nonce had gone
+        // stale (the credentials were right). Any further 401 is a refusal.
+        if (!challengeAnswered)
+            challengeAnswered = true;
+        else if (m_auth.stale() && !staleAnswered)
+            staleAnswered = true;
+        else
+            return Exchange::Refused;
+    }
+}
+
+RtspClient::Exchange RtspClient::transact(const QByteArray &method, const QByteArray &url,
     const QByteArray &extraFields, Clock::time_point deadline, RtspReader::Message &answer)
 {
     send(method, url, extraFields);
@@ -236,15 +301,21 @@ bool RtspClient::drainReader(RtspReader::Message *answer, bool *answered)
             else if (frame.channel == m_rtcpChannel)
                 takeSenderReport(frame.data);
             break;
-        case RtspReader::Item::Message:
-            // Answers to keep-alive requests and the server's own requests are read and left.
-            if (answer && message.status != 0 && message.field("cseq").toInt() == m_awaitedCseq) {
+        case RtspReader::Item::Message: {
+            // The server's own requests are read and left.
+            const int cseq = message.status != 0 ? message.field("cseq").toInt() : -1;
+            if (answer && cseq == m_awaitedCseq) {
                 m_awaitedCseq = -1;
                 *answer = std::move(message);
                 *answered = true;
                 return true;
             }
+            if (m_keepAliveCseq >= 0 && cseq == m_keepAliveCseq) {
+                m_keepAliveCseq = -1;
+                keepAliveAnswered(message);
+            }
             break;
+        }
         }
     }
 }
@@ -296,10 +367,29 @@ RtspClient::Read RtspClient::read(AccessUnit &unit, Clock::time_point deadline)
     }
 }
 
+// The server ends a session that has not heard from the client for its timeout (RFC 2326 12.37); any
+// request in the session counts. GET_PARAMETER without a body is the usual one, OPTIONS for servers
+// that do not list it.
 void RtspClient::keepAlive()
 {
-    if (m_playing && Clock::now() - m_lastRequest >= m_keepAliveEvery)
+    if (!m_playing || Clock::now() - m_lastRequest < m_keepAliveEvery)
+        return;
+    if (m_getParameter)
+        send("GET_PARAMETER", m_controlUrl, {});
+    else
         send("OPTIONS", m_url, {});
+    m_keepAliveCseq = m_cseq;
+}
+
+// A nonce can go stale while the stream plays: the keep-alive is sent again at once with the new one,
+// once; a server that challenges that too is left to end the session.
+void RtspClient::keepAliveAnswered(const RtspReader::Message &answer)
+{
+    const bool challenged = answer.status == 401 && !m_keepAliveChallenged && m_auth.canAnswer()
+        && m_auth.take(answer.fields) == RtspAuthenticator::Taken::Answer;
+    m_keepAliveChallenged = challenged;
+    if (challenged)
+        m_lastRequest = Clock::time_point();
 }
 
 // RTCP (RFC 3550 6.4.1): a compound packet of reports, each V=2, P, count, PT, length in words - 1; a
