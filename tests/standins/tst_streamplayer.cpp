@@ -522,6 +522,7 @@ private slots:
     void patternAddressPaintsThePattern();
     void rtspPlaysPausesAndCaptures_data();
     void rtspPlaysPausesAndCaptures();
+    void rtspCredentials_data();
     void rtspCredentials();
     void saveWritesTheStreamAsItCame_data();
     void saveWritesTheStreamAsItCame();
@@ -858,10 +859,18 @@ void TestStreamPlayer::rtspPlaysPausesAndCaptures()
     QCOMPARE(call(VC_Snapshot, component.widget.get(), {}).value("errorCode"), QJsonValue(VCT_ERROR_BAD_VALUE));
 }
 
+void TestStreamPlayer::rtspCredentials_data()
+{
+    QTest::addColumn<QStringList>("scheme"); // the server's arguments for it
+    QTest::newRow("Basic") << QStringList();
+    QTest::newRow("Digest") << QStringList { "--digest" };
+}
+
 void TestStreamPlayer::rtspCredentials()
 {
+    QFETCH(QStringList, scheme);
     RtspTestServer server;
-    START_RTSP(server, 0, { "--user", "admin", "--password", "s3cret" });
+    START_RTSP(server, 0, QStringList { "--user", "admin", "--password", "s3cret" } + scheme);
     Component component(2);
     call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", server.url("admin:wrong@") } });
     call(VC_Play, component.widget.get(),
