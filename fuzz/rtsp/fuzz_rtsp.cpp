@@ -1,7 +1,9 @@
 // A server's bytes, fed to the connection reader in pieces whose sizes the input chooses: message bodies
-// go to the description parser, interleaved frames to an H.264 or H.265 depacketizer. No unit may pass
-// its bounds, and the reader may never hold more than one message or frame in the making.
+// go to the description parser, their challenges to the authenticator, interleaved frames to an H.264 or
+// H.265 depacketizer. No unit may pass its bounds, the reader may never hold more than one message or
+// frame in the making, and an answer to a challenge is one line, whatever the challenge held.
 #include "standins/video_control/RtpDepacketizer.h"
+#include "standins/video_control/RtspAuthenticator.h"
 #include "standins/video_control/RtspReader.h"
 #include "standins/video_control/SdpDescription.h"
 
@@ -29,6 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             if (item == RtspReader::Item::Refused)
                 return 0;
             if (item == RtspReader::Item::Message) {
+                RtspAuthenticator authenticator("user\"\\", "password");
+                if (authenticator.take(message.fields) == RtspAuthenticator::Taken::Answer) {
+                    const QByteArray line = authenticator.authorization("DESCRIBE", "rtsp://camera/stream");
+                    if (!line.endsWith("\r\n") || line.indexOf('\r') != line.size() - 2 || line.indexOf('\n') != line.size() - 1)
+                        std::abort();
+                }
                 SdpDescription description;
                 if (description.parse(message.body) && description.parameterSets.size() > SdpDescription::kMaxParameterSets)
                     std::abort();
