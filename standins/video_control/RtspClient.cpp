@@ -1,6 +1,7 @@
 #include "standins/video_control/RtspClient.h"
 
 #include <QNetworkDatagram>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QUdpSocket>
 
@@ -23,6 +24,7 @@ constexpr int kDefaultSessionTimeoutS = 60;
 constexpr milliseconds kMinKeepAlive { 1000 };
 constexpr milliseconds kMaxKeepAlive { 30000 };
 constexpr qint64 kNtpToUnixSeconds = 2208988800LL;
+constexpr milliseconds kReportEvery { 5000 }; // RFC 3550's minimum interval between RTCP reports
 
 int waitMsUntil(RtspClient::Clock::time_point deadline)
 {
@@ -169,6 +171,10 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
         }
         if (!bound)
             return Opened::NotTaken;
+        // The CNAME is random (RFC 7022): it says nothing about this machine.
+        QRandomGenerator *random = QRandomGenerator::system();
+        m_receiverReport = std::make_unique<RtcpReceiverReport>(random->generate(),
+            "ls-" + QByteArray::number(random->generate64(), 16));
         m_rtp->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kUdpBufferBytes);
         transport = "Transport: RTP/AVP;unicast;client_port=" + QByteArray::number(m_rtp->localPort()) + '-'
             + QByteArray::number(m_rtcp->localPort()) + "\r\n";
@@ -185,6 +191,14 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
     if (!statesTimeout || timeoutSeconds <= 0)
         timeoutSeconds = kDefaultSessionTimeoutS;
     m_keepAliveEvery = std::clamp<milliseconds>(milliseconds(timeoutSeconds * 500LL), kMinKeepAlive, kMaxKeepAlive);
+    if (!tcp) {
+        // server_port=rtp-rtcp; a server that names one port sends RTCP from the one above it.
+        const QList<QByteArray> ports = parameterOf(granted, "server_port").split('-');
+        bool ok = false;
+        const int rtcp = ports.size() > 1 ? ports.at(1).toInt(&ok) : ports.first().toInt(&ok) + 1;
+        if (ok && rtcp > 0 && rtcp <= 65535)
+            m_serverRtcpPort = quint16(rtcp);
+    }
     if (tcp) {
         const QList<QByteArray> channels = parameterOf(granted, "interleaved").split('-');
         if (!channels.first().isEmpty()) {
@@ -330,8 +344,10 @@ RtspClient::Pumped RtspClient::pumpUdp(int waitMs)
     };
     for (int i = 0; i < kMaxDatagramsPerWait && m_rtp->hasPendingDatagrams(); ++i) {
         const QNetworkDatagram datagram = m_rtp->receiveDatagram(RtpDepacketizer::kMaxPacketBytes);
-        if (fromServer(datagram))
+        if (fromServer(datagram)) {
+            m_receiverReport->packetArrived(datagram.data().constData(), datagram.data().size(), m_description.clockRate, Clock::now());
             m_depacketizer->push(datagram.data().constData(), datagram.data().size());
+        }
     }
     for (int i = 0; i < kMaxDatagramsPerWait && m_rtcp->hasPendingDatagrams(); ++i) {
         const QNetworkDatagram datagram = m_rtcp->receiveDatagram(RtpDepacketizer::kMaxPacketBytes);
@@ -359,6 +375,7 @@ RtspClient::Read RtspClient::read(AccessUnit &unit, Clock::time_point deadline)
             if (pumpControl(waitMsUntil(deadline)) == Pumped::Gone)
                 return stopped() ? Read::Stopped : Read::Lost;
         } else {
+            report();
             pumpUdp(waitMsUntil(deadline));
             // The connection stays open beside the datagrams: a server that closes it has ended the session.
             if (pumpControl(0) == Pumped::Gone || !drainReader(nullptr, nullptr))
@@ -392,6 +409,18 @@ void RtspClient::keepAliveAnswered(const RtspReader::Message &answer)
         m_lastRequest = Clock::time_point();
 }
 
+void RtspClient::report()
+{
+    const Clock::time_point now = Clock::now();
+    if (!m_playing || m_serverRtcpPort == 0 || now - m_lastReport < kReportEvery)
+        return;
+    const QByteArray compound = m_receiverReport->compound(now);
+    if (compound.isEmpty())
+        return;
+    m_rtcp->writeDatagram(compound, m_server, m_serverRtcpPort);
+    m_lastReport = now;
+}
+
 // RTCP (RFC 3550 6.4.1): a compound packet of reports, each V=2, P, count, PT, length in words - 1; a
 // sender report (PT 200) holds SSRC, NTP time (seconds since 1900, fraction) and the RTP timestamp
 // of the same instant.
@@ -412,6 +441,8 @@ void RtspClient::takeSenderReport(const QByteArray &packet)
             const qint64 fraction = (qint64(word(at + 12)) * 1000000) >> 32;
             m_reportWallUs = seconds * 1000000 + fraction;
             m_reportTimestamp = word(at + 16);
+            if (m_receiverReport)
+                m_receiverReport->senderReportArrived(word(at + 8) << 16 | word(at + 12) >> 16, Clock::now());
         }
         at += length;
     }

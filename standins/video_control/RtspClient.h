@@ -1,5 +1,6 @@
 #pragma once
 
+#include "standins/video_control/RtcpReceiverReport.h"
 #include "standins/video_control/RtpDepacketizer.h"
 #include "standins/video_control/RtspAuthenticator.h"
 #include "standins/video_control/RtspReader.h"
@@ -16,8 +17,8 @@ class QTcpSocket;
 class QUdpSocket;
 
 // A small RTSP client (RFC 2326) for one H.264 or H.265 video stream: OPTIONS, DESCRIBE, SETUP (RTP over
-// the RTSP connection, or over UDP), PLAY, PAUSE, keep-alive requests and TEARDOWN, and the stream's access
-// units as soon as their last packet came. It runs blocking on the thread that made it, in short waits
+// the RTSP connection, or over UDP), PLAY, PAUSE, keep-alive requests and TEARDOWN (with receiver reports
+// on UDP), and the stream's access units as soon as their last packet came. It runs blocking on the thread that made it, in short waits
 // that look at the stop flag. Anything it does not take (a server that sends the client elsewhere, a
 // codec, transport or challenge it does not know) is answered as NotTaken before PLAY, so that the caller
 // can open the stream another way; a server whose bytes break the framing or its bounds is Malformed,
@@ -74,6 +75,8 @@ private:
     Pumped pumpUdp(int waitMs);
     void takeSenderReport(const QByteArray &packet);
     void keepAlive();
+    // On UDP, the receiver report to the server's RTCP port, every few seconds.
+    void report();
     // A keep-alive request was answered; a challenge in the answer is taken and the request sent again.
     void keepAliveAnswered(const RtspReader::Message &answer);
     bool stopped() const { return m_stop.load(); }
@@ -82,6 +85,9 @@ private:
     std::unique_ptr<QTcpSocket> m_control;
     std::unique_ptr<QUdpSocket> m_rtp; // UDP transport only
     std::unique_ptr<QUdpSocket> m_rtcp;
+    quint16 m_serverRtcpPort = 0; // 0: the server named none
+    std::unique_ptr<RtcpReceiverReport> m_receiverReport;
+    Clock::time_point m_lastReport;
     QHostAddress m_server;
     RtspReader m_reader;
     SdpDescription m_description;

@@ -1,8 +1,10 @@
+#include "standins/video_control/RtcpReceiverReport.h"
 #include "standins/video_control/RtpDepacketizer.h"
 #include "standins/video_control/RtspAuthenticator.h"
 #include "standins/video_control/RtspReader.h"
 #include "standins/video_control/SdpDescription.h"
 
+#include <QtEndian>
 #include <QtTest>
 
 // The own RTSP client's parsers on bytes: RTP payloads joined into access units, session descriptions,
@@ -129,6 +131,9 @@ private slots:
     void challengesAreChosenAndAnswered();
     void digestCountGoesUpUntilANewNonce();
     void credentialsThatCannotBeSent();
+    void receiverReportsCountWhatArrived_data();
+    void receiverReportsCountWhatArrived();
+    void receiverReportsAreOneCompound();
 };
 
 void TestRtpStream::accessUnitsLeaveAtTheirLastPacket_data()
@@ -548,6 +553,66 @@ void TestRtpStream::credentialsThatCannotBeSent()
     QVERIFY(!RtspAuthenticator("", "").canAnswer());
     QVERIFY(!RtspAuthenticator("u\r\nX: y", "p").canAnswer());
     QVERIFY(!RtspAuthenticator(QByteArray("u\0", 2), "p").canAnswer());
+}
+
+void TestRtpStream::receiverReportsCountWhatArrived_data()
+{
+    QTest::addColumn<QList<int>>("sequences");
+    QTest::addColumn<quint32>("highest"); // extended, with the wraps
+    QTest::addColumn<qint32>("lost"); // cumulative, 24 bits signed
+    QTest::addColumn<int>("fraction"); // lost in the interval, of 256
+    QTest::newRow("in order") << QList<int> { 0, 1, 2, 3 } << 3u << 0 << 0;
+    QTest::newRow("two lost of seven") << QList<int> { 10, 11, 12, 15, 16 } << 16u << 2 << (2 << 8) / 7;
+    QTest::newRow("the number wraps") << QList<int> { 65534, 65535, 0, 1 } << 65537u << 0 << 0;
+    QTest::newRow("one late packet") << QList<int> { 0, 1, 3, 2, 4 } << 4u << 0 << 0;
+    QTest::newRow("a duplicate") << QList<int> { 0, 1, 1, 2 } << 2u << -1 << 0;
+    QTest::newRow("a sender that starts anew") << QList<int> { 0, 1, 2, 30000, 30001 } << 30001u << 0 << 0;
+}
+
+void TestRtpStream::receiverReportsCountWhatArrived()
+{
+    QFETCH(QList<int>, sequences);
+    QFETCH(quint32, highest);
+    QFETCH(qint32, lost);
+    QFETCH(int, fraction);
+    RtcpReceiverReport report(7, "cname");
+    const auto start = RtcpReceiverReport::Clock::now();
+    for (int i = 0; i < sequences.size(); ++i)
+        report.packetArrived(rtp(quint16(sequences.at(i)), 0, false, "x").constData(), 13, 90000, start);
+    const QByteArray compound = report.compound(start);
+    QVERIFY(compound.size() >= 32);
+    const auto word = [&compound](int at) { return qFromBigEndian<quint32>(compound.constData() + at); };
+    QCOMPARE(word(8), 1u); // the sender's SSRC
+    QCOMPARE(int(quint8(compound.at(12))), fraction);
+    QCOMPARE(qint32(word(12) << 8) >> 8, lost);
+    QCOMPARE(word(16), highest);
+}
+
+// RR + SDES with the CNAME, each length in words less one; the fraction lost is per interval, the
+// last sender report and the time since it in 1/65536 s.
+void TestRtpStream::receiverReportsAreOneCompound()
+{
+    RtcpReceiverReport report(0xabcdef01, "ls-1234");
+    const auto start = RtcpReceiverReport::Clock::now();
+    QVERIFY(report.compound(start).isEmpty()); // nothing came: nothing to report
+    for (const int sequence : { 0, 1, 4 })
+        report.packetArrived(rtp(quint16(sequence), 0, false, "x").constData(), 13, 90000, start);
+    report.packetArrived("\x80\x60", 2, 90000, start); // too short for a header: left out
+    report.senderReportArrived(0x12345678, start);
+    const QByteArray first = report.compound(start + std::chrono::milliseconds(500));
+    const auto word = [](const QByteArray &packet, int at) { return qFromBigEndian<quint32>(packet.constData() + at); };
+    QCOMPARE(word(first, 0), 0x81c90007u); // V=2, one block, RR, 7 words more
+    QCOMPARE(word(first, 4), 0xabcdef01u);
+    QCOMPARE(word(first, 12), quint32(((2 << 8) / 5) << 24 | 2));
+    QCOMPARE(word(first, 24), 0x12345678u);
+    QCOMPARE(word(first, 28), 32768u);
+    QCOMPARE(word(first, 32), 0x81ca0004u); // V=2, one chunk, SDES, 4 words more
+    QCOMPARE(word(first, 36), 0xabcdef01u);
+    QCOMPARE(first.mid(40), QByteArray("\x01\x07ls-1234\0\0\0", 12)); // CNAME, END, padding to a word
+    for (const int sequence : { 5, 6 })
+        report.packetArrived(rtp(quint16(sequence), 0, false, "x").constData(), 13, 90000, start);
+    const QByteArray second = report.compound(start + std::chrono::seconds(5));
+    QCOMPARE(word(second, 12), 2u); // none lost since the first report
 }
 
 QTEST_GUILESS_MAIN(TestRtpStream)

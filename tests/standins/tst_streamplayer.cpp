@@ -18,6 +18,8 @@
 #include <QDateTime>
 #include <QThread>
 #include <QTimer>
+#include <QNetworkDatagram>
+#include <QtEndian>
 #include <QUdpSocket>
 #include <QCryptographicHash>
 #include <QtTest>
@@ -337,6 +339,14 @@ public:
         });
         connect(&frameTimer, &QTimer::timeout, this, [this] { sendFrames(); });
         frameTimer.start(40);
+        rtcp.bind(QHostAddress(QHostAddress::LocalHost), 0);
+        connect(&rtcp, &QUdpSocket::readyRead, this, [this] {
+            while (rtcp.hasPendingDatagrams()) {
+                const QNetworkDatagram datagram = rtcp.receiveDatagram();
+                receiverReports.append({ datagram.data(), quint16(datagram.senderPort()), reportClock.elapsed() });
+            }
+        });
+        reportClock.start();
     }
     // A valid answer to DESCRIBE: H.264 in payload type 96 at control "track".
     static QByteArray goodDescription(int cseq)
@@ -356,6 +366,14 @@ public:
     int staleAnswers = 0; // right answers called stale (with a new nonce) before one is taken
     QByteArrayList schemesSeen; // of each Authorization field
     QByteArrayList methodsAfterPlay; // requests taken after PLAY
+    struct Report
+    {
+        QByteArray data;
+        quint16 fromPort;
+        qint64 atMs;
+    };
+    QList<Report> receiverReports; // what came to the RTCP port the server names
+    quint16 clientRtcpPort = 0;
 
 private:
     struct Peer
@@ -407,7 +425,9 @@ private:
             } else if (method == "SETUP" && clientPort >= 0) {
                 const QByteArray ports = transport.mid(clientPort + 12).split(';').first();
                 peer.udpPort = quint16(ports.split('-').first().toInt());
-                socket->write(ok + session + "Transport: RTP/AVP;unicast;client_port=" + ports + ";server_port=40000-40001\r\n\r\n");
+                clientRtcpPort = quint16(ports.split('-').value(1).toInt());
+                socket->write(ok + session + "Transport: RTP/AVP;unicast;client_port=" + ports + ";server_port=40000-"
+                    + QByteArray::number(rtcp.localPort()) + "\r\n\r\n");
             } else if (method == "SETUP") {
                 socket->write(ok + session + "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n");
             } else if (method == "OPTIONS") {
@@ -491,6 +511,8 @@ private:
     QHash<QTcpSocket *, Peer> peers;
     QTimer frameTimer;
     QUdpSocket udp;
+    QUdpSocket rtcp;
+    QElapsedTimer reportClock;
     QByteArray nonce = "n0";
     int nonces = 0;
     qint64 lastCount = 0;
@@ -1422,7 +1444,8 @@ void TestStreamPlayer::rtspSessionIsKeptAlive_data()
 }
 
 // A camera ends a session it has not heard from for its timeout (here 2 s): the client's keep-alives,
-// with their credentials, keep the frames coming long past it.
+// with their credentials, keep the frames coming long past it. On UDP the client also reports what it
+// received to the server's RTCP port every few seconds, from its own RTCP port.
 void TestStreamPlayer::rtspSessionIsKeptAlive()
 {
     QFETCH(QString, transport);
@@ -1445,6 +1468,21 @@ void TestStreamPlayer::rtspSessionIsKeptAlive()
     const double decoded = streamOf(component.widget.get(), 0).value("framesDecoded").toDouble();
     QTRY_VERIFY(streamOf(component.widget.get(), 0).value("framesDecoded").toDouble() > decoded + 10);
     QCOMPARE(eventsOf(0), (QStringList { "connecting", "playing" }));
+    if (transport == "tcp") {
+        QVERIFY(server.receiverReports.isEmpty());
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(server.receiverReports.size() >= 2, 15000);
+    const auto report = server.receiverReports.at(1);
+    QVERIFY(report.atMs - server.receiverReports.at(0).atMs >= 4000);
+    QCOMPARE(report.fromPort, server.clientRtcpPort);
+    const auto word = [&report](int at) { return qFromBigEndian<quint32>(report.data.constData() + at); };
+    QVERIFY(report.data.size() >= 44);
+    QCOMPARE(word(0), 0x81c90007u); // a receiver report with one block
+    QCOMPARE(word(8), 1u); // about the test sender's SSRC
+    QVERIFY(word(16) > 100); // the highest sequence number received
+    QCOMPARE(word(32) & 0xffff0000u, 0x81ca0000u); // then the source description
+    QCOMPARE(report.data.at(40), char(1)); // with a CNAME
 }
 
 QTEST_MAIN(TestStreamPlayer)
