@@ -364,6 +364,7 @@ public:
     QByteArray challenge;
     QByteArray password;
     int staleAnswers = 0; // right answers called stale (with a new nonce) before one is taken
+    bool staleWhilePlaying = false; // the first right answer after PLAY is called stale too
     QByteArrayList schemesSeen; // of each Authorization field
     QByteArrayList methodsAfterPlay; // requests taken after PLAY
     struct Report
@@ -407,7 +408,7 @@ private:
                     transport = line.mid(10).trimmed();
             }
             bool stale = false;
-            if (!authorized(method, authorization, &stale)) {
+            if (!authorized(method, authorization, peer.playing, &stale)) {
                 QByteArray lines = QByteArray(challenge).replace("NONCE", nonce);
                 if (stale)
                     lines.replace(nonce + '"', nonce + "\", stale=true");
@@ -445,7 +446,7 @@ private:
 
     // Basic (user admin), or Digest with MD5 as RFC 7616 computes it: the nonce the server gave last and
     // a count that only goes up.
-    bool authorized(const QByteArray &method, const QByteArray &authorization, bool *stale)
+    bool authorized(const QByteArray &method, const QByteArray &authorization, bool playing, bool *stale)
     {
         if (challenge.isEmpty())
             return true;
@@ -478,8 +479,9 @@ private:
                 return false;
             lastCount = count;
         }
-        if (staleAnswers > 0) {
-            --staleAnswers;
+        if (staleAnswers > 0 || (playing && staleWhilePlaying)) {
+            staleWhilePlaying = staleWhilePlaying && !playing;
+            staleAnswers = qMax(0, staleAnswers - 1);
             nonce = "n" + QByteArray::number(++nonces);
             lastCount = 0;
             *stale = true;
@@ -1437,10 +1439,13 @@ void TestStreamPlayer::rtspSessionIsKeptAlive_data()
 {
     QTest::addColumn<QString>("transport");
     QTest::addColumn<bool>("listsGetParameter");
-    QTest::newRow("TCP, GET_PARAMETER") << "tcp" << true;
-    QTest::newRow("TCP, OPTIONS") << "tcp" << false;
-    QTest::newRow("UDP, GET_PARAMETER") << "udp" << true;
-    QTest::newRow("UDP, OPTIONS") << "udp" << false;
+    QTest::addColumn<bool>("staleWhilePlaying"); // the nonce goes stale at the first keep-alive
+    QTest::newRow("TCP, GET_PARAMETER") << "tcp" << true << false;
+    QTest::newRow("TCP, OPTIONS") << "tcp" << false << false;
+    QTest::newRow("UDP, GET_PARAMETER") << "udp" << true << false;
+    QTest::newRow("UDP, OPTIONS") << "udp" << false << false;
+    QTest::newRow("TCP, the nonce goes stale") << "tcp" << true << true;
+    QTest::newRow("UDP, the nonce goes stale") << "udp" << false << true;
 }
 
 // A camera ends a session it has not heard from for its timeout (here 2 s): the client's keep-alives,
@@ -1450,10 +1455,12 @@ void TestStreamPlayer::rtspSessionIsKeptAlive()
 {
     QFETCH(QString, transport);
     QFETCH(bool, listsGetParameter);
+    QFETCH(bool, staleWhilePlaying);
     ScriptedRtspServer server({}, {});
     server.frames = h264Units;
     server.sessionTimeoutS = 2;
     server.listsGetParameter = listsGetParameter;
+    server.staleWhilePlaying = staleWhilePlaying;
     server.challenge = "WWW-Authenticate: Digest realm=\"cam\", qop=\"auth\", nonce=\"NONCE\"\r\n";
     server.password = "pw";
     QVERIFY(server.listen(QHostAddress::LocalHost));
@@ -1464,6 +1471,7 @@ void TestStreamPlayer::rtspSessionIsKeptAlive()
     QTRY_VERIFY2_WITH_TIMEOUT(eventsOf(0).contains("playing"), qPrintable(eventsOf(0).join(",")), 10000);
     const QByteArray keepAlive = listsGetParameter ? "GET_PARAMETER" : "OPTIONS";
     QTRY_VERIFY_WITH_TIMEOUT(server.methodsAfterPlay.count(keepAlive) >= 4, 15000);
+    QVERIFY(!server.staleWhilePlaying);
     QCOMPARE(server.methodsAfterPlay.count(), server.methodsAfterPlay.count(keepAlive));
     const double decoded = streamOf(component.widget.get(), 0).value("framesDecoded").toDouble();
     QTRY_VERIFY(streamOf(component.widget.get(), 0).value("framesDecoded").toDouble() > decoded + 10);
