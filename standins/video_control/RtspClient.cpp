@@ -1,6 +1,7 @@
 #include "standins/video_control/RtspClient.h"
 
 #include <QNetworkDatagram>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QUdpSocket>
 
@@ -17,9 +18,13 @@ constexpr int kUdpBufferBytes = 4 * 1024 * 1024; // the system's receive buffer:
 constexpr int kMaxDatagramsPerWait = 256; // read per wait before the stop flag and the deadline are looked at
 constexpr int kPortAttempts = 16; // tries to find an even local port with a free one above it for RTCP
 constexpr milliseconds kPauseAnswerWait { 2000 };
-constexpr milliseconds kMinKeepAlive { 5000 };
+// Keep-alives go at half the session's timeout (60 s when the server states none or a value that is
+// no number of seconds), never more often than each second nor less often than each 30 s.
+constexpr int kDefaultSessionTimeoutS = 60;
+constexpr milliseconds kMinKeepAlive { 1000 };
 constexpr milliseconds kMaxKeepAlive { 30000 };
 constexpr qint64 kNtpToUnixSeconds = 2208988800LL;
+constexpr milliseconds kReportEvery { 5000 }; // RFC 3550's minimum interval between RTCP reports
 
 int waitMsUntil(RtspClient::Clock::time_point deadline)
 {
@@ -49,6 +54,22 @@ QByteArray parameterOf(const QByteArray &field, const QByteArray &key)
     return {};
 }
 
+// The methods of a Public field ("OPTIONS, DESCRIBE, ...") include method.
+bool listsMethod(const QByteArray &field, const QByteArray &method)
+{
+    for (const QByteArray &listed : field.split(',')) {
+        if (listed.trimmed().toUpper() == method)
+            return true;
+    }
+    return false;
+}
+
+// A user name or password from a URL, its percent escapes undone as bytes.
+QByteArray urlCredential(const QString &encoded)
+{
+    return QByteArray::fromPercentEncoding(encoded.toUtf8());
+}
+
 } // namespace
 
 RtspClient::RtspClient(const std::atomic<bool> &stop)
@@ -75,17 +96,26 @@ RtspClient::Opened RtspClient::openedAfter(Exchange failed)
         return Opened::Unreachable;
     case Exchange::Malformed:
         return Opened::Malformed;
+    case Exchange::Refused:
+        return Opened::Unauthorized;
     case Exchange::Answered: // not a failure: callers go on instead
     case Exchange::Lost:
+    case Exchange::Unanswerable:
         break;
     }
-    return Opened::NotTaken; // a server that closes on this client may still take FFmpeg's
+    // A server that closes on this client, or wants credentials another way, may still take FFmpeg's.
+    return Opened::NotTaken;
 }
 
-RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address, bool tcp, Clock::time_point deadline)
+RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address, bool tcp, const QString &user,
+    const QString &password, Clock::time_point deadline)
 {
     m_tcp = tcp;
     m_server = address;
+    if (!url.userName().isEmpty())
+        m_auth = RtspAuthenticator(urlCredential(url.userName(QUrl::FullyEncoded)), urlCredential(url.password(QUrl::FullyEncoded)));
+    else
+        m_auth = RtspAuthenticator(user.toUtf8(), password.toUtf8());
     QUrl plain = url;
     plain.setUserInfo(QString());
     m_url = plain.toString(QUrl::FullyEncoded).toUtf8();
@@ -109,12 +139,13 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
         return openedAfter(exchange);
     if (answer.status != 200)
         return Opened::NotTaken;
+    m_getParameter = listsMethod(answer.field("public"), "GET_PARAMETER");
     if (const Exchange exchange = request("DESCRIBE", m_url, "Accept: application/sdp\r\n", deadline, answer); exchange != Exchange::Answered)
         return openedAfter(exchange);
     if (answer.status == 404)
         return Opened::NotFound;
     if (answer.status != 200 || !m_description.parse(answer.body))
-        return Opened::NotTaken; // credentials, another address, another codec: the other way knows them
+        return Opened::NotTaken; // another address, another codec: the other way knows them
     QByteArray base = answer.field("content-base");
     if (base.isEmpty())
         base = answer.field("content-location");
@@ -140,6 +171,10 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
         }
         if (!bound)
             return Opened::NotTaken;
+        // The CNAME is random (RFC 7022): it says nothing about this machine.
+        QRandomGenerator *random = QRandomGenerator::system();
+        m_receiverReport = std::make_unique<RtcpReceiverReport>(random->generate(),
+            "ls-" + QByteArray::number(random->generate64(), 16));
         m_rtp->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kUdpBufferBytes);
         transport = "Transport: RTP/AVP;unicast;client_port=" + QByteArray::number(m_rtp->localPort()) + '-'
             + QByteArray::number(m_rtcp->localPort()) + "\r\n";
@@ -151,9 +186,19 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
     if (answer.status != 200 || session.isEmpty() || granted.toUpper().contains("/TCP") != tcp)
         return Opened::NotTaken;
     m_session = session.split(';').first().trimmed();
-    const int timeoutSeconds = parameterOf(session, "timeout").toInt();
-    if (timeoutSeconds > 0)
-        m_keepAliveEvery = std::clamp<milliseconds>(milliseconds(timeoutSeconds * 500LL), kMinKeepAlive, kMaxKeepAlive);
+    bool statesTimeout = false;
+    int timeoutSeconds = parameterOf(session, "timeout").toInt(&statesTimeout);
+    if (!statesTimeout || timeoutSeconds <= 0)
+        timeoutSeconds = kDefaultSessionTimeoutS;
+    m_keepAliveEvery = std::clamp<milliseconds>(milliseconds(timeoutSeconds * 500LL), kMinKeepAlive, kMaxKeepAlive);
+    if (!tcp) {
+        // server_port=rtp-rtcp; a server that names one port sends RTCP from the one above it.
+        const QList<QByteArray> ports = parameterOf(granted, "server_port").split('-');
+        bool ok = false;
+        const int rtcp = ports.size() > 1 ? ports.at(1).toInt(&ok) : ports.first().toInt(&ok) + 1;
+        if (ok && rtcp > 0 && rtcp <= 65535)
+            m_serverRtcpPort = quint16(rtcp);
+    }
     if (tcp) {
         const QList<QByteArray> channels = parameterOf(granted, "interleaved").split('-');
         if (!channels.first().isEmpty()) {
@@ -178,6 +223,7 @@ void RtspClient::send(const QByteArray &method, const QByteArray &url, const QBy
     QByteArray text = method + ' ' + url + " RTSP/1.0\r\nCSeq: " + QByteArray::number(++m_cseq) + "\r\n";
     if (!m_session.isEmpty())
         text += "Session: " + m_session + "\r\n";
+    text += m_auth.authorization(method, url);
     text += "User-Agent: LocalService\r\n" + extraFields + "\r\n";
     m_control->write(text);
     m_control->flush();
@@ -185,6 +231,39 @@ void RtspClient::send(const QByteArray &method, const QByteArray &url, const QBy
 }
 
 RtspClient::Exchange RtspClient::request(const QByteArray &method, const QByteArray &url,
+    const QByteArray &extraFields, Clock::time_point deadline, RtspReader::Message &answer)
+{
+    bool challengeAnswered = false;
+    bool staleAnswered = false;
+    for (;;) {
+        if (const Exchange exchange = transact(method, url, extraFields, deadline, answer); exchange != Exchange::Answered)
+            return exchange;
+        if (answer.status == 403)
+            return Exchange::Refused;
+        if (answer.status != 401)
+            return Exchange::Answered;
+        if (!m_auth.canAnswer())
+            return Exchange::Refused;
+        switch (m_auth.take(answer.fields)) {
+        case RtspAuthenticator::Taken::Answer:
+            break;
+        case RtspAuthenticator::Taken::Unsupported:
+            return Exchange::Unanswerable;
+        case RtspAuthenticator::Taken::Malformed:
+            return Exchange::Malformed;
+        }
+        // Each request answers one challenge; a second only when the server says the nonce had gone
+        // stale (the credentials were right). Any further 401 is a refusal.
+        if (!challengeAnswered)
+            challengeAnswered = true;
+        else if (m_auth.stale() && !staleAnswered)
+            staleAnswered = true;
+        else
+            return Exchange::Refused;
+    }
+}
+
+RtspClient::Exchange RtspClient::transact(const QByteArray &method, const QByteArray &url,
     const QByteArray &extraFields, Clock::time_point deadline, RtspReader::Message &answer)
 {
     send(method, url, extraFields);
@@ -236,15 +315,21 @@ bool RtspClient::drainReader(RtspReader::Message *answer, bool *answered)
             else if (frame.channel == m_rtcpChannel)
                 takeSenderReport(frame.data);
             break;
-        case RtspReader::Item::Message:
-            // Answers to keep-alive requests and the server's own requests are read and left.
-            if (answer && message.status != 0 && message.field("cseq").toInt() == m_awaitedCseq) {
+        case RtspReader::Item::Message: {
+            // The server's own requests are read and left.
+            const int cseq = message.status != 0 ? message.field("cseq").toInt() : -1;
+            if (answer && cseq == m_awaitedCseq) {
                 m_awaitedCseq = -1;
                 *answer = std::move(message);
                 *answered = true;
                 return true;
             }
+            if (m_keepAliveCseq >= 0 && cseq == m_keepAliveCseq) {
+                m_keepAliveCseq = -1;
+                keepAliveAnswered(message);
+            }
             break;
+        }
         }
     }
 }
@@ -259,8 +344,10 @@ RtspClient::Pumped RtspClient::pumpUdp(int waitMs)
     };
     for (int i = 0; i < kMaxDatagramsPerWait && m_rtp->hasPendingDatagrams(); ++i) {
         const QNetworkDatagram datagram = m_rtp->receiveDatagram(RtpDepacketizer::kMaxPacketBytes);
-        if (fromServer(datagram))
+        if (fromServer(datagram)) {
+            m_receiverReport->packetArrived(datagram.data().constData(), datagram.data().size(), m_description.clockRate, Clock::now());
             m_depacketizer->push(datagram.data().constData(), datagram.data().size());
+        }
     }
     for (int i = 0; i < kMaxDatagramsPerWait && m_rtcp->hasPendingDatagrams(); ++i) {
         const QNetworkDatagram datagram = m_rtcp->receiveDatagram(RtpDepacketizer::kMaxPacketBytes);
@@ -288,6 +375,7 @@ RtspClient::Read RtspClient::read(AccessUnit &unit, Clock::time_point deadline)
             if (pumpControl(waitMsUntil(deadline)) == Pumped::Gone)
                 return stopped() ? Read::Stopped : Read::Lost;
         } else {
+            report();
             pumpUdp(waitMsUntil(deadline));
             // The connection stays open beside the datagrams: a server that closes it has ended the session.
             if (pumpControl(0) == Pumped::Gone || !drainReader(nullptr, nullptr))
@@ -296,10 +384,41 @@ RtspClient::Read RtspClient::read(AccessUnit &unit, Clock::time_point deadline)
     }
 }
 
+// The server ends a session that has not heard from the client for its timeout (RFC 2326 12.37); any
+// request in the session counts. GET_PARAMETER without a body is the usual one, OPTIONS for servers
+// that do not list it.
 void RtspClient::keepAlive()
 {
-    if (m_playing && Clock::now() - m_lastRequest >= m_keepAliveEvery)
+    if (!m_playing || Clock::now() - m_lastRequest < m_keepAliveEvery)
+        return;
+    if (m_getParameter)
+        send("GET_PARAMETER", m_controlUrl, {});
+    else
         send("OPTIONS", m_url, {});
+    m_keepAliveCseq = m_cseq;
+}
+
+// A nonce can go stale while the stream plays: the keep-alive is sent again at once with the new one,
+// once; a server that challenges that too is left to end the session.
+void RtspClient::keepAliveAnswered(const RtspReader::Message &answer)
+{
+    const bool challenged = answer.status == 401 && !m_keepAliveChallenged && m_auth.canAnswer()
+        && m_auth.take(answer.fields) == RtspAuthenticator::Taken::Answer;
+    m_keepAliveChallenged = challenged;
+    if (challenged)
+        m_lastRequest = Clock::time_point();
+}
+
+void RtspClient::report()
+{
+    const Clock::time_point now = Clock::now();
+    if (!m_playing || m_serverRtcpPort == 0 || now - m_lastReport < kReportEvery)
+        return;
+    const QByteArray compound = m_receiverReport->compound(now);
+    if (compound.isEmpty())
+        return;
+    m_rtcp->writeDatagram(compound, m_server, m_serverRtcpPort);
+    m_lastReport = now;
 }
 
 // RTCP (RFC 3550 6.4.1): a compound packet of reports, each V=2, P, count, PT, length in words - 1; a
@@ -322,6 +441,8 @@ void RtspClient::takeSenderReport(const QByteArray &packet)
             const qint64 fraction = (qint64(word(at + 12)) * 1000000) >> 32;
             m_reportWallUs = seconds * 1000000 + fraction;
             m_reportTimestamp = word(at + 16);
+            if (m_receiverReport)
+                m_receiverReport->senderReportArrived(word(at + 8) << 16 | word(at + 12) >> 16, Clock::now());
         }
         at += length;
     }

@@ -42,14 +42,15 @@ RtspSource::~RtspSource()
     avcodec_parameters_free(&m_parameters);
 }
 
-PacketSource::Opening RtspSource::open(const QUrl &url, const QHostAddress &address, bool tcp,
-    const std::atomic<bool> &abort, Clock::time_point deadline, std::unique_ptr<PacketSource> &source)
+PacketSource::Opening RtspSource::open(const QUrl &url, const QHostAddress &address, bool tcp, const QString &user,
+    const QString &password, const std::atomic<bool> &abort, Clock::time_point deadline,
+    std::unique_ptr<PacketSource> &source)
 {
     const Opening refused { Opened::Failed, VCT_ERROR_ADDRESS_REFUSED, QStringLiteral("address refused") };
     std::unique_ptr<RtspSource> opening(new RtspSource(abort));
     if (!opening->m_parameters)
         return { Opened::Failed, VCT_ERROR_STREAM, QStringLiteral("out of memory") };
-    switch (opening->m_client.open(url, address, tcp, deadline)) {
+    switch (opening->m_client.open(url, address, tcp, user, password, deadline)) {
     case RtspClient::Opened::Ready:
         break;
     case RtspClient::Opened::Stopped:
@@ -62,6 +63,8 @@ PacketSource::Opening RtspSource::open(const QUrl &url, const QHostAddress &addr
         return { Opened::NotTaken, 0, QString() };
     case RtspClient::Opened::Malformed:
         return { Opened::Failed, VCT_ERROR_STREAM, QStringLiteral("stream error") };
+    case RtspClient::Opened::Unauthorized:
+        return { Opened::Failed, VCT_ERROR_AUTHENTICATION_FAILED, QStringLiteral("authentication failed") };
     }
     const SdpDescription &description = opening->m_client.description();
     AVCodecParameters *parameters = opening->m_parameters;

@@ -17,8 +17,10 @@ class RtspSource : public PacketSource
 {
 public:
     // NotTaken: the server or the stream wants what the client does not do; FFmpeg's RTSP client is next.
-    static Opening open(const QUrl &url, const QHostAddress &address, bool tcp, const std::atomic<bool> &abort,
-        Clock::time_point deadline, std::unique_ptr<PacketSource> &source);
+    // user and password answer the server's challenges when the URL has no user name of its own.
+    static Opening open(const QUrl &url, const QHostAddress &address, bool tcp, const QString &user,
+        const QString &password, const std::atomic<bool> &abort, Clock::time_point deadline,
+        std::unique_ptr<PacketSource> &source);
     ~RtspSource() override;
 
     Read read(AVPacket *packet, Clock::time_point deadline) override;

@@ -589,10 +589,12 @@ StreamPlayer::OpenResult StreamPlayer::open(Session &session, Attempt &attempt)
         return fail(VCT_ERROR_ADDRESS_REFUSED, "address refused");
     }
     // RTSP is read by the own client, which hands frames over without waiting for the next one; what it
-    // does not take (credentials, other codecs, a server that refuses it) FFmpeg's client opens as before.
+    // does not take (other codecs, challenges it cannot answer, a server that refuses it) FFmpeg's client
+    // opens as before.
     PacketSource::Opening opening { PacketSource::Opened::NotTaken, 0, QString() };
     if (!fromMemory && url.scheme().toLower() == QLatin1String("rtsp") && !lookup.address.isNull())
-        opening = RtspSource::open(url, lookup.address, m_options.tcp, m_abortIo, deadline, session.source);
+        opening = RtspSource::open(url, lookup.address, m_options.tcp, m_options.user, m_options.password, m_abortIo,
+            deadline, session.source);
     if (opening.result == PacketSource::Opened::NotTaken && !m_abortIo)
         opening = FfmpegSource::open(m_options, m_abortIo, deadlineUs, session.source);
     if (m_abortIo || opening.result == PacketSource::Opened::Stopped)

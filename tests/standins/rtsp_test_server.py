@@ -6,7 +6,8 @@ index, blocks 16-31 the wall clock in milliseconds (modulo 65536) when the frame
 lowest bit first. The rest of the frame is grey.
 
 Usage: rtsp_test_server.py [--port N] [--width W] [--height H] [--fps F] [--codec h264|h265]
-                           [--user U --password P]
+                           [--user U --password P [--digest]]
+With --digest the server wants Digest credentials, otherwise Basic.
 Prints "ready PORT" on stdout once it listens; exits with 77 when GStreamer's RTSP server is missing.
 """
 
@@ -18,8 +19,9 @@ try:
     import gi
 
     gi.require_version("Gst", "1.0")
+    gi.require_version("GstRtsp", "1.0")
     gi.require_version("GstRtspServer", "1.0")
-    from gi.repository import GLib, Gst, GstRtspServer
+    from gi.repository import GLib, Gst, GstRtsp, GstRtspServer
 except (ImportError, ValueError) as error:
     print("no GStreamer RTSP server: %s" % error, file=sys.stderr)
     sys.exit(77)
@@ -50,6 +52,7 @@ def main():
     parser.add_argument("--codec", choices=("h264", "h265"), default="h264")
     parser.add_argument("--user")
     parser.add_argument("--password")
+    parser.add_argument("--digest", action="store_true")
     args = parser.parse_args()
 
     Gst.init(None)
@@ -95,7 +98,11 @@ def main():
         auth = GstRtspServer.RTSPAuth()
         token = GstRtspServer.RTSPToken()
         token.set_string(GstRtspServer.RTSP_TOKEN_MEDIA_FACTORY_ROLE, "user")
-        auth.add_basic(GstRtspServer.RTSPAuth.make_basic(args.user, args.password or ""), token)
+        if args.digest:
+            auth.set_supported_methods(GstRtsp.RTSPAuthMethod.DIGEST)
+            auth.add_digest(args.user, args.password or "", token)
+        else:
+            auth.add_basic(GstRtspServer.RTSPAuth.make_basic(args.user, args.password or ""), token)
         server.set_auth(auth)
         permissions = GstRtspServer.RTSPPermissions()
         permissions.add_permission_for_role("user", GstRtspServer.RTSP_PERM_MEDIA_FACTORY_ACCESS, True)

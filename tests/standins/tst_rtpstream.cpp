@@ -1,11 +1,15 @@
+#include "standins/video_control/RtcpReceiverReport.h"
 #include "standins/video_control/RtpDepacketizer.h"
+#include "standins/video_control/RtspAuthenticator.h"
 #include "standins/video_control/RtspReader.h"
 #include "standins/video_control/SdpDescription.h"
 
+#include <QtEndian>
 #include <QtTest>
 
 // The own RTSP client's parsers on bytes: RTP payloads joined into access units, session descriptions,
-// and what a server sends on its connection; every limit at its bound and one past it.
+// what a server sends on its connection, and the answers to its challenges; every limit at its bound and
+// one past it.
 namespace {
 
 constexpr int kPayloadType = 96;
@@ -94,6 +98,16 @@ QString unit(bool key, quint32 timestamp, const QByteArrayList &nals)
     return QStringLiteral("%1 %2 %3").arg(key ? "key" : "-").arg(timestamp).arg(QString::fromLatin1(annexB(nals).toHex()));
 }
 
+using Fields = QList<QPair<QByteArray, QByteArray>>;
+
+Fields challenges(const QByteArrayList &values)
+{
+    Fields fields { { "cseq", "2" } };
+    for (const QByteArray &value : values)
+        fields.append({ "www-authenticate", value });
+    return fields;
+}
+
 } // namespace
 
 class TestRtpStream : public QObject
@@ -111,6 +125,15 @@ private slots:
     void serverBytesSplitAnywhereReadTheSame();
     void serverFramingBeyondBoundsIsRefused_data();
     void serverFramingBeyondBoundsIsRefused();
+    void digestResponsesMatchPublishedExamples_data();
+    void digestResponsesMatchPublishedExamples();
+    void challengesAreChosenAndAnswered_data();
+    void challengesAreChosenAndAnswered();
+    void digestCountGoesUpUntilANewNonce();
+    void credentialsThatCannotBeSent();
+    void receiverReportsCountWhatArrived_data();
+    void receiverReportsCountWhatArrived();
+    void receiverReportsAreOneCompound();
 };
 
 void TestRtpStream::accessUnitsLeaveAtTheirLastPacket_data()
@@ -391,6 +414,205 @@ void TestRtpStream::serverFramingBeyondBoundsIsRefused()
         reader.append("$\0\0\0", 4);
         QCOMPARE(reader.next(message, frame), RtspReader::Item::Refused);
     }
+}
+
+void TestRtpStream::digestResponsesMatchPublishedExamples_data()
+{
+    using Algorithm = RtspAuthenticator::Algorithm;
+    QTest::addColumn<int>("algorithm");
+    QTest::addColumn<QByteArrayList>("input"); // user, realm, password, nonce, cnonce
+    QTest::addColumn<QByteArray>("response");
+    const QByteArrayList rfc2617 { "Mufasa", "testrealm@host.com", "Circle Of Life", "dcd98b7102dd2f0e8b11d0f600bfb0c093", "0a4f113b" };
+    const QByteArrayList rfc7616 { "Mufasa", "http-auth@example.org", "Circle of Life", "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v",
+        "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ" };
+    QTest::newRow("RFC 2617, MD5") << int(Algorithm::Md5) << rfc2617 << QByteArray("6629fae49393a05397450978507c4ef1");
+    QTest::newRow("RFC 7616, MD5") << int(Algorithm::Md5) << rfc7616 << QByteArray("8ca523f5e9506fed4657c9700eebdbec");
+    QTest::newRow("RFC 7616, SHA-256") << int(Algorithm::Sha256) << rfc7616
+                                       << QByteArray("753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1");
+}
+
+void TestRtpStream::digestResponsesMatchPublishedExamples()
+{
+    QFETCH(int, algorithm);
+    QFETCH(QByteArrayList, input);
+    QFETCH(QByteArray, response);
+    const RtspAuthenticator::DigestInput digest { RtspAuthenticator::Algorithm(algorithm), input.at(0), input.at(1), input.at(2),
+        "GET", "/dir/index.html", input.at(3), "00000001", input.at(4), "auth" };
+    QCOMPARE(RtspAuthenticator::digestResponse(digest), response);
+}
+
+void TestRtpStream::challengesAreChosenAndAnswered_data()
+{
+    using Taken = RtspAuthenticator::Taken;
+    QTest::addColumn<QByteArrayList>("values"); // of the WWW-Authenticate fields
+    QTest::addColumn<int>("taken");
+    QTest::addColumn<QString>("answer"); // a pattern for the Authorization line, when one is taken
+    QTest::addColumn<bool>("stale");
+    const QString head = QStringLiteral("^Authorization: Digest username=\"u\\\\\"\", ");
+    const QString md5 = QStringLiteral("response=\"[0-9a-f]{32}\"");
+    const QString counted = QStringLiteral(", qop=auth, nc=00000001, cnonce=\"[0-9a-f]{32}\"");
+    const auto row = [](const char *name, const QByteArrayList &values, Taken taken, const QString &answer = {}, bool stale = false) {
+        QTest::newRow(name) << values << int(taken) << answer << stale;
+    };
+    row("Digest, qop=auth", { "Digest realm=\"r\", nonce=\"n\", qop=\"auth,auth-int\"" }, Taken::Answer,
+        head + "realm=\"r\", nonce=\"n\", uri=\"rtsp://h/s\", " + md5 + counted + "\r\n$");
+    row("Digest without qop, with opaque", { "Digest realm=r, nonce=\"n\", opaque=\"o\"" }, Taken::Answer,
+        head + "realm=\"r\", nonce=\"n\", uri=\"rtsp://h/s\", " + md5 + ", opaque=\"o\"\r\n$");
+    row("Basic only", { "Basic realm=\"r\"" }, Taken::Answer, "^Authorization: Basic dSI6cA==\r\n$");
+    row("Basic, then Digest in one field", { "Basic realm=\"b\", Digest realm=\"r\", nonce=\"n\"" }, Taken::Answer,
+        head + "realm=\"r\", nonce=\"n\"");
+    row("Digest in the second field", { "Basic realm=\"b\"", "Digest nonce=\"n\",realm=\"r\"" }, Taken::Answer, head + "realm=\"r\"");
+    row("the first Digest the client answers", { "Digest realm=\"r\", nonce=\"s\", algorithm=SHA-256", "Digest realm=\"r\", nonce=\"m\"" },
+        Taken::Answer, head + "realm=\"r\", nonce=\"s\", uri=\"rtsp://h/s\", response=\"[0-9a-f]{64}\", algorithm=SHA-256\r\n$");
+    row("quotes and backslashes go back escaped", { "Digest realm=\"r\", nonce=\"a\\\"b\\\\c\"" }, Taken::Answer,
+        head + "realm=\"r\", nonce=\"a\\\\\"b\\\\\\\\c\"");
+    row("stale", { "Digest realm=\"r\", nonce=\"n\", stale=TRUE" }, Taken::Answer, head, true);
+    // Basic is not sent in place of a Digest the client cannot answer.
+    row("Basic beside Digest with auth-int only", { "Basic realm=\"r\"", "Digest realm=\"r\", nonce=\"n\", qop=\"auth-int\"" },
+        Taken::Unsupported);
+    row("Basic beside Digest with MD5-sess", { "Digest realm=\"r\", nonce=\"n\", algorithm=MD5-sess", "Basic realm=\"r\"" },
+        Taken::Unsupported);
+    row("Digest without a nonce", { "Digest realm=\"r\"" }, Taken::Unsupported);
+    row("unknown scheme", { "Negotiate abc" }, Taken::Unsupported);
+    row("no challenge", {}, Taken::Unsupported);
+    // Values that go back into a request line of their own: a field that would carry a line end is skipped.
+    row("a line end in the nonce", { "Digest realm=\"r\", nonce=\"a\r\nX: y\"" }, Taken::Unsupported);
+    row("a quote that never ends", { "Digest realm=\"r\", nonce=\"n" }, Taken::Unsupported);
+    row("a skipped field beside a good one", { "Digest realm=\"r\", nonce=\"a\x01\"", "Digest realm=\"r\", nonce=\"n\"" },
+        Taken::Answer, head + "realm=\"r\", nonce=\"n\"");
+
+    const auto digestWith = [](const char *name, int size) {
+        return "Digest realm=\"r\", nonce=\"n\", " + QByteArray(name) + "=\"" + QByteArray(size, 'x') + '"';
+    };
+    row("nonce at its bound", { digestWith("nonce", RtspAuthenticator::kMaxNonceBytes) }, Taken::Answer, head);
+    row("nonce past its bound", { digestWith("nonce", RtspAuthenticator::kMaxNonceBytes + 1) }, Taken::Malformed);
+    row("realm at its bound", { digestWith("realm", RtspAuthenticator::kMaxRealmBytes) }, Taken::Answer, head);
+    row("realm past its bound", { digestWith("realm", RtspAuthenticator::kMaxRealmBytes + 1) }, Taken::Malformed);
+    row("opaque at its bound", { digestWith("opaque", RtspAuthenticator::kMaxOpaqueBytes) }, Taken::Answer, head);
+    row("opaque past its bound", { digestWith("opaque", RtspAuthenticator::kMaxOpaqueBytes + 1) }, Taken::Malformed);
+    const QByteArray good = "Digest realm=\"r\", nonce=\"n\"";
+    QByteArrayList fields;
+    for (int i = 0; i < RtspAuthenticator::kMaxChallengeFields; ++i)
+        fields.append(good);
+    row("fields at their bound", fields, Taken::Answer, head);
+    row("fields past their bound", fields + QByteArrayList { good }, Taken::Malformed);
+    const QByteArray padded = good + ", x=\"" + QByteArray(RtspAuthenticator::kMaxChallengeFieldBytes - good.size() - 6, 'p') + '"';
+    row("a field at its bound", { padded }, Taken::Answer, head);
+    row("a field past its bound", { padded + ' ' }, Taken::Malformed);
+    QByteArray parameters = good;
+    for (int i = 2; i < RtspAuthenticator::kMaxParameters; ++i)
+        parameters += ", p" + QByteArray::number(i) + "=v";
+    row("parameters at their bound", { parameters }, Taken::Answer, head);
+    row("parameters past their bound", { parameters + ", q=v" }, Taken::Malformed);
+}
+
+void TestRtpStream::challengesAreChosenAndAnswered()
+{
+    QFETCH(QByteArrayList, values);
+    QFETCH(int, taken);
+    QFETCH(QString, answer);
+    QFETCH(bool, stale);
+    RtspAuthenticator authenticator("u\"", "p");
+    QVERIFY(authenticator.canAnswer());
+    QCOMPARE(int(authenticator.take(challenges(values))), taken);
+    const QByteArray line = authenticator.authorization("DESCRIBE", "rtsp://h/s");
+    if (answer.isEmpty()) {
+        QCOMPARE(line, QByteArray()); // nothing taken: no answer
+        return;
+    }
+    QVERIFY2(QRegularExpression(answer).match(QString::fromUtf8(line)).hasMatch(), line.constData());
+    QCOMPARE(authenticator.stale(), stale);
+}
+
+void TestRtpStream::digestCountGoesUpUntilANewNonce()
+{
+    RtspAuthenticator authenticator("u", "p");
+    const QByteArrayList challenge { "Digest realm=\"r\", nonce=\"n\", qop=auth" };
+    const QRegularExpression counted(QStringLiteral("nc=(\\d{8}), cnonce=\"(\\w+)\""));
+    QCOMPARE(authenticator.take(challenges(challenge)), RtspAuthenticator::Taken::Answer);
+    const QRegularExpressionMatch first = counted.match(QString::fromUtf8(authenticator.authorization("SETUP", "rtsp://h/s")));
+    const QRegularExpressionMatch second = counted.match(QString::fromUtf8(authenticator.authorization("PLAY", "rtsp://h/s")));
+    QCOMPARE(first.captured(1), QStringLiteral("00000001"));
+    QCOMPARE(second.captured(1), QStringLiteral("00000002"));
+    QCOMPARE(second.captured(2), first.captured(2));
+    QCOMPARE(authenticator.take(challenges(challenge)), RtspAuthenticator::Taken::Answer);
+    const QRegularExpressionMatch renewed = counted.match(QString::fromUtf8(authenticator.authorization("PLAY", "rtsp://h/s")));
+    QCOMPARE(renewed.captured(1), QStringLiteral("00000001"));
+    QVERIFY(renewed.captured(2) != first.captured(2));
+    // A challenge that cannot be answered leaves the one taken before.
+    QCOMPARE(authenticator.take(challenges({ "Negotiate x" })), RtspAuthenticator::Taken::Unsupported);
+    QVERIFY(authenticator.authorization("PLAY", "rtsp://h/s").contains("nc=00000002"));
+}
+
+// A user name is sent as it is in a Digest answer: one with a line end could add fields of its own.
+void TestRtpStream::credentialsThatCannotBeSent()
+{
+    QVERIFY(RtspAuthenticator("u", "p").canAnswer());
+    QVERIFY(RtspAuthenticator("", "p").canAnswer());
+    QVERIFY(RtspAuthenticator("u", "p\r\n").canAnswer()); // only ever hashed or encoded
+    QVERIFY(!RtspAuthenticator("", "").canAnswer());
+    QVERIFY(!RtspAuthenticator("u\r\nX: y", "p").canAnswer());
+    QVERIFY(!RtspAuthenticator(QByteArray("u\0", 2), "p").canAnswer());
+}
+
+void TestRtpStream::receiverReportsCountWhatArrived_data()
+{
+    QTest::addColumn<QList<int>>("sequences");
+    QTest::addColumn<quint32>("highest"); // extended, with the wraps
+    QTest::addColumn<qint32>("lost"); // cumulative, 24 bits signed
+    QTest::addColumn<int>("fraction"); // lost in the interval, of 256
+    QTest::newRow("in order") << QList<int> { 0, 1, 2, 3 } << 3u << 0 << 0;
+    QTest::newRow("two lost of seven") << QList<int> { 10, 11, 12, 15, 16 } << 16u << 2 << (2 << 8) / 7;
+    QTest::newRow("the number wraps") << QList<int> { 65534, 65535, 0, 1 } << 65537u << 0 << 0;
+    QTest::newRow("one late packet") << QList<int> { 0, 1, 3, 2, 4 } << 4u << 0 << 0;
+    QTest::newRow("a duplicate") << QList<int> { 0, 1, 1, 2 } << 2u << -1 << 0;
+    QTest::newRow("a sender that starts anew") << QList<int> { 0, 1, 2, 30000, 30001 } << 30001u << 0 << 0;
+}
+
+void TestRtpStream::receiverReportsCountWhatArrived()
+{
+    QFETCH(QList<int>, sequences);
+    QFETCH(quint32, highest);
+    QFETCH(qint32, lost);
+    QFETCH(int, fraction);
+    RtcpReceiverReport report(7, "cname");
+    const auto start = RtcpReceiverReport::Clock::now();
+    for (int i = 0; i < sequences.size(); ++i)
+        report.packetArrived(rtp(quint16(sequences.at(i)), 0, false, "x").constData(), 13, 90000, start);
+    const QByteArray compound = report.compound(start);
+    QVERIFY(compound.size() >= 32);
+    const auto word = [&compound](int at) { return qFromBigEndian<quint32>(compound.constData() + at); };
+    QCOMPARE(word(8), 1u); // the sender's SSRC
+    QCOMPARE(int(quint8(compound.at(12))), fraction);
+    QCOMPARE(qint32(word(12) << 8) >> 8, lost);
+    QCOMPARE(word(16), highest);
+}
+
+// RR + SDES with the CNAME, each length in words less one; the fraction lost is per interval, the
+// last sender report and the time since it in 1/65536 s.
+void TestRtpStream::receiverReportsAreOneCompound()
+{
+    RtcpReceiverReport report(0xabcdef01, "ls-1234");
+    const auto start = RtcpReceiverReport::Clock::now();
+    QVERIFY(report.compound(start).isEmpty()); // nothing came: nothing to report
+    for (const int sequence : { 0, 1, 4 })
+        report.packetArrived(rtp(quint16(sequence), 0, false, "x").constData(), 13, 90000, start);
+    report.packetArrived("\x80\x60", 2, 90000, start); // too short for a header: left out
+    report.senderReportArrived(0x12345678, start);
+    const QByteArray first = report.compound(start + std::chrono::milliseconds(500));
+    const auto word = [](const QByteArray &packet, int at) { return qFromBigEndian<quint32>(packet.constData() + at); };
+    QCOMPARE(word(first, 0), 0x81c90007u); // V=2, one block, RR, 7 words more
+    QCOMPARE(word(first, 4), 0xabcdef01u);
+    QCOMPARE(word(first, 12), quint32(((2 << 8) / 5) << 24 | 2));
+    QCOMPARE(word(first, 24), 0x12345678u);
+    QCOMPARE(word(first, 28), 32768u);
+    QCOMPARE(word(first, 32), 0x81ca0004u); // V=2, one chunk, SDES, 4 words more
+    QCOMPARE(word(first, 36), 0xabcdef01u);
+    QCOMPARE(first.mid(40), QByteArray("\x01\x07ls-1234\0\0\0", 12)); // CNAME, END, padding to a word
+    for (const int sequence : { 5, 6 })
+        report.packetArrived(rtp(quint16(sequence), 0, false, "x").constData(), 13, 90000, start);
+    const QByteArray second = report.compound(start + std::chrono::seconds(5));
+    QCOMPARE(word(second, 12), 2u); // none lost since the first report
 }
 
 QTEST_GUILESS_MAIN(TestRtpStream)

@@ -17,6 +17,11 @@
 #include <QScopeGuard>
 #include <QDateTime>
 #include <QThread>
+#include <QTimer>
+#include <QNetworkDatagram>
+#include <QtEndian>
+#include <QUdpSocket>
+#include <QCryptographicHash>
 #include <QtTest>
 
 #include <algorithm>
@@ -239,9 +244,84 @@ private:
     QByteArrayList received;
 };
 
+// An RTP packet: payload type 96, SSRC 1.
+QByteArray rtpPacket(quint16 sequence, quint32 timestamp, bool marker, const QByteArray &payload)
+{
+    QByteArray packet(12, '\0');
+    packet[0] = char(0x80);
+    packet[1] = char((marker ? 0x80 : 0) | 96);
+    packet[2] = char(sequence >> 8);
+    packet[3] = char(sequence);
+    for (int i = 0; i < 4; ++i)
+        packet[4 + i] = char(timestamp >> (24 - 8 * i));
+    packet[11] = 1;
+    return packet + payload;
+}
+
+// An RTP packet on the RTSP connection (channel 0).
+QByteArray interleavedRtp(quint16 sequence, quint32 timestamp, bool marker, const QByteArray &payload)
+{
+    const QByteArray packet = rtpPacket(sequence, timestamp, marker, payload);
+    const int size = packet.size();
+    return QByteArray("$\0", 2) + char(size >> 8) + char(size & 0xff) + packet;
+}
+
+// An H.264 elementary stream (Annex B) as access units, each a list of NAL units; a unit ends with its
+// slice (the test encoder writes one slice a picture).
+QList<QByteArrayList> accessUnitsOf(const QByteArray &annexB)
+{
+    QList<QByteArrayList> units;
+    QByteArrayList current;
+    int at = annexB.indexOf(QByteArray("\0\0\1", 3));
+    while (at >= 0) {
+        const int start = at + 3;
+        const int next = annexB.indexOf(QByteArray("\0\0\1", 3), start);
+        QByteArray nal = annexB.mid(start, next < 0 ? -1 : next - start);
+        while (nal.endsWith('\0'))
+            nal.chop(1);
+        const int type = nal.isEmpty() ? 0 : nal.at(0) & 0x1f;
+        if (!nal.isEmpty())
+            current.append(nal);
+        if (type == 1 || type == 5) {
+            units.append(current);
+            current.clear();
+        }
+        at = next;
+    }
+    return units;
+}
+
+// An access unit as RTP payloads (RFC 6184): small NAL units whole, larger ones in FU-A fragments.
+QByteArrayList rtpPayloads(const QByteArrayList &nals)
+{
+    constexpr int kFragmentBytes = 1200;
+    QByteArrayList payloads;
+    for (const QByteArray &nal : nals) {
+        if (nal.size() <= kFragmentBytes) {
+            payloads.append(nal);
+            continue;
+        }
+        const char indicator = char((nal.at(0) & 0xe0) | 28);
+        for (int at = 1; at < nal.size(); at += kFragmentBytes) {
+            const bool first = at == 1;
+            const bool last = at + kFragmentBytes >= nal.size();
+            const char header = char((first ? 0x80 : 0) | (last ? 0x40 : 0) | (nal.at(0) & 0x1f));
+            payloads.append(QByteArray(1, indicator) + header + nal.mid(at, kFragmentBytes));
+        }
+    }
+    return payloads;
+}
+
+QByteArray md5Hex(const QByteArray &text)
+{
+    return QCryptographicHash::hash(text, QCryptographicHash::Md5).toHex();
+}
+
 // An RTSP server that speaks only as its script says: OPTIONS, SETUP and PLAY are answered as a camera
-// would (RTP interleaved on the connection), DESCRIBE with the script's answer, and after PLAY the
-// script's bytes are sent. Every connection gets the same script, also a second client's.
+// would (RTP interleaved on the connection, or to the client's UDP ports), DESCRIBE with the script's
+// answer, and after PLAY the script's bytes are sent, then the units of frames in a loop at 25 a second
+// for as long as the session lives. Every connection gets the same script, also a second client's.
+// With a challenge, every request wants credentials and is checked as a camera checks them.
 class ScriptedRtspServer : public QTcpServer
 {
 public:
@@ -252,9 +332,21 @@ public:
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = nextPendingConnection()) {
                 ++connections;
+                peers[socket].lastRequest.start();
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
+                connect(socket, &QTcpSocket::disconnected, this, [this, socket] { peers.remove(socket); });
             }
         });
+        connect(&frameTimer, &QTimer::timeout, this, [this] { sendFrames(); });
+        frameTimer.start(40);
+        rtcp.bind(QHostAddress(QHostAddress::LocalHost), 0);
+        connect(&rtcp, &QUdpSocket::readyRead, this, [this] {
+            while (rtcp.hasPendingDatagrams()) {
+                const QNetworkDatagram datagram = rtcp.receiveDatagram();
+                receiverReports.append({ datagram.data(), quint16(datagram.senderPort()), reportClock.elapsed() });
+            }
+        });
+        reportClock.start();
     }
     // A valid answer to DESCRIBE: H.264 in payload type 96 at control "track".
     static QByteArray goodDescription(int cseq)
@@ -265,54 +357,168 @@ public:
             + "Content-Length: " + QByteArray::number(sdp.size()) + "\r\n\r\n" + sdp;
     }
     int connections = 0;
+    QList<QByteArrayList> frames; // access units sent after PLAY, in a loop
+    int sessionTimeoutS = 60; // stated in SETUP's answer; a session not heard from for this long gets no frames
+    bool listsGetParameter = false;
+    // The WWW-Authenticate lines of a 401 ("NONCE" stands for the nonce); empty: no credentials wanted.
+    QByteArray challenge;
+    QByteArray password;
+    int staleAnswers = 0; // right answers called stale (with a new nonce) before one is taken
+    bool staleWhilePlaying = false; // the first right answer after PLAY is called stale too
+    QByteArrayList schemesSeen; // of each Authorization field
+    QByteArrayList methodsAfterPlay; // requests taken after PLAY
+    struct Report
+    {
+        QByteArray data;
+        quint16 fromPort;
+        qint64 atMs;
+    };
+    QList<Report> receiverReports; // what came to the RTCP port the server names
+    quint16 clientRtcpPort = 0;
 
 private:
+    struct Peer
+    {
+        QByteArray pending;
+        QElapsedTimer lastRequest;
+        bool playing = false;
+        quint16 udpPort = 0; // the client's RTP port; 0: interleaved
+        int unit = 0;
+        quint16 sequence = 0;
+        quint32 timestamp = 0;
+    };
+
     void answer(QTcpSocket *socket)
     {
-        QByteArray &pending = requests[socket];
-        pending += socket->readAll();
-        for (int end; (end = pending.indexOf("\r\n\r\n")) >= 0;) {
-            const QByteArray request = pending.left(end);
-            pending.remove(0, end + 4);
+        Peer &peer = peers[socket];
+        peer.pending += socket->readAll();
+        for (int end; (end = peer.pending.indexOf("\r\n\r\n")) >= 0;) {
+            const QByteArray request = peer.pending.left(end);
+            peer.pending.remove(0, end + 4);
             const QByteArray method = request.left(request.indexOf(' '));
             int cseq = 0;
+            QByteArray authorization;
+            QByteArray transport;
             for (const QByteArray &line : request.split('\n')) {
                 if (line.toLower().startsWith("cseq:"))
                     cseq = line.mid(5).trimmed().toInt();
+                else if (line.toLower().startsWith("authorization:"))
+                    authorization = line.mid(14).trimmed();
+                else if (line.toLower().startsWith("transport:"))
+                    transport = line.mid(10).trimmed();
             }
+            bool stale = false;
+            if (!authorized(method, authorization, peer.playing, &stale)) {
+                QByteArray lines = QByteArray(challenge).replace("NONCE", nonce);
+                if (stale)
+                    lines.replace(nonce + '"', nonce + "\", stale=true");
+                socket->write("RTSP/1.0 401 Unauthorized\r\nCSeq: " + QByteArray::number(cseq) + "\r\n" + lines + "\r\n");
+                continue;
+            }
+            peer.lastRequest.start();
+            if (peer.playing)
+                methodsAfterPlay.append(method);
             const QByteArray ok = "RTSP/1.0 200 OK\r\nCSeq: " + QByteArray::number(cseq) + "\r\n";
-            if (method == "DESCRIBE")
+            const QByteArray session = "Session: 12345678;timeout=" + QByteArray::number(sessionTimeoutS) + "\r\n";
+            const int clientPort = transport.indexOf("client_port=");
+            if (method == "DESCRIBE") {
                 socket->write(describe.isEmpty() ? goodDescription(cseq) : QByteArray(describe).replace("CSEQ", QByteArray::number(cseq)));
-            else if (method == "SETUP")
-                socket->write(ok + "Session: 12345678;timeout=60\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n");
-            else if (method == "OPTIONS")
-                socket->write(ok + "Public: OPTIONS, DESCRIBE, SETUP, PLAY, PAUSE, TEARDOWN\r\n\r\n");
-            else
+            } else if (method == "SETUP" && clientPort >= 0) {
+                const QByteArray ports = transport.mid(clientPort + 12).split(';').first();
+                peer.udpPort = quint16(ports.split('-').first().toInt());
+                clientRtcpPort = quint16(ports.split('-').value(1).toInt());
+                socket->write(ok + session + "Transport: RTP/AVP;unicast;client_port=" + ports + ";server_port=40000-"
+                    + QByteArray::number(rtcp.localPort()) + "\r\n\r\n");
+            } else if (method == "SETUP") {
+                socket->write(ok + session + "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n");
+            } else if (method == "OPTIONS") {
+                socket->write(ok + "Public: OPTIONS, DESCRIBE, SETUP, PLAY, PAUSE, TEARDOWN"
+                    + (listsGetParameter ? ", GET_PARAMETER" : "") + "\r\n\r\n");
+            } else {
                 socket->write(ok + "Session: 12345678\r\n\r\n");
-            if (method == "PLAY")
+            }
+            if (method == "PLAY") {
                 socket->write(stream);
+                peer.playing = true;
+            }
         }
     }
+
+    // Basic (user admin), or Digest with MD5 as RFC 7616 computes it: the nonce the server gave last and
+    // a count that only goes up.
+    bool authorized(const QByteArray &method, const QByteArray &authorization, bool playing, bool *stale)
+    {
+        if (challenge.isEmpty())
+            return true;
+        schemesSeen.append(authorization.left(authorization.indexOf(' ')));
+        if (authorization.startsWith("Basic "))
+            return challenge.contains("Basic") && QByteArray::fromBase64(authorization.mid(6)) == "admin:" + password;
+        if (!authorization.startsWith("Digest "))
+            return false;
+        QMap<QByteArray, QByteArray> fields;
+        static const QRegularExpression parameter(QStringLiteral("(\\w+)=(?:\"((?:[^\"\\\\]|\\\\.)*)\"|([^,\\s]*))"));
+        for (auto it = parameter.globalMatch(QString::fromUtf8(authorization.mid(7))); it.hasNext();) {
+            const QRegularExpressionMatch match = it.next();
+            fields.insert(match.captured(1).toUtf8(), (match.captured(2) + match.captured(3)).toUtf8());
+        }
+        const QByteArray request = md5Hex(method + ':' + fields.value("uri"));
+        const QByteArray user = md5Hex("admin:" + fields.value("realm") + ':' + password);
+        const bool withQop = challenge.contains("qop=");
+        const QByteArray expected = withQop
+            ? md5Hex(user + ':' + fields.value("nonce") + ':' + fields.value("nc") + ':' + fields.value("cnonce") + ":auth:" + request)
+            : md5Hex(user + ':' + fields.value("nonce") + ':' + request);
+        if (fields.value("username") != "admin" || fields.value("response") != expected || !fields.value("uri").startsWith("rtsp://"))
+            return false;
+        if (fields.value("nonce") != nonce) {
+            *stale = true;
+            return false;
+        }
+        if (withQop) {
+            const qint64 count = fields.value("nc").toLongLong(nullptr, 16);
+            if (fields.value("qop") != "auth" || count <= lastCount)
+                return false;
+            lastCount = count;
+        }
+        if (staleAnswers > 0 || (playing && staleWhilePlaying)) {
+            staleWhilePlaying = staleWhilePlaying && !playing;
+            staleAnswers = qMax(0, staleAnswers - 1);
+            nonce = "n" + QByteArray::number(++nonces);
+            lastCount = 0;
+            *stale = true;
+            return false;
+        }
+        return true;
+    }
+
+    void sendFrames()
+    {
+        for (auto it = peers.begin(); it != peers.end(); ++it) {
+            Peer &peer = it.value();
+            if (!peer.playing || frames.isEmpty() || peer.lastRequest.elapsed() > sessionTimeoutS * 1000)
+                continue;
+            const QByteArrayList payloads = rtpPayloads(frames.at(peer.unit++ % frames.size()));
+            for (int i = 0; i < payloads.size(); ++i) {
+                const bool marker = i == payloads.size() - 1;
+                if (peer.udpPort)
+                    udp.writeDatagram(rtpPacket(peer.sequence++, peer.timestamp, marker, payloads.at(i)), QHostAddress::LocalHost, peer.udpPort);
+                else
+                    it.key()->write(interleavedRtp(peer.sequence++, peer.timestamp, marker, payloads.at(i)));
+            }
+            peer.timestamp += 3600;
+        }
+    }
+
     QByteArray describe;
     QByteArray stream;
-    QHash<QTcpSocket *, QByteArray> requests;
+    QHash<QTcpSocket *, Peer> peers;
+    QTimer frameTimer;
+    QUdpSocket udp;
+    QUdpSocket rtcp;
+    QElapsedTimer reportClock;
+    QByteArray nonce = "n0";
+    int nonces = 0;
+    qint64 lastCount = 0;
 };
-
-// An RTP packet on the RTSP connection (channel 0): payload type 96, SSRC 1.
-QByteArray interleavedRtp(quint16 sequence, quint32 timestamp, bool marker, const QByteArray &payload)
-{
-    QByteArray packet(12, '\0');
-    packet[0] = char(0x80);
-    packet[1] = char((marker ? 0x80 : 0) | 96);
-    packet[2] = char(sequence >> 8);
-    packet[3] = char(sequence);
-    for (int i = 0; i < 4; ++i)
-        packet[4 + i] = char(timestamp >> (24 - 8 * i));
-    packet[11] = 1;
-    packet += payload;
-    const int size = packet.size();
-    return QByteArray("$\0", 2) + char(size >> 8) + char(size & 0xff) + packet;
-}
 
 int closedPort()
 {
@@ -340,6 +546,7 @@ private slots:
     void patternAddressPaintsThePattern();
     void rtspPlaysPausesAndCaptures_data();
     void rtspPlaysPausesAndCaptures();
+    void rtspCredentials_data();
     void rtspCredentials();
     void saveWritesTheStreamAsItCame_data();
     void saveWritesTheStreamAsItCame();
@@ -357,10 +564,15 @@ private slots:
     void rtspFramesLeaveWithoutWaitingForTheNext();
     void hostileRtspServersEndCleanly_data();
     void hostileRtspServersEndCleanly();
+    void rtspChallengesAreAnswered_data();
+    void rtspChallengesAreAnswered();
+    void rtspSessionIsKeptAlive_data();
+    void rtspSessionIsKeptAlive();
 
 private:
     QTemporaryDir dir;
     QString h264File;
+    QList<QByteArrayList> h264Units; // a second of H.264 as access units, for the scripted server
 };
 
 void TestStreamPlayer::initTestCase()
@@ -375,6 +587,12 @@ void TestStreamPlayer::initTestCase()
     QString error;
     h264File = makeStream(dir, "h264.mp4", kH264, 3, &error);
     QVERIFY2(!h264File.isEmpty(), qPrintable(error));
+    const QString elementary = makeStream(dir, "units.h264", kH264 + QStringList { "-f", "h264" }, 1, &error);
+    QVERIFY2(!elementary.isEmpty(), qPrintable(error));
+    QFile units(elementary);
+    QVERIFY(units.open(QIODevice::ReadOnly));
+    h264Units = accessUnitsOf(units.readAll());
+    QCOMPARE(h264Units.size(), 25);
 }
 
 void TestStreamPlayer::init()
@@ -666,10 +884,18 @@ void TestStreamPlayer::rtspPlaysPausesAndCaptures()
     QCOMPARE(call(VC_Snapshot, component.widget.get(), {}).value("errorCode"), QJsonValue(VCT_ERROR_BAD_VALUE));
 }
 
+void TestStreamPlayer::rtspCredentials_data()
+{
+    QTest::addColumn<QStringList>("scheme"); // the server's arguments for it
+    QTest::newRow("Basic") << QStringList();
+    QTest::newRow("Digest") << QStringList { "--digest" };
+}
+
 void TestStreamPlayer::rtspCredentials()
 {
+    QFETCH(QStringList, scheme);
     RtspTestServer server;
-    START_RTSP(server, 0, { "--user", "admin", "--password", "s3cret" });
+    START_RTSP(server, 0, QStringList { "--user", "admin", "--password", "s3cret" } + scheme);
     Component component(2);
     call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", server.url("admin:wrong@") } });
     call(VC_Play, component.widget.get(),
@@ -1198,6 +1424,136 @@ void TestStreamPlayer::hostileRtspServersEndCleanly()
         QCOMPARE(lastEventOf(0, end).value("errorCode").toInt(), code);
     QCOMPARE(server.connections, connections);
     QVERIFY2(residentMiB() - before < 64, qPrintable(QString::number(residentMiB() - before)));
+}
+
+void TestStreamPlayer::rtspChallengesAreAnswered_data()
+{
+    QTest::addColumn<QByteArray>("challenge");
+    QTest::addColumn<QString>("password"); // the server's; the client is given "p@ss:w%rd"
+    QTest::addColumn<int>("staleAnswers");
+    QTest::addColumn<bool>("inFields"); // the credentials as "user" and "password", not in the address
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("code"); // of "failed"
+    QTest::addColumn<QByteArray>("scheme"); // of every answer the server saw; empty: none was sent
+    const QByteArray digest = "WWW-Authenticate: Digest realm=\"cam\", nonce=\"NONCE\"\r\n";
+    const QByteArray digestQop = "WWW-Authenticate: Digest realm=\"cam\", qop=\"auth\", nonce=\"NONCE\", opaque=\"o\\\"q\"\r\n";
+    const QByteArray basic = "WWW-Authenticate: Basic realm=\"cam\"\r\n";
+    const QString right = QStringLiteral("p@ss:w%rd");
+    const int refused = VCT_ERROR_AUTHENTICATION_FAILED;
+    QTest::newRow("Digest with qop=auth") << digestQop << right << 0 << false << "playing" << 0 << QByteArray("Digest");
+    QTest::newRow("Digest without qop") << digest << right << 0 << false << "playing" << 0 << QByteArray("Digest");
+    QTest::newRow("Digest, credentials as fields") << digestQop << right << 0 << true << "playing" << 0 << QByteArray("Digest");
+    QTest::newRow("Basic only") << basic << right << 0 << false << "playing" << 0 << QByteArray("Basic");
+    QTest::newRow("Basic and Digest: never Basic") << basic + digestQop << right << 0 << false << "playing" << 0 << QByteArray("Digest");
+    QTest::newRow("Digest, wrong password") << digestQop << "other" << 0 << false << "failed" << refused << QByteArray("Digest");
+    QTest::newRow("Basic, wrong password") << basic << "other" << 0 << false << "failed" << refused << QByteArray("Basic");
+    QTest::newRow("stale nonce: one more answer") << digestQop << right << 1 << false << "playing" << 0 << QByteArray("Digest");
+    QTest::newRow("a nonce always stale") << digestQop << right << 1000 << false << "failed" << refused << QByteArray("Digest");
+    const QByteArray huge = "WWW-Authenticate: Digest realm=\"cam\", nonce=\"" + QByteArray(2000, 'n') + "\"\r\n";
+    QTest::newRow("a huge nonce") << huge << right << 0 << false << "failed" << int(VCT_ERROR_STREAM) << QByteArray();
+    QTest::newRow("100 challenges") << digestQop.repeated(100) << right << 0 << false << "failed" << int(VCT_ERROR_STREAM)
+                                    << QByteArray();
+}
+
+// A camera that wants credentials is played by the own client (one connection), with Digest whenever it
+// is offered; refused credentials end in "failed" as FFmpeg's client reports them, and no event repeats
+// the password.
+void TestStreamPlayer::rtspChallengesAreAnswered()
+{
+    QFETCH(QByteArray, challenge);
+    QFETCH(QString, password);
+    QFETCH(int, staleAnswers);
+    QFETCH(bool, inFields);
+    QFETCH(QString, end);
+    QFETCH(int, code);
+    QFETCH(QByteArray, scheme);
+    ScriptedRtspServer server({}, {});
+    server.frames = h264Units;
+    server.challenge = challenge;
+    server.password = password.toUtf8();
+    server.staleAnswers = staleAnswers;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    Component component;
+    QJsonObject play { { "wndIndex", 0 } };
+    const QString hostAndPath = QStringLiteral("127.0.0.1:%1/live").arg(server.serverPort());
+    if (inFields) {
+        play.insert("url", "rtsp://" + hostAndPath);
+        play.insert("user", "admin");
+        play.insert("password", "p@ss:w%rd");
+    } else {
+        play.insert("url", "rtsp://admin:p%40ss%3Aw%25rd@" + hostAndPath);
+    }
+    call(VC_Play, component.widget.get(), play);
+    QTRY_VERIFY2_WITH_TIMEOUT(eventsOf(0).contains(end), qPrintable(eventsOf(0).join(",")), 10000);
+    if (end == "failed")
+        QCOMPARE(lastEventOf(0, end).value("errorCode").toInt(), code);
+    QCOMPARE(server.connections, 1);
+    QVERIFY(!server.schemesSeen.isEmpty());
+    QCOMPARE(QSet<QByteArray>(server.schemesSeen.cbegin(), server.schemesSeen.cend()) - QSet<QByteArray> { QByteArray() },
+        scheme.isEmpty() ? QSet<QByteArray>() : QSet<QByteArray> { scheme });
+    QMutexLocker lock(&eventsMutex);
+    for (const StreamEvent &event : qAsConst(events)) {
+        const QByteArray text = QJsonDocument(event.info).toJson();
+        QVERIFY2(!text.contains("p@ss") && !text.contains("p%40ss"), text.constData());
+    }
+}
+
+void TestStreamPlayer::rtspSessionIsKeptAlive_data()
+{
+    QTest::addColumn<QString>("transport");
+    QTest::addColumn<bool>("listsGetParameter");
+    QTest::addColumn<bool>("staleWhilePlaying"); // the nonce goes stale at the first keep-alive
+    QTest::newRow("TCP, GET_PARAMETER") << "tcp" << true << false;
+    QTest::newRow("TCP, OPTIONS") << "tcp" << false << false;
+    QTest::newRow("UDP, GET_PARAMETER") << "udp" << true << false;
+    QTest::newRow("UDP, OPTIONS") << "udp" << false << false;
+    QTest::newRow("TCP, the nonce goes stale") << "tcp" << true << true;
+    QTest::newRow("UDP, the nonce goes stale") << "udp" << false << true;
+}
+
+// A camera ends a session it has not heard from for its timeout (here 2 s): the client's keep-alives,
+// with their credentials, keep the frames coming long past it. On UDP the client also reports what it
+// received to the server's RTCP port every few seconds, from its own RTCP port.
+void TestStreamPlayer::rtspSessionIsKeptAlive()
+{
+    QFETCH(QString, transport);
+    QFETCH(bool, listsGetParameter);
+    QFETCH(bool, staleWhilePlaying);
+    ScriptedRtspServer server({}, {});
+    server.frames = h264Units;
+    server.sessionTimeoutS = 2;
+    server.listsGetParameter = listsGetParameter;
+    server.staleWhilePlaying = staleWhilePlaying;
+    server.challenge = "WWW-Authenticate: Digest realm=\"cam\", qop=\"auth\", nonce=\"NONCE\"\r\n";
+    server.password = "pw";
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    Component component;
+    call(VC_Play, component.widget.get(),
+        { { "wndIndex", 0 }, { "url", QStringLiteral("rtsp://admin:pw@127.0.0.1:%1/live").arg(server.serverPort()) },
+            { "transport", transport } });
+    QTRY_VERIFY2_WITH_TIMEOUT(eventsOf(0).contains("playing"), qPrintable(eventsOf(0).join(",")), 10000);
+    const QByteArray keepAlive = listsGetParameter ? "GET_PARAMETER" : "OPTIONS";
+    QTRY_VERIFY_WITH_TIMEOUT(server.methodsAfterPlay.count(keepAlive) >= 4, 15000);
+    QVERIFY(!server.staleWhilePlaying);
+    QCOMPARE(server.methodsAfterPlay.count(), server.methodsAfterPlay.count(keepAlive));
+    const double decoded = streamOf(component.widget.get(), 0).value("framesDecoded").toDouble();
+    QTRY_VERIFY(streamOf(component.widget.get(), 0).value("framesDecoded").toDouble() > decoded + 10);
+    QCOMPARE(eventsOf(0), (QStringList { "connecting", "playing" }));
+    if (transport == "tcp") {
+        QVERIFY(server.receiverReports.isEmpty());
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(server.receiverReports.size() >= 2, 15000);
+    const auto report = server.receiverReports.at(1);
+    QVERIFY(report.atMs - server.receiverReports.at(0).atMs >= 4000);
+    QCOMPARE(report.fromPort, server.clientRtcpPort);
+    const auto word = [&report](int at) { return qFromBigEndian<quint32>(report.data.constData() + at); };
+    QVERIFY(report.data.size() >= 44);
+    QCOMPARE(word(0), 0x81c90007u); // a receiver report with one block
+    QCOMPARE(word(8), 1u); // about the test sender's SSRC
+    QVERIFY(word(16) > 100); // the highest sequence number received
+    QCOMPARE(word(32) & 0xffff0000u, 0x81ca0000u); // then the source description
+    QCOMPARE(report.data.at(40), char(1)); // with a CNAME
 }
 
 QTEST_MAIN(TestStreamPlayer)
