@@ -4,8 +4,8 @@
 //   - glass to glass at 640 x 360 and 1920 x 1080, 10 and 25 fps, over TCP and UDP: the strip read back
 //     from what a 640 x 360 cell paints (read from the window's backing store as each paint of the cell
 //     ends, each frame timed when it first shows), from the picture the stand-in's player decodes
-//     (before it is scaled and painted), from the picture FFmpeg decodes with the player's own demuxer and decoder settings (no scaling, no
-//     painting), and from the picture GStreamer decodes (gst_receiver.py: rtspsrc latency=0, depayloader,
+//     (before it is scaled and painted), from the picture FFmpeg decodes with the player's own demuxer and
+//     decoder settings (no scaling, no painting), and from the picture GStreamer decodes (gst_receiver.py: rtspsrc latency=0, depayloader,
 //     avdec_h264, appsink); p50 and p90 of each and the ratio of the p50s;
 //   - startPlay to the first painted frame (median of five starts);
 //   - cells of 1080p25 (1, 4 and 16, the most a process decodes at once): the lowest frame rate of a cell,
@@ -218,40 +218,45 @@ QMap<QString, double> gstreamer(const QString &url, bool tcp, int seconds, int p
 }
 
 // The strip of each picture the stand-in decodes, before it is scaled and painted (from the player's thread).
+// The figures live apart from this object: a picture on its way when the hook is cleared may still land.
 class DecodedStrips
 {
 public:
     DecodedStrips()
+        : m_figures(std::make_shared<Figures>())
     {
-        VCT_SetDecodedHook([this](const AVFrame &picture) { take(picture); });
+        VCT_SetDecodedHook([figures = m_figures](const AVFrame &picture) { figures->take(picture); });
     }
     ~DecodedStrips() { VCT_SetDecodedHook(nullptr); }
     void start()
     {
-        QMutexLocker lock(&m_mutex);
-        m_measuring = true;
+        QMutexLocker lock(&m_figures->mutex);
+        m_figures->measuring = true;
     }
-    std::vector<double> latencies()
+    std::vector<double> latencies() const
     {
-        QMutexLocker lock(&m_mutex);
-        return m_latencies;
+        QMutexLocker lock(&m_figures->mutex);
+        return m_figures->latencies;
     }
 
 private:
-    void take(const AVFrame &picture)
+    struct Figures
     {
-        const auto [index, sentMs] = readLumaStrip(&picture);
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        QMutexLocker lock(&m_mutex);
-        if (m_measuring && index != m_lastIndex)
-            m_latencies.push_back(double((now - sentMs) & 0xffff));
-        m_lastIndex = index;
-    }
-
-    QMutex m_mutex;
-    bool m_measuring = false;
-    int m_lastIndex = -1;
-    std::vector<double> m_latencies;
+        void take(const AVFrame &picture)
+        {
+            const auto [index, sentMs] = readLumaStrip(&picture);
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            QMutexLocker lock(&mutex);
+            if (measuring && index != lastIndex)
+                latencies.push_back(double((now - sentMs) & 0xffff));
+            lastIndex = index;
+        }
+        QMutex mutex;
+        bool measuring = false;
+        int lastIndex = -1;
+        std::vector<double> latencies;
+    };
+    std::shared_ptr<Figures> m_figures;
 };
 
 // The strip of each new frame as the cell paints it, read from the window's backing store as soon as the
@@ -333,6 +338,7 @@ void warmUp(const QString &url)
 {
     AVDictionary *settings = nullptr;
     av_dict_set(&settings, "rtsp_transport", "tcp", 0);
+    av_dict_set(&settings, "timeout", "5000000", 0); // a server that stops answering does not hold the run
     AVFormatContext *input = nullptr;
     if (avformat_open_input(&input, url.toUtf8().constData(), nullptr, &settings) >= 0) {
         AVPacket *packet = av_packet_alloc();
