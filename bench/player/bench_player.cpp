@@ -2,9 +2,10 @@
 // (tests/standins/rtsp_test_server.py), whose frames carry their index and the sender's clock in a strip of
 // black and white blocks. Each row runs the stand-in and its peers on the same stream in the same run:
 //   - glass to glass at 640 x 360 and 1920 x 1080, 10 and 25 fps, over TCP and UDP: the strip read back
-//     from what a 640 x 360 cell paints (painted every 4 ms, each frame timed when it first shows), from
-//     the picture FFmpeg decodes with the player's own demuxer and decoder settings (no scaling, no
-//     painting), and from the picture GStreamer decodes (gst_receiver.py: rtspsrc latency=0, depayloader,
+//     from what a 640 x 360 cell paints (read from the window's backing store as each paint of the cell
+//     ends, each frame timed when it first shows), from the picture the stand-in's player decodes
+//     (before it is scaled and painted), from the picture FFmpeg decodes with the player's own demuxer and
+//     decoder settings (no scaling, no painting), and from the picture GStreamer decodes (gst_receiver.py: rtspsrc latency=0, depayloader,
 //     avdec_h264, appsink); p50 and p90 of each and the ratio of the p50s;
 //   - startPlay to the first painted frame (median of five starts);
 //   - cells of 1080p25 (1, 4, 16 and 32): the lowest frame rate of a cell, frames dropped, CPU time per
@@ -14,13 +15,16 @@
 //   - a killed server to the "stalled" and the "reconnecting" event (reconnect interval 100 ms).
 // Wall-clock figures on a shared machine are indicative; compare the rows of one run.
 //
-//   bench_player [seconds per measurement, default 5] [--cells N]...
+//   bench_player [seconds per measurement, default 5] [--cells N]... [--latency] [--size WxH] [--transport tcp|udp]
 //   --cells N runs the cells row of N cells alone (repeat it for more rows).
+//   --latency runs the glass to glass rows alone; --size and --transport keep only the rows of that frame
+//   size or transport.
 
 #include "standins/video_control/VideoControlTesting.h"
 #include "tests/standins/RtspTestServer.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -242,39 +246,149 @@ QMap<QString, double> gstreamer(const QString &url, bool tcp, int seconds, int p
     return figures;
 }
 
-// The strip as the cell paints it, for seconds.
-Spread painted(Component &component, const QString &url, bool tcp, int seconds)
+// The strip of each picture the stand-in decodes, before it is scaled and painted (from the player's thread).
+// The figures live apart from this object: a picture on its way when the hook is cleared may still land.
+class DecodedStrips
+{
+public:
+    DecodedStrips()
+        : m_figures(std::make_shared<Figures>())
+    {
+        VCT_SetDecodedHook([figures = m_figures](const AVFrame &picture) { figures->take(picture); });
+    }
+    ~DecodedStrips() { VCT_SetDecodedHook(nullptr); }
+    void start()
+    {
+        QMutexLocker lock(&m_figures->mutex);
+        m_figures->measuring = true;
+    }
+    std::vector<double> latencies() const
+    {
+        QMutexLocker lock(&m_figures->mutex);
+        return m_figures->latencies;
+    }
+
+private:
+    struct Figures
+    {
+        void take(const AVFrame &picture)
+        {
+            const auto [index, sentMs] = readLumaStrip(&picture);
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            QMutexLocker lock(&mutex);
+            if (measuring && index != lastIndex)
+                latencies.push_back(double((now - sentMs) & 0xffff));
+            lastIndex = index;
+        }
+        QMutex mutex;
+        bool measuring = false;
+        int lastIndex = -1;
+        std::vector<double> latencies;
+    };
+    std::shared_ptr<Figures> m_figures;
+};
+
+// The strip of each new frame as the cell paints it, read from the window's backing store as soon as the
+// view's paint event returns (the view repaints on its own when the player hands over a frame).
+class PaintedStrips : public QObject
+{
+public:
+    PaintedStrips(QWidget *view, const QRect &inner)
+        : m_view(view)
+        , m_inner(inner)
+    {
+        m_view->installEventFilter(this);
+    }
+    ~PaintedStrips() override { m_view->removeEventFilter(this); }
+    void start() { m_measuring = true; }
+    const std::vector<double> &latencies() const { return m_latencies; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched != m_view || event->type() != QEvent::Paint || m_inside)
+            return false;
+        m_inside = true;
+        watched->event(event); // the paint itself, so that its pixels are there to read below
+        m_inside = false;
+        QBackingStore *store = m_view->window()->backingStore();
+        QPaintDevice *device = store ? store->paintDevice() : nullptr;
+        if (device && device->devType() == QInternal::Image) {
+            const QRect inWindow(m_view->mapTo(m_view->window(), m_inner.topLeft()), m_inner.size());
+            const auto [index, sentMs] = RtspTestServer::readStrip(*static_cast<QImage *>(device), inWindow);
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            if (m_measuring && index >= 0 && index != m_lastIndex)
+                m_latencies.push_back(double((now - sentMs) & 0xffff));
+            if (index >= 0)
+                m_lastIndex = index;
+        }
+        return true;
+    }
+
+private:
+    QWidget *m_view;
+    QRect m_inner;
+    bool m_inside = false;
+    bool m_measuring = false;
+    int m_lastIndex = -1;
+    std::vector<double> m_latencies;
+};
+
+struct StandInSpreads
+{
+    Spread painted;
+    Spread decoded;
+};
+
+// The strip as the cell paints it, and as the player decodes it, for seconds.
+StandInSpreads standIn(Component &component, const QString &url, bool tcp, int seconds)
 {
     const QRect inner(2, 2, kCellWidth, kCellHeight);
+    DecodedStrips decoded;
     call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", url }, { "transport", tcp ? "tcp" : "udp" } });
     QElapsedTimer clock;
     clock.start();
     while (RtspTestServer::readStrip(component.view->grab().toImage(), inner).first < 0 && clock.elapsed() < 10000)
         waitMs(2);
+    PaintedStrips painted(component.view, inner);
     waitMs(1000); // after the first key frame's catch-up, as the peers
-    std::vector<double> latencies;
-    int lastIndex = -1;
-    QElapsedTimer run;
-    run.start();
-    while (run.elapsed() < seconds * 1000) {
-        const auto [index, sentMs] = RtspTestServer::readStrip(component.view->grab().toImage(), inner);
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        if (index >= 0 && index != lastIndex) {
-            lastIndex = index;
-            latencies.push_back(double((now - sentMs) & 0xffff));
-        }
-        waitMs(4);
-    }
+    decoded.start();
+    painted.start();
+    waitMs(seconds * 1000);
     call(VC_Stop, component.widget.get(), { { "wndIndex", 0 } });
-    return spreadOf(latencies);
+    return { spreadOf(painted.latencies()), spreadOf(decoded.latencies()) };
+}
+
+// The test server's first stream after it starts reaches every client 40-80 ms late at 1080p for as long as
+// it plays (its own clients and GStreamer's alike, read at once from an empty socket); the streams made for
+// later sessions do not. One session of a second is played and closed first, so that no measured client
+// gets that stream.
+void warmUp(const QString &url)
+{
+    AVDictionary *settings = nullptr;
+    av_dict_set(&settings, "rtsp_transport", "tcp", 0);
+    av_dict_set(&settings, "timeout", "5000000", 0); // a server that stops answering does not hold the run
+    AVFormatContext *input = nullptr;
+    if (avformat_open_input(&input, url.toUtf8().constData(), nullptr, &settings) >= 0) {
+        AVPacket *packet = av_packet_alloc();
+        QElapsedTimer run;
+        run.start();
+        while (packet && run.elapsed() < 1000 && av_read_frame(input, packet) >= 0)
+            av_packet_unref(packet);
+        av_packet_free(&packet);
+    }
+    av_dict_free(&settings);
+    avformat_close_input(&input);
 }
 
 bool startServer(RtspTestServer &server, QSize size, int fps)
 {
     QString whyNot;
     if (server.start(&whyNot, 0, { "--width", QString::number(size.width()), "--height", QString::number(size.height()),
-                                     "--fps", QString::number(fps) }))
+                                     "--fps", QString::number(fps) })) {
+        warmUp(server.url());
         return true;
+    }
     std::fprintf(stderr, "the RTSP test server does not start (python3-gi, gir1.2-gst-rtsp-server-1.0): %s\n",
         qPrintable(whyNot));
     return false;
@@ -289,9 +403,18 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     int seconds = 5;
     std::vector<int> cellRows;
+    bool latencyOnly = false;
+    QString onlySize; // "1920x1080"
+    QString onlyTransport; // "tcp" or "udp"
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--cells") == 0 && i + 1 < argc)
             cellRows.push_back(std::clamp(atoi(argv[++i]), 1, 64));
+        else if (std::strcmp(argv[i], "--latency") == 0)
+            latencyOnly = true;
+        else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc)
+            onlySize = QString::fromLatin1(argv[++i]);
+        else if (std::strcmp(argv[i], "--transport") == 0 && i + 1 < argc)
+            onlyTransport = QString::fromLatin1(argv[++i]).toLower();
         else
             seconds = std::max(2, atoi(argv[i]));
     }
@@ -304,28 +427,36 @@ int main(int argc, char **argv)
 
     if (!cellsOnly) {
         // Glass to glass: the stand-in's painted cell, FFmpeg alone and GStreamer on the same stream.
-        std::printf("%-22s %-17s %-17s %-17s %s\n", "stream", "stand-in painted", "FFmpeg decoded", "GStreamer decoded",
-            "stand-in / GStreamer");
+        std::printf("%-22s %-17s %-17s %-17s %-17s %s\n", "stream", "stand-in painted", "stand-in decoded",
+            "FFmpeg decoded", "GStreamer decoded", "stand-in / GStreamer (painted, decoded)");
         for (const QSize size : { QSize(640, 360), QSize(1920, 1080) }) {
+            if (!onlySize.isEmpty() && onlySize != QStringLiteral("%1x%2").arg(size.width()).arg(size.height()))
+                continue;
             for (const int fps : { 10, 25 }) {
                 RtspTestServer server;
                 if (!startServer(server, size, fps))
                     return 1;
                 for (const bool tcp : { true, false }) {
+                    if (!onlyTransport.isEmpty() && onlyTransport != QLatin1String(tcp ? "tcp" : "udp"))
+                        continue;
                     Component component(QSize(kCellWidth + 4, kCellHeight + 4), 1);
-                    const Spread player = painted(component, server.url(), tcp, seconds);
+                    const StandInSpreads player = standIn(component, server.url(), tcp, seconds);
                     const Spread alone = ffmpegAlone(server.url(), tcp, seconds + 1);
                     const QMap<QString, double> peer = gstreamer(server.url(), tcp, seconds, 1);
                     const QString stream = QStringLiteral("%1x%2 %3 fps %4").arg(size.width()).arg(size.height()).arg(fps).arg(tcp ? "TCP" : "UDP");
-                    std::printf("%-22s %6.1f / %-8.1f %6.1f / %-8.1f %6.1f / %-8.1f %.2f\n", qPrintable(stream), player.p50,
-                        player.p90, alone.p50, alone.p90, peer.value("p50", -1), peer.value("p90", -1),
-                        player.p50 / std::max(1.0, peer.value("p50", 1)));
+                    const double peerP50 = std::max(1.0, peer.value("p50", 1));
+                    std::printf("%-22s %6.1f / %-8.1f %6.1f / %-8.1f %6.1f / %-8.1f %6.1f / %-8.1f %.2f, %.2f\n",
+                        qPrintable(stream), player.painted.p50, player.painted.p90, player.decoded.p50, player.decoded.p90,
+                        alone.p50, alone.p90, peer.value("p50", -1), peer.value("p90", -1), player.painted.p50 / peerP50,
+                        player.decoded.p50 / peerP50);
                     std::fflush(stdout);
                 }
             }
         }
     }
 
+    if (latencyOnly)
+        return 0;
     RtspTestServer server;
     if (!startServer(server, QSize(1920, 1080), 25))
         return 1;

@@ -80,6 +80,19 @@ QJsonObject fileFailed(const char *event)
 // many cells on few cores do not run more decoder threads than there are cores.
 std::atomic<int> livePlayers { 0 };
 
+// The hook every player's decoded pictures go through; the flag spares players the lock when none is set.
+std::atomic<bool> decodedHookSet { false };
+std::mutex decodedHookMutex;
+std::shared_ptr<const StreamPlayer::DecodedHook> decodedHook; // guarded by decodedHookMutex
+
+std::shared_ptr<const StreamPlayer::DecodedHook> currentDecodedHook()
+{
+    if (!decodedHookSet.load(std::memory_order_relaxed))
+        return nullptr;
+    std::lock_guard<std::mutex> lock(decodedHookMutex);
+    return decodedHook;
+}
+
 int decoderThreads()
 {
     const int cores = int(qMax(1u, std::thread::hardware_concurrency()));
@@ -168,6 +181,13 @@ void StreamPlayer::framePainted(const PlayerFrame &frame)
     const double ms = latencyUs / 1000.0;
     // A moving estimate: the newest painting weighs a tenth.
     m_current.latencyMs = m_current.latencyMs < 0 ? ms : m_current.latencyMs * 0.9 + ms * 0.1;
+}
+
+void StreamPlayer::setDecodedHook(DecodedHook hook)
+{
+    std::lock_guard<std::mutex> lock(decodedHookMutex);
+    decodedHook = hook ? std::make_shared<const DecodedHook>(std::move(hook)) : nullptr;
+    decodedHookSet = decodedHook != nullptr;
 }
 
 PlayerStats StreamPlayer::stats() const
@@ -714,6 +734,8 @@ bool StreamPlayer::presentDecoded(Session &session, Attempt &attempt, Clock::tim
                 attempt.decoded };
             return false;
         }
+        if (const auto hook = currentDecodedHook())
+            (*hook)(*frame);
         const qint64 pts = frame->best_effort_timestamp;
         const qint64 ptsUs = pts == AV_NOPTS_VALUE ? -1 : av_rescale_q(pts, session.source->timeBase(), AVRational { 1, 1000000 });
         if (session.paced && ptsUs >= 0)

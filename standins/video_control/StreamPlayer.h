@@ -96,6 +96,11 @@ public:
 
     PlayerStats stats() const;
 
+    // Runs for every picture any player decodes, on that player's thread before the picture is scaled,
+    // with no lock of the player held (an empty hook ends it). Latency benchmarks read the picture there.
+    using DecodedHook = std::function<void(const AVFrame &picture)>;
+    static void setDecodedHook(DecodedHook hook);
+
     // At most this many captures wait to be encoded; one more answers VCT_ERROR_BUSY.
     static constexpr int kMaxPendingCaptures = 2;
 

@@ -5,6 +5,7 @@
 #include "standins/video_control/DecodedPixelBudget.h"
 #include "standins/video_control/HandlerTable.h"
 #include "standins/video_control/StandInLibrary.h"
+#include "standins/video_control/StreamPlayer.h"
 #include "standins/video_control/VideoControlTesting.h"
 #include "video/VideoControl.h"
 
@@ -174,7 +175,13 @@ void VCT_SetJobDuration(int milliseconds)
     StandInLibrary::instance().setJobDuration(milliseconds);
 }
 
+void VCT_SetDecodedHook(VctDecodedHook hook)
+{
+    StreamPlayer::setDecodedHook(std::move(hook));
+}
+
 void VCT_Reset()
 {
+    StreamPlayer::setDecodedHook(nullptr);
     StandInLibrary::instance().reset();
 }

@@ -126,6 +126,7 @@
 #include <functional>
 
 class QWidget;
+struct AVFrame;
 
 struct VctCall
 {
@@ -204,5 +205,10 @@ VIDEO_CONTROL_API void VCT_SetRecordingLimits(long long maxFileBytes, long long 
 // on; streams that play keep their share.
 VIDEO_CONTROL_API void VCT_SetDecodedPixelBudget(long long pixels);
 
-// Forgets the call log, the queued results, the delays, the hook and the counters.
+// Runs for every picture a player decodes, on the player's thread, before the picture is scaled for its
+// cell (an empty hook ends it): what a latency benchmark reads to time decoding apart from painting.
+using VctDecodedHook = std::function<void(const AVFrame &picture)>;
+VIDEO_CONTROL_API void VCT_SetDecodedHook(VctDecodedHook hook);
+
+// Forgets the call log, the queued results, the delays, the hooks and the counters.
 VIDEO_CONTROL_API void VCT_Reset();

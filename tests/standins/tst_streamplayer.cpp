@@ -25,6 +25,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -538,6 +539,7 @@ private slots:
     void init();
     void filePlaysIntoTheCellAndStops();
     void fileEnds();
+    void decodedHookSeesPicturesUntilCleared();
     void codecsAndHttpPlay_data();
     void codecsAndHttpPlay();
     void failuresSayWhy_data();
@@ -654,6 +656,42 @@ void TestStreamPlayer::fileEnds()
     QCOMPARE(streamOf(component.widget.get(), 0).value("state"), QJsonValue("ended"));
     // An ended stream keeps its cell until it is stopped.
     QVERIFY(VC_IsWindowPlaying(component.widget.get(), 0));
+}
+
+void TestStreamPlayer::decodedHookSeesPicturesUntilCleared()
+{
+    // Counted through shared state: a call already on its way when the hook is cleared may still land.
+    const auto pictures = std::make_shared<std::atomic<int>>(0);
+    const auto onGuiThread = std::make_shared<std::atomic<bool>>(false);
+    QThread *gui = QThread::currentThread();
+    const auto count = [pictures, onGuiThread, gui](const AVFrame &) {
+        ++*pictures;
+        if (QThread::currentThread() == gui)
+            *onGuiThread = true;
+    };
+    VCT_SetDecodedHook(count);
+    auto clear = qScopeGuard([] { VCT_SetDecodedHook(nullptr); });
+    Component component;
+    call(VC_Play, component.widget.get(), { { "wndIndex", 0 }, { "url", h264File } });
+    QTRY_VERIFY(*pictures >= 2);
+    QVERIFY(!*onGuiThread);
+
+    // An empty hook ends it, and so does VCT_Reset; the player goes on decoding without it.
+    for (const bool byReset : { false, true }) {
+        if (byReset) {
+            VCT_SetDecodedHook(count);
+            QTRY_VERIFY(*pictures > 0);
+            VCT_Reset();
+        } else {
+            VCT_SetDecodedHook(nullptr);
+        }
+        const double decoded = streamOf(component.widget.get(), 0).value("framesDecoded").toDouble();
+        QTRY_VERIFY(streamOf(component.widget.get(), 0).value("framesDecoded").toDouble() >= decoded + 2);
+        const int seen = *pictures; // at most one call was on its way
+        QTRY_VERIFY(streamOf(component.widget.get(), 0).value("framesDecoded").toDouble() >= decoded + 4);
+        QCOMPARE(int(*pictures), seen);
+        *pictures = 0;
+    }
 }
 
 void TestStreamPlayer::codecsAndHttpPlay_data()
