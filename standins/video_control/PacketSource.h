@@ -36,6 +36,9 @@ public:
     virtual Read read(AVPacket *packet, Clock::time_point deadline) = 0;
     virtual void pause() = 0;
     virtual void resume() = 0;
+    // Called now and then while paused: a source whose server ends sessions it does not hear from tells
+    // it that this one is still wanted.
+    virtual void keepPaused() {}
     virtual const AVCodecParameters &parameters() const = 0;
     virtual AVRational timeBase() const = 0;
     virtual double fps() const = 0; // 0 when the stream does not say

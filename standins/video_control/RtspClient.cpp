@@ -214,7 +214,6 @@ RtspClient::Opened RtspClient::open(const QUrl &url, const QHostAddress &address
         return openedAfter(exchange);
     if (answer.status != 200)
         return Opened::NotTaken;
-    m_playing = true;
     return Opened::Ready;
 }
 
@@ -389,7 +388,7 @@ RtspClient::Read RtspClient::read(AccessUnit &unit, Clock::time_point deadline)
 // that do not list it.
 void RtspClient::keepAlive()
 {
-    if (!m_playing || Clock::now() - m_lastRequest < m_keepAliveEvery)
+    if (m_session.isEmpty() || Clock::now() - m_lastRequest < m_keepAliveEvery)
         return;
     if (m_getParameter)
         send("GET_PARAMETER", m_controlUrl, {});
@@ -412,7 +411,7 @@ void RtspClient::keepAliveAnswered(const RtspReader::Message &answer)
 void RtspClient::report()
 {
     const Clock::time_point now = Clock::now();
-    if (!m_playing || m_serverRtcpPort == 0 || now - m_lastReport < kReportEvery)
+    if (m_session.isEmpty() || m_serverRtcpPort == 0 || now - m_lastReport < kReportEvery)
         return;
     const QByteArray compound = m_receiverReport->compound(now);
     if (compound.isEmpty())
@@ -459,8 +458,23 @@ qint64 RtspClient::wallClockUs(quint32 timestamp) const
 void RtspClient::pause()
 {
     RtspReader::Message answer;
-    if (request("PAUSE", m_controlUrl, {}, Clock::now() + kPauseAnswerWait, answer) == Exchange::Answered)
-        m_playing = false;
+    request("PAUSE", m_controlUrl, {}, Clock::now() + kPauseAnswerWait, answer);
+}
+
+// A paused session is still a session: the server ends it when it hears nothing for its timeout, however
+// long the page keeps the picture still. What a server sends despite PAUSE is read and dropped.
+void RtspClient::keepPaused()
+{
+    keepAlive();
+    if (!m_tcp) {
+        report();
+        pumpUdp(0);
+    }
+    if (pumpControl(0) != Pumped::Gone)
+        drainReader(nullptr, nullptr);
+    AccessUnit dropped;
+    while (m_depacketizer && m_depacketizer->next(dropped)) {
+    }
 }
 
 void RtspClient::resume()
@@ -472,7 +486,6 @@ void RtspClient::resume()
     }
     RtspReader::Message answer;
     request("PLAY", m_controlUrl, {}, Clock::now() + kPauseAnswerWait, answer);
-    m_playing = true;
     AccessUnit stale;
     while (m_depacketizer->next(stale)) {
     }

@@ -51,6 +51,8 @@ public:
     qint64 wallClockUs(quint32 timestamp) const;
     void pause();
     void resume();
+    // While paused, now and then: keep-alives and receiver reports go on, and their answers are read.
+    void keepPaused();
 
 private:
     // Refused: the server refused the credentials (or wanted some and none were given). Unanswerable: it
@@ -101,7 +103,6 @@ private:
     int m_rtpChannel = 0;
     int m_rtcpChannel = 1;
     bool m_tcp = true;
-    bool m_playing = false;
     bool m_getParameter = false; // the server lists GET_PARAMETER among its methods: keep-alives use it
     std::chrono::milliseconds m_keepAliveEvery { 30000 };
     Clock::time_point m_lastRequest;

@@ -177,6 +177,11 @@ void RtspSource::resume()
     m_client.resume();
 }
 
+void RtspSource::keepPaused()
+{
+    m_client.keepPaused();
+}
+
 AVRational RtspSource::timeBase() const
 {
     return AVRational { 1, kRtpClockForTimeBase };

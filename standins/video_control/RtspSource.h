@@ -26,6 +26,7 @@ public:
     Read read(AVPacket *packet, Clock::time_point deadline) override;
     void pause() override;
     void resume() override;
+    void keepPaused() override;
     const AVCodecParameters &parameters() const override { return *m_parameters; }
     AVRational timeBase() const override;
     double fps() const override { return m_fps; }

@@ -31,6 +31,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr std::chrono::milliseconds kPausedWakeEvery { 250 }; // how often a paused source may keep its session
 constexpr int kMaxLatePacingMs = 500; // a file frame later than this restarts the pacing clock
 constexpr qint64 kMaxPlausibleLatencyUs = 60 * 1000 * 1000; // a sender clock further off is not believed
 
@@ -683,7 +684,11 @@ StreamPlayer::HoldResult StreamPlayer::holdWhilePaused(Session &session)
     announce(PlayerState::Paused);
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_wake.wait(lock, [this] { return m_stopping || !m_paused; });
+        while (!m_wake.wait_for(lock, kPausedWakeEvery, [this] { return m_stopping || !m_paused; })) {
+            lock.unlock();
+            session.source->keepPaused();
+            lock.lock();
+        }
         if (m_stopping)
             return HoldResult::Stopped;
     }

@@ -359,7 +359,9 @@ public:
     }
     int connections = 0;
     QList<QByteArrayList> frames; // access units sent after PLAY, in a loop
-    int sessionTimeoutS = 60; // stated in SETUP's answer; a session not heard from for this long gets no frames
+    // Stated in SETUP's answer. A session not heard from for this long gets no frames; for twice as long,
+    // it has ended: no frames again, and its requests are answered 454.
+    int sessionTimeoutS = 60;
     bool listsGetParameter = false;
     // The WWW-Authenticate lines of a 401 ("NONCE" stands for the nonce); empty: no credentials wanted.
     QByteArray challenge;
@@ -383,6 +385,7 @@ private:
         QByteArray pending;
         QElapsedTimer lastRequest;
         bool playing = false;
+        bool ended = false;
         quint16 udpPort = 0; // the client's RTP port; 0: interleaved
         int unit = 0;
         quint16 sequence = 0;
@@ -407,6 +410,12 @@ private:
                     authorization = line.mid(14).trimmed();
                 else if (line.toLower().startsWith("transport:"))
                     transport = line.mid(10).trimmed();
+            }
+            if (peer.playing && peer.lastRequest.elapsed() > 2 * sessionTimeoutS * 1000)
+                peer.ended = true;
+            if (peer.ended) {
+                socket->write("RTSP/1.0 454 Session Not Found\r\nCSeq: " + QByteArray::number(cseq) + "\r\n\r\n");
+                continue;
             }
             bool stale = false;
             if (!authorized(method, authorization, peer.playing, &stale)) {
@@ -495,8 +504,10 @@ private:
     {
         for (auto it = peers.begin(); it != peers.end(); ++it) {
             Peer &peer = it.value();
-            if (!peer.playing || frames.isEmpty() || peer.lastRequest.elapsed() > sessionTimeoutS * 1000)
+            if (!peer.playing || frames.isEmpty() || peer.lastRequest.elapsed() > sessionTimeoutS * 1000) {
+                peer.ended = peer.ended || (peer.playing && peer.lastRequest.elapsed() > 2 * sessionTimeoutS * 1000);
                 continue;
+            }
             const QByteArrayList payloads = rtpPayloads(frames.at(peer.unit++ % frames.size()));
             for (int i = 0; i < payloads.size(); ++i) {
                 const bool marker = i == payloads.size() - 1;
@@ -1541,22 +1552,27 @@ void TestStreamPlayer::rtspSessionIsKeptAlive_data()
     QTest::addColumn<QString>("transport");
     QTest::addColumn<bool>("listsGetParameter");
     QTest::addColumn<bool>("staleWhilePlaying"); // the nonce goes stale at the first keep-alive
-    QTest::newRow("TCP, GET_PARAMETER") << "tcp" << true << false;
-    QTest::newRow("TCP, OPTIONS") << "tcp" << false << false;
-    QTest::newRow("UDP, GET_PARAMETER") << "udp" << true << false;
-    QTest::newRow("UDP, OPTIONS") << "udp" << false << false;
-    QTest::newRow("TCP, the nonce goes stale") << "tcp" << true << true;
-    QTest::newRow("UDP, the nonce goes stale") << "udp" << false << true;
+    QTest::addColumn<bool>("paused"); // the page pauses the stream for three timeouts, then resumes it
+    QTest::newRow("TCP, GET_PARAMETER") << "tcp" << true << false << false;
+    QTest::newRow("TCP, OPTIONS") << "tcp" << false << false << false;
+    QTest::newRow("UDP, GET_PARAMETER") << "udp" << true << false << false;
+    QTest::newRow("UDP, OPTIONS") << "udp" << false << false << false;
+    QTest::newRow("TCP, the nonce goes stale") << "tcp" << true << true << false;
+    QTest::newRow("UDP, the nonce goes stale") << "udp" << false << true << false;
+    QTest::newRow("TCP, paused past the timeout") << "tcp" << true << false << true;
+    QTest::newRow("UDP, paused past the timeout") << "udp" << false << false << true;
 }
 
 // A camera ends a session it has not heard from for its timeout (here 2 s): the client's keep-alives,
-// with their credentials, keep the frames coming long past it. On UDP the client also reports what it
-// received to the server's RTCP port every few seconds, from its own RTCP port.
+// with their credentials, keep the frames coming long past it, and keep the session while the page has
+// paused the stream. On UDP the client also reports what it received to the server's RTCP port every few
+// seconds, from its own RTCP port.
 void TestStreamPlayer::rtspSessionIsKeptAlive()
 {
     QFETCH(QString, transport);
     QFETCH(bool, listsGetParameter);
     QFETCH(bool, staleWhilePlaying);
+    QFETCH(bool, paused);
     ScriptedRtspServer server({}, {});
     server.frames = h264Units;
     server.sessionTimeoutS = 2;
@@ -1571,12 +1587,25 @@ void TestStreamPlayer::rtspSessionIsKeptAlive()
             { "transport", transport } });
     QTRY_VERIFY2_WITH_TIMEOUT(eventsOf(0).contains("playing"), qPrintable(eventsOf(0).join(",")), 10000);
     const QByteArray keepAlive = listsGetParameter ? "GET_PARAMETER" : "OPTIONS";
+    QStringList expectedEvents { "connecting", "playing" };
+    if (paused) {
+        // Paused, nothing is read, yet the session must outlive the pause.
+        QCOMPARE(call(VC_Pause, component.widget.get(), { { "wndIndex", 0 } }).value("state"), QJsonValue("paused"));
+        QTRY_VERIFY_WITH_TIMEOUT(server.methodsAfterPlay.contains("PAUSE"), 10000);
+        QTest::qWait(3 * server.sessionTimeoutS * 1000); // how long the page pauses, not a wait for a condition
+        const QByteArrayList whilePaused = server.methodsAfterPlay.mid(server.methodsAfterPlay.indexOf("PAUSE") + 1);
+        QVERIFY2(whilePaused.count(keepAlive) >= 3, whilePaused.join(' ').constData());
+        call(VC_Resume, component.widget.get(), { { "wndIndex", 0 } });
+        QTRY_VERIFY_WITH_TIMEOUT(server.methodsAfterPlay.contains("PLAY"), 10000);
+        expectedEvents << "paused" << "playing";
+    }
     QTRY_VERIFY_WITH_TIMEOUT(server.methodsAfterPlay.count(keepAlive) >= 4, 15000);
     QVERIFY(!server.staleWhilePlaying);
-    QCOMPARE(server.methodsAfterPlay.count(), server.methodsAfterPlay.count(keepAlive));
+    QCOMPARE(server.methodsAfterPlay.count() - server.methodsAfterPlay.count("PAUSE") - server.methodsAfterPlay.count("PLAY"),
+        server.methodsAfterPlay.count(keepAlive));
     const double decoded = streamOf(component.widget.get(), 0).value("framesDecoded").toDouble();
     QTRY_VERIFY(streamOf(component.widget.get(), 0).value("framesDecoded").toDouble() > decoded + 10);
-    QCOMPARE(eventsOf(0), (QStringList { "connecting", "playing" }));
+    QCOMPARE(eventsOf(0), expectedEvents);
     if (transport == "tcp") {
         QVERIFY(server.receiverReports.isEmpty());
         return;
