@@ -3,6 +3,7 @@
 #include "standins/video_control/RtspAuthenticator.h"
 #include "standins/video_control/RtspReader.h"
 #include "standins/video_control/SdpDescription.h"
+#include "tests/standins/RtpPacket.h"
 
 #include <QtEndian>
 #include <QtTest>
@@ -13,20 +14,6 @@
 namespace {
 
 constexpr int kPayloadType = 96;
-
-// One RTP packet: V=2, the marker, payload type 96, sequence, timestamp, SSRC 1, then payload.
-QByteArray rtp(quint16 sequence, quint32 timestamp, bool marker, const QByteArray &payload, int payloadType = kPayloadType)
-{
-    QByteArray packet(12, '\0');
-    packet[0] = char(0x80);
-    packet[1] = char((marker ? 0x80 : 0) | payloadType);
-    packet[2] = char(sequence >> 8);
-    packet[3] = char(sequence);
-    for (int i = 0; i < 4; ++i)
-        packet[4 + i] = char(timestamp >> (24 - 8 * i));
-    packet[11] = 1;
-    return packet + payload;
-}
 
 QByteArray bytes(std::initializer_list<int> values)
 {
@@ -144,55 +131,55 @@ void TestRtpStream::accessUnitsLeaveAtTheirLastPacket_data()
     const QByteArrayList idrPieces = fuA(kIdr, 3);
     const QString keyUnit = unit(true, 1000, { kSps, kPps, kIdr });
     QTest::newRow("STAP-A and FU-A, out at the marker")
-        << QByteArrayList { rtp(1, 1000, false, stapA({ kSps, kPps })), rtp(2, 1000, false, idrPieces[0]),
-               rtp(3, 1000, false, idrPieces[1]), rtp(4, 1000, true, idrPieces[2]) }
+        << QByteArrayList { rtpPacket(1, 1000, false, stapA({ kSps, kPps })), rtpPacket(2, 1000, false, idrPieces[0]),
+               rtpPacket(3, 1000, false, idrPieces[1]), rtpPacket(4, 1000, true, idrPieces[2]) }
         << QStringList { keyUnit } << 0;
     QTest::newRow("single NAL units, the next timestamp ends a unit without marker")
-        << QByteArrayList { rtp(1, 1000, false, stapA({ kSps, kPps })), rtp(2, 1000, false, kIdr),
-               rtp(3, 4600, true, kSlice) }
+        << QByteArrayList { rtpPacket(1, 1000, false, stapA({ kSps, kPps })), rtpPacket(2, 1000, false, kIdr),
+               rtpPacket(3, 4600, true, kSlice) }
         << QStringList { keyUnit, unit(false, 4600, { kSlice }) } << 0;
     QTest::newRow("an access unit delimiter ends a unit")
-        << QByteArrayList { rtp(1, 1000, false, stapA({ kSps, kPps })), rtp(2, 1000, false, kIdr),
-               rtp(3, 1000, false, kAud) }
+        << QByteArrayList { rtpPacket(1, 1000, false, stapA({ kSps, kPps })), rtpPacket(2, 1000, false, kIdr),
+               rtpPacket(3, 1000, false, kAud) }
         << QStringList { keyUnit } << 0;
     QTest::newRow("sequence wraps without loss")
-        << QByteArrayList { rtp(65534, 1000, false, stapA({ kSps, kPps })), rtp(65535, 1000, false, idrPieces[0]),
-               rtp(0, 1000, false, idrPieces[1]), rtp(1, 1000, true, idrPieces[2]) }
+        << QByteArrayList { rtpPacket(65534, 1000, false, stapA({ kSps, kPps })), rtpPacket(65535, 1000, false, idrPieces[0]),
+               rtpPacket(0, 1000, false, idrPieces[1]), rtpPacket(1, 1000, true, idrPieces[2]) }
         << QStringList { keyUnit } << 0;
     QTest::newRow("a repeated packet is ignored")
-        << QByteArrayList { rtp(1, 1000, false, stapA({ kSps, kPps })), rtp(1, 1000, false, stapA({ kSps, kPps })),
-               rtp(2, 1000, true, kIdr) }
+        << QByteArrayList { rtpPacket(1, 1000, false, stapA({ kSps, kPps })), rtpPacket(1, 1000, false, stapA({ kSps, kPps })),
+               rtpPacket(2, 1000, true, kIdr) }
         << QStringList { keyUnit } << 0;
     QTest::newRow("other payload types and versions are ignored")
-        << QByteArrayList { rtp(1, 1000, false, stapA({ kSps, kPps })), rtp(7, 1000, true, kSlice, 97),
-               QByteArray(bytes({ 0x40 }) + rtp(2, 1000, true, kSlice).mid(1)), rtp(2, 1000, true, kIdr) }
+        << QByteArrayList { rtpPacket(1, 1000, false, stapA({ kSps, kPps })), rtpPacket(7, 1000, true, kSlice, 97),
+               QByteArray(bytes({ 0x40 }) + rtpPacket(2, 1000, true, kSlice).mid(1)), rtpPacket(2, 1000, true, kIdr) }
         << QStringList { keyUnit } << 0;
-    QByteArray padded = rtp(2, 1000, true, kIdr + bytes({ 0, 0, 3 }));
+    QByteArray padded = rtpPacket(2, 1000, true, kIdr + bytes({ 0, 0, 3 }));
     padded[0] = char(0xa1); // padding, one CSRC: the CSRC is read as header, the padding cut
     padded.insert(12, QByteArray(4, '\x7'));
-    QByteArray extended = rtp(1, 1000, false, stapA({ kSps, kPps }));
+    QByteArray extended = rtpPacket(1, 1000, false, stapA({ kSps, kPps }));
     extended[0] = char(0x90);
     extended.insert(12, bytes({ 0xbe, 0xde, 0, 1, 1, 2, 3, 4 }));
     QTest::newRow("CSRC, extension and padding")
         << QByteArrayList { extended, padded } << QStringList { keyUnit } << 0;
     QTest::newRow("units before the first key picture are dropped")
-        << QByteArrayList { rtp(1, 1000, true, kSlice), rtp(2, 4600, false, stapA({ kSps, kPps })), rtp(3, 4600, true, kIdr) }
+        << QByteArrayList { rtpPacket(1, 1000, true, kSlice), rtpPacket(2, 4600, false, stapA({ kSps, kPps })), rtpPacket(3, 4600, true, kIdr) }
         << QStringList { unit(true, 4600, { kSps, kPps, kIdr }) } << 1;
     QTest::newRow("a lost fragment drops its unit and what follows up to the next key picture")
-        << QByteArrayList { rtp(1, 1000, false, stapA({ kSps, kPps })), rtp(2, 1000, false, idrPieces[0]),
-               rtp(4, 1000, true, idrPieces[2]), rtp(5, 4600, true, kSlice), rtp(6, 8200, false, stapA({ kSps, kPps })),
-               rtp(7, 8200, true, kIdr), rtp(8, 11800, true, kSlice) }
+        << QByteArrayList { rtpPacket(1, 1000, false, stapA({ kSps, kPps })), rtpPacket(2, 1000, false, idrPieces[0]),
+               rtpPacket(4, 1000, true, idrPieces[2]), rtpPacket(5, 4600, true, kSlice), rtpPacket(6, 8200, false, stapA({ kSps, kPps })),
+               rtpPacket(7, 8200, true, kIdr), rtpPacket(8, 11800, true, kSlice) }
         << QStringList { unit(true, 8200, { kSps, kPps, kIdr }), unit(false, 11800, { kSlice }) } << 2;
     QTest::newRow("a fragment without its start is dropped")
-        << QByteArrayList { rtp(1, 1000, false, idrPieces[1]), rtp(2, 1000, true, idrPieces[2]),
-               rtp(3, 4600, false, stapA({ kSps, kPps })), rtp(4, 4600, true, kIdr) }
+        << QByteArrayList { rtpPacket(1, 1000, false, idrPieces[1]), rtpPacket(2, 1000, true, idrPieces[2]),
+               rtpPacket(3, 4600, false, stapA({ kSps, kPps })), rtpPacket(4, 4600, true, kIdr) }
         << QStringList { unit(true, 4600, { kSps, kPps, kIdr }) } << 1;
     QTest::newRow("a STAP-A size past its packet drops the unit")
-        << QByteArrayList { rtp(1, 1000, false, bytes({ 24, 0, 50 }) + kSps), rtp(2, 1000, true, kIdr),
-               rtp(3, 4600, false, stapA({ kSps, kPps })), rtp(4, 4600, true, kIdr) }
+        << QByteArrayList { rtpPacket(1, 1000, false, bytes({ 24, 0, 50 }) + kSps), rtpPacket(2, 1000, true, kIdr),
+               rtpPacket(3, 4600, false, stapA({ kSps, kPps })), rtpPacket(4, 4600, true, kIdr) }
         << QStringList { unit(true, 4600, { kSps, kPps, kIdr }) } << 1;
     QTest::newRow("interleaved-mode payloads (FU-B) drop the unit")
-        << QByteArrayList { rtp(1, 1000, false, stapA({ kSps, kPps })), rtp(2, 1000, true, bytes({ 29, 0x85, 0 }) + kIdr) }
+        << QByteArrayList { rtpPacket(1, 1000, false, stapA({ kSps, kPps })), rtpPacket(2, 1000, true, bytes({ 29, 0x85, 0 }) + kIdr) }
         << QStringList {} << 1;
 }
 
@@ -232,7 +219,7 @@ void TestRtpStream::boundsDropTheUnitOnly()
     RtpDepacketizer depacketizer(RtpDepacketizer::Codec::H264, kPayloadType);
     quint16 sequence = 0;
     const auto push = [&](quint32 timestamp, bool marker, const QByteArray &payload) {
-        const QByteArray packet = rtp(sequence++, timestamp, marker, payload);
+        const QByteArray packet = rtpPacket(sequence++, timestamp, marker, payload);
         depacketizer.push(packet.constData(), packet.size());
     };
     if (bytes == 0) {
@@ -272,8 +259,8 @@ void TestRtpStream::h265UnitsAreJoined()
     const QByteArray first = h265Nal(49, {}) + bytes({ 0x80 | 19 }) + idr.mid(2, 10);
     const QByteArray last = h265Nal(49, {}) + bytes({ 0x40 | 19 }) + idr.mid(12);
     RtpDepacketizer depacketizer(RtpDepacketizer::Codec::H265, kPayloadType);
-    for (const QByteArray &packet : { rtp(10, 90, false, aggregate), rtp(11, 90, false, first), rtp(12, 90, true, last),
-             rtp(13, 3690, true, trail), rtp(14, 7290, true, h265Nal(50, "paci")) })
+    for (const QByteArray &packet : { rtpPacket(10, 90, false, aggregate), rtpPacket(11, 90, false, first), rtpPacket(12, 90, true, last),
+             rtpPacket(13, 3690, true, trail), rtpPacket(14, 7290, true, h265Nal(50, "paci")) })
         depacketizer.push(packet.constData(), packet.size());
     QCOMPARE(unitsOf(depacketizer), (QStringList { unit(true, 90, { vps, sps, pps, idr }), unit(false, 3690, { trail }) }));
     QCOMPARE(depacketizer.dropped(), qint64(1)); // PACI is not taken
@@ -578,7 +565,7 @@ void TestRtpStream::receiverReportsCountWhatArrived()
     RtcpReceiverReport report(7, "cname");
     const auto start = RtcpReceiverReport::Clock::now();
     for (int i = 0; i < sequences.size(); ++i)
-        report.packetArrived(rtp(quint16(sequences.at(i)), 0, false, "x").constData(), 13, 90000, start);
+        report.packetArrived(rtpPacket(quint16(sequences.at(i)), 0, false, "x").constData(), 13, 90000, start);
     const QByteArray compound = report.compound(start);
     QVERIFY(compound.size() >= 32);
     const auto word = [&compound](int at) { return qFromBigEndian<quint32>(compound.constData() + at); };
@@ -596,7 +583,7 @@ void TestRtpStream::receiverReportsAreOneCompound()
     const auto start = RtcpReceiverReport::Clock::now();
     QVERIFY(report.compound(start).isEmpty()); // nothing came: nothing to report
     for (const int sequence : { 0, 1, 4 })
-        report.packetArrived(rtp(quint16(sequence), 0, false, "x").constData(), 13, 90000, start);
+        report.packetArrived(rtpPacket(quint16(sequence), 0, false, "x").constData(), 13, 90000, start);
     report.packetArrived("\x80\x60", 2, 90000, start); // too short for a header: left out
     report.senderReportArrived(0x12345678, start);
     const QByteArray first = report.compound(start + std::chrono::milliseconds(500));
@@ -610,7 +597,7 @@ void TestRtpStream::receiverReportsAreOneCompound()
     QCOMPARE(word(first, 36), 0xabcdef01u);
     QCOMPARE(first.mid(40), QByteArray("\x01\x07ls-1234\0\0\0", 12)); // CNAME, END, padding to a word
     for (const int sequence : { 5, 6 })
-        report.packetArrived(rtp(quint16(sequence), 0, false, "x").constData(), 13, 90000, start);
+        report.packetArrived(rtpPacket(quint16(sequence), 0, false, "x").constData(), 13, 90000, start);
     const QByteArray second = report.compound(start + std::chrono::seconds(5));
     QCOMPARE(word(second, 12), 2u); // none lost since the first report
 }

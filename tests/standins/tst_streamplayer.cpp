@@ -1,6 +1,7 @@
 #include "standins/video_control/PlayerLimits.h"
 #include "standins/video_control/VideoControlTesting.h"
 #include "tests/standins/RtspTestServer.h"
+#include "tests/standins/RtpPacket.h"
 
 #include <QImage>
 #include <QJsonDocument>
@@ -244,20 +245,6 @@ private:
     mutable std::mutex mutex;
     QByteArrayList received;
 };
-
-// An RTP packet: payload type 96, SSRC 1.
-QByteArray rtpPacket(quint16 sequence, quint32 timestamp, bool marker, const QByteArray &payload)
-{
-    QByteArray packet(12, '\0');
-    packet[0] = char(0x80);
-    packet[1] = char((marker ? 0x80 : 0) | 96);
-    packet[2] = char(sequence >> 8);
-    packet[3] = char(sequence);
-    for (int i = 0; i < 4; ++i)
-        packet[4 + i] = char(timestamp >> (24 - 8 * i));
-    packet[11] = 1;
-    return packet + payload;
-}
 
 // An RTP packet on the RTSP connection (channel 0).
 QByteArray interleavedRtp(quint16 sequence, quint32 timestamp, bool marker, const QByteArray &payload)
