@@ -472,6 +472,11 @@ void RtspClient::keepPaused()
     }
     if (pumpControl(0) != Pumped::Gone)
         drainReader(nullptr, nullptr);
+    dropCompleteUnits();
+}
+
+void RtspClient::dropCompleteUnits()
+{
     AccessUnit dropped;
     while (m_depacketizer && m_depacketizer->next(dropped)) {
     }
@@ -486,8 +491,6 @@ void RtspClient::resume()
     }
     RtspReader::Message answer;
     request("PLAY", m_controlUrl, {}, Clock::now() + kPauseAnswerWait, answer);
-    AccessUnit stale;
-    while (m_depacketizer->next(stale)) {
-    }
+    dropCompleteUnits();
     m_depacketizer->restart();
 }

@@ -82,6 +82,8 @@ private:
     // A keep-alive request was answered; a challenge in the answer is taken and the request sent again.
     void keepAliveAnswered(const RtspReader::Message &answer);
     bool stopped() const { return m_stop.load(); }
+    // Units completed while paused are older than what the page will see next.
+    void dropCompleteUnits();
 
     const std::atomic<bool> &m_stop;
     std::unique_ptr<QTcpSocket> m_control;
